@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvalle {
+
+using AudioObjectID = std::uint32_t;
+using OSStatus = std::int32_t;
+using AudioObjectPropertySelector = std::uint32_t;
+using AudioObjectPropertyScope = std::uint32_t;
+using AudioObjectPropertyElement = std::uint32_t;
+
+// A four-character code read big-endian: fourCC("dOut") == 0x644F7574.
+constexpr std::uint32_t fourCC(const char (&code)[5]) {
+    return (static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24U) |
+           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16U) |
+           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8U) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
+}
+
+constexpr OSStatus noErr = 0;
+// Status codes a backend may return; any non-zero value is a failure.
+constexpr OSStatus kAudioHardwareUnspecifiedError = static_cast<OSStatus>(fourCC("what"));
+constexpr OSStatus kAudioHardwareBadObjectError = static_cast<OSStatus>(fourCC("!obj"));
+constexpr OSStatus kAudioHardwareUnknownPropertyError = static_cast<OSStatus>(fourCC("who?"));
+constexpr OSStatus kAudioHardwareBadPropertySizeError = static_cast<OSStatus>(fourCC("!siz"));
+constexpr OSStatus kAudioHardwareIllegalOperationError = static_cast<OSStatus>(fourCC("nope"));
+constexpr OSStatus kAudioHardwareNotRunningError = static_cast<OSStatus>(fourCC("stop"));
+constexpr OSStatus kAudioParamError = -50;
+
+constexpr AudioObjectID kAudioObjectUnknown = 0;
+constexpr AudioObjectID kAudioObjectSystemObject = 1;
+
+constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeGlobal = fourCC("glob");
+constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeOutput = fourCC("outp");
+constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeInput = fourCC("inpt");
+constexpr AudioObjectPropertyElement kAudioObjectPropertyElementMain = 0;
+
+// Selectors, by the object they are read from.
+constexpr AudioObjectPropertySelector kAudioHardwarePropertyDevices = fourCC("dev#");
+constexpr AudioObjectPropertySelector kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut");
+constexpr AudioObjectPropertySelector kAudioHardwarePropertyProcessObjectList = fourCC("prs#");
+constexpr AudioObjectPropertySelector kAudioDevicePropertyStreams = fourCC("stm#");
+constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCC("uid ");
+constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
+constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
+constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
+constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");
+
+struct AudioObjectPropertyAddress {
+    AudioObjectPropertySelector selector = 0;
+    AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal;
+    AudioObjectPropertyElement element = kAudioObjectPropertyElementMain;
+
+    friend bool operator==(const AudioObjectPropertyAddress&,
+                           const AudioObjectPropertyAddress&) = default;
+};
+
+// String properties ('uid ', 'lnam', 'pbid') are read into a destination of this
+// type, one pointer wide. On success the backend stores a heap string that the
+// caller then owns and deletes, or null when the object has no such string.
+using AudioStringRef = std::string*;
+
+// One buffer of interleaved 32-bit float samples.
+struct AudioBuffer {
+    std::uint32_t numberChannels = 0;
+    std::uint32_t dataByteSize = 0;
+    void* data = nullptr;
+};
+
+// A count of buffers and the buffers themselves, in order.
+struct AudioBufferList {
+    std::uint32_t numberBuffers = 0;
+    AudioBuffer* buffers = nullptr;
+};
+
+struct AudioTimeStamp {
+    double sampleTime = 0.0;
+    std::uint64_t hostTime = 0;
+};
+
+} // namespace corvalle

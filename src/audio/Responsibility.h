@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <sys/types.h>
+
+namespace corvalle {
+
+// Finds the process responsible for another one: the process that launched the
+// application it belongs to. Reads the process tree under a /proc root.
+class ProcessTreeResponsibility {
+public:
+    explicit ProcessTreeResponsibility(std::filesystem::path procRoot = "/proc");
+
+    // The topmost ancestor of `pid` in the same application scope (systemd
+    // app-*.scope / app-*.service cgroup, flatpak instance) or, without one, the
+    // topmost ancestor running the same executable; never PID 1 and never a
+    // process of another user. `pid` itself when nothing better is known.
+    pid_t responsiblePID(pid_t pid) const;
+
+private:
+    std::filesystem::path procRoot_;
+};
+
+namespace Responsibility {
+
+// The responsible process of `pid`, or `pid` itself. The lookup source is
+// resolved once per run, on first use, thread-safely.
+pid_t responsiblePID(pid_t pid);
+
+} // namespace Responsibility
+
+} // namespace corvalle

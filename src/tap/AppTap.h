@@ -1,0 +1,51 @@
+#pragma once
+
+#include "AudioHardware.h"
+#include "GainRender.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvalle {
+
+// The audio objects that change one application's loudness: a process tap over
+// its processes, a private aggregate device that plays to `outputUID`, and an IO
+// procedure on it that runs the gain procedure. Running from construction until
+// stop() or destruction; never restarted.
+class AppTap {
+public:
+    // Throws CAError when a step fails; nothing created by it remains then.
+    AppTap(AudioHardware& hardware, std::vector<AudioObjectID> processObjects,
+           std::string outputUID, const std::string& label, float gain);
+    ~AppTap();
+    AppTap(const AppTap&) = delete;
+    AppTap& operator=(const AppTap&) = delete;
+
+    const std::vector<AudioObjectID>& processObjects() const { return processObjects_; }
+    const std::string& outputUID() const { return outputUID_; }
+
+    float gain() const;
+    // NaN, negative or infinite gains are stored as 0, gains above 4 as 4.
+    void setGain(float gain);
+
+    // Tears everything down in reverse order of creation; safe to repeat.
+    void stop();
+
+    static constexpr float kMaxGain = 4.0F;
+    static constexpr const char* kNamePrefix = "Corvalle \u2013 ";
+
+private:
+    void start(const std::string& label);
+
+    AudioHardware& hardware_;
+    std::vector<AudioObjectID> processObjects_;
+    std::string outputUID_;
+    AudioObjectID tapID_ = kAudioObjectUnknown;
+    AudioObjectID aggregateID_ = kAudioObjectUnknown;
+    std::optional<AudioDeviceIOProcID> ioProcID_;
+    std::unique_ptr<GainState> gainState_;
+};
+
+} // namespace corvalle
