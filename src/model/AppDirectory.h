@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <optional>
-
 #include <sys/types.h>
 
 namespace corvalle {

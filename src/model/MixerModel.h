@@ -4,6 +4,8 @@
 #include "AudioApp.h"
 #include "AudioHardware.h"
 
+#include <QByteArray>
+#include <QCollator>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -13,9 +15,8 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <vector>
-
 #include <sys/types.h>
+#include <vector>
 
 class QTimer;
 
@@ -30,9 +31,9 @@ struct MixerEnvironment {
     AudioHardware* hardware = nullptr;
     SettingsStore* store = nullptr;
     AppDirectory* directory = nullptr;
-    std::function<pid_t(pid_t)> responsiblePID;     // defaults to Responsibility
-    std::function<QDateTime()> now;                 // defaults to the wall clock
-    std::optional<pid_t> ownPID;                    // defaults to getpid()
+    std::function<pid_t(pid_t)> responsiblePID; // defaults to Responsibility
+    std::function<QDateTime()> now;             // defaults to the wall clock
+    std::optional<pid_t> ownPID;                // defaults to getpid()
     std::chrono::milliseconds pollInterval{1000};
 };
 
@@ -68,6 +69,7 @@ public:
 
     // Read-only views for tests and the control interface.
     const std::map<QString, AudioApp>& allGroups() const { return allGroups_; }
+    const std::map<QString, QDateTime>& lastSeen() const { return lastSeen_; }
     bool hasTap(const QString& key) const;
     std::size_t tapCount() const;
 
@@ -80,7 +82,27 @@ signals:
     void lastErrorChanged();
 
 private:
-    // Implemented across the model's source files; see MixerModel.cpp.
+    // Construction, listeners and the poll timer: MixerModel.cpp.
+    void addListener(AudioObjectPropertySelector selector);
+    void watchOutput(AudioObjectID processObject);
+    void postRefresh();
+    void runningOutputChanged(AudioObjectID processObject);
+
+    // Output fields: OutputTracking.cpp.
+    void refreshOutput();
+
+    // Grouping and rows: Discovery.cpp.
+    std::map<QString, AudioApp> buildGroups();
+    std::vector<AudioApp> settingOnlyRows(const std::map<QString, AudioApp>& groups) const;
+    void sortByName(std::vector<AudioApp>& rows) const;
+
+    // Settings and taps: Reconciliation.cpp.
+    void loadSettings();
+    void saveSettings();
+    void keepUnreadableSettings();
+    void update(const AppSetting& setting, const QString& key);
+    void reconcile();
+
     MixerEnvironment env_;
 
     std::vector<AudioApp> apps_;
@@ -97,6 +119,11 @@ private:
     const QString defaultsKey_ = QStringLiteral("appSettings");
     std::map<QString, AudioApp> allGroups_;
     std::set<AudioObjectID> watched_;
+
+    QCollator collator_;
+    // Stored bytes that could not be read, kept aside before the first save
+    // replaces them.
+    std::optional<QByteArray> unreadableSettings_;
 };
 
 } // namespace corvalle

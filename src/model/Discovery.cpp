@@ -1,0 +1,122 @@
+#include "AppDirectory.h"
+#include "CA.h"
+#include "MixerModel.h"
+
+#include <algorithm>
+
+namespace corvalle {
+
+namespace {
+
+const QString kPIDKeyPrefix = QStringLiteral("pid:");
+
+// An empty string from the audio server or a desktop entry identifies nothing.
+std::optional<QString> nonEmpty(std::optional<QString> text) {
+    if (text && text->isEmpty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<QString> nonEmpty(const std::optional<std::string>& text) {
+    if (!text || text->empty()) {
+        return std::nullopt;
+    }
+    return QString::fromStdString(*text);
+}
+
+// "org.example.Player" gives "Player"; empty components are ignored.
+QString lastComponent(const QString& bundleID) {
+    const QStringList parts = bundleID.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    return parts.isEmpty() ? bundleID : parts.last();
+}
+
+} // namespace
+
+std::map<QString, AudioApp> MixerModel::buildGroups() {
+    AudioHardware& hardware = *env_.hardware;
+    std::map<QString, AudioApp> groups;
+    for (const AudioObjectID object :
+         CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
+        const auto pid = CA::get<std::int32_t>(hardware, object, kAudioProcessPropertyPID, -1);
+        if (pid < 1 || pid == ownPID_) {
+            continue;
+        }
+        const pid_t responsible = env_.responsiblePID(pid);
+        if (responsible == ownPID_) {
+            continue;
+        }
+
+        std::optional<RunningApplication> running;
+        if (env_.directory != nullptr) {
+            running = env_.directory->runningApplication(responsible);
+            if (!running && responsible != pid) {
+                running = env_.directory->runningApplication(pid);
+            }
+        }
+        std::optional<QString> bundleID = running ? nonEmpty(running->bundleID) : std::nullopt;
+        if (!bundleID) {
+            bundleID = nonEmpty(CA::string(hardware, object, kAudioProcessPropertyBundleID));
+        }
+        const QString key = bundleID ? *bundleID : kPIDKeyPrefix + QString::number(responsible);
+        const bool playing =
+            CA::get<std::uint32_t>(hardware, object, kAudioProcessPropertyIsRunningOutput, 0) != 0;
+
+        if (const auto existing = groups.find(key); existing != groups.end()) {
+            existing->second.processObjects.push_back(object);
+            existing->second.isPlaying = existing->second.isPlaying || playing;
+            continue;
+        }
+
+        QString name;
+        if (auto runningName = running ? nonEmpty(running->name) : std::nullopt) {
+            name = std::move(*runningName);
+        } else if (bundleID) {
+            name = lastComponent(*bundleID);
+        } else {
+            name = tr("PID %1").arg(responsible);
+        }
+        if (name == QLatin1String("systemsoundserverd")) {
+            name = tr("System Sounds");
+        }
+        groups.emplace(
+            key,
+            AudioApp{
+                key, std::move(name), running ? running->icon : std::nullopt, {object}, playing});
+    }
+    return groups;
+}
+
+std::vector<AudioApp> MixerModel::settingOnlyRows(const std::map<QString, AudioApp>& groups) const {
+    std::vector<AudioApp> rows;
+    for (const auto& [key, setting] : settings_) {
+        if (groups.contains(key) || key.startsWith(kPIDKeyPrefix)) {
+            continue;
+        }
+        std::optional<InstalledApplication> installed;
+        if (env_.directory != nullptr) {
+            installed = env_.directory->installedApplication(key);
+        }
+        QString name;
+        if (setting.name) {
+            name = *setting.name;
+        } else if (installed) {
+            name = installed->displayName;
+            name.remove(QStringLiteral(".app"));
+        } else {
+            name = key;
+        }
+        rows.push_back(
+            AudioApp{key, std::move(name), installed ? installed->icon : std::nullopt, {}, false});
+    }
+    return rows;
+}
+
+// Stable, so rows whose names collate the same keep the order they were collected in.
+void MixerModel::sortByName(std::vector<AudioApp>& rows) const {
+    std::ranges::stable_sort(rows, [this](const AudioApp& a, const AudioApp& b) {
+        return collator_.compare(a.name, b.name) < 0;
+    });
+}
+
+} // namespace corvalle

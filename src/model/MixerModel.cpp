@@ -1,0 +1,149 @@
+#include "MixerModel.h"
+
+#include "AppTap.h"
+#include "CA.h"
+#include "Responsibility.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+#include <unistd.h>
+
+namespace corvalle {
+
+MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
+    : QObject(parent), env_(std::move(environment)) {
+    Q_ASSERT(env_.hardware != nullptr);
+    if (!env_.responsiblePID) {
+        env_.responsiblePID = [](pid_t pid) { return Responsibility::responsiblePID(pid); };
+    }
+    if (!env_.now) {
+        env_.now = [] { return QDateTime::currentDateTimeUtc(); };
+    }
+    ownPID_ = env_.ownPID.value_or(getpid());
+    collator_.setCaseSensitivity(Qt::CaseInsensitive);
+
+    loadSettings();
+    addListener(kAudioHardwarePropertyProcessObjectList);
+    addListener(kAudioHardwarePropertyDefaultOutputDevice);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(env_.pollInterval);
+    connect(timer_, &QTimer::timeout, this, &MixerModel::postRefresh);
+    timer_->start();
+
+    refresh();
+}
+
+MixerModel::~MixerModel() = default;
+
+void MixerModel::refresh() {
+    refreshOutput();
+
+    std::map<QString, AudioApp> groups = buildGroups();
+    for (const auto& [key, group] : groups) {
+        for (const AudioObjectID object : group.processObjects) {
+            watchOutput(object);
+        }
+    }
+
+    const QDateTime now = env_.now();
+    for (const auto& [key, group] : groups) {
+        if (group.isPlaying) {
+            lastSeen_.insert_or_assign(key, now);
+        }
+    }
+    std::erase_if(lastSeen_, [&](const auto& entry) { return !groups.contains(entry.first); });
+
+    std::vector<AudioApp> rows;
+    rows.reserve(groups.size() + settings_.size());
+    for (const auto& [key, group] : groups) {
+        if (lastSeen_.contains(key) || settings_.contains(key) || taps_.contains(key)) {
+            rows.push_back(group);
+        }
+    }
+    for (AudioApp& row : settingOnlyRows(groups)) {
+        rows.push_back(std::move(row));
+    }
+    sortByName(rows);
+
+    apps_ = std::move(rows);
+    emit appsChanged();
+    allGroups_ = std::move(groups);
+    reconcile();
+}
+
+// Each trigger gets its own queued refresh; the model is held weakly so a trigger
+// that outlives it does nothing.
+void MixerModel::postRefresh() {
+    QMetaObject::invokeMethod(
+        this,
+        [model = QPointer<MixerModel>(this)] {
+            if (model) {
+                model->refresh();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void MixerModel::addListener(AudioObjectPropertySelector selector) {
+    env_.hardware->addPropertyListener(
+        CA::system, CA::address(selector),
+        [model = QPointer<MixerModel>(this)](std::uint32_t, const AudioObjectPropertyAddress*) {
+            if (model) {
+                model->postRefresh();
+            }
+        });
+}
+
+void MixerModel::watchOutput(AudioObjectID processObject) {
+    if (!watched_.insert(processObject).second) {
+        return;
+    }
+    env_.hardware->addPropertyListener(processObject,
+                                       CA::address(kAudioProcessPropertyIsRunningOutput),
+                                       [model = QPointer<MixerModel>(this), processObject](
+                                           std::uint32_t, const AudioObjectPropertyAddress*) {
+                                           if (!model) {
+                                               return;
+                                           }
+                                           QMetaObject::invokeMethod(
+                                               model.data(),
+                                               [model, processObject] {
+                                                   if (model) {
+                                                       model->runningOutputChanged(processObject);
+                                                   }
+                                               },
+                                               Qt::QueuedConnection);
+                                       });
+}
+
+void MixerModel::runningOutputChanged(AudioObjectID processObject) {
+    const auto running = CA::get<std::uint32_t>(*env_.hardware, processObject,
+                                                kAudioProcessPropertyIsRunningOutput, 0);
+    if (running != 0) {
+        for (const auto& [key, group] : allGroups_) {
+            if (std::ranges::find(group.processObjects, processObject) !=
+                group.processObjects.end()) {
+                lastSeen_.insert_or_assign(key, env_.now());
+                break;
+            }
+        }
+    }
+    refresh();
+}
+
+void MixerModel::selectOutput(AudioObjectID deviceID) {
+    CA::setDefaultOutputDevice(*env_.hardware, deviceID);
+    refresh();
+}
+
+bool MixerModel::hasTap(const QString& key) const {
+    return taps_.contains(key);
+}
+
+std::size_t MixerModel::tapCount() const {
+    return taps_.size();
+}
+
+} // namespace corvalle

@@ -1,0 +1,34 @@
+#include "CA.h"
+#include "MixerModel.h"
+
+namespace corvalle {
+
+void MixerModel::refreshOutput() {
+    AudioHardware& hardware = *env_.hardware;
+    const AudioObjectID device = CA::defaultOutputDevice(hardware);
+    const auto name = CA::deviceName(hardware, device);
+    outputName_ = name ? QString::fromStdString(*name) : tr("Unknown");
+    emit outputNameChanged();
+    outputID_ = device;
+    emit outputIDChanged();
+
+    const std::vector<AudioObjectID> deviceIDs = CA::outputDevices(hardware);
+    // Names alone never replace the list: the picker keeps what it shows until the
+    // set or order of devices changes.
+    const bool sameDevices = std::ranges::equal(deviceIDs, outputDevices_, {}, {},
+                                                [](const OutputDevice& known) { return known.id; });
+    if (sameDevices) {
+        return;
+    }
+    std::vector<OutputDevice> devices;
+    devices.reserve(deviceIDs.size());
+    for (const AudioObjectID id : deviceIDs) {
+        const auto deviceName = CA::deviceName(hardware, id);
+        devices.push_back(
+            {id, deviceName ? QString::fromStdString(*deviceName) : tr("Device %1").arg(id)});
+    }
+    outputDevices_ = std::move(devices);
+    emit outputDevicesChanged();
+}
+
+} // namespace corvalle

@@ -1,0 +1,172 @@
+#include "AppTap.h"
+#include "CA.h"
+#include "CAError.h"
+#include "MixerModel.h"
+#include "SettingsCodec.h"
+#include "SettingsStore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+namespace corvalle {
+
+namespace {
+
+// Where unreadable stored settings are kept before the first save replaces them.
+const QString kUnreadableSuffix = QStringLiteral(".unreadable");
+
+bool sameProcessSet(std::vector<AudioObjectID> a, std::vector<AudioObjectID> b) {
+    std::ranges::sort(a);
+    std::ranges::sort(b);
+    const auto [aEnd, aLast] = std::ranges::unique(a);
+    a.erase(aEnd, aLast);
+    const auto [bEnd, bLast] = std::ranges::unique(b);
+    b.erase(bEnd, bLast);
+    return a == b;
+}
+
+} // namespace
+
+AppSetting MixerModel::setting(const QString& key) const {
+    const auto it = settings_.find(key);
+    return it == settings_.end() ? AppSetting{} : it->second;
+}
+
+void MixerModel::loadSettings() {
+    if (env_.store == nullptr) {
+        return;
+    }
+    const std::optional<QByteArray> bytes = env_.store->data(defaultsKey_);
+    if (!bytes) {
+        return;
+    }
+    if (auto decoded = SettingsCodec::decode(*bytes)) {
+        settings_ = std::move(*decoded);
+        emit settingsChanged();
+        return;
+    }
+    unreadableSettings_ = *bytes;
+}
+
+// Copies bytes that could not be read to "<key>.unreadable" (or ".unreadable.2",
+// ".3", ... when an earlier, different copy is there) so that saving over them
+// loses nothing.
+void MixerModel::keepUnreadableSettings() {
+    if (!unreadableSettings_) {
+        return;
+    }
+    const QString base = defaultsKey_ + kUnreadableSuffix;
+    for (int attempt = 1;; ++attempt) {
+        const QString key =
+            attempt == 1 ? base : base + QLatin1Char('.') + QString::number(attempt);
+        const auto kept = env_.store->data(key);
+        if (!kept) {
+            env_.store->setData(key, *unreadableSettings_);
+            break;
+        }
+        if (*kept == *unreadableSettings_) {
+            break;
+        }
+    }
+    unreadableSettings_.reset();
+}
+
+void MixerModel::saveSettings() {
+    if (env_.store == nullptr) {
+        return;
+    }
+    keepUnreadableSettings();
+    env_.store->setData(defaultsKey_, SettingsCodec::encode(settings_));
+}
+
+void MixerModel::update(const AppSetting& setting, const QString& key) {
+    std::optional<QString> name;
+    if (const auto row = std::ranges::find(apps_, key, &AudioApp::id); row != apps_.end()) {
+        name = row->name;
+    } else if (const auto stored = settings_.find(key); stored != settings_.end()) {
+        name = stored->second.name;
+    }
+
+    if (!setting.muted && std::fabs(setting.volume - 1.0) < 0.005) {
+        settings_.erase(key);
+    } else {
+        settings_.insert_or_assign(key, AppSetting{setting.volume, setting.muted, name});
+    }
+    emit settingsChanged();
+    saveSettings();
+    reconcile();
+}
+
+void MixerModel::setVolume(double volume, const QString& key) {
+    // A NaN request carries no level at all; it must neither reach a tap nor be
+    // stored, where it would make the whole stored value unreadable.
+    if (std::isnan(volume)) {
+        return;
+    }
+    const AppSetting current = setting(key);
+    const double clamped = volume <= 0.0 ? 0.0 : std::min(volume, maxVolume);
+    update(AppSetting{clamped, current.muted, std::nullopt}, key);
+}
+
+void MixerModel::toggleMute(const QString& key) {
+    const AppSetting current = setting(key);
+    update(AppSetting{current.volume, !current.muted, std::nullopt}, key);
+}
+
+void MixerModel::reset(const QString& key) {
+    update(AppSetting{}, key);
+}
+
+void MixerModel::stopAll() {
+    for (auto& [key, tap] : taps_) {
+        tap->stop();
+    }
+    taps_.clear();
+}
+
+void MixerModel::reconcile() {
+    AudioHardware& hardware = *env_.hardware;
+    const std::optional<std::string> outputUID =
+        CA::deviceUID(hardware, CA::defaultOutputDevice(hardware));
+    if (!outputUID) {
+        return;
+    }
+
+    std::erase_if(taps_, [&](auto& entry) {
+        auto& [key, tap] = entry;
+        const auto group = allGroups_.find(key);
+        const bool keep = group != allGroups_.end() && !setting(key).isDefault() &&
+                          tap->outputUID() == *outputUID &&
+                          sameProcessSet(tap->processObjects(), group->second.processObjects);
+        if (!keep) {
+            tap->stop();
+        }
+        return !keep;
+    });
+
+    for (const auto& [key, group] : allGroups_) {
+        const AppSetting current = setting(key);
+        if (current.isDefault()) {
+            continue;
+        }
+        const float gain = current.effectiveGain();
+        if (const auto tap = taps_.find(key); tap != taps_.end()) {
+            tap->second->setGain(gain);
+            continue;
+        }
+        try {
+            taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
+                                                        group.name.toStdString(), gain));
+            lastError_ = std::nullopt;
+        } catch (const CAError& error) {
+            lastError_ =
+                group.name + QStringLiteral(": ") + QString::fromStdString(error.description());
+        } catch (const std::exception& error) {
+            lastError_ = group.name + QStringLiteral(": ") + QString::fromUtf8(error.what());
+        }
+        emit lastErrorChanged();
+    }
+}
+
+} // namespace corvalle
