@@ -17,8 +17,9 @@ constexpr AudioObjectID system = kAudioObjectSystemObject;
 // The prefix of the device UIDs our taps create; such devices are never listed.
 inline constexpr const char* kPrivateDeviceUIDPrefix = "Corvalle-";
 
-AudioObjectPropertyAddress address(AudioObjectPropertySelector selector,
-                                   AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal);
+AudioObjectPropertyAddress
+address(AudioObjectPropertySelector selector,
+        AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal);
 
 // The property's value as T, or `fallback` when the read fails. A shorter value
 // leaves the remaining bytes of the fallback in place.

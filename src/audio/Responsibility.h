@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <sys/types.h>
 
@@ -26,6 +27,9 @@ namespace Responsibility {
 // The responsible process of `pid`, or `pid` itself. The lookup source is
 // resolved once per run, on first use, thread-safely.
 pid_t responsiblePID(pid_t pid);
+
+// How often the lookup source has been resolved: 0 before the first query, 1 after.
+std::size_t resolutionCount();
 
 } // namespace Responsibility
 

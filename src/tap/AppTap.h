@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioHardware.h"
+#include "CA.h"
 #include "GainRender.h"
 
 #include <memory>
@@ -35,6 +36,13 @@ public:
 
     static constexpr float kMaxGain = 4.0F;
     static constexpr const char* kNamePrefix = "Corvalle \u2013 ";
+    // Every aggregate device UID starts with this; the output list leaves them out.
+    static constexpr const char* kDeviceUIDPrefix = CA::kPrivateDeviceUIDPrefix;
+
+    // The objects while running; 0 / absent once stopped.
+    AudioObjectID tapID() const { return tapID_; }
+    AudioObjectID aggregateID() const { return aggregateID_; }
+    std::optional<AudioDeviceIOProcID> ioProcID() const { return ioProcID_; }
 
 private:
     void start(const std::string& label);

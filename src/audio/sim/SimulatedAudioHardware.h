@@ -7,9 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
-
 #include <sys/types.h>
+#include <vector>
 
 namespace corvalle {
 
@@ -77,12 +76,17 @@ public:
     void renameDevice(AudioObjectID deviceID, std::optional<std::string> name);
     // Changes the default output device as another program would (fires 'dOut').
     void setDefaultOutput(AudioObjectID deviceID);
+    AudioObjectID defaultOutput() const;
 
     AudioObjectID addProcess(SimProcess process);
     void removeProcess(AudioObjectID processID);
     void setRunningOutput(AudioObjectID processID, bool running);
+    // Changes what 'pbid' reports (no notification, as on the real system).
+    void setBundleID(AudioObjectID processID, std::optional<std::string> bundleID);
     // Moves a process object to another place of the process list.
     void moveProcess(AudioObjectID processID, std::size_t index);
+    // The process list in 'prs#' order.
+    const std::vector<AudioObjectID>& processIDs() const;
 
     // Makes reads of one property of one object fail with `status`, or (with
     // noErr) makes a string property succeed with a null string. std::nullopt
@@ -105,9 +109,11 @@ public:
     const std::map<AudioObjectID, SimTap>& taps() const { return taps_; }
     const std::map<AudioObjectID, SimAggregate>& aggregates() const { return aggregates_; }
     std::size_t ioProcCount() const;
+    bool isStarted(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) const;
 
     // Runs one IO cycle of `deviceID`: every started IO proc of it, in order of
-    // creation, with the given buffers.
+    // creation, with the given buffers. May be called from another thread;
+    // stopping or destroying an IO proc waits for a running cycle to end.
     void runIOCycle(AudioObjectID deviceID, const AudioBufferList& input, AudioBufferList& output);
 
     // --- AudioHardware ---------------------------------------------------
@@ -131,6 +137,22 @@ public:
     OSStatus deviceStop(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) override;
 
 private:
+    // One property value as the backend answers it.
+    struct Value {
+        bool isString = false;
+        bool isScalar = false;
+        std::optional<std::string> text;
+        std::vector<std::uint32_t> ids;
+    };
+
+    void record(SimCall call, AudioObjectID objectID, AudioObjectPropertySelector selector);
+    std::optional<OSStatus> failureOf(SimCall call) const;
+    bool isKnownObject(AudioObjectID objectID) const;
+    // Hands every listener of the property to the poster.
+    void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
+    OSStatus read(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
+                  Value& value) const;
+
     // Implementation-defined state; see the .cpp.
     struct State;
     MainThreadPoster post_;
