@@ -146,4 +146,12 @@ std::size_t MixerModel::tapCount() const {
     return taps_.size();
 }
 
+std::optional<float> MixerModel::tapGain(const QString& key) const {
+    const auto it = taps_.find(key);
+    if (it == taps_.end()) {
+        return std::nullopt;
+    }
+    return it->second->gain();
+}
+
 } // namespace corvalle

@@ -72,6 +72,8 @@ public:
     const std::map<QString, QDateTime>& lastSeen() const { return lastSeen_; }
     bool hasTap(const QString& key) const;
     std::size_t tapCount() const;
+    // The gain the running tap of `key` applies, or nothing without a tap.
+    std::optional<float> tapGain(const QString& key) const;
 
 signals:
     void appsChanged();

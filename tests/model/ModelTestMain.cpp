@@ -1,0 +1,14 @@
+#include <QCoreApplication>
+#include <QLocale>
+#include <gtest/gtest.h>
+
+// The model posts its refreshes to the application's event loop; each test drives
+// that loop by hand.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication application(argc, argv);
+    // Name ordering follows the user's locale; the C locale of a build machine
+    // would not collate accented letters.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "FakeAppDirectory.h"
+#include "MainThread.h"
+#include "MemorySettingsStore.h"
+#include "MixerModel.h"
+#include "SimulatedAudioHardware.h"
+
+#include <QCoreApplication>
+#include <QTimeZone>
+#include <map>
+#include <memory>
+#include <ostream>
+
+// Readable failure messages for the model's strings.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace corvalle::test {
+
+// Runs every queued task, including the ones those tasks queue in turn.
+inline void drainEvents() {
+    for (int round = 0; round < 8; ++round) {
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
+// A simulated audio system with one output device, an in-memory store, a fake
+// application directory and a responsible-process table; the model is made on
+// demand. PIDs are only looked up in the table, never on this machine.
+class ModelHarness {
+public:
+    static constexpr pid_t kOwnPID = 7000;
+
+    ModelHarness() {
+        speakers = hardware.addDevice({.uid = "speakers", .name = "Speakers"});
+        hardware.setDefaultOutput(speakers);
+        drainEvents();
+    }
+
+    MixerEnvironment environment() {
+        MixerEnvironment environment;
+        environment.hardware = &hardware;
+        environment.store = &store;
+        environment.directory = &directory;
+        environment.responsiblePID = [this](pid_t pid) {
+            const auto it = responsible.find(pid);
+            return it == responsible.end() ? pid : it->second;
+        };
+        environment.now = [this] { return clock; };
+        environment.ownPID = kOwnPID;
+        environment.pollInterval = std::chrono::hours(1);
+        return environment;
+    }
+
+    MixerModel& start() {
+        model = std::make_unique<MixerModel>(environment());
+        drainEvents();
+        return *model;
+    }
+
+    // A process with its own bundle-ID property.
+    AudioObjectID addProcess(pid_t pid, std::optional<std::string> bundleID, bool playing) {
+        return hardware.addProcess({pid, std::move(bundleID), playing});
+    }
+
+    // A process of an application the desktop knows by `bundleID` and `name`.
+    AudioObjectID addApp(pid_t pid, const QString& bundleID, const QString& name, bool playing) {
+        directory.running[pid] = RunningApplication{bundleID, name, QStringLiteral("icon-") + name};
+        return hardware.addProcess({pid, std::nullopt, playing});
+    }
+
+    // Settles the queued notifications and refreshes once more.
+    void refresh() {
+        drainEvents();
+        model->refresh();
+    }
+
+    const AudioApp* row(const QString& key) const {
+        for (const AudioApp& app : model->apps()) {
+            if (app.id == key) {
+                return &app;
+            }
+        }
+        return nullptr;
+    }
+
+    SimulatedAudioHardware hardware{qtMainThreadPoster()};
+    MemorySettingsStore store;
+    FakeAppDirectory directory;
+    std::map<pid_t, pid_t> responsible;
+    QDateTime clock{QDate(2026, 1, 1), QTime(12, 0), QTimeZone::utc()};
+    AudioObjectID speakers = kAudioObjectUnknown;
+    // Last, so it goes first: its taps are stopped while the hardware exists.
+    std::unique_ptr<MixerModel> model;
+};
+
+} // namespace corvalle::test
