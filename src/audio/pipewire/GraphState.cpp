@@ -1,0 +1,276 @@
+#include "GraphState.h"
+
+#include "PipeWireKeys.h"
+
+#include <charconv>
+#include <fstream>
+#include <spa/utils/json.h>
+
+namespace corvalle::pw {
+
+namespace {
+
+const std::string* find(const Properties& props, const char* key) {
+    const auto it = props.find(key);
+    return it == props.end() ? nullptr : &it->second;
+}
+
+bool classIs(const NodeRecord& node, const char* mediaClass) {
+    const std::string* value = find(node.props, keys::kMediaClass);
+    return value != nullptr && *value == mediaClass;
+}
+
+std::optional<std::uint32_t> parseID(const std::string* text) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    const char* end = text->data() + text->size();
+    const auto result = std::from_chars(text->data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+pid_t parsePID(const std::string* text) {
+    if (text == nullptr) {
+        return -1;
+    }
+    pid_t value = -1;
+    const char* end = text->data() + text->size();
+    const auto result = std::from_chars(text->data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end || value < 1) {
+        return -1;
+    }
+    return value;
+}
+
+std::optional<std::string> nonEmpty(const std::string* value) {
+    if (value == nullptr || value->empty()) {
+        return std::nullopt;
+    }
+    return *value;
+}
+
+} // namespace
+
+bool GraphState::isDevice(const NodeRecord& node) {
+    return classIs(node, keys::kClassAudioSink) || classIs(node, keys::kClassAudioDuplex);
+}
+
+bool GraphState::isAudioStream(const NodeRecord& node) {
+    return classIs(node, keys::kClassStreamOutputAudio) ||
+           classIs(node, keys::kClassStreamInputAudio);
+}
+
+bool GraphState::isOutputStream(const NodeRecord& node) {
+    return classIs(node, keys::kClassStreamOutputAudio);
+}
+
+std::vector<AudioObjectID> GraphState::deviceIDs() const {
+    std::vector<AudioObjectID> result;
+    for (const auto& [id, node] : nodes) {
+        if (isDevice(node)) {
+            result.push_back(id);
+        }
+    }
+    return result;
+}
+
+std::vector<AudioObjectID> GraphState::processObjectIDs() const {
+    std::vector<AudioObjectID> result;
+    for (const auto& [id, client] : clients) {
+        for (const auto& [nodeID, node] : nodes) {
+            if (isAudioStream(node) && parseID(find(node.props, keys::kClientID)) == id) {
+                result.push_back(client.processObjectID);
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+AudioObjectID GraphState::defaultOutputID() const {
+    if (!defaultSinkName) {
+        return kAudioObjectUnknown;
+    }
+    const NodeRecord* node = deviceByName(*defaultSinkName);
+    return node == nullptr ? kAudioObjectUnknown : node->id;
+}
+
+const NodeRecord* GraphState::deviceByName(const std::string& name) const {
+    for (const auto& [id, node] : nodes) {
+        const std::string* nodeName = find(node.props, keys::kNodeName);
+        if (isDevice(node) && nodeName != nullptr && *nodeName == name) {
+            return &node;
+        }
+    }
+    return nullptr;
+}
+
+const ClientRecord* GraphState::clientByProcessObject(AudioObjectID processObjectID) const {
+    if (processObjectID == kAudioObjectUnknown) {
+        return nullptr;
+    }
+    for (const auto& [id, client] : clients) {
+        if (client.processObjectID == processObjectID) {
+            return &client;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::uint32_t> GraphState::outputStreamsOf(std::uint32_t clientID) const {
+    std::vector<std::uint32_t> result;
+    for (const auto& [id, node] : nodes) {
+        if (isOutputStream(node) && parseID(find(node.props, keys::kClientID)) == clientID) {
+            result.push_back(id);
+        }
+    }
+    return result;
+}
+
+bool GraphState::isRunningOutput(const ClientRecord& client) const {
+    for (const std::uint32_t id : outputStreamsOf(client.id)) {
+        if (nodes.at(id).running) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GraphState::isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID) const {
+    for (const auto& [id, link] : links) {
+        if (link.outputNodeID == outputNodeID && link.inputNodeID == inputNodeID) {
+            return true;
+        }
+    }
+    return false;
+}
+
+GraphSummary GraphState::summary() const {
+    GraphSummary result;
+    result.devices = deviceIDs();
+    result.processes = processObjectIDs();
+    result.defaultOutput = defaultOutputID();
+    for (const AudioObjectID processID : result.processes) {
+        const ClientRecord* client = clientByProcessObject(processID);
+        result.runningOutput[processID] = client != nullptr && isRunningOutput(*client);
+    }
+    return result;
+}
+
+void GraphState::clear() {
+    nodes.clear();
+    clients.clear();
+    ports.clear();
+    links.clear();
+    defaultSinkName.reset();
+    targets.clear();
+}
+
+std::optional<std::string> deviceDescription(const Properties& props) {
+    for (const char* key : {keys::kNodeDescription, keys::kNodeNick, keys::kNodeName}) {
+        if (auto value = nonEmpty(find(props, key))) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+pid_t clientPID(const Properties& props,
+                const std::function<std::optional<std::string>(pid_t)>& processName) {
+    const pid_t secPID = parsePID(find(props, keys::kSecPID));
+    const std::string* api = find(props, keys::kClientAPI);
+    if (api != nullptr && *api == keys::kClientAPIPulse) {
+        // Only a connection that really comes from the compatibility server may
+        // speak for another process; anyone else could claim any PID.
+        const auto name = secPID > 0 ? processName(secPID) : std::nullopt;
+        bool fromServer = false;
+        for (const char* serverName : keys::kPulseServerProcessNames) {
+            fromServer = fromServer || (name && *name == serverName);
+        }
+        if (fromServer) {
+            return parsePID(find(props, keys::kAppProcessID));
+        }
+    }
+    if (secPID > 0) {
+        return secPID;
+    }
+    return parsePID(find(props, keys::kAppProcessID));
+}
+
+std::optional<std::string> procCommandName(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    if (!file || !std::getline(file, name)) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+std::optional<std::string> clientBundleID(const Properties& props) {
+    if (auto value = nonEmpty(find(props, keys::kPortalAppID))) {
+        return value;
+    }
+    return nonEmpty(find(props, keys::kAppID));
+}
+
+std::optional<std::string> hint(const Properties* nodeProps, const Properties& clientProps,
+                                const char* key) {
+    if (nodeProps != nullptr) {
+        if (auto value = nonEmpty(find(*nodeProps, key))) {
+            return value;
+        }
+    }
+    return nonEmpty(find(clientProps, key));
+}
+
+std::optional<std::string> nameFromJSON(const std::string& json) {
+    struct spa_json outer;
+    struct spa_json object;
+    spa_json_init(&outer, json.data(), json.size());
+    if (spa_json_enter_object(&outer, &object) <= 0) {
+        return std::nullopt;
+    }
+    std::string key(json.size() + 1, '\0');
+    std::string value(json.size() + 1, '\0');
+    const int capacity = static_cast<int>(key.size());
+    while (spa_json_get_string(&object, key.data(), capacity) > 0) {
+        const char* raw = nullptr;
+        const int length = spa_json_next(&object, &raw);
+        if (length <= 0) {
+            return std::nullopt;
+        }
+        if (std::string(key.c_str()) == keys::kJSONNameMember) {
+            if (!spa_json_is_string(raw, length) ||
+                spa_json_parse_stringn(raw, length, value.data(), capacity) <= 0) {
+                return std::nullopt;
+            }
+            return std::string(value.c_str());
+        }
+    }
+    return std::nullopt;
+}
+
+std::string jsonWithName(const std::string& name) {
+    std::string escaped;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            escaped += '\\';
+            escaped += c;
+        } else if (byte < 0x20) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            escaped += "\\u00";
+            escaped += kHex[byte >> 4U];
+            escaped += kHex[byte & 0xFU];
+        } else {
+            escaped += c;
+        }
+    }
+    return std::string("{\"") + keys::kJSONNameMember + "\":\"" + escaped + "\"}";
+}
+
+} // namespace corvalle::pw

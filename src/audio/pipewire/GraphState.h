@@ -1,0 +1,110 @@
+#pragma once
+
+#include "AudioTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace corvalle::pw {
+
+using Properties = std::map<std::string, std::string>;
+
+// Values copied from the server; nothing here refers to a PipeWire object.
+struct NodeRecord {
+    std::uint32_t id = 0;
+    Properties props; // the global's properties, then the node info's on top
+    bool running = false;
+};
+
+struct ClientRecord {
+    std::uint32_t id = 0;
+    AudioObjectID processObjectID = kAudioObjectUnknown; // fresh for every appearance
+    Properties props;
+};
+
+struct PortRecord {
+    std::uint32_t id = 0;
+    std::uint32_t nodeID = 0;
+};
+
+struct LinkRecord {
+    std::uint32_t id = 0;
+    std::uint32_t outputNodeID = 0;
+    std::uint32_t inputNodeID = 0;
+};
+
+// What the listeners watch; a change of any part fires the matching selector.
+struct GraphSummary {
+    std::vector<AudioObjectID> devices;
+    std::vector<AudioObjectID> processes;
+    AudioObjectID defaultOutput = kAudioObjectUnknown;
+    std::map<AudioObjectID, bool> runningOutput;
+
+    friend bool operator==(const GraphSummary&, const GraphSummary&) = default;
+};
+
+// The registry view: every node, client, port and link of the server by global
+// id, and the "default" metadata. Ids are dropped on removal, since the server
+// reuses them.
+class GraphState {
+public:
+    std::map<std::uint32_t, NodeRecord> nodes;
+    std::map<std::uint32_t, ClientRecord> clients;
+    std::map<std::uint32_t, PortRecord> ports;
+    std::map<std::uint32_t, LinkRecord> links;
+    std::optional<std::string> defaultSinkName;
+    // target.object of the "default" metadata, by subject (a node id).
+    std::map<std::uint32_t, std::string> targets;
+
+    static bool isDevice(const NodeRecord& node);
+    static bool isAudioStream(const NodeRecord& node);
+    static bool isOutputStream(const NodeRecord& node);
+
+    // Audio/Sink and Audio/Duplex nodes, in registry order.
+    std::vector<AudioObjectID> deviceIDs() const;
+    // One object per client that owns audio stream nodes, in registry order.
+    std::vector<AudioObjectID> processObjectIDs() const;
+    AudioObjectID defaultOutputID() const;
+    const NodeRecord* deviceByName(const std::string& name) const;
+    const ClientRecord* clientByProcessObject(AudioObjectID processObjectID) const;
+    // The output streams of one client.
+    std::vector<std::uint32_t> outputStreamsOf(std::uint32_t clientID) const;
+    bool isRunningOutput(const ClientRecord& client) const;
+    // Whether any link runs from `outputNodeID` to `inputNodeID`.
+    bool isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID) const;
+
+    GraphSummary summary() const;
+    void clear();
+};
+
+// The name of a device: node.description, else node.nick, else node.name.
+std::optional<std::string> deviceDescription(const Properties& props);
+
+// The process that a client speaks for: the server-verified pipewire.sec.pid,
+// except for clients of the PulseAudio compatibility server (whose sec.pid is
+// the server's own), which carry their own application.process.id. `processName`
+// tells the command name of a PID. Returns -1 when unknown.
+pid_t clientPID(const Properties& props,
+                const std::function<std::optional<std::string>(pid_t)>& processName);
+// The command name of a process from /proc, or nothing.
+std::optional<std::string> procCommandName(pid_t pid);
+
+// The application identity: the sandbox (portal) app id, else application.id.
+std::optional<std::string> clientBundleID(const Properties& props);
+
+// A hint from the first of `nodeProps` (the client's first output stream) and
+// then `clientProps` that has `key`.
+std::optional<std::string> hint(const Properties* nodeProps, const Properties& clientProps,
+                                const char* key);
+
+// Parses "{"name": "..."}" as the "default" metadata holds it.
+std::optional<std::string> nameFromJSON(const std::string& json);
+// Makes {"name":"..."} with the name escaped.
+std::string jsonWithName(const std::string& name);
+
+} // namespace corvalle::pw

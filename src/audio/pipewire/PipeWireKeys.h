@@ -1,0 +1,68 @@
+#pragma once
+
+// Every PipeWire property, metadata key and value that the backend reads or
+// writes, defined once. Native PipeWire keys are hyphenated where PipeWire
+// hyphenates them (application.icon-name).
+namespace corvalle::pw::keys {
+
+// Objects of the registry.
+inline constexpr const char* kMediaClass = "media.class";
+inline constexpr const char* kMediaName = "media.name";
+inline constexpr const char* kMediaType = "media.type";
+inline constexpr const char* kMediaCategory = "media.category";
+inline constexpr const char* kMediaRole = "media.role";
+inline constexpr const char* kNodeName = "node.name";
+inline constexpr const char* kNodeDescription = "node.description";
+inline constexpr const char* kNodeNick = "node.nick";
+inline constexpr const char* kNodeGroup = "node.group";
+inline constexpr const char* kNodePassive = "node.passive";
+inline constexpr const char* kNodeDontReconnect = "node.dont-reconnect";
+inline constexpr const char* kNodeVirtual = "node.virtual";
+inline constexpr const char* kNodeLatency = "node.latency";
+inline constexpr const char* kNodeAutoconnect = "node.autoconnect";
+inline constexpr const char* kNodeAlwaysProcess = "node.always-process";
+inline constexpr const char* kPrioritySession = "priority.session";
+inline constexpr const char* kClientID = "client.id";
+inline constexpr const char* kClientAPI = "client.api";
+inline constexpr const char* kObjectSerial = "object.serial";
+inline constexpr const char* kTargetObject = "target.object";
+inline constexpr const char* kStreamCaptureSink = "stream.capture.sink";
+inline constexpr const char* kSecPID = "pipewire.sec.pid";
+inline constexpr const char* kPortalAppID = "pipewire.access.portal.app_id";
+inline constexpr const char* kAppName = "application.name";
+inline constexpr const char* kAppID = "application.id";
+inline constexpr const char* kAppIconName = "application.icon-name";
+inline constexpr const char* kAppProcessID = "application.process.id";
+inline constexpr const char* kAppProcessBinary = "application.process.binary";
+inline constexpr const char* kLinkOutputNode = "link.output.node";
+inline constexpr const char* kLinkInputNode = "link.input.node";
+inline constexpr const char* kMetadataName = "metadata.name";
+inline constexpr const char* kRemoteName = "remote.name";
+
+// Values of those properties.
+inline constexpr const char* kClassAudioSink = "Audio/Sink";
+inline constexpr const char* kClassAudioDuplex = "Audio/Duplex";
+inline constexpr const char* kClassStreamOutputAudio = "Stream/Output/Audio";
+inline constexpr const char* kClassStreamInputAudio = "Stream/Input/Audio";
+inline constexpr const char* kClientAPIPulse = "pipewire-pulse";
+inline constexpr const char* kMediaTypeAudio = "Audio";
+inline constexpr const char* kMediaCategoryPlayback = "Playback";
+inline constexpr const char* kMediaCategoryCapture = "Capture";
+inline constexpr const char* kTrue = "true";
+// The session manager remembers volumes per media.name: ours never changes.
+inline constexpr const char* kOurMediaName = "Corvalle";
+inline constexpr const char* kOurAppName = "Corvalle";
+inline constexpr const char* kOurPrioritySession = "0";
+
+// The "default" metadata object and its keys.
+inline constexpr const char* kMetadataDefault = "default";
+inline constexpr const char* kDefaultAudioSink = "default.audio.sink";
+inline constexpr const char* kDefaultConfiguredAudioSink = "default.configured.audio.sink";
+inline constexpr const char* kJSONType = "Spa:String:JSON";
+inline constexpr const char* kJSONNameMember = "name";
+
+// Processes whose connections the PulseAudio compatibility server makes: their
+// pipewire.sec.pid is that server's, so the client's own claim is used.
+inline constexpr const char* kPulseServerProcessNames[] = {"pipewire-pulse", "pipewire"};
+
+} // namespace corvalle::pw::keys

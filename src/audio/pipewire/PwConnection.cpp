@@ -1,0 +1,442 @@
+#include "PwConnection.h"
+
+#include "PipeWireKeys.h"
+#include "PwLoop.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/pipewire.h>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle::pw {
+
+namespace {
+
+constexpr int kFirstBackoffMs = 100;
+constexpr int kMaxBackoffMs = 2000;
+
+Properties toProperties(const spa_dict* dict) {
+    Properties result;
+    if (dict == nullptr) {
+        return result;
+    }
+    const spa_dict_item* item = nullptr;
+    spa_dict_for_each(item, dict) {
+        if (item->key != nullptr && item->value != nullptr) {
+            result[item->key] = item->value;
+        }
+    }
+    return result;
+}
+
+std::uint32_t idFrom(const Properties& props, const char* key) {
+    const auto it = props.find(key);
+    if (it == props.end()) {
+        return 0;
+    }
+    std::uint32_t value = 0;
+    const char* end = it->second.data() + it->second.size();
+    const auto result = std::from_chars(it->second.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end ? value : 0;
+}
+
+bool isInterface(const char* type, const char* interfaceType) {
+    return type != nullptr && std::strcmp(type, interfaceType) == 0;
+}
+
+} // namespace
+
+struct Connection::Bound {
+    Connection* owner = nullptr;
+    std::uint32_t id = 0;
+    pw_proxy* proxy = nullptr;
+    spa_hook listener{};
+};
+
+struct Connection::Hooks {
+    spa_hook core{};
+    spa_hook registry{};
+    spa_hook metadata{};
+};
+
+Connection::Connection(ThreadLoop& loop, std::string remoteName, ConnectionEvents events)
+    : loop_(loop), remoteName_(std::move(remoteName)), events_(std::move(events)),
+      hooks_(std::make_unique<Hooks>()) {}
+
+Connection::~Connection() {
+    if (reconnectTimer_ != nullptr) {
+        pw_loop_destroy_source(loop_.loop(), reconnectTimer_);
+        reconnectTimer_ = nullptr;
+    }
+    disconnect();
+}
+
+void Connection::start() {
+    reconnectTimer_ = pw_loop_add_timer(loop_.loop(), &Connection::onReconnectTimer, this);
+    connect();
+    if (core_ == nullptr) {
+        scheduleReconnect();
+    }
+}
+
+void Connection::connect() {
+    pw_properties* props = nullptr;
+    if (!remoteName_.empty()) {
+        props = pw_properties_new(keys::kRemoteName, remoteName_.c_str(), nullptr);
+    }
+    core_ = pw_context_connect(loop_.context(), props, 0);
+    if (core_ == nullptr) {
+        return;
+    }
+    ++generation_;
+    lost_ = false;
+    backoffMs_ = 0;
+    complete_ = false;
+    doneSeqs_.clear();
+    failedSeqs_.clear();
+    static const pw_core_events coreEvents = [] {
+        pw_core_events e{};
+        e.version = PW_VERSION_CORE_EVENTS;
+        e.done = &Connection::onCoreDone;
+        e.error = &Connection::onCoreError;
+        return e;
+    }();
+    pw_core_add_listener(core_, &hooks_->core, &coreEvents, this);
+    registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global = &Connection::onGlobal;
+        e.global_remove = &Connection::onGlobalRemove;
+        return e;
+    }();
+    pw_registry_add_listener(registry_, &hooks_->registry, &registryEvents, this);
+    completeSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+}
+
+void Connection::disconnect() {
+    if (core_ == nullptr) {
+        return;
+    }
+    if (events_.disconnected) {
+        events_.disconnected();
+    }
+    for (auto& [id, bound] : bound_) {
+        spa_hook_remove(&bound->listener);
+        pw_proxy_destroy(bound->proxy);
+    }
+    bound_.clear();
+    if (metadata_ != nullptr) {
+        spa_hook_remove(&hooks_->metadata);
+        pw_proxy_destroy(metadata_);
+        metadata_ = nullptr;
+        metadataID_ = 0;
+    }
+    if (registry_ != nullptr) {
+        spa_hook_remove(&hooks_->registry);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+        registry_ = nullptr;
+    }
+    spa_hook_remove(&hooks_->core);
+    pw_core_disconnect(core_);
+    core_ = nullptr;
+    complete_ = false;
+    graph_.clear();
+    changed();
+}
+
+void Connection::scheduleReconnect() {
+    if (reconnectTimer_ == nullptr) {
+        return;
+    }
+    timespec value{};
+    value.tv_nsec = static_cast<long>(backoffMs_) * 1000000L;
+    if (backoffMs_ == 0) {
+        value.tv_nsec = 1; // zero would disarm the timer
+    }
+    pw_loop_update_timer(loop_.loop(), reconnectTimer_, &value, nullptr, false);
+    backoffMs_ = backoffMs_ == 0 ? kFirstBackoffMs : std::min(backoffMs_ * 2, kMaxBackoffMs);
+}
+
+void Connection::onReconnectTimer(void* data, std::uint64_t) {
+    auto* self = static_cast<Connection*>(data);
+    if (self->lost_) {
+        self->disconnect();
+        self->lost_ = false;
+    }
+    if (self->core_ == nullptr) {
+        self->connect();
+        if (self->core_ == nullptr) {
+            self->scheduleReconnect();
+        }
+    }
+    pw_thread_loop_signal(self->loop_.threadLoop(), false);
+}
+
+bool Connection::sync(ThreadLoopLock& lock, int timeoutMs) {
+    if (core_ == nullptr) {
+        return false;
+    }
+    const int seq = pw_core_sync(core_, PW_ID_CORE, 0);
+    const std::uint64_t generation = generation_;
+    const timespec deadline = lock.deadlineIn(timeoutMs);
+    for (;;) {
+        if (core_ == nullptr || generation != generation_ || lost_) {
+            return false;
+        }
+        if (doneSeqs_.erase(seq) > 0) {
+            return failedSeqs_.erase(seq) == 0;
+        }
+        if (!lock.waitUntil(deadline)) {
+            return false;
+        }
+    }
+}
+
+bool Connection::setMetadata(std::uint32_t subject, const char* key, const char* type,
+                             const char* value) {
+    if (metadata_ == nullptr) {
+        return false;
+    }
+    auto* metadata = reinterpret_cast<pw_metadata*>(metadata_);
+    return pw_metadata_set_property(metadata, subject, key, type, value) >= 0;
+}
+
+void Connection::changed() {
+    GraphSummary now = graph_.summary();
+    if (!(now == summary_)) {
+        GraphSummary before = std::move(summary_);
+        summary_ = std::move(now);
+        if (events_.summaryChanged) {
+            events_.summaryChanged(before, summary_);
+        }
+    }
+    pw_thread_loop_signal(loop_.threadLoop(), false);
+}
+
+void Connection::onCoreDone(void* data, std::uint32_t id, int seq) {
+    auto* self = static_cast<Connection*>(data);
+    if (id != PW_ID_CORE) {
+        return;
+    }
+    if (seq == self->completeSeq_) {
+        self->complete_ = true;
+        self->completeSeq_ = -1;
+    } else {
+        self->doneSeqs_.insert(seq);
+    }
+    pw_thread_loop_signal(self->loop_.threadLoop(), false);
+}
+
+void Connection::onCoreError(void* data, std::uint32_t id, int seq, int res, const char*) {
+    auto* self = static_cast<Connection*>(data);
+    if (id == PW_ID_CORE && res == -EPIPE) {
+        self->lost_ = true;
+        self->backoffMs_ = 0;
+        self->scheduleReconnect();
+    } else {
+        self->failedSeqs_.insert(seq);
+    }
+    pw_thread_loop_signal(self->loop_.threadLoop(), false);
+}
+
+void Connection::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* type,
+                          std::uint32_t version, const spa_dict* props) {
+    auto* self = static_cast<Connection*>(data);
+    self->addGlobal(id, type, props);
+    self->bind(id, type, version);
+    self->changed();
+}
+
+void Connection::onGlobalRemove(void* data, std::uint32_t id) {
+    auto* self = static_cast<Connection*>(data);
+    self->removeGlobal(id);
+    self->changed();
+}
+
+void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* dict) {
+    Properties props = toProperties(dict);
+    if (isInterface(type, PW_TYPE_INTERFACE_Node)) {
+        NodeRecord node;
+        node.id = id;
+        node.props = std::move(props);
+        const bool isOutputStream = GraphState::isOutputStream(node);
+        graph_.nodes[id] = std::move(node);
+        if (isOutputStream && events_.outputStreamAdded) {
+            events_.outputStreamAdded(id);
+        }
+    } else if (isInterface(type, PW_TYPE_INTERFACE_Client)) {
+        ClientRecord client;
+        client.id = id;
+        client.processObjectID = nextProcessObjectID_++;
+        if (nextProcessObjectID_ >= 0x40000000) {
+            nextProcessObjectID_ = 0x10000000;
+        }
+        client.props = std::move(props);
+        graph_.clients[id] = std::move(client);
+    } else if (isInterface(type, PW_TYPE_INTERFACE_Port)) {
+        graph_.ports[id] = PortRecord{id, idFrom(props, PW_KEY_NODE_ID)};
+    } else if (isInterface(type, PW_TYPE_INTERFACE_Link)) {
+        graph_.links[id] = LinkRecord{id, idFrom(props, keys::kLinkOutputNode),
+                                      idFrom(props, keys::kLinkInputNode)};
+    } else if (isInterface(type, PW_TYPE_INTERFACE_Metadata)) {
+        const auto name = props.find(keys::kMetadataName);
+        if (name != props.end() && name->second == keys::kMetadataDefault && metadata_ == nullptr) {
+            metadata_ = static_cast<pw_proxy*>(pw_registry_bind(
+                registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+            if (metadata_ != nullptr) {
+                metadataID_ = id;
+                static const pw_metadata_events metadataEvents = [] {
+                    pw_metadata_events e{};
+                    e.version = PW_VERSION_METADATA_EVENTS;
+                    e.property = &Connection::onMetadataProperty;
+                    return e;
+                }();
+                pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(metadata_),
+                                         &hooks_->metadata, &metadataEvents, this);
+            }
+        }
+    }
+}
+
+void Connection::bind(std::uint32_t id, const char* type, std::uint32_t) {
+    const bool isNode = isInterface(type, PW_TYPE_INTERFACE_Node);
+    const bool isClient = isInterface(type, PW_TYPE_INTERFACE_Client);
+    if (!isNode && !isClient) {
+        return;
+    }
+    if (isNode) {
+        const NodeRecord& node = graph_.nodes.at(id);
+        if (!GraphState::isDevice(node) && !GraphState::isAudioStream(node)) {
+            return;
+        }
+    }
+    auto bound = std::make_unique<Bound>();
+    bound->owner = this;
+    bound->id = id;
+    if (isNode) {
+        bound->proxy = static_cast<pw_proxy*>(
+            pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+        static const pw_node_events nodeEvents = [] {
+            pw_node_events e{};
+            e.version = PW_VERSION_NODE_EVENTS;
+            e.info = &Connection::onNodeInfo;
+            return e;
+        }();
+        if (bound->proxy != nullptr) {
+            pw_node_add_listener(reinterpret_cast<pw_node*>(bound->proxy), &bound->listener,
+                                 &nodeEvents, bound.get());
+        }
+    } else {
+        bound->proxy = static_cast<pw_proxy*>(
+            pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Client, PW_VERSION_CLIENT, 0));
+        static const pw_client_events clientEvents = [] {
+            pw_client_events e{};
+            e.version = PW_VERSION_CLIENT_EVENTS;
+            e.info = &Connection::onClientInfo;
+            return e;
+        }();
+        if (bound->proxy != nullptr) {
+            pw_client_add_listener(reinterpret_cast<pw_client*>(bound->proxy), &bound->listener,
+                                   &clientEvents, bound.get());
+        }
+    }
+    if (bound->proxy != nullptr) {
+        bound_[id] = std::move(bound);
+    }
+}
+
+void Connection::removeGlobal(std::uint32_t id) {
+    if (auto it = bound_.find(id); it != bound_.end()) {
+        spa_hook_remove(&it->second->listener);
+        pw_proxy_destroy(it->second->proxy);
+        bound_.erase(it);
+    }
+    graph_.nodes.erase(id);
+    graph_.clients.erase(id);
+    graph_.ports.erase(id);
+    graph_.links.erase(id);
+    graph_.targets.erase(id);
+    if (metadata_ != nullptr && id == metadataID_) {
+        spa_hook_remove(&hooks_->metadata);
+        pw_proxy_destroy(metadata_);
+        metadata_ = nullptr;
+        metadataID_ = 0;
+        graph_.defaultSinkName.reset();
+        graph_.targets.clear();
+    }
+}
+
+void Connection::onNodeInfo(void* data, const pw_node_info* info) {
+    auto* bound = static_cast<Bound*>(data);
+    bound->owner->nodeInfo(bound->id, info->props, info->state == PW_NODE_STATE_RUNNING);
+}
+
+void Connection::nodeInfo(std::uint32_t id, const spa_dict* props, bool running) {
+    auto it = graph_.nodes.find(id);
+    if (it == graph_.nodes.end()) {
+        return;
+    }
+    const std::uint32_t clientBefore = idFrom(it->second.props, keys::kClientID);
+    for (auto& [key, value] : toProperties(props)) {
+        it->second.props[key] = std::move(value);
+    }
+    it->second.running = running;
+    const std::uint32_t clientAfter = idFrom(it->second.props, keys::kClientID);
+    if (clientBefore != clientAfter && GraphState::isOutputStream(it->second) &&
+        events_.outputStreamAdded) {
+        events_.outputStreamAdded(id);
+    }
+    changed();
+}
+
+void Connection::onClientInfo(void* data, const pw_client_info* info) {
+    auto* bound = static_cast<Bound*>(data);
+    bound->owner->clientInfo(bound->id, info->props);
+}
+
+void Connection::clientInfo(std::uint32_t id, const spa_dict* props) {
+    auto it = graph_.clients.find(id);
+    if (it == graph_.clients.end()) {
+        return;
+    }
+    for (auto& [key, value] : toProperties(props)) {
+        it->second.props[key] = std::move(value);
+    }
+    changed();
+}
+
+int Connection::onMetadataProperty(void* data, std::uint32_t subject, const char* key, const char*,
+                                   const char* value) {
+    auto* self = static_cast<Connection*>(data);
+    self->metadataProperty(subject, key, value);
+    self->changed();
+    return 0;
+}
+
+void Connection::metadataProperty(std::uint32_t subject, const char* key, const char* value) {
+    if (key == nullptr) {
+        // Every key of the subject was removed.
+        if (subject == PW_ID_CORE) {
+            graph_.defaultSinkName.reset();
+        }
+        graph_.targets.erase(subject);
+        return;
+    }
+    if (subject == PW_ID_CORE && std::strcmp(key, keys::kDefaultAudioSink) == 0) {
+        graph_.defaultSinkName = value == nullptr ? std::nullopt : nameFromJSON(std::string(value));
+    } else if (std::strcmp(key, keys::kTargetObject) == 0) {
+        if (value == nullptr) {
+            graph_.targets.erase(subject);
+        } else {
+            graph_.targets[subject] = value;
+        }
+    }
+}
+
+} // namespace corvalle::pw

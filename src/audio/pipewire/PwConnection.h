@@ -1,0 +1,113 @@
+#pragma once
+
+#include "GraphState.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+struct pw_client_info;
+struct pw_core;
+struct pw_node_info;
+struct pw_proxy;
+struct pw_registry;
+struct spa_dict;
+struct spa_source;
+
+namespace corvalle::pw {
+
+class ThreadLoop;
+class ThreadLoopLock;
+
+// What the connection tells its owner, always on the loop thread with the lock held.
+struct ConnectionEvents {
+    // The summary of the graph changed (devices, processes, default, running).
+    std::function<void(const GraphSummary& before, const GraphSummary& after)> summaryChanged;
+    // An output stream node appeared (or got its client).
+    std::function<void(std::uint32_t nodeID)> outputStreamAdded;
+    // The server went away: every object made on the old connection is gone.
+    std::function<void()> disconnected;
+};
+
+// One connection to the server on the thread loop: the core, the registry view
+// (GraphState) and the "default" metadata. Reconnects with backoff when the
+// server goes away. Every member is used with the loop's lock held.
+class Connection {
+public:
+    Connection(ThreadLoop& loop, std::string remoteName, ConnectionEvents events);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Starts connecting; later attempts run in the background.
+    void start();
+
+    bool isConnected() const { return core_ != nullptr; }
+    // True once the first round trip after connecting completed: the registry
+    // view holds every object that existed then.
+    bool isComplete() const { return complete_; }
+    pw_core* core() const { return core_; }
+    const GraphState& graph() const { return graph_; }
+    std::uint64_t generation() const { return generation_; }
+
+    // A round trip to the server: true when it answered in time without error.
+    bool sync(ThreadLoopLock& lock, int timeoutMs);
+    // Sets (or with a null value deletes) a key of the "default" metadata.
+    bool setMetadata(std::uint32_t subject, const char* key, const char* type, const char* value);
+    bool hasMetadata() const { return metadata_ != nullptr; }
+
+private:
+    struct Bound;
+
+    void connect();
+    void disconnect();
+    void scheduleReconnect();
+    void changed();
+    void addGlobal(std::uint32_t id, const char* type, const spa_dict* props);
+    void removeGlobal(std::uint32_t id);
+    void bind(std::uint32_t id, const char* type, std::uint32_t version);
+    void nodeInfo(std::uint32_t id, const spa_dict* props, bool running);
+    void clientInfo(std::uint32_t id, const spa_dict* props);
+    void metadataProperty(std::uint32_t subject, const char* key, const char* value);
+
+    static void onCoreDone(void* data, std::uint32_t id, int seq);
+    static void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
+    static void onGlobal(void* data, std::uint32_t id, std::uint32_t permissions, const char* type,
+                         std::uint32_t version, const spa_dict* props);
+    static void onGlobalRemove(void* data, std::uint32_t id);
+    static void onNodeInfo(void* data, const pw_node_info* info);
+    static void onClientInfo(void* data, const pw_client_info* info);
+    static int onMetadataProperty(void* data, std::uint32_t subject, const char* key,
+                                  const char* type, const char* value);
+    static void onReconnectTimer(void* data, std::uint64_t expirations);
+
+    ThreadLoop& loop_;
+    std::string remoteName_;
+    ConnectionEvents events_;
+
+    pw_core* core_ = nullptr;
+    pw_registry* registry_ = nullptr;
+    struct Hooks;
+    std::unique_ptr<Hooks> hooks_;
+    std::map<std::uint32_t, std::unique_ptr<Bound>> bound_;
+    pw_proxy* metadata_ = nullptr;
+    std::uint32_t metadataID_ = 0;
+
+    GraphState graph_;
+    GraphSummary summary_;
+    bool complete_ = false;
+    int completeSeq_ = -1;
+    std::set<int> doneSeqs_;
+    std::set<int> failedSeqs_;
+    std::uint64_t generation_ = 0;
+    AudioObjectID nextProcessObjectID_ = 0x10000000;
+
+    spa_source* reconnectTimer_ = nullptr;
+    int backoffMs_ = 0;
+    bool lost_ = false;
+};
+
+} // namespace corvalle::pw

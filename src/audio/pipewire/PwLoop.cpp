@@ -1,0 +1,74 @@
+#include "PwLoop.h"
+
+#include <pipewire/pipewire.h>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle::pw {
+
+ThreadLoop::ThreadLoop(const char* name) {
+    pw_init(nullptr, nullptr);
+    loop_ = pw_thread_loop_new(name, nullptr);
+    if (loop_ == nullptr) {
+        return;
+    }
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+    if (context_ == nullptr) {
+        return;
+    }
+    running_ = pw_thread_loop_start(loop_) == 0;
+}
+
+ThreadLoop::~ThreadLoop() {
+    stop();
+    if (context_ != nullptr) {
+        pw_context_destroy(context_);
+        context_ = nullptr;
+    }
+    if (loop_ != nullptr) {
+        pw_thread_loop_destroy(loop_);
+        loop_ = nullptr;
+    }
+    pw_deinit();
+}
+
+pw_loop* ThreadLoop::loop() const {
+    return loop_ == nullptr ? nullptr : pw_thread_loop_get_loop(loop_);
+}
+
+pw_data_loop* ThreadLoop::dataLoop() const {
+    return context_ == nullptr ? nullptr : pw_context_get_data_loop(context_);
+}
+
+bool ThreadLoop::inLoopThread() const {
+    return loop_ != nullptr && pw_thread_loop_in_thread(loop_);
+}
+
+void ThreadLoop::stop() {
+    if (running_) {
+        pw_thread_loop_stop(loop_);
+        running_ = false;
+    }
+}
+
+ThreadLoopLock::ThreadLoopLock(const ThreadLoop& loop) : loop_(loop.threadLoop()) {
+    pw_thread_loop_lock(loop_);
+}
+
+ThreadLoopLock::~ThreadLoopLock() {
+    pw_thread_loop_unlock(loop_);
+}
+
+timespec ThreadLoopLock::deadlineIn(int timeoutMs) const {
+    timespec deadline{};
+    pw_thread_loop_get_time(loop_, &deadline, static_cast<int64_t>(timeoutMs) * SPA_NSEC_PER_MSEC);
+    return deadline;
+}
+
+bool ThreadLoopLock::waitUntil(const timespec& deadline) {
+    timespec copy = deadline;
+    return pw_thread_loop_timed_wait_full(loop_, &copy) == 0;
+}
+
+} // namespace corvalle::pw

@@ -1,0 +1,331 @@
+#include "TapStreams.h"
+
+#include "PipeWireKeys.h"
+#include "PwLoop.h"
+
+#include <algorithm>
+#include <cstring>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle::pw {
+
+namespace {
+
+constexpr std::uint32_t kChannels = 2;
+constexpr std::uint32_t kFrameBytes = kChannels * sizeof(float);
+constexpr float kMaxHoldGain = 4.0F;
+
+TapStreams::State stateOf(int state) {
+    switch (state) {
+    case PW_STREAM_STATE_ERROR:
+    case PW_STREAM_STATE_UNCONNECTED:
+        return TapStreams::State::failed;
+    case PW_STREAM_STATE_PAUSED:
+    case PW_STREAM_STATE_STREAMING:
+        return TapStreams::State::ready;
+    default:
+        return TapStreams::State::connecting;
+    }
+}
+
+// F32 stereo, FL FR; the rate is left to the graph.
+const spa_pod* stereoFormat(spa_pod_builder* builder) {
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32;
+    info.channels = kChannels;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    return spa_format_audio_raw_build(builder, SPA_PARAM_EnumFormat, &info);
+}
+
+} // namespace
+
+// Touched only on the data loop's thread, or by invoke() while that thread waits.
+struct TapStreams::Realtime {
+    pw_stream* capture = nullptr;
+    pw_stream* playback = nullptr;
+    const AudioDeviceIOBlock* block = nullptr;
+    float heldGain = 0.0F;
+    float appliedGain = 0.0F; // what the block did, measured on the last cycle
+};
+
+struct TapStreams::Hooks {
+    spa_hook capture{};
+    spa_hook playback{};
+};
+
+TapStreams::TapStreams(ThreadLoop& loop, pw_core* core, std::string sinkName,
+                       std::string description, std::string group)
+    : loop_(loop), core_(core), sinkName_(std::move(sinkName)),
+      description_(std::move(description)), group_(std::move(group)),
+      hooks_(std::make_unique<Hooks>()), rt_(std::make_unique<Realtime>()) {}
+
+TapStreams::~TapStreams() {
+    destroy();
+}
+
+void TapStreams::invoke(int (*function)(spa_loop*, bool, std::uint32_t, const void*, std::size_t,
+                                        void*),
+                        const void* payload, std::size_t size) {
+    pw_data_loop_invoke(loop_.dataLoop(), function, 0, payload, size, true, rt_.get());
+}
+
+bool TapStreams::connectCapture() {
+    pw_properties* props = pw_properties_new(
+        keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryCapture,
+        keys::kMediaClass, keys::kClassAudioSink, keys::kMediaName, keys::kOurMediaName,
+        keys::kNodeName, sinkName_.c_str(), keys::kNodeDescription, description_.c_str(),
+        keys::kNodeGroup, group_.c_str(), keys::kNodeVirtual, keys::kTrue, keys::kPrioritySession,
+        keys::kOurPrioritySession, keys::kAppName, keys::kOurAppName, nullptr);
+    capture_ = pw_stream_new(core_, keys::kOurMediaName, props);
+    if (capture_ == nullptr) {
+        captureState_ = State::failed;
+        return false;
+    }
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = [](void* data, pw_stream_state oldState, pw_stream_state state,
+                             const char* error) { onCaptureState(data, oldState, state, error); };
+        e.process = &TapStreams::onCaptureProcess;
+        return e;
+    }();
+    pw_stream_add_listener(capture_, &hooks_->capture, &events, this);
+
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const spa_pod* params[1] = {stereoFormat(&builder)};
+    const auto flags =
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+    if (pw_stream_connect(capture_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        captureState_ = State::failed;
+        return false;
+    }
+    pw_stream* stream = capture_;
+    invoke(
+        [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
+            static_cast<Realtime*>(user)->capture = *static_cast<pw_stream* const*>(payload);
+            return 0;
+        },
+        &stream, sizeof(stream));
+    return true;
+}
+
+bool TapStreams::connectPlayback(const std::string& targetName, const std::string& nodeName,
+                                 const std::string& description) {
+    pw_properties* props = pw_properties_new(
+        keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryPlayback,
+        keys::kMediaName, keys::kOurMediaName, keys::kNodeName, nodeName.c_str(),
+        keys::kNodeDescription, description.c_str(), keys::kNodeGroup, group_.c_str(),
+        keys::kTargetObject, targetName.c_str(), keys::kNodeDontReconnect, keys::kTrue,
+        keys::kNodePassive, keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
+    playback_ = pw_stream_new(core_, keys::kOurMediaName, props);
+    if (playback_ == nullptr) {
+        playbackState_ = State::failed;
+        return false;
+    }
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = [](void* data, pw_stream_state oldState, pw_stream_state state,
+                             const char* error) { onPlaybackState(data, oldState, state, error); };
+        e.process = &TapStreams::onPlaybackProcess;
+        return e;
+    }();
+    pw_stream_add_listener(playback_, &hooks_->playback, &events, this);
+
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const spa_pod* params[1] = {stereoFormat(&builder)};
+    const auto flags = static_cast<pw_stream_flags>(
+        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS |
+        PW_STREAM_FLAG_TRIGGER | PW_STREAM_FLAG_DONT_RECONNECT);
+    if (pw_stream_connect(playback_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        playbackState_ = State::failed;
+        return false;
+    }
+    pw_stream* stream = playback_;
+    invoke(
+        [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
+            static_cast<Realtime*>(user)->playback = *static_cast<pw_stream* const*>(payload);
+            return 0;
+        },
+        &stream, sizeof(stream));
+    return true;
+}
+
+std::uint32_t TapStreams::captureNodeID() const {
+    return capture_ == nullptr ? SPA_ID_INVALID : pw_stream_get_node_id(capture_);
+}
+
+TapStreams::State TapStreams::captureState() const {
+    return captureState_;
+}
+
+TapStreams::State TapStreams::playbackState() const {
+    return playbackState_;
+}
+
+void TapStreams::runBlock(const AudioDeviceIOBlock* block) {
+    if (rt_ == nullptr) {
+        return;
+    }
+    invoke(
+        [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
+            auto* rt = static_cast<Realtime*>(user);
+            rt->block = *static_cast<const AudioDeviceIOBlock* const*>(payload);
+            rt->heldGain = rt->appliedGain;
+            return 0;
+        },
+        &block, sizeof(block));
+}
+
+void TapStreams::destroyPlayback() {
+    if (playback_ == nullptr) {
+        return;
+    }
+    invoke(
+        [](spa_loop*, bool, std::uint32_t, const void*, std::size_t, void* user) {
+            auto* rt = static_cast<Realtime*>(user);
+            rt->playback = nullptr;
+            rt->block = nullptr;
+            return 0;
+        },
+        nullptr, 0);
+    spa_hook_remove(&hooks_->playback);
+    pw_stream_destroy(playback_);
+    playback_ = nullptr;
+}
+
+void TapStreams::destroy() {
+    destroyPlayback();
+    if (capture_ == nullptr) {
+        return;
+    }
+    invoke(
+        [](spa_loop*, bool, std::uint32_t, const void*, std::size_t, void* user) {
+            static_cast<Realtime*>(user)->capture = nullptr;
+            return 0;
+        },
+        nullptr, 0);
+    spa_hook_remove(&hooks_->capture);
+    pw_stream_destroy(capture_);
+    capture_ = nullptr;
+}
+
+void TapStreams::onCaptureState(void* data, int, int state, const char*) {
+    auto* self = static_cast<TapStreams*>(data);
+    self->captureState_ = stateOf(state);
+    pw_thread_loop_signal(self->loop_.threadLoop(), false);
+}
+
+void TapStreams::onPlaybackState(void* data, int, int state, const char*) {
+    auto* self = static_cast<TapStreams*>(data);
+    self->playbackState_ = stateOf(state);
+    pw_thread_loop_signal(self->loop_.threadLoop(), false);
+}
+
+void TapStreams::onCaptureProcess(void* data) {
+    // Realtime thread: no allocation, lock, logging or blocking call in here.
+    const Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
+    if (rt.playback != nullptr) {
+        pw_stream_trigger_process(rt.playback);
+        return;
+    }
+    // Nothing plays yet: let the captured buffers go so none grow stale.
+    if (rt.capture != nullptr) {
+        while (pw_buffer* buffer = pw_stream_dequeue_buffer(rt.capture)) {
+            pw_stream_queue_buffer(rt.capture, buffer);
+        }
+    }
+}
+
+void TapStreams::onPlaybackProcess(void* data) {
+    // Realtime thread: no allocation, lock, logging or blocking call in here.
+    Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
+    if (rt.playback == nullptr) {
+        return;
+    }
+    // The newest captured buffer is this cycle's; older ones go straight back.
+    pw_buffer* in = nullptr;
+    if (rt.capture != nullptr) {
+        while (pw_buffer* next = pw_stream_dequeue_buffer(rt.capture)) {
+            if (in != nullptr) {
+                pw_stream_queue_buffer(rt.capture, in);
+            }
+            in = next;
+        }
+    }
+    pw_buffer* out = pw_stream_dequeue_buffer(rt.playback);
+    if (out == nullptr) {
+        if (in != nullptr) {
+            pw_stream_queue_buffer(rt.capture, in);
+        }
+        return;
+    }
+
+    float* source = nullptr;
+    std::uint32_t inFrames = 0;
+    if (in != nullptr && in->buffer->n_datas > 0) {
+        spa_data& d = in->buffer->datas[0];
+        if (d.data != nullptr && d.chunk != nullptr && d.chunk->offset <= d.maxsize) {
+            const std::uint32_t bytes = std::min(d.chunk->size, d.maxsize - d.chunk->offset);
+            inFrames = bytes / kFrameBytes;
+            source = reinterpret_cast<float*>(static_cast<std::uint8_t*>(d.data) + d.chunk->offset);
+        }
+    }
+
+    spa_data& od = out->buffer->datas[0];
+    auto* target = static_cast<float*>(od.data);
+    const std::uint32_t capacity = target == nullptr ? 0 : od.maxsize / kFrameBytes;
+    // The input decides the cycle's length; without input the device's request.
+    std::uint32_t frames =
+        source != nullptr
+            ? inFrames
+            : static_cast<std::uint32_t>(std::min<std::uint64_t>(out->requested, capacity));
+    frames = std::min(frames, capacity);
+
+    if (target != nullptr) {
+        if (rt.block != nullptr) {
+            AudioBuffer inBuffer{kChannels, inFrames * kFrameBytes, source};
+            AudioBufferList inList{source != nullptr ? 1U : 0U, &inBuffer};
+            AudioBuffer outBuffer{kChannels, frames * kFrameBytes, target};
+            AudioBufferList outList{1, &outBuffer};
+            const AudioTimeStamp now{};
+            (*rt.block)(&now, &inList, &now, &outList, &now);
+            // Remember the gain the block applied, for playing on after it stops.
+            double cross = 0.0;
+            double energy = 0.0;
+            const std::uint32_t n = source != nullptr ? std::min(frames, inFrames) : 0;
+            for (std::uint32_t i = 0; i < n * kChannels; ++i) {
+                cross += static_cast<double>(target[i]) * source[i];
+                energy += static_cast<double>(source[i]) * source[i];
+            }
+            if (energy > 1e-9) {
+                rt.appliedGain = std::clamp(static_cast<float>(cross / energy), 0.0F, kMaxHoldGain);
+            }
+        } else if (source != nullptr) {
+            const std::uint32_t n = std::min(frames, inFrames);
+            for (std::uint32_t i = 0; i < n * kChannels; ++i) {
+                target[i] = std::clamp(source[i] * rt.heldGain, -1.0F, 1.0F);
+            }
+            std::fill(target + n * kChannels, target + frames * kChannels, 0.0F);
+        } else {
+            std::fill(target, target + frames * kChannels, 0.0F);
+        }
+        od.chunk->offset = 0;
+        od.chunk->stride = static_cast<std::int32_t>(kFrameBytes);
+        od.chunk->size = frames * kFrameBytes;
+    }
+    out->size = frames;
+    pw_stream_queue_buffer(rt.playback, out);
+    if (in != nullptr) {
+        pw_stream_queue_buffer(rt.capture, in);
+    }
+}
+
+} // namespace corvalle::pw

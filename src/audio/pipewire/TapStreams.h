@@ -1,0 +1,76 @@
+#pragma once
+
+#include "AudioHardware.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct pw_core;
+struct pw_stream;
+struct spa_loop;
+
+namespace corvalle::pw {
+
+class ThreadLoop;
+
+// The two streams of one tap: a capture stream that the graph sees as a sink
+// (media.class Audio/Sink, named "Corvalle-<uuid>") into which the tapped
+// streams are moved, and a playback stream to the output device. Both share one
+// node.group, so they follow the same driver. The capture side only triggers
+// the playback side, whose callback takes both buffers and runs the IO block in
+// the same graph cycle. Every member is used with the loop's lock held.
+class TapStreams {
+public:
+    enum class State { connecting, ready, failed };
+
+    TapStreams(ThreadLoop& loop, pw_core* core, std::string sinkName, std::string description,
+               std::string group);
+    ~TapStreams();
+    TapStreams(const TapStreams&) = delete;
+    TapStreams& operator=(const TapStreams&) = delete;
+
+    bool connectCapture();
+    bool connectPlayback(const std::string& targetName, const std::string& nodeName,
+                         const std::string& description);
+
+    const std::string& sinkName() const { return sinkName_; }
+    std::uint32_t captureNodeID() const;
+    State captureState() const;
+    State playbackState() const;
+    bool hasPlayback() const { return playback_ != nullptr; }
+
+    // The IO block runs from the next cycle on; null stops it. While stopped the
+    // playback side keeps playing the tapped sound at the gain the block last
+    // applied, so handing the streams back to their device leaves no gap.
+    void runBlock(const AudioDeviceIOBlock* block);
+    // Removes the playback stream (the realtime side lets go of it first).
+    void destroyPlayback();
+    // Removes both streams; safe to repeat.
+    void destroy();
+
+private:
+    struct Realtime;
+    struct Hooks;
+    static void onCaptureProcess(void* data);
+    static void onPlaybackProcess(void* data);
+    static void onCaptureState(void* data, int oldState, int state, const char* error);
+    static void onPlaybackState(void* data, int oldState, int state, const char* error);
+    void invoke(int (*function)(spa_loop*, bool, std::uint32_t, const void*, std::size_t, void*),
+                const void* payload, std::size_t size);
+
+    ThreadLoop& loop_;
+    pw_core* core_;
+    std::string sinkName_;
+    std::string description_;
+    std::string group_;
+    pw_stream* capture_ = nullptr;
+    pw_stream* playback_ = nullptr;
+    State captureState_ = State::connecting;
+    State playbackState_ = State::connecting;
+    std::unique_ptr<Hooks> hooks_;
+    std::unique_ptr<Realtime> rt_;
+};
+
+} // namespace corvalle::pw
