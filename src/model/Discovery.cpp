@@ -3,6 +3,7 @@
 #include "MixerModel.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace corvalle {
 
@@ -35,6 +36,16 @@ QString lastComponent(const QString& bundleID) {
 
 std::map<QString, AudioApp> MixerModel::buildGroups() {
     AudioHardware& hardware = *env_.hardware;
+    // Helpers share their application's PID: ask the directory once per PID and refresh.
+    std::unordered_map<pid_t, std::optional<RunningApplication>> answers;
+    const auto runningApplication =
+        [&](pid_t lookedUp) -> const std::optional<RunningApplication>& {
+        auto [it, isNew] = answers.try_emplace(lookedUp);
+        if (isNew && env_.directory != nullptr) {
+            it->second = env_.directory->runningApplication(lookedUp);
+        }
+        return it->second;
+    };
     std::map<QString, AudioApp> groups;
     for (const AudioObjectID object :
          CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
@@ -47,12 +58,9 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
             continue;
         }
 
-        std::optional<RunningApplication> running;
-        if (env_.directory != nullptr) {
-            running = env_.directory->runningApplication(responsible);
-            if (!running && responsible != pid) {
-                running = env_.directory->runningApplication(pid);
-            }
+        std::optional<RunningApplication> running = runningApplication(responsible);
+        if (!running && responsible != pid) {
+            running = runningApplication(pid);
         }
         std::optional<QString> bundleID = running ? nonEmpty(running->bundleID) : std::nullopt;
         if (!bundleID) {

@@ -41,6 +41,18 @@ TEST_F(Discovery, HelperProcessesFoldIntoTheirResponsibleApplication) {
     EXPECT_TRUE(browser.isPlaying);
 }
 
+TEST_F(Discovery, TheDirectoryIsAskedOncePerPIDAndRefresh) {
+    world.directory.running[500] = {QStringLiteral("org.app"), QStringLiteral("App"), {}};
+    world.responsible = {{501, 500}, {502, 500}};
+    world.addProcess(500, std::nullopt, true);
+    world.addProcess(501, std::nullopt, true);
+    world.addProcess(502, std::nullopt, true);
+    world.start();
+    world.directory.runningLookups = 0;
+    world.model->refresh();
+    EXPECT_EQ(world.directory.runningLookups, 1);
+}
+
 TEST_F(Discovery, KeysAndNamesFollowTheFallbacks) {
     struct Case {
         const char* what;
