@@ -1,0 +1,180 @@
+// The PipeWire backend against a private session, with real audio: what the
+// property layer reads, and what a tap does to what is heard at the device.
+#include "AppTap.h"
+#include "CA.h"
+#include "PipeWireAudioHardware.h"
+#include "PwTestKit.h"
+
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace corvalle {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::eventually;
+
+class BackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.isRunning());
+        hardware = std::make_unique<PipeWireAudioHardware>(queue.poster());
+        ASSERT_TRUE(hardware->waitUntilConnected(5000));
+    }
+    void TearDown() override {
+        hardware.reset();
+        queue.drain();
+    }
+
+    // The process object whose PID is `pid`, once it exists.
+    AudioObjectID processOf(pid_t pid, std::chrono::milliseconds timeout = 5s) {
+        AudioObjectID found = kAudioObjectUnknown;
+        eventually(
+            [&] {
+                for (const AudioObjectID id : CA::objectList(
+                         *hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
+                    if (CA::get<std::int32_t>(*hardware, id, kAudioProcessPropertyPID, -1) == pid) {
+                        found = id;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeout);
+        return found;
+    }
+
+    bool running(AudioObjectID process) {
+        return CA::get<std::uint32_t>(*hardware, process, kAudioProcessPropertyIsRunningOutput,
+                                      0) != 0;
+    }
+
+    AudioObjectID deviceNamed(const std::string& uid) {
+        for (const AudioObjectID id : CA::outputDevices(*hardware)) {
+            if (CA::deviceUID(*hardware, id) == uid) {
+                return id;
+            }
+        }
+        return kAudioObjectUnknown;
+    }
+
+    test::PipeWireSession session;
+    test::TaskQueue queue;
+    std::unique_ptr<PipeWireAudioHardware> hardware;
+};
+
+TEST_F(BackendTest, ListsTheTestDevicesAndTheDefault) {
+    const AudioObjectID speakers = deviceNamed("speakers");
+    const AudioObjectID headphones = deviceNamed("headphones");
+    ASSERT_NE(speakers, kAudioObjectUnknown);
+    ASSERT_NE(headphones, kAudioObjectUnknown);
+    EXPECT_EQ(CA::deviceName(*hardware, speakers), "Test Speakers");
+    EXPECT_EQ(CA::deviceName(*hardware, headphones), "Test Headphones");
+    EXPECT_EQ(CA::defaultOutputDevice(*hardware), speakers);
+    EXPECT_EQ(CA::outputDevices(*hardware).size(), 2U);
+}
+
+TEST_F(BackendTest, EveryKindOfPlayerIsAProcessWithItsOwnPID) {
+    std::vector<AudioObjectPropertySelector> fired;
+    hardware->addPropertyListener(
+        CA::system, CA::address(kAudioHardwarePropertyProcessObjectList),
+        [&](std::uint32_t, const AudioObjectPropertyAddress* a) { fired.push_back(a->selector); });
+    ChildProcess native({"pw-play", test::sineFile(0.5)});
+    ChildProcess pulse({"paplay", test::sineFile(0.5)});
+    ChildProcess ours({test::testPlayerPath(), "--name", "Tone Maker", "--icon", "audio-x-generic",
+                       "--app-id", "org.example.Tone"});
+    for (ChildProcess* player : {&native, &pulse, &ours}) {
+        const AudioObjectID process = processOf(player->pid());
+        ASSERT_NE(process, kAudioObjectUnknown) << "no process object for PID " << player->pid();
+        EXPECT_TRUE(eventually([&] { return running(process); }, 3s));
+    }
+    const AudioObjectID tone = processOf(ours.pid());
+    EXPECT_EQ(CA::string(*hardware, tone, kAudioProcessPropertyBundleID), "org.example.Tone");
+    EXPECT_EQ(CA::string(*hardware, tone, kPipeWireProcessPropertyName), "Tone Maker");
+    EXPECT_EQ(CA::string(*hardware, tone, kPipeWireProcessPropertyIconName), "audio-x-generic");
+    EXPECT_EQ(CA::string(*hardware, processOf(native.pid()), kAudioProcessPropertyBundleID),
+              std::nullopt);
+    queue.pump(50);
+    EXPECT_FALSE(fired.empty());
+}
+
+TEST_F(BackendTest, RunningOutputFollowsPauseAndStop) {
+    const std::string pauseFile = session.dir().string() + "/pause";
+    ChildProcess player({test::testPlayerPath(), "--pause-file", pauseFile});
+    const AudioObjectID process = processOf(player.pid());
+    ASSERT_NE(process, kAudioObjectUnknown);
+    int changes = 0;
+    hardware->addPropertyListener(
+        process, CA::address(kAudioProcessPropertyIsRunningOutput),
+        [&](std::uint32_t, const AudioObjectPropertyAddress*) { ++changes; });
+    ASSERT_TRUE(eventually([&] { return running(process); }, 3s));
+    ASSERT_EQ(session.run("touch '" + pauseFile + "'"), 0);
+    EXPECT_TRUE(eventually([&] { return !running(process); }, 3s));
+    ASSERT_EQ(session.run("rm '" + pauseFile + "'"), 0);
+    EXPECT_TRUE(eventually([&] { return running(process); }, 3s));
+    queue.pump(50);
+    EXPECT_GE(changes, 2);
+    player.signal(SIGTERM);
+    player.wait(3s);
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto list =
+                CA::objectList(*hardware, CA::system, kAudioHardwarePropertyProcessObjectList);
+            return std::find(list.begin(), list.end(), process) == list.end();
+        },
+        3s));
+}
+
+struct LevelCase {
+    const char* name;
+    double amplitude;
+    float gain;
+    double expectedChangeDB; // against the untapped level; NaN: check the peak
+    double expectedPeak;
+};
+
+class TapLevelTest : public BackendTest, public ::testing::WithParamInterface<LevelCase> {};
+
+TEST_P(TapLevelTest, TheDeviceHearsThePlayerAtTheGain) {
+    const LevelCase c = GetParam();
+    ChildProcess player({test::testPlayerPath(), "--amplitude", std::to_string(c.amplitude)});
+    const AudioObjectID process = processOf(player.pid());
+    ASSERT_NE(process, kAudioObjectUnknown);
+    test::MonitorMeter meter("speakers");
+    ASSERT_TRUE(eventually([&] { return running(process); }, 3s));
+    std::this_thread::sleep_for(200ms);
+    const test::Level before = meter.measure(400);
+    ASSERT_NEAR(before.rmsDB, test::toDB(c.amplitude / std::sqrt(2.0)), 0.1);
+
+    AppTap tap(*hardware, {process}, "speakers", "Player", c.gain);
+    std::this_thread::sleep_for(300ms);
+    const test::Level during = meter.measure(500);
+    if (std::isnan(c.expectedChangeDB)) {
+        EXPECT_FLOAT_EQ(static_cast<float>(during.peak), static_cast<float>(c.expectedPeak));
+    } else if (c.expectedChangeDB < -90.0) {
+        EXPECT_LT(during.rmsDB, -90.0);
+    } else {
+        EXPECT_NEAR(during.rmsDB - before.rmsDB, c.expectedChangeDB, 0.1);
+    }
+    EXPECT_EQ(test::corvalleNodeCount(session), 2);
+
+    tap.stop();
+    queue.drain();
+    EXPECT_EQ(test::corvalleNodeCount(session), 0);
+    std::this_thread::sleep_for(200ms);
+    const test::Level after = meter.measure(400);
+    EXPECT_NEAR(after.rmsDB, before.rmsDB, 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, TapLevelTest,
+                         ::testing::Values(LevelCase{"half", 0.5, 0.5F, -6.0206, 0.0},
+                                           LevelCase{"double", 0.25, 2.0F, 6.0206, 0.0},
+                                           LevelCase{"quadrupleClips", 0.5, 4.0F, NAN, 1.0},
+                                           LevelCase{"silence", 0.5, 0.0F, -200.0, 0.0}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+} // namespace
+} // namespace corvalle

@@ -1,0 +1,177 @@
+#include "PwTestKit.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <sstream>
+#include <thread>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle::test {
+
+MainThreadPoster TaskQueue::poster() {
+    std::weak_ptr<Shared> weak = shared_;
+    return [weak](std::function<void()> task) {
+        if (auto shared = weak.lock()) {
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->tasks.push_back(std::move(task));
+        }
+    };
+}
+
+std::size_t TaskQueue::drain() {
+    std::size_t count = 0;
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard<std::mutex> lock(shared_->mutex);
+            if (shared_->tasks.empty()) {
+                return count;
+            }
+            task = std::move(shared_->tasks.front());
+            shared_->tasks.pop_front();
+        }
+        task();
+        ++count;
+    }
+}
+
+void TaskQueue::pump(int ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    drain();
+}
+
+double toDB(double linear) {
+    return linear <= 1e-10 ? -200.0 : 20.0 * std::log10(linear);
+}
+
+struct MonitorMeter::State {
+    bool counting = false;
+    double sumSquares = 0.0;
+    double peak = 0.0;
+    std::size_t samples = 0;
+    spa_hook listener{};
+};
+
+void MonitorMeter::onProcess(void* data) {
+    auto* self = static_cast<MonitorMeter*>(data);
+    pw_buffer* buffer = pw_stream_dequeue_buffer(self->stream_);
+    if (buffer == nullptr) {
+        return;
+    }
+    State& state = *self->state_;
+    spa_data& d = buffer->buffer->datas[0];
+    if (state.counting && d.data != nullptr && d.chunk != nullptr) {
+        const auto* samples = reinterpret_cast<const float*>(
+            static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
+        const std::size_t count = d.chunk->size / sizeof(float);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double x = samples[i];
+            state.sumSquares += x * x;
+            state.peak = std::max(state.peak, std::fabs(x));
+        }
+        state.samples += count;
+    }
+    pw_stream_queue_buffer(self->stream_, buffer);
+}
+
+MonitorMeter::MonitorMeter(const std::string& deviceName) : state_(std::make_unique<State>()) {
+    pw_init(nullptr, nullptr);
+    loop_ = pw_thread_loop_new("meter", nullptr);
+    pw_thread_loop_lock(loop_);
+    pw_thread_loop_start(loop_);
+    pw_properties* props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_TARGET_OBJECT,
+        deviceName.c_str(), PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_NODE_NAME, "test-meter",
+        PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.process = &MonitorMeter::onProcess;
+        return e;
+    }();
+    stream_ = pw_stream_new_simple(pw_thread_loop_get_loop(loop_), "meter", props, &events, this);
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32;
+    info.channels = 2;
+    info.rate = 48000;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    pw_stream_connect(
+        stream_, PW_DIRECTION_INPUT, PW_ID_ANY,
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+        params, 1);
+    pw_thread_loop_unlock(loop_);
+}
+
+MonitorMeter::~MonitorMeter() {
+    pw_thread_loop_lock(loop_);
+    pw_stream_destroy(stream_);
+    pw_thread_loop_unlock(loop_);
+    pw_thread_loop_stop(loop_);
+    pw_thread_loop_destroy(loop_);
+}
+
+Level MonitorMeter::measure(int ms) {
+    pw_thread_loop_lock(loop_);
+    state_->sumSquares = 0.0;
+    state_->peak = 0.0;
+    state_->samples = 0;
+    state_->counting = true;
+    pw_thread_loop_unlock(loop_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    pw_thread_loop_lock(loop_);
+    state_->counting = false;
+    Level level;
+    level.frames = state_->samples / 2;
+    level.peak = state_->peak;
+    level.rmsDB = state_->samples == 0
+                      ? -200.0
+                      : toDB(std::sqrt(state_->sumSquares / static_cast<double>(state_->samples)));
+    pw_thread_loop_unlock(loop_);
+    return level;
+}
+
+std::string testPlayerPath() {
+    return CORVALLE_TEST_PLAYER;
+}
+
+std::string sineFile(double amplitude) {
+    std::ostringstream name;
+    name << "/tmp/corvalle-sine-" << static_cast<int>(amplitude * 1000) << "-" << getpid()
+         << ".wav";
+    const std::string path = name.str();
+    if (!std::filesystem::exists(path)) {
+        std::ostringstream command;
+        command << "sox -n -r 48000 -c 2 -b 32 -e floating-point " << path
+                << " synth 30 sine 440 vol " << amplitude;
+        static_cast<void>(std::system(command.str().c_str()));
+    }
+    return path;
+}
+
+int corvalleNodeCount(const PipeWireSession& session) {
+    const std::string out =
+        session.output("pw-cli ls Node 2>/dev/null | grep -c 'node.name = \"Corvalle-'");
+    return std::atoi(out.c_str());
+}
+
+int nodeCount(const PipeWireSession& session) {
+    const std::string out =
+        session.output("pw-cli ls Node 2>/dev/null | grep -c 'type PipeWire:Interface:Node'");
+    return std::atoi(out.c_str());
+}
+
+} // namespace corvalle::test

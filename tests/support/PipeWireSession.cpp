@@ -1,0 +1,166 @@
+#include "PipeWireSession.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace corvalle::test {
+
+namespace {
+
+std::string readAll(FILE* pipe) {
+    std::string text;
+    std::array<char, 4096> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        text.append(buffer.data(), n);
+    }
+    return text;
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (const char c : text) {
+        if (c == '\'') {
+            result += "'\\''";
+        } else {
+            result += c;
+        }
+    }
+    return result + "'";
+}
+
+// Copies `export NAME='value'` lines of the session's env file into this process.
+void applyEnvironment(const std::filesystem::path& envFile) {
+    std::ifstream file(envFile);
+    std::string line;
+    while (std::getline(file, line)) {
+        const std::string exportWord = "export ";
+        if (line.rfind(exportWord, 0) == 0) {
+            const auto eq = line.find('=');
+            if (eq == std::string::npos) {
+                continue;
+            }
+            const std::string name = line.substr(exportWord.size(), eq - exportWord.size());
+            std::string value = line.substr(eq + 1);
+            if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
+                value = value.substr(1, value.size() - 2);
+            }
+            setenv(name.c_str(), value.c_str(), 1);
+        } else if (line.rfind("unset ", 0) == 0) {
+            unsetenv(line.substr(6).c_str());
+        }
+    }
+}
+
+} // namespace
+
+void pauseBriefly() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+std::filesystem::path PipeWireSession::script() {
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts" /
+           "pw-session";
+}
+
+PipeWireSession::PipeWireSession() {
+    FILE* pipe = popen((quoted(script().string()) + " start").c_str(), "r");
+    if (pipe == nullptr) {
+        return;
+    }
+    std::string out = readAll(pipe);
+    if (pclose(pipe) != 0) {
+        return;
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) {
+        out.pop_back();
+    }
+    dir_ = out;
+    applyEnvironment(dir_ / "env");
+}
+
+PipeWireSession::~PipeWireSession() {
+    if (!dir_.empty()) {
+        const std::string command = quoted(script().string()) + " stop " + quoted(dir_.string());
+        static_cast<void>(std::system(command.c_str()));
+    }
+}
+
+bool PipeWireSession::restartAudio() const {
+    const std::string command =
+        quoted(script().string()) + " restart-pipewire " + quoted(dir_.string());
+    return std::system(command.c_str()) == 0;
+}
+
+int PipeWireSession::run(const std::string& command) const {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string PipeWireSession::output(const std::string& command) const {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return {};
+    }
+    std::string out = readAll(pipe);
+    pclose(pipe);
+    return out;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    std::vector<char*> raw;
+    std::vector<std::string> copy = argv;
+    for (auto& arg : copy) {
+        raw.push_back(arg.data());
+    }
+    raw.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        execvp(raw[0], raw.data());
+        _exit(127);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ <= 0 || !isRunning()) {
+        return;
+    }
+    kill(pid_, SIGTERM);
+    if (wait(std::chrono::milliseconds(2000)) == -1) {
+        kill(pid_, SIGKILL);
+        wait(std::chrono::milliseconds(2000));
+    }
+}
+
+bool ChildProcess::isRunning() {
+    if (pid_ <= 0 || status_ != -1) {
+        return false;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+    return true;
+}
+
+void ChildProcess::signal(int signal) const {
+    if (pid_ > 0) {
+        kill(pid_, signal);
+    }
+}
+
+int ChildProcess::wait(std::chrono::milliseconds timeout) {
+    eventually([this] { return !isRunning(); }, timeout);
+    return status_;
+}
+
+} // namespace corvalle::test
