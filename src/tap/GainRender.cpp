@@ -1,7 +1,19 @@
 #include "GainRender.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+// The hot loops are also built for AVX2 and picked at load time on CPUs that have it.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define CORVALLE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef CORVALLE_VECTOR_CLONES
+#define CORVALLE_VECTOR_CLONES
+#endif
 
 namespace corvalle {
 
@@ -48,70 +60,207 @@ Source chooseSource(const AudioBufferList* input) {
     return source;
 }
 
-// Limits to [-1, 1]; a NaN sample would otherwise pass every comparison and reach
-// the device, so it becomes silence.
+// Limits to [-1, 1], and a NaN sample, which would pass any comparison and reach
+// the device, becomes silence. Done on the bits, which vectorises to integer
+// min and compare: a magnitude above 1 (infinity included) becomes 1 with the
+// sign kept, a magnitude above infinity's is NaN.
 inline float limited(float y) {
-    float r = y > 1.0F ? 1.0F : y;
-    r = r < -1.0F ? -1.0F : r;
-    return r == r ? r : 0.0F; // false only for NaN
+    constexpr std::uint32_t kSign = 0x80000000U;
+    constexpr std::uint32_t kOne = 0x3F800000U;
+    constexpr std::uint32_t kInfinity = 0x7F800000U;
+    const auto bits = std::bit_cast<std::uint32_t>(y);
+    const std::uint32_t magnitude = bits & ~kSign;
+    const std::uint32_t limitedBits = (bits & kSign) | (magnitude < kOne ? magnitude : kOne);
+    return std::bit_cast<float>(magnitude > kInfinity ? 0U : limitedBits);
 }
 
+// Frames whose gains are computed at a time; lives on the stack.
 constexpr std::size_t kChunk = 256;
 
-// One output channel: frames [0, n) from the source at the running gain, the rest silent.
-void renderChannel(float* out, std::size_t channels, std::uint64_t outFrames, const float* src,
-                   std::size_t stride, std::uint64_t n, float applied, float step) {
-    std::uint64_t f = 0;
-    if (src != nullptr) {
-        if (step == 0.0F) {
-            for (; f < n; ++f) {
-                out[f * channels] = limited(src[f * stride] * applied);
+// Eight lanes of floats or of their bits; the compiler maps them to the widest
+// vector unit of the build (two halves on plain SSE2).
+using Floats = float __attribute__((vector_size(32)));
+using Bits = std::uint32_t __attribute__((vector_size(32)));
+constexpr std::size_t kLanes = 8;
+// Frames per block of the fast ramp below: four vectors.
+constexpr std::size_t kBlock = 4 * kLanes;
+
+// Vectors travel by reference only: passing them by value would depend on the
+// vector unit the caller was built for.
+void loadFloats(Floats& v, const float* p) {
+    std::memcpy(&v, p, sizeof v);
+}
+
+void storeFloats(float* p, const Floats& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// The bit-level limit of `limited`, eight lanes at a time, in place.
+void limitLanes(Floats& y) {
+    const Bits bits = reinterpret_cast<Bits>(y);
+    const Bits sign = bits & 0x80000000U;
+    const Bits magnitude = bits & 0x7FFFFFFFU;
+    const Bits one = Bits{} + 0x3F800000U;
+    const Bits limitedBits = sign | (magnitude < one ? magnitude : one);
+    y = reinterpret_cast<Floats>(magnitude > 0x7F800000U ? Bits{} : limitedBits);
+}
+
+bool sameBits(float a, float b) {
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+}
+
+// Writes the running gain of `count` frames, starting at `g` and adding `step`
+// after each frame, and returns the gain after the last one. The result is the
+// repeated 32-bit sum by definition; the sum itself is one long chain of
+// dependent additions, so blocks are first guessed in parallel as g + j·d and
+// kept only when every guess plus the step gives exactly the bits of the next
+// guess: by induction from the first, each guess then is the repeated sum. A
+// block that fails (a power of two crossed, a rounding tie) is summed one by one.
+CORVALLE_VECTOR_CLONES
+float rampGains(float g, float step, float* gains, std::size_t count) {
+    const Floats lane{0.0F, 1.0F, 2.0F, 3.0F, 4.0F, 5.0F, 6.0F, 7.0F};
+    const Floats steps = Floats{} + step;
+    std::size_t k = 0;
+    float d = (g + step) - g;
+    for (; k + kBlock <= count; k += kBlock) {
+        const Floats start = Floats{} + g;
+        const Floats jump = Floats{} + d;
+        Floats guesses[kBlock / kLanes];
+        Bits mismatch{};
+        for (std::size_t v = 0; v < kBlock / kLanes; ++v) {
+            const Floats index = lane + static_cast<float>(v * kLanes);
+            guesses[v] = start + index * jump;
+            const Floats next = start + (index + 1.0F) * jump;
+            mismatch |= reinterpret_cast<Bits>(guesses[v] + steps) ^ reinterpret_cast<Bits>(next);
+        }
+        std::uint32_t any = sameBits(guesses[0][0], g) ? 0U : 1U;
+        for (std::size_t i = 0; i < kLanes; ++i) {
+            any |= mismatch[i];
+        }
+        if (any == 0U) {
+            for (std::size_t v = 0; v < kBlock / kLanes; ++v) {
+                storeFloats(gains + k + v * kLanes, guesses[v]);
             }
+            g = guesses[kBlock / kLanes - 1][kLanes - 1] + step;
         } else {
-            float g = applied;
-            for (; f < n; ++f) {
-                out[f * channels] = limited(src[f * stride] * g);
+            for (std::size_t j = 0; j < kBlock; ++j) {
+                gains[k + j] = g;
                 g += step;
             }
+            d = (g + step) - g;
         }
     }
-    for (; f < outFrames; ++f) {
-        out[f * channels] = 0.0F;
+    for (; k < count; ++k) {
+        gains[k] = g;
+        g += step;
+    }
+    return g;
+}
+
+// `count` samples, contiguous on both sides, at one gain.
+CORVALLE_VECTOR_CLONES
+void scaleContiguous(float* out, const float* in, std::size_t count, float gain) {
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = limited(in[i] * gain);
     }
 }
 
-// The common case: a stereo interleaved stream into a stereo interleaved buffer.
-// Both channels share one gain sequence, so it is computed once per chunk.
-void renderStereo(float* out, std::uint64_t outFrames, const float* src, std::uint64_t n,
-                  float applied, float step) {
-    std::uint64_t f = 0;
+// `frames` stereo interleaved frames, each at its own gain.
+CORVALLE_VECTOR_CLONES
+void scaleStereo(float* out, const float* in, std::size_t frames, const float* gains) {
+    std::size_t k = 0;
+    for (; k + kLanes <= frames; k += kLanes) {
+        Floats g;
+        Floats low;
+        Floats high;
+        loadFloats(g, gains + k);
+        loadFloats(low, in + 2 * k);
+        loadFloats(high, in + 2 * k + kLanes);
+        low *= __builtin_shufflevector(g, g, 0, 0, 1, 1, 2, 2, 3, 3);
+        high *= __builtin_shufflevector(g, g, 4, 4, 5, 5, 6, 6, 7, 7);
+        limitLanes(low);
+        limitLanes(high);
+        storeFloats(out + 2 * k, low);
+        storeFloats(out + 2 * k + kLanes, high);
+    }
+    for (; k < frames; ++k) {
+        out[2 * k] = limited(in[2 * k] * gains[k]);
+        out[2 * k + 1] = limited(in[2 * k + 1] * gains[k]);
+    }
+}
+
+// One channel of `frames` frames, with any strides, each frame at its own gain.
+void scaleStrided(float* out, std::size_t outStride, const float* in, std::size_t inStride,
+                  std::size_t frames, const float* gains) {
+    for (std::size_t k = 0; k < frames; ++k) {
+        out[k * outStride] = limited(in[k * inStride] * gains[k]);
+    }
+}
+
+void scaleStridedConstant(float* out, std::size_t outStride, const float* in, std::size_t inStride,
+                          std::size_t frames, float gain) {
+    for (std::size_t k = 0; k < frames; ++k) {
+        out[k * outStride] = limited(in[k * inStride] * gain);
+    }
+}
+
+void silence(float* out, std::size_t stride, std::size_t frames) {
+    for (std::size_t k = 0; k < frames; ++k) {
+        out[k * stride] = 0.0F;
+    }
+}
+
+// One output buffer of `channels` interleaved channels and `outFrames` frames,
+// whose first channel is global channel `base`.
+void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_t outFrames,
+                  const Source& source, float applied, float target) {
+    const std::size_t n =
+        source.frames < outFrames ? static_cast<std::size_t>(source.frames) : outFrames;
+    const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
+    const auto sourceOf = [&](std::size_t c) -> const float* {
+        const std::size_t k = base + c;
+        return k == 0 ? source.left : (k == 1 ? source.right : nullptr);
+    };
+    // Both channels of a stereo buffer come from one interleaved stereo stream.
+    const bool stereo = channels == 2 && base == 0 && source.stride == 2 &&
+                        source.left != nullptr && source.right == source.left + 1;
+
     if (step == 0.0F) {
-        const std::uint64_t samples = n * 2;
-        for (std::uint64_t i = 0; i < samples; ++i) {
-            out[i] = limited(src[i] * applied);
+        if (stereo) {
+            scaleContiguous(out, source.left, n * 2, applied);
+        } else {
+            for (std::size_t c = 0; c < channels; ++c) {
+                if (const float* src = sourceOf(c)) {
+                    scaleStridedConstant(out + c, channels, src, source.stride, n, applied);
+                } else {
+                    silence(out + c, channels, n);
+                }
+            }
         }
-        f = n;
     } else {
+        // Every channel restarts at the applied gain with the same step, so the
+        // gains of a chunk serve all channels of this buffer.
         float gains[kChunk];
         float g = applied;
-        while (f < n) {
-            const std::size_t count = n - f < kChunk ? static_cast<std::size_t>(n - f) : kChunk;
-            for (std::size_t k = 0; k < count; ++k) {
-                gains[k] = g;
-                g += step;
+        for (std::size_t f = 0; f < n; f += kChunk) {
+            const std::size_t count = n - f < kChunk ? n - f : kChunk;
+            g = rampGains(g, step, gains, count);
+            if (stereo) {
+                scaleStereo(out + f * 2, source.left + f * 2, count, gains);
+                continue;
             }
-            const float* in = src + f * 2;
-            float* to = out + f * 2;
-            for (std::size_t k = 0; k < count; ++k) {
-                to[2 * k] = limited(in[2 * k] * gains[k]);
-                to[2 * k + 1] = limited(in[2 * k + 1] * gains[k]);
+            for (std::size_t c = 0; c < channels; ++c) {
+                if (const float* src = sourceOf(c)) {
+                    scaleStrided(out + f * channels + c, channels, src + f * source.stride,
+                                 source.stride, count, gains);
+                } else {
+                    silence(out + f * channels + c, channels, count);
+                }
             }
-            f += count;
         }
     }
-    for (std::uint64_t i = f * 2; i < outFrames * 2; ++i) {
-        out[i] = 0.0F;
-    }
+    // Frames without a source: contiguous across all channels.
+    silence(out + n * channels, 1, (outFrames - n) * channels);
 }
 
 } // namespace
@@ -129,25 +278,13 @@ void renderGain(const AudioBufferList* input, AudioBufferList* output, GainState
             if (buffer.data == nullptr || buffer.numberChannels == 0) {
                 continue;
             }
-            auto* out = static_cast<float*>(buffer.data);
-            const std::size_t channels = buffer.numberChannels;
             const std::uint64_t outFrames = framesOf(buffer);
-            const std::uint64_t n = source.frames < outFrames ? source.frames : outFrames;
-            const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
-
-            const bool stereoPair =
-                channels == 2 && base == 0 && source.stride == 2 && source.right == source.left + 1;
-            if (stereoPair) {
-                renderStereo(out, outFrames, source.left, n, applied, step);
-            } else {
-                for (std::size_t c = 0; c < channels; ++c) {
-                    const std::size_t k = base + c;
-                    const float* src = k == 0 ? source.left : (k == 1 ? source.right : nullptr);
-                    renderChannel(out + c, channels, outFrames, src, source.stride, n, applied,
-                                  step);
-                }
+            // A buffer without whole frames gets nothing; its channels still count.
+            if (outFrames > 0) {
+                renderBuffer(static_cast<float*>(buffer.data), buffer.numberChannels, base,
+                             static_cast<std::size_t>(outFrames), source, applied, target);
             }
-            base += channels;
+            base += buffer.numberChannels;
         }
     }
 

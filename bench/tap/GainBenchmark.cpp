@@ -1,0 +1,132 @@
+// The gain procedure on stereo interleaved buffers, beside a copy of the same bytes.
+// After the table it prints one line per figure: "ratio <name> <gain time / copy time>".
+
+#include "GainRender.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using corvalle::AudioBuffer;
+using corvalle::AudioBufferList;
+using corvalle::GainState;
+
+// One stereo interleaved input and output of the given frame count.
+struct StereoCycle {
+    explicit StereoCycle(std::size_t frames)
+        : inSamples(frames * 2),
+          outSamples(frames * 2), inBuffer{2,
+                                           static_cast<std::uint32_t>(frames * 2 * sizeof(float)),
+                                           inSamples.data()},
+          outBuffer{2, static_cast<std::uint32_t>(frames * 2 * sizeof(float)), outSamples.data()},
+          input{1, &inBuffer}, output{1, &outBuffer} {
+        for (std::size_t i = 0; i < inSamples.size(); ++i) {
+            inSamples[i] = static_cast<float>(static_cast<int>(i % 200) - 100) / 120.0F;
+        }
+    }
+
+    std::vector<float> inSamples;
+    std::vector<float> outSamples;
+    AudioBuffer inBuffer;
+    AudioBuffer outBuffer;
+    AudioBufferList input;
+    AudioBufferList output;
+};
+
+std::size_t framesOf(const benchmark::State& state) {
+    return static_cast<std::size_t>(state.range(0));
+}
+
+void copyBaseline(benchmark::State& state) {
+    StereoCycle cycle(framesOf(state));
+    const std::size_t bytes = cycle.inSamples.size() * sizeof(float);
+    for (auto _ : state) {
+        std::memcpy(cycle.outSamples.data(), cycle.inSamples.data(), bytes);
+        benchmark::DoNotOptimize(cycle.outSamples.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void constantGain(benchmark::State& state) {
+    StereoCycle cycle(framesOf(state));
+    GainState gain;
+    gain.target.store(0.7F);
+    gain.applied.store(0.7F);
+    for (auto _ : state) {
+        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
+        benchmark::DoNotOptimize(cycle.outSamples.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+void rampedGain(benchmark::State& state) {
+    StereoCycle cycle(framesOf(state));
+    GainState gain;
+    gain.applied.store(0.3F);
+    bool up = true;
+    for (auto _ : state) {
+        // A new target every cycle, so every cycle ramps.
+        gain.target.store(up ? 1.7F : 0.3F, std::memory_order_relaxed);
+        up = !up;
+        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
+        benchmark::DoNotOptimize(cycle.outSamples.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK(copyBaseline)->Arg(256)->Arg(1024);
+BENCHMARK(constantGain)->Arg(256)->Arg(1024);
+BENCHMARK(rampedGain)->Arg(256)->Arg(1024);
+
+// Prints the table as usual and keeps the time per iteration of every run.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    std::map<std::string, double> cpuTimes;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const struct {
+        const char* figure;
+        const char* measured;
+        const char* baseline;
+    } ratios[] = {
+        {"constant-256", "constantGain/256", "copyBaseline/256"},
+        {"constant-1024", "constantGain/1024", "copyBaseline/1024"},
+        {"ramp-256", "rampedGain/256", "copyBaseline/256"},
+        {"ramp-1024", "rampedGain/1024", "copyBaseline/1024"},
+    };
+    for (const auto& ratio : ratios) {
+        const auto measured = reporter.cpuTimes.find(ratio.measured);
+        const auto baseline = reporter.cpuTimes.find(ratio.baseline);
+        if (measured == reporter.cpuTimes.end() || baseline == reporter.cpuTimes.end() ||
+            baseline->second <= 0.0) {
+            continue;
+        }
+        std::printf("ratio %s %.2f\n", ratio.figure, measured->second / baseline->second);
+    }
+    return 0;
+}
