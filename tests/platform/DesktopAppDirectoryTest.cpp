@@ -344,6 +344,22 @@ TEST_F(DesktopAppDirectoryTest, ChecksTheFoldersAtMostOncePerInterval) {
     EXPECT_EQ(dir.indexBuildCount(), 1);
 }
 
+TEST_F(DesktopAppDirectoryTest, SeesChangesWithinOneTimestampTick) {
+    // Coarse file system clocks can give a folder the same time stamp before and
+    // after a change; a folder stamped just now is therefore read again.
+    DesktopDirectoryOptions options;
+    options.dataDirs = {qpath(tmp_.path() / system_)};
+    options.procRoot = qpath(proc());
+    options.rescanInterval = std::chrono::milliseconds(0);
+    DesktopAppDirectory dir(options);
+    const fs::path folder = applications(system_);
+    const auto stamp = fs::last_write_time(folder);
+    EXPECT_FALSE(dir.installedApplication(QStringLiteral("sametick")));
+    entry(system_, "sametick.desktop", "Name=Same Tick\nExec=sametick\n");
+    fs::last_write_time(folder, stamp);
+    EXPECT_TRUE(dir.installedApplication(QStringLiteral("sametick")));
+}
+
 TEST_F(DesktopAppDirectoryTest, RemembersProcessesByStartTime) {
     FakeProcess p = process(400, "firefox", "/usr/lib/firefox/firefox");
     p.startTime = 5000;
