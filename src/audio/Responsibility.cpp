@@ -24,7 +24,7 @@ struct ProcessFacts {
 };
 
 // A chain deeper than this is a loop in a damaged tree, not a real process chain.
-constexpr int kMaxDepth = 4096;
+constexpr int kMaxDepth = 256;
 
 std::optional<std::string> readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -184,7 +184,7 @@ pid_t ProcessTreeResponsibility::responsiblePID(pid_t pid) const {
     }
     pid_t best = pid;
     pid_t parent = self->parentPID;
-    for (int depth = 0; depth < kMaxDepth && parent > 1 && parent != best; ++depth) {
+    for (int depth = 0; depth < kMaxDepth && parent > 1 && parent != pid; ++depth) {
         const auto facts = readFacts(procRoot_, parent);
         if (!facts || facts->userID != self->userID) {
             break;
