@@ -1,0 +1,69 @@
+#include "ApplicationList.h"
+
+#include "MixerModel.h"
+
+#include <algorithm>
+
+namespace corvalle {
+
+namespace {
+
+ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
+    const auto setting = model.setting(app.id);
+    ApplicationState state;
+    state.key = app.id;
+    state.name = app.name;
+    state.playing = app.isPlaying;
+    state.volume = setting.volume;
+    state.muted = setting.muted;
+    state.hasProcesses = !app.processObjects.empty();
+    state.hasSetting = model.settings().contains(app.id);
+    state.listed = true;
+    return state;
+}
+
+ApplicationState stateOfSetting(const QString& key, const AppSetting& setting) {
+    ApplicationState state;
+    state.key = key;
+    state.name = setting.name.value_or(key);
+    state.volume = setting.volume;
+    state.muted = setting.muted;
+    state.hasSetting = true;
+    return state;
+}
+
+const AudioApp* findRow(const MixerModel& model, const QString& key) {
+    const auto& apps = model.apps();
+    const auto row =
+        std::find_if(apps.begin(), apps.end(), [&](const AudioApp& app) { return app.id == key; });
+    return row == apps.end() ? nullptr : &*row;
+}
+
+} // namespace
+
+std::vector<ApplicationState> applicationStates(const MixerModel& model) {
+    std::vector<ApplicationState> states;
+    states.reserve(model.apps().size());
+    for (const auto& app : model.apps()) {
+        states.push_back(stateOfRow(model, app));
+    }
+    for (const auto& [key, setting] : model.settings()) {
+        if (findRow(model, key) == nullptr) {
+            states.push_back(stateOfSetting(key, setting));
+        }
+    }
+    return states;
+}
+
+std::optional<ApplicationState> applicationState(const MixerModel& model, const QString& key) {
+    if (const auto* row = findRow(model, key)) {
+        return stateOfRow(model, *row);
+    }
+    const auto& settings = model.settings();
+    if (const auto entry = settings.find(key); entry != settings.end()) {
+        return stateOfSetting(key, entry->second);
+    }
+    return std::nullopt;
+}
+
+} // namespace corvalle

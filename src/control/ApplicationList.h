@@ -1,0 +1,20 @@
+#pragma once
+
+#include "MixerBusTypes.h"
+
+#include <optional>
+#include <vector>
+
+namespace corvalle {
+
+class MixerModel;
+
+// Every application the control interface can address: the model's rows in the
+// panel's order, then the remembered settings that have no row (for example a
+// "pid:" key whose process has ended), in key order.
+std::vector<ApplicationState> applicationStates(const MixerModel& model);
+
+// The application with `key`, or nothing when it is neither a row nor remembered.
+std::optional<ApplicationState> applicationState(const MixerModel& model, const QString& key);
+
+} // namespace corvalle

@@ -1,0 +1,124 @@
+#include "CommandFormat.h"
+
+#include "VolumeText.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+namespace corvalle {
+
+namespace {
+
+const QString kYes = QStringLiteral("yes");
+const QString kNo = QStringLiteral("no");
+
+QString yesNo(bool value) {
+    return value ? kYes : kNo;
+}
+
+// Rows of cells, left-aligned except the columns in `rightAligned`, two spaces apart.
+QString table(const std::vector<QStringList>& rows, const std::vector<bool>& rightAligned) {
+    std::vector<qsizetype> widths(rightAligned.size(), 0);
+    for (const auto& row : rows) {
+        for (qsizetype column = 0; column < row.size(); ++column) {
+            auto& width = widths[static_cast<std::size_t>(column)];
+            width = std::max(width, row[column].size());
+        }
+    }
+    QString text;
+    for (const auto& row : rows) {
+        QString line;
+        for (qsizetype column = 0; column < row.size(); ++column) {
+            const auto index = static_cast<std::size_t>(column);
+            const auto width = static_cast<int>(widths[index]);
+            if (column > 0) {
+                line += QStringLiteral("  ");
+            }
+            line += rightAligned[index] ? row[column].rightJustified(width)
+                                        : row[column].leftJustified(width);
+        }
+        while (line.endsWith(QLatin1Char(' '))) {
+            line.chop(1);
+        }
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+double roundedPercent(double volume) {
+    return std::round(volume * 1000.0) / 10.0;
+}
+
+} // namespace
+
+QString printable(const QString& text) {
+    QString result = text;
+    for (auto& character : result) {
+        const auto category = character.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format) {
+            character = QChar::ReplacementCharacter;
+        }
+    }
+    return result;
+}
+
+QString applicationLabel(const ApplicationState& application) {
+    const auto key = printable(application.key);
+    if (application.name == application.key) {
+        return key;
+    }
+    return QStringLiteral("%1 (%2)").arg(printable(application.name), key);
+}
+
+QString applicationLine(const ApplicationState& application) {
+    auto line = QStringLiteral("%1: %2").arg(applicationLabel(application),
+                                             formatPercent(application.volume));
+    if (application.muted) {
+        line += QStringLiteral(", muted");
+    }
+    return line;
+}
+
+QString applicationTable(const std::vector<ApplicationState>& applications) {
+    std::vector<QStringList> rows{{QStringLiteral("KEY"), QStringLiteral("NAME"),
+                                   QStringLiteral("LEVEL"), QStringLiteral("MUTED"),
+                                   QStringLiteral("PLAYING")}};
+    for (const auto& application : applications) {
+        rows.push_back({printable(application.key), printable(application.name),
+                        formatPercent(application.volume), yesNo(application.muted),
+                        application.hasProcesses ? yesNo(application.playing)
+                                                 : QStringLiteral("not running")});
+    }
+    return table(rows, {false, false, true, false, false});
+}
+
+QString outputTable(const std::vector<BusOutput>& outputs, uint currentID) {
+    std::vector<QStringList> rows{{QString(), QStringLiteral("ID"), QStringLiteral("NAME")}};
+    for (const auto& output : outputs) {
+        rows.push_back({output.id == currentID ? QStringLiteral("*") : QString(),
+                        QString::number(output.id), printable(output.name)});
+    }
+    return table(rows, {false, true, false});
+}
+
+QJsonObject applicationJson(const ApplicationState& application) {
+    return {
+        {QStringLiteral("key"), application.key},
+        {QStringLiteral("name"), application.name},
+        {QStringLiteral("volume"), application.volume},
+        {QStringLiteral("percent"), roundedPercent(application.volume)},
+        {QStringLiteral("muted"), application.muted},
+        {QStringLiteral("playing"), application.playing},
+        {QStringLiteral("running"), application.hasProcesses},
+        {QStringLiteral("hasSetting"), application.hasSetting},
+        {QStringLiteral("listed"), application.listed},
+    };
+}
+
+QJsonObject outputJson(const BusOutput& output) {
+    return {{QStringLiteral("id"), static_cast<qint64>(output.id)},
+            {QStringLiteral("name"), output.name}};
+}
+
+} // namespace corvalle

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "MixerBusTypes.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <vector>
+
+namespace corvalle {
+
+// Text from the audio system or the desktop made safe for a terminal: control and
+// format characters (escape sequences, direction overrides) become U+FFFD.
+QString printable(const QString& text);
+
+// "Firefox (org.mozilla.firefox)", or only the key when the name is the key.
+QString applicationLabel(const ApplicationState& application);
+// "Firefox (org.mozilla.firefox): 150%, muted"
+QString applicationLine(const ApplicationState& application);
+// The list as a table with a header: KEY NAME LEVEL MUTED PLAYING.
+QString applicationTable(const std::vector<ApplicationState>& applications);
+// The outputs as a table with a header; "*" marks the current one.
+QString outputTable(const std::vector<BusOutput>& outputs, uint currentID);
+
+QJsonObject applicationJson(const ApplicationState& application);
+QJsonObject outputJson(const BusOutput& output);
+
+} // namespace corvalle

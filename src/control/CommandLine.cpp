@@ -1,0 +1,561 @@
+#include "CommandLine.h"
+
+#include "CommandFormat.h"
+#include "MixerClient.h"
+#include "NameMatch.h"
+#include "VolumeText.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+namespace corvalle {
+
+namespace {
+
+const QStringList kVerbs = {
+    QStringLiteral("list"),   QStringLiteral("get"),         QStringLiteral("set"),
+    QStringLiteral("up"),     QStringLiteral("down"),        QStringLiteral("mute"),
+    QStringLiteral("unmute"), QStringLiteral("toggle-mute"), QStringLiteral("reset"),
+    QStringLiteral("output"), QStringLiteral("show"),        QStringLiteral("help"),
+};
+
+const QString kJsonOption = QStringLiteral("--json");
+
+constexpr double kDefaultStep = 0.05;
+constexpr double kMaxVolume = 4.0;
+// How long `output` waits for the audio system to report the new default device.
+constexpr int kOutputSettleMs = 3000;
+constexpr int kOutputPollMs = 100;
+
+const char* const kUsage =
+    "Usage: corvalle [--json] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Controls the running Corvalle mixer.\n"
+    "\n"
+    "Commands:\n"
+    "  list                 the applications with their level, mute switch and state\n"
+    "  get APP              one application\n"
+    "  set APP VOLUME       set the volume: 150%, 150 or 1.5x; +5% or -5% changes it\n"
+    "  up APP [AMOUNT]      raise the volume by AMOUNT (5% when not given)\n"
+    "  down APP [AMOUNT]    lower the volume by AMOUNT (5% when not given)\n"
+    "  mute APP             mute the application\n"
+    "  unmute APP           unmute the application\n"
+    "  toggle-mute APP      mute or unmute the application\n"
+    "  reset APP            back to 100% and unmuted; the setting is forgotten\n"
+    "  output               the output devices; * marks the current one\n"
+    "  output DEVICE        make DEVICE the output\n"
+    "  show                 open the mixer window\n"
+    "  help                 this text\n"
+    "\n"
+    "APP is an application's key, its name in any case, or the start of either when\n"
+    "only one application has it. DEVICE is a device's ID, name or the start of its name.\n"
+    "Volumes go from 0% to 400%; a volume outside that range is set to the nearest end.\n"
+    "--json prints results, and errors, as JSON on standard output.\n"
+    "\n"
+    "Exit status: 0 done; 1 Corvalle is not running, or the change failed;\n"
+    "2 wrong command line; 3 nothing matches APP or DEVICE; 4 more than one does.\n";
+
+struct Failure {
+    int exitCode = kExitFailed;
+    QString message;
+    QJsonArray candidates;
+};
+
+// One run of the command line: the parsed words, the client, and where it writes.
+class CommandRun {
+public:
+    CommandRun(QDBusConnection bus, QTextStream& out, QTextStream& err)
+        : client_(std::move(bus)), out_(out), err_(err) {}
+
+    int run(const QStringList& arguments);
+
+private:
+    int dispatch(const QString& verb, const QStringList& words);
+    int list();
+    int get(const QStringList& words);
+    int set(const QStringList& words);
+    int step(const QStringList& words, double sign);
+    int mute(const QStringList& words, const QString& verb);
+    int output(const QStringList& words);
+    int show();
+
+    int fail(const Failure& failure);
+    int usageError(const QString& message);
+    int busFailure();
+    int notRunning(const QString& detail);
+    bool expectCount(const QStringList& words, qsizetype least, qsizetype most);
+    std::optional<ApplicationState> resolveApplication(const QString& query);
+    std::optional<BusOutput> waitForOutput(uint deviceID);
+    int printApplication(const ApplicationState& application, std::optional<double> requested);
+    void printJson(const QJsonObject& object);
+
+    MixerClient client_;
+    QTextStream& out_;
+    QTextStream& err_;
+    bool json_ = false;
+    std::optional<int> pendingExit_;
+};
+
+int CommandRun::run(const QStringList& arguments) {
+    QStringList words;
+    bool help = false;
+    bool optionsEnded = false;
+    for (const auto& argument : arguments) {
+        if (optionsEnded) {
+            words.append(argument);
+        } else if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (argument == kJsonOption) {
+            json_ = true;
+        } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+            help = true;
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            return usageError(QStringLiteral("unknown option %1").arg(printable(argument)));
+        } else {
+            words.append(argument);
+        }
+    }
+    if (help || (!words.isEmpty() && words.first() == QLatin1String("help"))) {
+        out_ << kUsage;
+        return kExitDone;
+    }
+    if (words.isEmpty()) {
+        return usageError(QStringLiteral("no command given"));
+    }
+    const auto verb = words.takeFirst();
+    if (!isCommandLineVerb(verb)) {
+        return usageError(QStringLiteral("unknown command %1").arg(printable(verb)));
+    }
+    return dispatch(verb, words);
+}
+
+int CommandRun::dispatch(const QString& verb, const QStringList& words) {
+    const auto is = [&](const char* name) { return verb == QLatin1String(name); };
+    // Check the words before asking the bus, so mistakes are reported the same way
+    // whether or not Corvalle runs.
+    if ((is("list") || is("show")) && !expectCount(words, 0, 0)) {
+        return *pendingExit_;
+    }
+    if ((is("get") || is("mute") || is("unmute") || is("toggle-mute") || is("reset")) &&
+        !expectCount(words, 1, 1)) {
+        return *pendingExit_;
+    }
+    if (is("set") && !expectCount(words, 2, 2)) {
+        return *pendingExit_;
+    }
+    if ((is("up") || is("down") || is("output")) && !expectCount(words, is("output") ? 0 : 1, 2)) {
+        return *pendingExit_;
+    }
+    if (is("output") && words.size() > 1) {
+        return usageError(QStringLiteral("output takes at most one device"));
+    }
+
+    if (!client_.isConnected()) {
+        return notRunning(QStringLiteral("There is no session bus."));
+    }
+    if (!client_.isServiceRunning()) {
+        return notRunning(QString());
+    }
+    if (is("list")) {
+        return list();
+    }
+    if (is("get")) {
+        return get(words);
+    }
+    if (is("set")) {
+        return set(words);
+    }
+    if (is("up") || is("down")) {
+        return step(words, is("up") ? 1.0 : -1.0);
+    }
+    if (is("mute") || is("unmute") || is("toggle-mute") || is("reset")) {
+        return mute(words, verb);
+    }
+    if (is("output")) {
+        return output(words);
+    }
+    return show();
+}
+
+bool CommandRun::expectCount(const QStringList& words, qsizetype least, qsizetype most) {
+    if (words.size() < least) {
+        pendingExit_ = usageError(QStringLiteral("missing arguments"));
+        return false;
+    }
+    if (words.size() > most) {
+        pendingExit_ =
+            usageError(QStringLiteral("unexpected argument %1").arg(printable(words.at(most))));
+        return false;
+    }
+    return true;
+}
+
+int CommandRun::list() {
+    const auto applications = client_.listApplications();
+    if (!applications) {
+        return busFailure();
+    }
+    const auto lastError = client_.lastError();
+    if (json_) {
+        QJsonArray array;
+        for (const auto& application : *applications) {
+            array.append(applicationJson(application));
+        }
+        QJsonObject object{{QStringLiteral("applications"), array}};
+        object.insert(QStringLiteral("lastError"), lastError && !lastError->isEmpty()
+                                                       ? QJsonValue(*lastError)
+                                                       : QJsonValue(QJsonValue::Null));
+        printJson(object);
+        return kExitDone;
+    }
+    if (applications->empty()) {
+        out_ << "No application is playing or remembered.\n";
+    } else {
+        out_ << applicationTable(*applications);
+    }
+    if (lastError && !lastError->isEmpty()) {
+        out_ << "Last error: " << printable(*lastError) << '\n';
+    }
+    return kExitDone;
+}
+
+int CommandRun::get(const QStringList& words) {
+    const auto application = resolveApplication(words.at(0));
+    if (!application) {
+        return *pendingExit_;
+    }
+    return printApplication(*application, std::nullopt);
+}
+
+int CommandRun::set(const QStringList& words) {
+    const auto volume = parseVolumeText(words.at(1));
+    if (!volume) {
+        return usageError(QStringLiteral("%1 is not a volume; write it as 150%, 150, 1.5x, +5% "
+                                         "or -5%")
+                              .arg(printable(words.at(1))));
+    }
+    const auto application = resolveApplication(words.at(0));
+    if (!application) {
+        return *pendingExit_;
+    }
+    if (volume->relative) {
+        const double base = std::isnan(application->volume)
+                                ? 0.0
+                                : std::clamp(application->volume, 0.0, kMaxVolume);
+        const auto result = client_.stepVolume(application->key, volume->volume);
+        return result ? printApplication(*result, base + volume->volume) : busFailure();
+    }
+    const auto result = client_.setVolume(application->key, volume->volume);
+    return result ? printApplication(*result, volume->volume) : busFailure();
+}
+
+int CommandRun::step(const QStringList& words, double sign) {
+    double amount = kDefaultStep;
+    if (words.size() > 1) {
+        const auto parsed = parseVolumeText(words.at(1));
+        if (!parsed || parsed->volume < 0.0) {
+            return usageError(QStringLiteral("%1 is not an amount; write it as 5%, 5 or 0.05x")
+                                  .arg(printable(words.at(1))));
+        }
+        amount = parsed->volume;
+    }
+    const auto application = resolveApplication(words.at(0));
+    if (!application) {
+        return *pendingExit_;
+    }
+    const double base =
+        std::isnan(application->volume) ? 0.0 : std::clamp(application->volume, 0.0, kMaxVolume);
+    const auto result = client_.stepVolume(application->key, sign * amount);
+    return result ? printApplication(*result, base + sign * amount) : busFailure();
+}
+
+int CommandRun::mute(const QStringList& words, const QString& verb) {
+    const auto application = resolveApplication(words.at(0));
+    if (!application) {
+        return *pendingExit_;
+    }
+    std::optional<ApplicationState> result;
+    if (verb == QLatin1String("mute")) {
+        result = client_.setMute(application->key, true);
+    } else if (verb == QLatin1String("unmute")) {
+        result = client_.setMute(application->key, false);
+    } else if (verb == QLatin1String("toggle-mute")) {
+        result = client_.toggleMute(application->key);
+    } else {
+        result = client_.reset(application->key);
+    }
+    return result ? printApplication(*result, std::nullopt) : busFailure();
+}
+
+int CommandRun::output(const QStringList& words) {
+    const auto outputs = client_.listOutputs();
+    const auto current = outputs ? client_.currentOutput() : std::nullopt;
+    if (!outputs || !current) {
+        return busFailure();
+    }
+    if (words.isEmpty()) {
+        if (json_) {
+            QJsonArray array;
+            for (const auto& device : *outputs) {
+                auto object = outputJson(device);
+                object.insert(QStringLiteral("current"), device.id == current->id);
+                array.append(object);
+            }
+            printJson({{QStringLiteral("outputs"), array},
+                       {QStringLiteral("current"), outputJson(*current)}});
+        } else if (outputs->empty()) {
+            out_ << "No output device.\n";
+        } else {
+            out_ << outputTable(*outputs, current->id);
+        }
+        return kExitDone;
+    }
+
+    std::vector<NameCandidate> candidates;
+    for (const auto& device : *outputs) {
+        candidates.push_back({QString::number(device.id), device.name});
+    }
+    const auto match = matchName(words.at(0), candidates);
+    if (match.kind != NameMatch::Kind::found) {
+        const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
+        Failure failure;
+        failure.exitCode = ambiguous ? kExitAmbiguous : kExitNoMatch;
+        failure.message = ambiguous
+                              ? QStringLiteral("%1 matches more than one output device:")
+                                    .arg(printable(words.at(0)))
+                              : QStringLiteral("no output device matches %1; the devices are:")
+                                    .arg(printable(words.at(0)));
+        std::vector<std::size_t> shown = match.indices;
+        if (!ambiguous) {
+            for (std::size_t index = 0; index < outputs->size(); ++index) {
+                shown.push_back(index);
+            }
+        }
+        for (const auto index : shown) {
+            failure.candidates.append(outputJson((*outputs)[index]));
+        }
+        return fail(failure);
+    }
+
+    const auto& wanted = (*outputs)[match.indices.front()];
+    auto result = client_.selectOutput(wanted.id);
+    if (!result) {
+        return busFailure();
+    }
+    if (result->id != wanted.id) {
+        result = waitForOutput(wanted.id);
+        if (!result) {
+            return busFailure();
+        }
+    }
+    if (result->id != wanted.id) {
+        return fail(
+            {kExitFailed,
+             QStringLiteral("the audio system kept %1 as the output").arg(printable(result->name)),
+             {}});
+    }
+    if (json_) {
+        printJson(outputJson(*result));
+    } else {
+        out_ << "Output: " << printable(result->name) << '\n';
+    }
+    return kExitDone;
+}
+
+std::optional<BusOutput> CommandRun::waitForOutput(uint deviceID) {
+    // The audio system applies a new default device on its own time; the instance
+    // learns of it at its next refresh.
+    QDeadlineTimer deadline(kOutputSettleMs);
+    std::optional<BusOutput> current;
+    do {
+        QEventLoop pause;
+        QTimer::singleShot(kOutputPollMs, &pause, &QEventLoop::quit);
+        pause.exec();
+        current = client_.currentOutput();
+    } while (current && current->id != deviceID && !deadline.hasExpired());
+    return current;
+}
+
+int CommandRun::show() {
+    return client_.showWindow() ? kExitDone : busFailure();
+}
+
+std::optional<ApplicationState> CommandRun::resolveApplication(const QString& query) {
+    const auto applications = client_.listApplications();
+    if (!applications) {
+        pendingExit_ = busFailure();
+        return std::nullopt;
+    }
+    std::vector<NameCandidate> candidates;
+    for (const auto& application : *applications) {
+        candidates.push_back({application.key, application.name});
+    }
+    const auto match = matchName(query, candidates);
+    if (match.kind == NameMatch::Kind::found) {
+        return (*applications)[match.indices.front()];
+    }
+    const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
+    Failure failure;
+    failure.exitCode = ambiguous ? kExitAmbiguous : kExitNoMatch;
+    if (ambiguous) {
+        failure.message = QStringLiteral("%1 matches more than one application; give more of "
+                                         "its name, or its key:")
+                              .arg(printable(query));
+    } else if (applications->empty()) {
+        failure.message = QStringLiteral("no application matches %1; none is playing or "
+                                         "remembered")
+                              .arg(printable(query));
+    } else {
+        failure.message = QStringLiteral("no application matches %1; the applications are:")
+                              .arg(printable(query));
+    }
+    std::vector<std::size_t> shown = match.indices;
+    if (!ambiguous) {
+        for (std::size_t index = 0; index < applications->size(); ++index) {
+            shown.push_back(index);
+        }
+    }
+    for (const auto index : shown) {
+        const auto& application = (*applications)[index];
+        failure.candidates.append(QJsonObject{{QStringLiteral("key"), application.key},
+                                              {QStringLiteral("name"), application.name}});
+    }
+    pendingExit_ = fail(failure);
+    return std::nullopt;
+}
+
+int CommandRun::printApplication(const ApplicationState& application,
+                                 std::optional<double> requested) {
+    // The instance clamps as the panel does; say so rather than pretend.
+    const bool clamped =
+        requested && std::isfinite(*requested) && std::fabs(*requested - application.volume) > 1e-9;
+    if (json_) {
+        auto object = applicationJson(application);
+        if (requested) {
+            object.insert(QStringLiteral("clamped"), clamped);
+        }
+        printJson(object);
+    } else {
+        out_ << applicationLine(application) << '\n';
+        if (clamped) {
+            err_ << "corvalle: " << formatPercent(*requested) << " is outside 0% to "
+                 << formatPercent(kMaxVolume) << "; set to " << formatPercent(application.volume)
+                 << ".\n";
+        }
+    }
+    return kExitDone;
+}
+
+int CommandRun::fail(const Failure& failure) {
+    if (json_) {
+        QJsonObject object{{QStringLiteral("error"), failure.message}};
+        if (!failure.candidates.isEmpty()) {
+            object.insert(QStringLiteral("candidates"), failure.candidates);
+        }
+        printJson(object);
+        return failure.exitCode;
+    }
+    err_ << "corvalle: " << failure.message << '\n';
+    for (const auto& candidate : failure.candidates) {
+        const auto object = candidate.toObject();
+        const auto key = object.contains(QStringLiteral("key"))
+                             ? object.value(QStringLiteral("key")).toString()
+                             : QString::number(object.value(QStringLiteral("id")).toInteger());
+        const auto name = printable(object.value(QStringLiteral("name")).toString());
+        err_ << "  " << printable(key);
+        if (name != key) {
+            err_ << "  " << name;
+        }
+        err_ << '\n';
+    }
+    return failure.exitCode;
+}
+
+int CommandRun::usageError(const QString& message) {
+    if (json_) {
+        return fail({kExitUsage, message, {}});
+    }
+    err_ << "corvalle: " << message << "\nTry 'corvalle help'.\n";
+    return kExitUsage;
+}
+
+int CommandRun::notRunning(const QString& detail) {
+    auto message = QStringLiteral("Corvalle is not running.");
+    if (!detail.isEmpty()) {
+        message += QLatin1Char(' ') + detail;
+    }
+    if (json_) {
+        printJson({{QStringLiteral("error"), message}});
+    } else {
+        err_ << message << '\n';
+    }
+    return kExitFailed;
+}
+
+int CommandRun::busFailure() {
+    const auto& error = client_.error();
+    const auto name = error.name();
+    if (error.type() == QDBusError::ServiceUnknown ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        return notRunning(QString());
+    }
+    if (error.type() == QDBusError::Disconnected) {
+        return notRunning(QStringLiteral("There is no session bus."));
+    }
+    int exitCode = kExitFailed;
+    if (name == QLatin1String(dbus::kErrorUnknownApplication) ||
+        name == QLatin1String(dbus::kErrorUnknownOutput)) {
+        exitCode = kExitNoMatch;
+    } else if (name == QLatin1String(dbus::kErrorInvalidVolume)) {
+        exitCode = kExitUsage;
+    }
+    return fail({exitCode, printable(error.message()), {}});
+}
+
+void CommandRun::printJson(const QJsonObject& object) {
+    out_ << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+}
+
+} // namespace
+
+bool isCommandLineVerb(const QString& word) {
+    return kVerbs.contains(word);
+}
+
+bool isCommandLineInvocation(const QStringList& arguments) {
+    for (const auto& argument : arguments) {
+        if (argument == kJsonOption) {
+            return true;
+        }
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            return isCommandLineVerb(argument);
+        }
+    }
+    return false;
+}
+
+int runCommandLine(const QStringList& arguments, QDBusConnection bus, QTextStream& out,
+                   QTextStream& err) {
+    CommandRun command(std::move(bus), out, err);
+    const int exitCode = command.run(arguments);
+    out.flush();
+    err.flush();
+    return exitCode;
+}
+
+int runCommandLine(const QStringList& arguments) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return runCommandLine(arguments, QDBusConnection::sessionBus(), out, err);
+}
+
+} // namespace corvalle

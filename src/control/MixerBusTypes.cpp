@@ -1,0 +1,86 @@
+#include "MixerBusTypes.h"
+
+#include <QDBusMetaType>
+#include <mutex>
+
+namespace corvalle {
+
+namespace {
+
+const QString kKey = QStringLiteral("key");
+const QString kName = QStringLiteral("name");
+const QString kPlaying = QStringLiteral("playing");
+const QString kVolume = QStringLiteral("volume");
+const QString kMuted = QStringLiteral("muted");
+const QString kHasProcesses = QStringLiteral("hasProcesses");
+const QString kHasSetting = QStringLiteral("hasSetting");
+const QString kListed = QStringLiteral("listed");
+
+void readBool(const QVariantMap& map, const QString& name, bool& into) {
+    const auto value = map.value(name);
+    if (value.metaType() == QMetaType::fromType<bool>()) {
+        into = value.toBool();
+    }
+}
+
+} // namespace
+
+QVariantMap toVariantMap(const ApplicationState& application) {
+    return {
+        {kKey, application.key},
+        {kName, application.name},
+        {kPlaying, application.playing},
+        {kVolume, application.volume},
+        {kMuted, application.muted},
+        {kHasProcesses, application.hasProcesses},
+        {kHasSetting, application.hasSetting},
+        {kListed, application.listed},
+    };
+}
+
+std::optional<ApplicationState> applicationStateFromMap(const QVariantMap& map) {
+    const auto key = map.value(kKey);
+    const auto name = map.value(kName);
+    if (key.metaType() != QMetaType::fromType<QString>() ||
+        name.metaType() != QMetaType::fromType<QString>()) {
+        return std::nullopt;
+    }
+    ApplicationState application;
+    application.key = key.toString();
+    application.name = name.toString();
+    readBool(map, kPlaying, application.playing);
+    readBool(map, kMuted, application.muted);
+    readBool(map, kHasProcesses, application.hasProcesses);
+    readBool(map, kHasSetting, application.hasSetting);
+    readBool(map, kListed, application.listed);
+    const auto volume = map.value(kVolume);
+    if (volume.metaType() == QMetaType::fromType<double>()) {
+        application.volume = volume.toDouble();
+    }
+    return application;
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const BusOutput& output) {
+    argument.beginStructure();
+    argument << output.id << output.name;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, BusOutput& output) {
+    argument.beginStructure();
+    argument >> output.id >> output.name;
+    argument.endStructure();
+    return argument;
+}
+
+void registerMixerBusTypes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qDBusRegisterMetaType<BusOutput>();
+        qDBusRegisterMetaType<QList<BusOutput>>();
+        qDBusRegisterMetaType<QList<QVariantMap>>();
+    });
+}
+
+} // namespace corvalle

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "MixerBusTypes.h"
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <optional>
+#include <vector>
+
+namespace corvalle {
+
+// Calls the mixer of a running instance. Never starts one: every call is sent
+// with auto-start off. Each call returns nothing on failure and leaves the reason
+// in error().
+class MixerClient {
+public:
+    explicit MixerClient(QDBusConnection bus);
+
+    bool isConnected() const { return bus_.isConnected(); }
+    // Whether a Corvalle instance owns its name on the bus.
+    bool isServiceRunning() const;
+
+    std::optional<std::vector<ApplicationState>> listApplications();
+    std::optional<ApplicationState> setVolume(const QString& key, double volume);
+    std::optional<ApplicationState> stepVolume(const QString& key, double delta);
+    std::optional<ApplicationState> setMute(const QString& key, bool muted);
+    std::optional<ApplicationState> toggleMute(const QString& key);
+    std::optional<ApplicationState> reset(const QString& key);
+
+    std::optional<std::vector<BusOutput>> listOutputs();
+    std::optional<BusOutput> currentOutput();
+    std::optional<BusOutput> selectOutput(uint deviceID);
+    std::optional<QString> lastError();
+    bool showWindow();
+
+    const QDBusError& error() const { return error_; }
+
+private:
+    std::optional<QDBusMessage> call(const QString& method, const QVariantList& arguments,
+                                     const char* replySignature);
+    std::optional<ApplicationState> applicationCall(const QString& method,
+                                                    const QVariantList& arguments);
+    std::optional<BusOutput> outputCall(const QString& method, const QVariantList& arguments);
+
+    QDBusConnection bus_;
+    QDBusError error_;
+};
+
+} // namespace corvalle

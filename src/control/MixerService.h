@@ -1,0 +1,69 @@
+#pragma once
+
+#include "AppSetting.h"
+#include "MixerBusTypes.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace corvalle {
+
+class MixerModel;
+
+// Serves the mixer model on D-Bus at /org/corvalle/Corvalle/Mixer with the
+// interface org.corvalle.Corvalle.Mixer (org.corvalle.Corvalle.Mixer.xml beside
+// this file documents it and is what Introspect returns). Calls run on the
+// model's thread, through the same operations the panel uses. Change signals are
+// sent only when the state a client reads has really changed, since the model
+// reports its rows once a second whether or not they differ.
+class MixerService : public QObject {
+    Q_OBJECT
+
+public:
+    MixerService(MixerModel& model, std::function<void()> showWindow, QObject* parent = nullptr);
+    ~MixerService() override;
+    MixerService(const MixerService&) = delete;
+    MixerService& operator=(const MixerService&) = delete;
+
+    // Registers the mixer object on `bus`; false when the path is taken or the bus
+    // is not connected. Claiming the service name is up to the caller.
+    bool registerOn(QDBusConnection bus);
+
+    // The <interface> element served by Introspect.
+    static QString interfaceXml();
+
+private:
+    class BusObject;
+    friend class BusObject;
+
+    // True when the call was for the mixer interface and has been answered.
+    bool handleCall(const QDBusMessage& message, const QDBusConnection& bus);
+    QDBusMessage answer(const QDBusMessage& message);
+    QDBusMessage applicationReply(const QDBusMessage& message, const QString& key);
+    QDBusMessage setVolume(const QDBusMessage& message, const QString& key, double volume);
+    QDBusMessage selectOutput(const QDBusMessage& message, uint deviceID);
+
+    void schedulePublish();
+    void publishChanges();
+    void emitSignal(const QString& name, const QVariantList& arguments = {});
+
+    MixerModel& model_;
+    std::function<void()> showWindow_;
+    std::unique_ptr<BusObject> busObject_;
+    std::vector<QDBusConnection> buses_;
+
+    // What clients were last told about, to send each signal only on a change.
+    std::vector<ApplicationState> publishedApplications_;
+    std::map<QString, AppSetting> publishedSettings_;
+    BusOutput publishedOutput_;
+    QList<BusOutput> publishedOutputs_;
+    bool publishPending_ = false;
+};
+
+} // namespace corvalle

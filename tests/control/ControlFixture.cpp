@@ -1,0 +1,111 @@
+#include "ControlFixture.h"
+
+#include "AppTap.h"
+#include "BufferLists.h"
+#include "CommandLine.h"
+#include "DBusNames.h"
+
+#include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QTextStream>
+#include <QThread>
+#include <atomic>
+
+namespace corvalle::test {
+
+namespace {
+
+std::atomic<int> connectionCount{0};
+
+} // namespace
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return done();
+}
+
+void spin(std::chrono::milliseconds duration) {
+    waitFor([] { return false; }, duration);
+}
+
+void ControlTest::SetUp() {
+    ASSERT_TRUE(bus_.isRunning()) << "dbus-daemon could not be started";
+    const auto address = QString::fromStdString(bus_.address());
+    const int count = ++connectionCount;
+    serviceName_ = QStringLiteral("control-test-service-%1").arg(count);
+    clientName_ = QStringLiteral("control-test-client-%1").arg(count);
+    serviceBus_ = QDBusConnection::connectToBus(address, serviceName_);
+    clientBus_ = QDBusConnection::connectToBus(address, clientName_);
+    ASSERT_TRUE(serviceBus_.isConnected() && clientBus_.isConnected());
+
+    headphones_ = world_.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
+    world_.store.setData(QStringLiteral("appSettings"),
+                         R"({"org.example.Old":{"volume":0.5,"muted":false,"name":"Old Player"},)"
+                         R"("pid:999":{"volume":0.25,"muted":true}})");
+    world_.addApp(100, QStringLiteral("org.mozilla.firefox"), QStringLiteral("Firefox"), true);
+    world_.addApp(200, QStringLiteral("org.example.Music"), QStringLiteral("Music"), true);
+    world_.start();
+    initialWrites_ = world_.store.writeCount();
+
+    service_ = std::make_unique<MixerService>(*world_.model, [this] { ++windowShown_; });
+    ASSERT_TRUE(service_->registerOn(serviceBus_));
+    ASSERT_TRUE(serviceBus_.registerService(QString::fromLatin1(dbus::kServiceName)));
+}
+
+void ControlTest::TearDown() {
+    service_.reset();
+    serviceBus_ = QDBusConnection(QString());
+    clientBus_ = QDBusConnection(QString());
+    QDBusConnection::disconnectFromBus(serviceName_);
+    QDBusConnection::disconnectFromBus(clientName_);
+}
+
+QDBusMessage ControlTest::call(const QString& method, const QVariantList& arguments) {
+    auto message = QDBusMessage::createMethodCall(
+        QString::fromLatin1(dbus::kServiceName), QString::fromLatin1(dbus::kMixerPath),
+        QString::fromLatin1(dbus::kMixerInterface), method);
+    message.setArguments(arguments);
+    return clientBus_.call(message, QDBus::BlockWithGui, 5000);
+}
+
+int ControlTest::run(const QStringList& arguments) {
+    out_.clear();
+    err_.clear();
+    QTextStream out(&out_);
+    QTextStream err(&err_);
+    return runCommandLine(arguments, clientBus_, out, err);
+}
+
+QJsonObject ControlTest::outJson() const {
+    return QJsonDocument::fromJson(out_.toUtf8()).object();
+}
+
+float ControlTest::levelOf(const std::string& name) {
+    const auto label = std::string(AppTap::kNamePrefix) + name;
+    for (const auto& [id, aggregate] : world_.hardware.aggregates()) {
+        if (aggregate.description.name != label) {
+            continue;
+        }
+        BufferList input;
+        input.add(2, 8, 0.1F);
+        BufferList output;
+        output.add(2, 8);
+        // The second cycle runs at the gain the first one ramped to.
+        world_.hardware.runIOCycle(id, input.list(), output.list());
+        world_.hardware.runIOCycle(id, input.list(), output.list());
+        return output.at(0, 7, 0) / 0.1F;
+    }
+    return 1.0F;
+}
+
+QJsonObject ControlTest::stored() const {
+    const auto bytes = world_.store.data(QStringLiteral("appSettings"));
+    return bytes ? QJsonDocument::fromJson(*bytes).object() : QJsonObject();
+}
+
+} // namespace corvalle::test
