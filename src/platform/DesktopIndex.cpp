@@ -12,8 +12,11 @@ namespace corvalle {
 
 namespace {
 
+// Bounds on one build, so a link to a large tree (say, to "/") cannot make it
+// read the whole file system.
 constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxFiles = 50000;
+constexpr std::size_t kMaxFolders = 500;
 constexpr qsizetype kMaxFileSize = 1024 * 1024;
 // File systems stamp times with a granularity of up to two seconds (FAT; ext3 has
 // one): a folder changed this recently may change again without a new stamp, so
@@ -85,7 +88,7 @@ void DesktopIndex::rebuild() {
 
     std::vector<FolderStamp> stamps;
     QHash<QString, bool> seenIDs;
-    QList<QPair<dev_t, ino_t>> visited;
+    QSet<QPair<dev_t, ino_t>> visited;
     for (const QString& root : std::as_const(applicationDirs_)) {
         scanFolder(root, root, 0, seenIDs, stamps, visited);
     }
@@ -102,7 +105,7 @@ void DesktopIndex::rebuild() {
 
 void DesktopIndex::scanFolder(const QString& root, const QString& folder, int depth,
                               QHash<QString, bool>& seenIDs, std::vector<FolderStamp>& stamps,
-                              QList<QPair<dev_t, ino_t>>& visited) {
+                              QSet<QPair<dev_t, ino_t>>& visited) {
     FolderStamp stamp;
     stamp.path = QFile::encodeName(folder);
     struct stat info {};
@@ -113,10 +116,11 @@ void DesktopIndex::scanFolder(const QString& root, const QString& folder, int de
     }
     stamps.push_back(stamp);
     // Symbolic links may loop back to a folder already read.
-    if (!stamp.exists || visited.contains(qMakePair(info.st_dev, info.st_ino))) {
+    if (!stamp.exists || visited.contains(qMakePair(info.st_dev, info.st_ino)) ||
+        static_cast<std::size_t>(visited.size()) >= kMaxFolders) {
         return;
     }
-    visited.append(qMakePair(info.st_dev, info.st_ino));
+    visited.insert(qMakePair(info.st_dev, info.st_ino));
 
     const QStringList names = sortedNames(stamp.path);
     QStringList subfolders;

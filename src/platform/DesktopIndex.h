@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -56,7 +57,7 @@ private:
     void rebuild();
     void scanFolder(const QString& root, const QString& folder, int depth,
                     QHash<QString, bool>& seenIDs, std::vector<FolderStamp>& stamps,
-                    QList<QPair<dev_t, ino_t>>& visited);
+                    QSet<QPair<dev_t, ino_t>>& visited);
     void addEntry(DesktopEntry entry);
     bool foldersChanged() const;
 

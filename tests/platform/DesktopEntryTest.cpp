@@ -135,12 +135,6 @@ TEST(DesktopEntry, RejectsWhatIsNotAnApplication) {
     EXPECT_FALSE(parse(""));
 }
 
-TEST(DesktopEntry, HiddenFlag) {
-    const auto entry = parse("[Desktop Entry]\nName=Gone\nHidden=true\n");
-    ASSERT_TRUE(entry);
-    EXPECT_TRUE(entry->hidden);
-}
-
 TEST(DesktopEntry, OddTextBecomesOneSafeLine) {
     const auto multiline =
         parse("[Desktop Entry]\r\nName=Two\\nLines\\tand\x01 bell\r\nExec=x\r\n");
