@@ -17,12 +17,10 @@ namespace {
 const QString kUnreadableSuffix = QStringLiteral(".unreadable");
 
 bool sameProcessSet(std::vector<AudioObjectID> a, std::vector<AudioObjectID> b) {
-    std::ranges::sort(a);
-    std::ranges::sort(b);
-    const auto [aEnd, aLast] = std::ranges::unique(a);
-    a.erase(aEnd, aLast);
-    const auto [bEnd, bLast] = std::ranges::unique(b);
-    b.erase(bEnd, bLast);
+    std::sort(a.begin(), a.end());
+    a.erase(std::unique(a.begin(), a.end()), a.end());
+    std::sort(b.begin(), b.end());
+    b.erase(std::unique(b.begin(), b.end()), b.end());
     return a == b;
 }
 

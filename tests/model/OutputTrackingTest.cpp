@@ -123,14 +123,6 @@ TEST_F(OutputTracking, SelectOutputRefreshesAtOnce) {
     EXPECT_EQ(model.outputID(), usb) << "a refused change keeps showing the previous device";
 }
 
-TEST_F(OutputTracking, AnotherProgramChangingTheDefaultIsFollowed) {
-    MixerModel& model = world.start();
-    const AudioObjectID usb = world.hardware.addDevice({.uid = "usb", .name = "USB"});
-    world.hardware.setDefaultOutput(usb);
-    drainEvents();
-    EXPECT_EQ(model.outputID(), usb);
-}
-
 // --- triggers -----------------------------------------------------------------------------
 
 TEST_F(OutputTracking, EachNotificationGetsItsOwnRefresh) {
