@@ -251,6 +251,34 @@ TEST_F(DesktopAppDirectoryTest, ProcessesThatCannotBeRead) {
     EXPECT_FALSE(dir.runningApplication(-5));
 }
 
+TEST_F(DesktopAppDirectoryTest, SurvivesGarbageInProcessFiles) {
+    quint32 state = 7;
+    const auto noise = [&state](std::size_t length) {
+        std::string bytes;
+        for (std::size_t i = 0; i < length; ++i) {
+            state = state * 1664525U + 1013904223U;
+            bytes.push_back(static_cast<char>(state >> 24));
+        }
+        return bytes;
+    };
+    auto& dir = directory();
+    for (pid_t pid = 600; pid < 700; ++pid) {
+        FakeProcess p = process(pid, "x", "/usr/bin/" + noise(12));
+        p.argv = {noise(40), noise(3000), "/usr/lib/slack/" + noise(8)};
+        p.cgroups = {noise(200), scope("app-" + noise(30) + ".scope")};
+        p.flatpakInfo = "[Application]\nname=" + noise(50);
+        test::writeProcEntry(proc(), p);
+        tmp_.writeFile(proc() / std::to_string(pid) / "comm", noise(20));
+        const auto app = dir.runningApplication(pid);
+        if (app && app->name) {
+            for (const QChar c : *app->name) {
+                ASSERT_GE(c.unicode(), 0x20) << "pid " << pid;
+            }
+            EXPECT_EQ(*app->name, app->name->trimmed());
+        }
+    }
+}
+
 TEST_F(DesktopAppDirectoryTest, InstalledApplicationsByID) {
     auto& dir = directory();
     const auto firefox = dir.installedApplication(QStringLiteral("firefox"));
