@@ -57,7 +57,7 @@ const char* const kUsage =
     "  help                 this text\n"
     "\n"
     "APP is an application's key, its name in any case, or the start of either when\n"
-    "only one application has it. DEVICE is a device's ID, name or the start of its name.\n"
+    "only one application has it. DEVICE is a device's ID, or its name or a part of it.\n"
     "Volumes go from 0% to 400%; a volume outside that range is set to the nearest end.\n"
     "--json prints results, and errors, as JSON on standard output.\n"
     "\n"
@@ -324,7 +324,7 @@ int CommandRun::output(const QStringList& words) {
     for (const auto& device : *outputs) {
         candidates.push_back({QString::number(device.id), device.name});
     }
-    const auto match = matchName(words.at(0), candidates);
+    const auto match = matchName(words.at(0), candidates, NameMatchScope::substring);
     if (match.kind != NameMatch::Kind::found) {
         const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
         Failure failure;

@@ -24,7 +24,8 @@ NameMatch collect(const std::vector<NameCandidate>& candidates,
 
 } // namespace
 
-NameMatch matchName(const QString& query, const std::vector<NameCandidate>& candidates) {
+NameMatch matchName(const QString& query, const std::vector<NameCandidate>& candidates,
+                    NameMatchScope scope) {
     if (query.isEmpty()) {
         return {};
     }
@@ -37,6 +38,10 @@ NameMatch matchName(const QString& query, const std::vector<NameCandidate>& cand
         [&](const NameCandidate& c) {
             return c.key.startsWith(query, Qt::CaseInsensitive) ||
                    c.name.startsWith(query, Qt::CaseInsensitive);
+        },
+        [&](const NameCandidate& c) {
+            return scope == NameMatchScope::substring &&
+                   c.name.contains(query, Qt::CaseInsensitive);
         },
     };
     for (const auto& fits : steps) {

@@ -18,10 +18,17 @@ struct NameMatch {
     std::vector<std::size_t> indices;
 };
 
+enum class NameMatchScope {
+    prefix,    // applications: the start of a key or name
+    substring, // output devices, whose names often begin alike: any part of the name too
+};
+
 // Looks `query` up, most exact first: the key as written; then the key or the
-// name ignoring case; then the start of the key or the name, ignoring case. The
-// first of these that fits any candidate decides; more than one fitting candidate
-// at that step is ambiguous. An empty query matches nothing.
-NameMatch matchName(const QString& query, const std::vector<NameCandidate>& candidates);
+// name ignoring case; then the start of the key or the name, ignoring case; with
+// NameMatchScope::substring, last, any part of the name, ignoring case. The first
+// of these that fits any candidate decides; more than one fitting candidate at
+// that step is ambiguous. An empty query matches nothing.
+NameMatch matchName(const QString& query, const std::vector<NameCandidate>& candidates,
+                    NameMatchScope scope = NameMatchScope::prefix);
 
 } // namespace corvalle

@@ -173,7 +173,7 @@ TEST_F(CommandLineTest, OutputListsAndSelectsDevices) {
                         .arg(world_.speakers, 2)
                         .arg(headphones_, 2));
 
-    ASSERT_EQ(run({"output", "head"}), kExitDone) << err_.toStdString();
+    ASSERT_EQ(run({"output", "phones"}), kExitDone) << err_.toStdString();
     EXPECT_EQ(out_, "Output: Headphones\n");
     EXPECT_EQ(world_.model->outputID(), headphones_);
 

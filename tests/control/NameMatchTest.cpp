@@ -53,6 +53,22 @@ TEST(NameMatch, AnExactKeyWinsOverAnotherCandidatesName) {
     EXPECT_EQ(match.indices, std::vector<std::size_t>{0});
 }
 
+TEST(NameMatch, DevicesAlsoMatchByAnyPartOfTheirNameButOnlyAsALastResort) {
+    const std::vector<NameCandidate> outputs = {
+        {"31", "Built-in Audio Analog Stereo"},
+        {"32", "Test Headphones"},
+        {"33", "Headphones Stereo"},
+    };
+    const auto byPart = matchName(QStringLiteral("analog"), outputs, NameMatchScope::substring);
+    EXPECT_EQ(byPart.indices, std::vector<std::size_t>{0});
+    EXPECT_EQ(matchName(QStringLiteral("analog"), outputs).kind, NameMatch::Kind::none)
+        << "applications match by their start only";
+    const auto start = matchName(QStringLiteral("head"), outputs, NameMatchScope::substring);
+    EXPECT_EQ(start.indices, std::vector<std::size_t>{2}) << "a start wins over a part";
+    const auto both = matchName(QStringLiteral("stereo"), outputs, NameMatchScope::substring);
+    EXPECT_EQ(both.kind, NameMatch::Kind::ambiguous);
+}
+
 TEST(NameMatch, NoCandidatesMatchNothing) {
     EXPECT_EQ(matchName(QStringLiteral("a"), {}).kind, NameMatch::Kind::none);
 }
