@@ -25,6 +25,9 @@ struct Source {
     const float* right = nullptr;
     std::size_t stride = 1;
     std::uint64_t frames = 0;
+    // Frames the left channel's own buffer holds: fewer than `frames` when it is
+    // a shorter mono buffer before the last one, whose end must not be read past.
+    std::uint64_t leftFrames = 0;
 };
 
 // Frames of a buffer; 64-bit so that a huge channel count cannot wrap the divisor.
@@ -43,6 +46,7 @@ Source chooseSource(const AudioBufferList* input) {
     }
     const auto* samples = static_cast<const float*>(last.data);
     source.frames = framesOf(last);
+    source.leftFrames = source.frames;
     if (last.numberChannels >= 2) {
         source.left = samples;
         source.right = samples + 1;
@@ -55,6 +59,7 @@ Source chooseSource(const AudioBufferList* input) {
         const AudioBuffer& before = input->buffers[input->numberBuffers - 2];
         if (before.data != nullptr && before.numberChannels == 1) {
             source.left = static_cast<const float*>(before.data);
+            source.leftFrames = framesOf(before);
         }
     }
     return source;
@@ -221,6 +226,11 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
         const std::size_t k = base + c;
         return k == 0 ? source.left : (k == 1 ? source.right : nullptr);
     };
+    // Frames of channel c that have a source sample; the rest of [0, n) is silent.
+    const auto readableOf = [&](std::size_t c) -> std::size_t {
+        return base + c == 0 && source.leftFrames < n ? static_cast<std::size_t>(source.leftFrames)
+                                                      : n;
+    };
     // Both channels of a stereo buffer come from one interleaved stereo stream.
     const bool stereo = channels == 2 && base == 0 && source.stride == 2 &&
                         source.left != nullptr && source.right == source.left + 1;
@@ -230,11 +240,12 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
             scaleContiguous(out, source.left, n * 2, applied);
         } else {
             for (std::size_t c = 0; c < channels; ++c) {
-                if (const float* src = sourceOf(c)) {
-                    scaleStridedConstant(out + c, channels, src, source.stride, n, applied);
-                } else {
-                    silence(out + c, channels, n);
+                const float* src = sourceOf(c);
+                const std::size_t readable = src != nullptr ? readableOf(c) : 0;
+                if (readable > 0) {
+                    scaleStridedConstant(out + c, channels, src, source.stride, readable, applied);
                 }
+                silence(out + readable * channels + c, channels, n - readable);
             }
         }
     } else {
@@ -250,12 +261,15 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
                 continue;
             }
             for (std::size_t c = 0; c < channels; ++c) {
-                if (const float* src = sourceOf(c)) {
+                const float* src = sourceOf(c);
+                const std::size_t readable = src != nullptr ? readableOf(c) : 0;
+                const std::size_t scaled =
+                    readable > f ? (readable - f < count ? readable - f : count) : 0;
+                if (scaled > 0) {
                     scaleStrided(out + f * channels + c, channels, src + f * source.stride,
-                                 source.stride, count, gains);
-                } else {
-                    silence(out + f * channels + c, channels, count);
+                                 source.stride, scaled, gains);
                 }
+                silence(out + (f + scaled) * channels + c, channels, count - scaled);
             }
         }
     }

@@ -15,10 +15,13 @@ inline void referenceRender(const AudioBufferList* input, AudioBufferList* outpu
     const float* right = nullptr;
     std::uint64_t stride = 1;
     std::uint64_t sourceFrames = 0;
+    // A shorter left buffer is read only up to its end; silence after it.
+    std::uint64_t leftFrames = 0;
     if (input != nullptr && input->numberBuffers > 0) {
         const AudioBuffer& b = input->buffers[input->numberBuffers - 1];
         if (b.data != nullptr && b.numberChannels > 0) {
             sourceFrames = b.dataByteSize / (std::uint64_t{b.numberChannels} * 4);
+            leftFrames = sourceFrames;
             const auto* bData = static_cast<const float*>(b.data);
             if (b.numberChannels >= 2) {
                 left = bData;
@@ -28,6 +31,7 @@ inline void referenceRender(const AudioBufferList* input, AudioBufferList* outpu
                        input->buffers[input->numberBuffers - 2].data != nullptr &&
                        input->buffers[input->numberBuffers - 2].numberChannels == 1) {
                 left = static_cast<const float*>(input->buffers[input->numberBuffers - 2].data);
+                leftFrames = input->buffers[input->numberBuffers - 2].dataByteSize / 4;
                 right = bData;
             } else {
                 left = bData;
@@ -55,7 +59,8 @@ inline void referenceRender(const AudioBufferList* input, AudioBufferList* outpu
             for (std::uint64_t f = 0; f < fout; ++f) {
                 float written = 0.0F;
                 if (src != nullptr && f < n) {
-                    const float y = src[f * stride] * g;
+                    const float x = k == 0 && f >= leftFrames ? 0.0F : src[f * stride];
+                    const float y = x * g;
                     g += step;
                     if (y > 1.0F) {
                         written = 1.0F;

@@ -113,6 +113,27 @@ INSTANTIATE_TEST_SUITE_P(
                    [](BufferList& in) { in.add(2, 4, 0.5F).add(0, 4, 0.5F); }, 0.0F, 0.0F}),
     [](const auto& testInfo) { return testInfo.param.name; });
 
+TEST(GainRenderLayout, ShorterLeftBufferIsNotReadPastItsEnd) {
+    // The frame count comes from the last buffer; the left one may be shorter.
+    for (const Gains gains : {Gains{1.0F, 1.0F}, Gains{0.0F, 1.0F}}) {
+        BufferList in;
+        in.add(1, 2, 0.25F).add(1, 300, 0.5F);
+        BufferList out;
+        out.add(2, 300, kSentinel);
+        GainState state;
+        setGains(state, gains);
+        render(in, out, state);
+        const float secondGain = 1.0F + (gains.target - gains.applied) / 300.0F;
+        EXPECT_EQ(out.at(0, 0, 0), 0.25F);
+        EXPECT_EQ(out.at(0, 1, 0), 0.25F * secondGain);
+        for (std::size_t f = 2; f < 300; ++f) {
+            ASSERT_EQ(out.at(0, f, 0), 0.0F) << f;
+        }
+        EXPECT_EQ(out.at(0, 0, 1), 0.5F);
+        EXPECT_GT(out.at(0, 299, 1), 0.0F);
+    }
+}
+
 TEST(GainRenderLayout, LongerInputIsCutToTheOutputAndTheRampCompletes) {
     BufferList in;
     in.add(2, 512, 0.5F);
@@ -397,7 +418,9 @@ TEST(GainRenderExact, MatchesThePlainProcedureBitForBit) {
                 const std::uint32_t outFrames = round == 0 ? inFrames : frameCounts[pick(random)];
                 BufferList in;
                 for (const auto channels : layout.inputChannels) {
-                    in.add(channels, inFrames);
+                    // Earlier input buffers may differ in length from the last one.
+                    const bool last = in.size() + 1 == layout.inputChannels.size();
+                    in.add(channels, last || round < 2 ? inFrames : frameCounts[pick(random)]);
                     for (float& s : in.samples(in.size() - 1)) {
                         s = sampleDistribution(random);
                     }
