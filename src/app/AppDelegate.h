@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Backend.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+class QSystemTrayIcon;
+class QMenu;
+
+namespace corvalle {
+
+class MainWindow;
+class TrayPanel;
+
+// The program's top: owns the one MixerModel, the tray icon with its panel and
+// the window, opens the window after an ordinary launch and on every reopen, and
+// stops every tap when the program ends.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        // Whether a tray icon can be shown; without one the window is the way in.
+        bool withTray = true;
+        // Delay between the end of start-up and the window of an ordinary launch.
+        int windowDelayMs = 300;
+    };
+
+    AppDelegate(Backend& backend, Options options, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The one model; made on the first call.
+    MixerModel& model();
+
+    // Start-up work once the application object exists: makes the model, the
+    // tray icon, and for an ordinary launch schedules the window.
+    void applicationDidFinishLaunching(bool loginItemLaunch);
+    // Makes the window on the first call (centred), then shows it in front.
+    void showWindow();
+    // Stops every tap; runs once as the event loop ends.
+    void applicationWillTerminate();
+    // Asks the event loop to end; the teardown above follows.
+    void quit();
+
+    MainWindow* window() const { return window_; }
+    TrayPanel* trayPanel() const { return trayPanel_; }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    bool hasTray() const { return options_.withTray; }
+
+signals:
+    void windowShown();
+
+private:
+    void createTray();
+    void trayActivated(int reason);
+
+    Backend& backend_;
+    Options options_;
+    std::unique_ptr<MixerModel> model_;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    TrayPanel* trayPanel_ = nullptr;
+    MainWindow* window_ = nullptr;
+    bool terminated_ = false;
+};
+
+} // namespace corvalle

@@ -1,0 +1,90 @@
+#include "MainWindow.h"
+
+#include "MixerView.h"
+#include "Symbols.h"
+#include "UiStyle.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace corvalle {
+
+namespace {
+
+constexpr int kHintPadding = 12;
+constexpr int kHintSymbolSize = 14;
+
+} // namespace
+
+MainWindow::MainWindow(MixerModel& model, LoginItem& loginItem, std::function<void()> quit,
+                       bool withTray, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint),
+      withTray_(withTray) {
+    setWindowTitle(tr("Corvalle"));
+    setObjectName(QStringLiteral("mainWindow"));
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    // The window takes the content's size and keeps the user from changing it.
+    stack->setSizeConstraint(QLayout::SetFixedSize);
+
+    view_ = new ui::MixerView(model, loginItem, std::move(quit), this);
+    stack->addWidget(view_);
+
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    QPalette linePalette = line->palette();
+    linePalette.setColor(QPalette::WindowText, linePalette.color(QPalette::Mid));
+    line->setPalette(linePalette);
+    stack->addWidget(line);
+
+    auto* hint = new QWidget(this);
+    hint->setObjectName(QStringLiteral("hint"));
+    hint->setFixedWidth(ui::MixerView::kWidth);
+    auto* hintRow = new QHBoxLayout(hint);
+    hintRow->setContentsMargins(kHintPadding, kHintPadding, kHintPadding, kHintPadding);
+    hintRow->setSpacing(6);
+    const QColor secondary = ui::secondaryColor(palette());
+    auto* symbol = new QLabel(hint);
+    symbol->setPixmap(ui::bundledSymbolIcon(ui::Symbol::menubarArrowUpRectangle, secondary)
+                          .pixmap(QSize(kHintSymbolSize, kHintSymbolSize), devicePixelRatioF()));
+    symbol->setProperty(ui::kSymbolProperty, ui::symbolName(ui::Symbol::menubarArrowUpRectangle));
+    hintRow->addWidget(symbol, 0, Qt::AlignTop);
+    auto* text = new QLabel(hint);
+    text->setObjectName(QStringLiteral("hintText"));
+    text->setTextFormat(Qt::PlainText);
+    text->setWordWrap(true);
+    text->setFont(ui::styleFont(ui::TextStyle::caption));
+    ui::setTextColor(*text, secondary);
+    text->setText(
+        withTray
+            ? tr("Corvalle also lives in your menu bar — click the slider icon at the top of the "
+                 "screen.")
+            : tr("Your desktop shows no tray icons, so Corvalle lives in this window. Closing "
+                 "it quits Corvalle and returns every app to its own volume."));
+    hintRow->addWidget(text, 1);
+    stack->addWidget(hint);
+}
+
+QString MainWindow::hintText() const {
+    const auto* text = findChild<QLabel*>(QStringLiteral("hintText"));
+    return text ? text->text() : QString();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // With a tray icon the window only hides; it comes back, where it was, on
+    // the next showWindow().
+    event->accept();
+    if (!withTray_) {
+        emit closeRequested();
+    }
+}
+
+} // namespace corvalle

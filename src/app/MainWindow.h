@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+namespace corvalle {
+
+class LoginItem;
+class MixerModel;
+
+namespace ui {
+class MixerView;
+}
+
+// The window "Corvalle": the mixer panel with a hint line under it. Its size
+// follows the content and cannot be changed by the user.
+class MainWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    // `withTray` false: there is no tray icon, so the hint says that closing the
+    // window quits, and closing asks `closeRequested`'s receiver to quit.
+    MainWindow(MixerModel& model, LoginItem& loginItem, std::function<void()> quit, bool withTray,
+               QWidget* parent = nullptr);
+
+    ui::MixerView* mixerView() const { return view_; }
+    QString hintText() const;
+
+signals:
+    // Closing while there is no tray icon: the program should end.
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    ui::MixerView* view_ = nullptr;
+    bool withTray_ = true;
+};
+
+} // namespace corvalle

@@ -1,0 +1,147 @@
+#include "AppDelegate.h"
+#include "Backend.h"
+#include "LaunchOptions.h"
+#include "MainWindow.h"
+#include "SingleInstance.h"
+#include "UnixSignals.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QTextStream>
+#include <QTimer>
+#include <cstdio>
+
+#ifdef CORVALLE_HAVE_CONTROL
+#include "CommandLine.h"
+#include "MixerService.h"
+#endif
+
+namespace {
+
+using namespace corvalle;
+
+void print(FILE* stream, const QString& text) {
+    if (text.isEmpty()) {
+        return;
+    }
+    QTextStream out(stream);
+    out << text;
+    if (!text.endsWith(QLatin1Char('\n'))) {
+        out << '\n';
+    }
+}
+
+// --screenshot: once the window is on screen, save it and report the times.
+void arrangeScreenshot(AppDelegate& delegate, const QString& path, const QElapsedTimer& sinceStart,
+                       qint64 modelReadyMs) {
+    QObject::connect(
+        &delegate, &AppDelegate::windowShown, &delegate,
+        [&delegate, path, &sinceStart, modelReadyMs] {
+            const qint64 shownMs = sinceStart.elapsed();
+            // One more turn of the event loop so that the window has laid out and painted.
+            QTimer::singleShot(100, &delegate, [&delegate, path, shownMs, modelReadyMs] {
+                if (!delegate.window()) {
+                    return;
+                }
+                const bool saved = delegate.window()->grab().save(path);
+                print(stdout,
+                      QStringLiteral("model and panel ready after %1 ms; window shown after %2 ms")
+                          .arg(modelReadyMs)
+                          .arg(shownMs));
+                print(saved ? stdout : stderr,
+                      saved ? QStringLiteral("screenshot: %1").arg(path)
+                            : QStringLiteral("could not write the screenshot %1").arg(path));
+            });
+        });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+
+#ifdef CORVALLE_HAVE_CONTROL
+    if (isCommandLineInvocation(arguments)) {
+        QCoreApplication application(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("corvalle"));
+        return runCommandLine(arguments);
+    }
+#endif
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvalle"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Corvalle"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVALLE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.corvalle.Corvalle"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.corvalle.Corvalle")));
+    // The tray icon keeps the program reachable; closing the window is not quitting.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Qt's own options (-platform, -style) are gone from arguments() by now.
+    const LaunchParse parsed = parseLaunchOptions(QApplication::arguments().mid(1));
+    if (!parsed.options) {
+        print(parsed.exitCode == 0 ? stdout : stderr, parsed.message);
+        return parsed.exitCode;
+    }
+    const LaunchOptions options = *parsed.options;
+
+    // A second launch shows the running instance's window and ends.
+    SingleInstance instance;
+    if (!instance.claim()) {
+        if (SingleInstance::askRunningInstanceToShow()) {
+            return 0;
+        }
+        print(stderr, QObject::tr("Corvalle is already running but does not answer."));
+        return 1;
+    }
+
+    std::unique_ptr<Backend> backend;
+    if (options.simulate) {
+        // Demo icons come from the common desktop theme when the platform names none.
+        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        backend = makeSimulatedBackend(options.demoApps);
+    } else {
+        backend = makePipeWireBackend();
+        if (!backend) {
+            print(stderr, QObject::tr("This build has no PipeWire support; try --simulate."));
+            return 1;
+        }
+        if (!backend->connected) {
+            print(stderr, QObject::tr("No PipeWire server answered yet; Corvalle keeps trying."));
+        }
+    }
+
+    AppDelegate::Options shellOptions;
+    shellOptions.withTray = QSystemTrayIcon::isSystemTrayAvailable();
+    AppDelegate delegate(*backend, shellOptions);
+    QObject::connect(&instance, &SingleInstance::showRequested, &delegate,
+                     &AppDelegate::showWindow);
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                     &AppDelegate::applicationWillTerminate);
+
+    UnixSignals signalHandler;
+    QObject::connect(&signalHandler, &UnixSignals::quitRequested, &delegate, &AppDelegate::quit);
+
+    delegate.applicationDidFinishLaunching(options.loginItem);
+    const qint64 modelReadyMs = sinceStart.elapsed();
+
+#ifdef CORVALLE_HAVE_CONTROL
+    MixerService service(delegate.model(), [&delegate] { delegate.showWindow(); });
+    service.registerOn(QDBusConnection::sessionBus());
+#endif
+
+    if (!options.screenshotPath.isEmpty()) {
+        arrangeScreenshot(delegate, options.screenshotPath, sinceStart, modelReadyMs);
+    }
+
+    return QApplication::exec();
+}

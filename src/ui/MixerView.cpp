@@ -1,0 +1,232 @@
+#include "MixerView.h"
+
+#include "AppRow.h"
+#include "ElidedLabel.h"
+#include "LoginItem.h"
+#include "MixerModel.h"
+#include "OutputPicker.h"
+#include "UiStyle.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace corvalle::ui {
+
+namespace {
+
+// The login-item service's status for "registered and active".
+constexpr int kLoginItemEnabled = 1;
+constexpr int kEmptyPadding = 16;
+constexpr int kRowSpacing = 8;
+
+QFrame* dividerLine(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Mid));
+    line->setPalette(palette);
+    return line;
+}
+
+} // namespace
+
+QKeySequence MixerView::quitShortcut() {
+    // Some platform themes (Windows-style key schemes) bind nothing to Quit.
+    const QKeySequence platform(QKeySequence::Quit);
+    return platform.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : platform;
+}
+
+int MixerView::listHeight(std::size_t count) {
+    return static_cast<int>(
+        std::min(static_cast<double>(count) * kRowPitch, static_cast<double>(kMaxListHeight)));
+}
+
+MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void()> quit,
+                     QWidget* parent)
+    : QWidget(parent), model_(model), loginItem_(loginItem), quit_(std::move(quit)) {
+    setFixedWidth(kWidth);
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    stack->setSpacing(kSpacing);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(0, 0, 0, 0);
+    auto* title = new QLabel(tr("Corvalle"), this);
+    title->setObjectName(QStringLiteral("title"));
+    title->setTextFormat(Qt::PlainText);
+    title->setFont(styleFont(TextStyle::headline));
+    header->addWidget(title, 0, Qt::AlignVCenter);
+    header->addStretch(1);
+    picker_ = new OutputPicker(model_, this);
+    header->addWidget(picker_, 0, Qt::AlignVCenter);
+    stack->addLayout(header);
+
+    empty_ = new QLabel(tr("No apps are playing audio."), this);
+    empty_->setObjectName(QStringLiteral("emptyState"));
+    empty_->setTextFormat(Qt::PlainText);
+    empty_->setFont(styleFont(TextStyle::callout));
+    empty_->setAlignment(Qt::AlignCenter);
+    empty_->setContentsMargins(0, kEmptyPadding, 0, kEmptyPadding);
+    empty_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setTextColor(*empty_, secondaryColor(palette()));
+    stack->addWidget(empty_);
+
+    list_ = new QScrollArea(this);
+    list_->setObjectName(QStringLiteral("appList"));
+    list_->setFrameShape(QFrame::NoFrame);
+    list_->setWidgetResizable(true);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    list_->viewport()->setAutoFillBackground(false);
+    auto* content = new QWidget(list_);
+    content->setAutoFillBackground(false);
+    rowsLayout_ = new QVBoxLayout(content);
+    rowsLayout_->setContentsMargins(0, 0, 0, 0);
+    rowsLayout_->setSpacing(kRowSpacing);
+    rowsLayout_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    list_->setWidget(content);
+    stack->addWidget(list_);
+
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("errorLine"));
+    error_->setTextFormat(Qt::PlainText);
+    error_->setWordWrap(true);
+    error_->setFont(styleFont(TextStyle::caption));
+    error_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setTextColor(*error_, redColor());
+    stack->addWidget(error_);
+
+    stack->addWidget(dividerLine(this));
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(0, 0, 0, 0);
+    launchAtLogin_ = new QCheckBox(tr("Launch at login"), this);
+    launchAtLogin_->setObjectName(QStringLiteral("launchAtLogin"));
+    launchAtLogin_->setFont(styleFont(TextStyle::caption));
+    launchAtLogin_->setChecked(loginItem_.status() == kLoginItemEnabled);
+    // clicked, not toggled: only the user's changes reach the login-item service.
+    connect(launchAtLogin_, &QCheckBox::clicked, this, &MixerView::launchAtLoginClicked);
+    footer->addWidget(launchAtLogin_, 0, Qt::AlignVCenter);
+    footer->addStretch(1);
+    quitButton_ = new QPushButton(tr("Quit"), this);
+    quitButton_->setObjectName(QStringLiteral("quit"));
+    quitButton_->setFont(styleFont(TextStyle::caption));
+    quitButton_->setShortcut(quitShortcut());
+    quitButton_->setToolTip(quitShortcut().toString(QKeySequence::NativeText));
+    connect(quitButton_, &QPushButton::clicked, this, [this] {
+        if (quit_) {
+            quit_();
+        }
+    });
+    footer->addWidget(quitButton_, 0, Qt::AlignVCenter);
+    stack->addLayout(footer);
+
+    connect(&model_, &MixerModel::appsChanged, this, &MixerView::redrawApps);
+    connect(&model_, &MixerModel::settingsChanged, this, &MixerView::redrawSettings);
+    connect(&model_, &MixerModel::lastErrorChanged, this, &MixerView::redrawError);
+    redrawApps();
+    redrawError();
+}
+
+AppRow* MixerView::row(const QString& appID) const {
+    const auto found = rows_.find(appID);
+    return found == rows_.end() ? nullptr : found->second;
+}
+
+std::vector<AppRow*> MixerView::rows() const {
+    std::vector<AppRow*> result;
+    for (int i = 0; i < rowsLayout_->count(); ++i) {
+        if (auto* appRow = qobject_cast<AppRow*>(rowsLayout_->itemAt(i)->widget())) {
+            result.push_back(appRow);
+        }
+    }
+    return result;
+}
+
+void MixerView::redrawApps() {
+    const auto& apps = model_.apps();
+
+    // Rows are kept by app id and updated in place; the layout is only touched
+    // when apps came, went or moved.
+    std::map<QString, AppRow*> kept;
+    std::vector<AppRow*> wanted;
+    for (const auto& app : apps) {
+        if (kept.count(app.id) != 0) {
+            continue; // a second entry with the same id gets no row of its own
+        }
+        AppRow* appRow = nullptr;
+        if (auto found = rows_.find(app.id); found != rows_.end()) {
+            appRow = found->second;
+            rows_.erase(found);
+            appRow->setApp(app);
+        } else {
+            appRow = new AppRow(model_, app, list_->widget());
+        }
+        kept.emplace(app.id, appRow);
+        wanted.push_back(appRow);
+    }
+    for (auto& [id, gone] : rows_) {
+        rowsLayout_->removeWidget(gone);
+        delete gone;
+    }
+    rows_ = std::move(kept);
+
+    if (rows() != wanted) {
+        for (AppRow* appRow : rows()) {
+            rowsLayout_->removeWidget(appRow);
+        }
+        for (AppRow* appRow : wanted) {
+            rowsLayout_->addWidget(appRow);
+            appRow->show();
+        }
+    }
+
+    const bool empty = rows_.empty();
+    empty_->setVisible(empty);
+    list_->setVisible(!empty);
+    const int height = listHeight(rows_.size());
+    if (list_->height() != height || list_->minimumHeight() != height) {
+        list_->setFixedHeight(height);
+    }
+}
+
+void MixerView::redrawSettings() {
+    for (auto& [id, appRow] : rows_) {
+        appRow->redraw();
+    }
+}
+
+void MixerView::redrawError() {
+    const auto& lastError = model_.lastError();
+    error_->setVisible(lastError.has_value());
+    if (!lastError) {
+        return;
+    }
+    const int width = kWidth - 2 * kPadding;
+    const QString shown = elideToLines(*lastError, error_->font(), width, kErrorLines);
+    if (error_->text() != shown) {
+        error_->setText(shown);
+    }
+}
+
+void MixerView::launchAtLoginClicked(bool checked) {
+    const bool succeeded = checked ? loginItem_.registerItem() : loginItem_.unregisterItem();
+    if (succeeded) {
+        return;
+    }
+    // A failed call says nothing; the box shows what the service now reports.
+    launchAtLogin_->setChecked(loginItem_.status() == kLoginItemEnabled);
+}
+
+} // namespace corvalle::ui
