@@ -91,6 +91,13 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param) {
     }
 }
 
+// The server went away: end, so that a wrapper can start a fresh player.
+void onStateChanged(void*, pw_stream_state, pw_stream_state state, const char*) {
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        pw_main_loop_quit(mainLoop);
+    }
+}
+
 void onStop(void*, int) {
     pw_main_loop_quit(mainLoop);
 }
@@ -166,6 +173,7 @@ int play(const Options& options) {
         e.version = PW_VERSION_STREAM_EVENTS;
         e.process = onProcess;
         e.param_changed = onParamChanged;
+        e.state_changed = onStateChanged;
         return e;
     }();
     std::vector<Player> players(static_cast<std::size_t>(std::max(1, options.streams)));
@@ -193,11 +201,16 @@ int play(const Options& options) {
         info.position[1] = SPA_AUDIO_CHANNEL_FR;
         const spa_pod* params[1] = {
             spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-        pw_stream_connect(player.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
-                                                       PW_STREAM_FLAG_MAP_BUFFERS |
-                                                       PW_STREAM_FLAG_RT_PROCESS),
-                          params, 1);
+        // No server (yet): end, so that a wrapper can try again.
+        if (player.stream == nullptr ||
+            pw_stream_connect(player.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                              static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                           PW_STREAM_FLAG_MAP_BUFFERS |
+                                                           PW_STREAM_FLAG_RT_PROCESS),
+                              params, 1) < 0) {
+            std::fprintf(stderr, "cannot connect to the audio server\n");
+            return 1;
+        }
     }
     spa_source* timer = nullptr;
     if (options.seconds > 0) {

@@ -124,18 +124,24 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     raw.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+        // Its own process group, so that whatever it starts ends with it.
+        setpgid(0, 0);
         execvp(raw[0], raw.data());
         _exit(127);
     }
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ <= 0 || !isRunning()) {
+    if (pid_ <= 0) {
         return;
     }
-    kill(pid_, SIGTERM);
+    if (!isRunning()) {
+        kill(-pid_, SIGKILL); // helpers left behind by the process
+        return;
+    }
+    kill(-pid_, SIGTERM);
     if (wait(std::chrono::milliseconds(2000)) == -1) {
-        kill(pid_, SIGKILL);
+        kill(-pid_, SIGKILL);
         wait(std::chrono::milliseconds(2000));
     }
 }

@@ -162,6 +162,9 @@ public:
     std::map<AudioObjectID, std::unique_ptr<AggregateObject>> aggregates;
     std::vector<std::unique_ptr<TapObject>> retiring;
     std::vector<std::unique_ptr<AggregateObject>> retiredAggregates;
+    // What we last wrote as target.object of each stream node. The metadata
+    // belongs to the session manager, whose echo of our writes can trail them.
+    std::map<std::uint32_t, std::string> ownTargets;
     bool releasePosted = false;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
@@ -302,6 +305,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
         }
         tap->claimed.clear();
     }
+    ownTargets.clear();
 }
 
 TapObject* PipeWireAudioHardware::Impl::liveTap(AudioObjectID id) {
@@ -333,6 +337,7 @@ void PipeWireAudioHardware::Impl::claimNode(TapObject& tap, std::uint32_t nodeID
         }
         tap.claimed[nodeID] = previous;
     }
+    ownTargets[nodeID] = tap.streams->sinkName();
     connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
                             tap.streams->sinkName().c_str());
 }
@@ -392,9 +397,12 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
     if (current && !tap.claimed.empty()) {
         // Hand the streams back (unless a newer tap took them over already).
         for (const auto& [nodeID, previous] : tap.claimed) {
-            const auto& targets = connection->graph().targets;
-            const auto target = targets.find(nodeID);
-            if (target == targets.end() || target->second != sink) {
+            const auto target = ownTargets.find(nodeID);
+            if (target == ownTargets.end() || target->second != sink) {
+                continue;
+            }
+            ownTargets.erase(target);
+            if (connection->graph().nodes.count(nodeID) == 0) {
                 continue;
             }
             connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
