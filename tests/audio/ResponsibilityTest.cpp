@@ -1,5 +1,6 @@
 #include "Responsibility.h"
 
+#include "DesktopFixture.h"
 #include "TempDir.h"
 
 #include <chrono>
@@ -20,39 +21,19 @@ namespace {
 
 // --- a process tree in files -------------------------------------------------------
 
-struct FakeProcess {
-    pid_t pid;
-    pid_t parent;
-    std::string comm = "proc";
-    std::string exe; // empty: no exe link (unreadable)
-    std::string cgroup = "0::/user.slice/user-1000.slice/session-2.scope";
-    uid_t uid = 1000;
-};
+using test::FakeProcess;
 
+// A fake /proc tree that lives as long as the object.
 class ProcTree {
 public:
-    void add(const FakeProcess& p) {
-        const auto dir = std::to_string(p.pid);
-        std::ostringstream stat;
-        stat << p.pid << " (" << p.comm << ") S " << p.parent << " " << p.pid
-             << " 0 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 100 0 0";
-        root_.writeFile(dir + "/stat", stat.str());
-        root_.writeFile(dir + "/status", "Name:\t" + p.comm + "\nUmask:\t0022\nState:\tS\nPPid:\t" +
-                                             std::to_string(p.parent) + "\nUid:\t" +
-                                             std::to_string(p.uid) + "\t" + std::to_string(p.uid) +
-                                             "\t0\t0\nGid:\t0\t0\t0\t0\n");
-        root_.writeFile(dir + "/cgroup", p.cgroup + "\n");
-        if (!p.exe.empty()) {
-            std::filesystem::create_symlink(p.exe, root_.path() / dir / "exe");
-        }
-    }
+    void add(const FakeProcess& p) { test::writeProcEntry(dir_.path(), p); }
     void addRaw(pid_t pid, const std::string& file, const std::string& contents) {
-        root_.writeFile(std::to_string(pid) + "/" + file, contents);
+        dir_.writeFile(std::to_string(pid) + "/" + file, contents);
     }
-    const std::filesystem::path& root() const { return root_.path(); }
+    const std::filesystem::path& root() const { return dir_.path(); }
 
 private:
-    test::TempDir root_;
+    test::TempDir dir_;
 };
 
 constexpr const char* kBash = "/usr/bin/bash";
@@ -60,6 +41,19 @@ constexpr const char* kFirefox = "/usr/lib/firefox/firefox";
 constexpr const char* kSystemd = "/usr/lib/systemd/systemd";
 constexpr const char* kScope =
     "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-foo-700.scope";
+
+FakeProcess proc(pid_t pid, pid_t parent, const std::string& comm, const std::string& exe,
+                 const std::string& cgroup = "0::/user.slice/user-1000.slice/session-2.scope",
+                 unsigned uid = 1000) {
+    FakeProcess p;
+    p.pid = pid;
+    p.ppid = parent;
+    p.uid = uid;
+    p.comm = comm;
+    p.exe = exe;
+    p.cgroups = {cgroup};
+    return p;
+}
 
 struct TreeCase {
     const char* name;
@@ -79,111 +73,102 @@ TEST_P(ProcessTree, FindsTheResponsibleProcess) {
     EXPECT_EQ(responsibility.responsiblePID(GetParam().asked), GetParam().expected);
 }
 
-const FakeProcess kInit{1, 0, "systemd", kSystemd, "0::/init.scope", 0};
-const FakeProcess kShell{100, 1, "bash", kBash};
+const FakeProcess kInit = proc(1, 0, "systemd", kSystemd, "0::/init.scope", 0);
+const FakeProcess kShell = proc(100, 1, "bash", kBash);
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ProcessTree,
     ::testing::Values(
         TreeCase{"SameProgramChainEndsAtItsTop",
-                 {kInit,
-                  kShell,
-                  {200, 100, "firefox", kFirefox},
-                  {300, 200, "Isolated Web Co", kFirefox},
-                  {400, 300, "Web Content", kFirefox}},
+                 {kInit, kShell, proc(200, 100, "firefox", kFirefox),
+                  proc(300, 200, "Isolated Web Co", kFirefox),
+                  proc(400, 300, "Web Content", kFirefox)},
                  400,
                  200},
-        TreeCase{
-            "TopOfTheChainIsItself", {kInit, kShell, {200, 100, "firefox", kFirefox}}, 200, 200},
+        TreeCase{"TopOfTheChainIsItself",
+                 {kInit, kShell, proc(200, 100, "firefox", kFirefox)},
+                 200,
+                 200},
         TreeCase{"AnotherProgramIsItsOwnApplication",
-                 {kInit,
-                  kShell,
-                  {200, 100, "firefox", kFirefox},
-                  {500, 200, "crashhelper", "/usr/lib/firefox/crashhelper"}},
+                 {kInit, kShell, proc(200, 100, "firefox", kFirefox),
+                  proc(500, 200, "crashhelper", "/usr/lib/firefox/crashhelper")},
                  500,
                  500},
         TreeCase{"ChainMustBeUnbroken",
-                 {kInit,
-                  {150, 1, "firefox", kFirefox},
-                  {160, 150, "sh", "/usr/bin/sh"},
-                  {170, 160, "firefox", kFirefox}},
+                 {kInit, proc(150, 1, "firefox", kFirefox), proc(160, 150, "sh", "/usr/bin/sh"),
+                  proc(170, 160, "firefox", kFirefox)},
                  170,
                  170},
         TreeCase{"NeverAnotherUser",
-                 {kInit,
-                  {600, 1, "firefox", kFirefox, kScope, 0},
-                  {601, 600, "firefox", kFirefox, kScope, 1000}},
+                 {kInit, proc(600, 1, "firefox", kFirefox, kScope, 0),
+                  proc(601, 600, "firefox", kFirefox, kScope, 1000)},
                  601,
                  601},
         TreeCase{"NeverProcessOne",
-                 {kInit, {900, 1, "systemd", kSystemd, "0::/user.slice", 0}},
+                 {kInit, proc(900, 1, "systemd", kSystemd, "0::/user.slice", 0)},
                  900,
                  900},
         TreeCase{"ScopeReachesItsTopAcrossPrograms",
                  {kInit,
-                  {690, 1, "gnome-shell", "/usr/bin/gnome-shell",
-                   "0::/user.slice/user-1000.slice/session-2.scope"},
-                  {700, 690, "foo-launcher", "/usr/bin/sh", kScope},
-                  {701, 700, "foo", "/usr/bin/foo", kScope},
-                  {702, 701, "foo-helper", "/usr/lib/foo/helper", kScope}},
+                  proc(690, 1, "gnome-shell", "/usr/bin/gnome-shell",
+                       "0::/user.slice/user-1000.slice/session-2.scope"),
+                  proc(700, 690, "foo-launcher", "/usr/bin/sh", kScope),
+                  proc(701, 700, "foo", "/usr/bin/foo", kScope),
+                  proc(702, 701, "foo-helper", "/usr/lib/foo/helper", kScope)},
                  702,
                  700},
         TreeCase{"ScopeWinsOverTheSameProgram",
-                 {kInit,
-                  {800, 1, "firefox", kFirefox, "0::/app.slice/app-a.scope"},
-                  {801, 800, "firefox", kFirefox, "0::/app.slice/app-b.scope"}},
+                 {kInit, proc(800, 1, "firefox", kFirefox, "0::/app.slice/app-a.scope"),
+                  proc(801, 800, "firefox", kFirefox, "0::/app.slice/app-b.scope")},
                  801,
                  801},
-        TreeCase{"ServiceUnitsAreScopesToo",
-                 {kInit,
-                  {810, 1, "term", "/usr/bin/term", "0::/app.slice/app-org.term.service"},
-                  {811, 810, "helper", "/usr/bin/helper", "0::/app.slice/app-org.term.service"}},
-                 811,
-                 810},
+        TreeCase{
+            "ServiceUnitsAreScopesToo",
+            {kInit, proc(810, 1, "term", "/usr/bin/term", "0::/app.slice/app-org.term.service"),
+             proc(811, 810, "helper", "/usr/bin/helper", "0::/app.slice/app-org.term.service")},
+            811,
+            810},
         TreeCase{"FlatpakInstance",
                  {kInit,
-                  {820, 1, "bwrap", "/usr/bin/bwrap",
-                   "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-                   "app-flatpak-org.example.Player-12345.scope"},
-                  {821, 820, "player", "/app/bin/player",
-                   "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
-                   "app-flatpak-org.example.Player-12345.scope"}},
+                  proc(820, 1, "bwrap", "/usr/bin/bwrap",
+                       "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                       "app-flatpak-org.example.Player-12345.scope"),
+                  proc(821, 820, "player", "/app/bin/player",
+                       "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                       "app-flatpak-org.example.Player-12345.scope")},
                  821,
                  820},
         TreeCase{"LegacyHierarchy",
                  {kInit,
-                  {830, 1, "a", "/usr/bin/a",
-                   "12:pids:/x\n1:name=systemd:/user.slice/app.slice/app-a.scope"},
-                  {831, 830, "b", "/usr/bin/b",
-                   "12:pids:/x\n1:name=systemd:/user.slice/app.slice/app-a.scope"}},
+                  proc(830, 1, "a", "/usr/bin/a",
+                       "12:pids:/x\n1:name=systemd:/user.slice/app.slice/app-a.scope"),
+                  proc(831, 830, "b", "/usr/bin/b",
+                       "12:pids:/x\n1:name=systemd:/user.slice/app.slice/app-a.scope")},
                  831,
                  830},
         TreeCase{"SlicesAreNotScopes",
-                 {kInit,
-                  {840, 1, "a", "/usr/bin/a", "0::/user.slice/app.slice"},
-                  {841, 840, "b", "/usr/bin/b", "0::/user.slice/app.slice"}},
+                 {kInit, proc(840, 1, "a", "/usr/bin/a", "0::/user.slice/app.slice"),
+                  proc(841, 840, "b", "/usr/bin/b", "0::/user.slice/app.slice")},
                  841,
                  841},
         TreeCase{"ReplacedProgramIsTheSame",
-                 {kInit,
-                  kShell,
-                  {200, 100, "app", "/usr/bin/app (deleted)"},
-                  {210, 200, "app", "/usr/bin/app"}},
+                 {kInit, kShell, proc(200, 100, "app", "/usr/bin/app (deleted)"),
+                  proc(210, 200, "app", "/usr/bin/app")},
                  210,
                  200},
-        TreeCase{
-            "OddCommandNames",
-            {kInit, kShell, {200, 100, "a) S 1 (b", kFirefox}, {201, 200, ") 1 1 1", kFirefox}},
-            201,
-            200},
-        TreeCase{"DeadParentEndsTheWalk", {kInit, {300, 299, "firefox", kFirefox}}, 300, 300},
+        TreeCase{"OddCommandNames",
+                 {kInit, kShell, proc(200, 100, "a) S 1 (b", kFirefox),
+                  proc(201, 200, ") 1 1 1", kFirefox)},
+                 201,
+                 200},
+        TreeCase{"DeadParentEndsTheWalk", {kInit, proc(300, 299, "firefox", kFirefox)}, 300, 300},
         TreeCase{"UnreadableExecutableIsItself",
-                 {kInit, kShell, {200, 100, "x", ""}, {201, 200, "x", ""}},
+                 {kInit, kShell, proc(200, 100, "x", ""), proc(201, 200, "x", "")},
                  201,
                  201},
         TreeCase{"MissingProcessIsItself", {kInit}, 4242, 4242},
         TreeCase{"LoopEnds",
-                 {kInit, {1000, 1001, "x", kFirefox}, {1001, 1000, "x", kFirefox}},
+                 {kInit, proc(1000, 1001, "x", kFirefox), proc(1001, 1000, "x", kFirefox)},
                  1000,
                  1001}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
@@ -191,13 +176,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ProcessTreeDamage, GarbledFilesMeanNoAnswer) {
     ProcTree tree;
     tree.add(kInit);
-    tree.add({200, 1, "firefox", kFirefox});
+    tree.add(proc(200, 1, "firefox", kFirefox));
     tree.addRaw(201, "stat", "201 firefox S 200");
     tree.addRaw(201, "status", "Uid:\t1000\n");
-    tree.add({300, 200, "firefox", kFirefox});
+    tree.add(proc(300, 200, "firefox", kFirefox));
     tree.addRaw(301, "stat", "301 (firefox) S 300 1");
     tree.addRaw(301, "status", "Name:\tfirefox\n");
-    tree.add({400, 200, "firefox", kFirefox});
+    tree.add(proc(400, 200, "firefox", kFirefox));
     tree.addRaw(401, "stat", "401 (firefox) S notanumber");
     tree.addRaw(401, "status", "Uid:\t1000\n");
     const ProcessTreeResponsibility responsibility(tree.root());

@@ -2,7 +2,6 @@
 
 #include "AllocationCounter.h"
 #include "BufferLists.h"
-#include "CA.h"
 #include "CAError.h"
 #include "SimulatedAudioHardware.h"
 
@@ -24,7 +23,7 @@ constexpr const char* kOutputUID = "alsa_output.pci-0000_00_1f.3.analog-stereo";
 class AppTapTest : public ::testing::Test {
 protected:
     AppTapTest() : hardware_(nullptr) {
-        speakers_ = hardware_.addDevice(SimDevice{kOutputUID, "Speakers", 1, 0});
+        hardware_.addDevice(SimDevice{kOutputUID, "Speakers", 1, 0});
         firstProcess_ = hardware_.addProcess(SimProcess{4242, "org.example.Player", true});
         secondProcess_ = hardware_.addProcess(SimProcess{4243, "org.example.Player", true});
         hardware_.clearCalls();
@@ -44,7 +43,6 @@ protected:
     }
 
     SimulatedAudioHardware hardware_;
-    AudioObjectID speakers_ = 0;
     AudioObjectID firstProcess_ = 0;
     AudioObjectID secondProcess_ = 0;
 };
@@ -99,12 +97,6 @@ TEST_F(AppTapTest, AggregateDescriptionPlaysTheTapOnTheOutput) {
     ASSERT_EQ(d.taps.size(), 1U);
     EXPECT_TRUE(d.taps[0].driftCompensation);
     EXPECT_EQ(d.taps[0].uid, t.uuid);
-}
-
-TEST_F(AppTapTest, AggregateIsLeftOutOfTheOutputList) {
-    const auto tap = makeTap();
-    EXPECT_EQ(CA::objectList(hardware_, CA::system, kAudioHardwarePropertyDevices).size(), 2U);
-    EXPECT_EQ(CA::outputDevices(hardware_), std::vector{speakers_});
 }
 
 TEST_F(AppTapTest, TwoTapsWithTheSameLabelGetDifferentUIDs) {

@@ -164,69 +164,51 @@ TEST(GainRenderLayout, ShorterInputLeavesTheRestSilent) {
     }
 }
 
-TEST(GainRenderLayout, TwoMonoOutputsGetLeftAndRight) {
+struct OutputCase {
+    std::string name;
+    std::vector<int> channels;                // per output buffer; negative: no data
+    std::vector<std::vector<float>> expected; // per buffer, per channel, every frame
+};
+
+class GainRenderOutput : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(GainRenderOutput, NumbersChannelsAcrossBuffers) {
+    const OutputCase& c = GetParam();
     BufferList in;
     in.add(2, 4);
-    in.fill(0, [](std::size_t, std::size_t c) { return c == 0 ? 0.25F : -0.25F; });
+    in.fill(0, [](std::size_t, std::size_t channel) { return channel == 0 ? 0.25F : -0.25F; });
     BufferList out;
-    out.add(1, 4, kSentinel).add(1, 4, kSentinel).add(1, 4, kSentinel);
+    for (const int channels : c.channels) {
+        if (channels < 0) {
+            out.addNull(static_cast<std::uint32_t>(-channels), 4);
+        } else {
+            out.add(static_cast<std::uint32_t>(channels), 4, kSentinel);
+        }
+    }
     GainState state;
     setGains(state, {1.0F, 1.0F});
     render(in, out, state);
-    for (std::size_t f = 0; f < 4; ++f) {
-        EXPECT_EQ(out.at(0, f, 0), 0.25F);
-        EXPECT_EQ(out.at(1, f, 0), -0.25F);
-        EXPECT_EQ(out.at(2, f, 0), 0.0F);
+    for (std::size_t b = 0; b < c.expected.size(); ++b) {
+        for (std::size_t ch = 0; ch < c.expected[b].size(); ++ch) {
+            for (std::size_t f = 0; f < 4; ++f) {
+                EXPECT_EQ(out.at(b, f, ch), c.expected[b][ch]) << b << "/" << ch << "/" << f;
+            }
+        }
     }
 }
 
-TEST(GainRenderLayout, SkippedBuffersDoNotShiftTheChannels) {
-    BufferList in;
-    in.add(2, 4);
-    in.fill(0, [](std::size_t, std::size_t c) { return c == 0 ? 0.25F : -0.25F; });
-    BufferList out;
-    out.add(1, 4, kSentinel).addNull(1, 4).add(0, 4).add(1, 4, kSentinel);
-    GainState state;
-    setGains(state, {1.0F, 1.0F});
-    render(in, out, state);
-    for (std::size_t f = 0; f < 4; ++f) {
-        EXPECT_EQ(out.at(0, f, 0), 0.25F);
-        EXPECT_EQ(out.at(3, f, 0), -0.25F);
-    }
-}
+constexpr float L = 0.25F;
+constexpr float R = -0.25F;
 
-TEST(GainRenderLayout, FourChannelOutputHasSilentExtraChannels) {
-    BufferList in;
-    in.add(2, 4);
-    in.fill(0, [](std::size_t, std::size_t c) { return c == 0 ? 0.25F : -0.25F; });
-    BufferList out;
-    out.add(4, 4, kSentinel);
-    GainState state;
-    setGains(state, {1.0F, 1.0F});
-    render(in, out, state);
-    for (std::size_t f = 0; f < 4; ++f) {
-        EXPECT_EQ(out.at(0, f, 0), 0.25F);
-        EXPECT_EQ(out.at(0, f, 1), -0.25F);
-        EXPECT_EQ(out.at(0, f, 2), 0.0F);
-        EXPECT_EQ(out.at(0, f, 3), 0.0F);
-    }
-}
-
-TEST(GainRenderLayout, StereoOutputAfterMonoStartsAtTheRightChannel) {
-    BufferList in;
-    in.add(2, 4);
-    in.fill(0, [](std::size_t, std::size_t c) { return c == 0 ? 0.25F : -0.25F; });
-    BufferList out;
-    out.add(1, 4, kSentinel).add(2, 4, kSentinel);
-    GainState state;
-    setGains(state, {1.0F, 1.0F});
-    render(in, out, state);
-    for (std::size_t f = 0; f < 4; ++f) {
-        EXPECT_EQ(out.at(0, f, 0), 0.25F);
-        EXPECT_EQ(out.at(1, f, 0), -0.25F);
-        EXPECT_EQ(out.at(1, f, 1), 0.0F);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GainRenderOutput,
+    ::testing::Values(OutputCase{"MonoBuffersGetLeftRightThenSilence", {1, 1, 1}, {{L}, {R}, {0}}},
+                      OutputCase{
+                          "SkippedBuffersDoNotShiftTheChannels", {1, -1, 0, 1}, {{L}, {}, {}, {R}}},
+                      OutputCase{"FourChannelsHaveSilentExtras", {4}, {{L, R, 0, 0}}},
+                      OutputCase{"StereoAfterMonoStartsAtRight", {1, 2}, {{L}, {R, 0}}},
+                      OutputCase{"SecondStereoBufferIsSilent", {2, 2}, {{L, R}, {0, 0}}}),
+    [](const auto& testInfo) { return testInfo.param.name; });
 
 TEST(GainRenderLayout, RaggedByteSizesUseWholeFramesOnly) {
     BufferList in;
@@ -373,20 +355,6 @@ TEST(GainRenderGain, NaNSampleInARampIsSilenced) {
     render(in, out, state);
     EXPECT_EQ(out.at(0, 3, 1), 0.0F);
     EXPECT_GT(out.at(0, 3, 0), 0.0F);
-}
-
-TEST(GainRenderGain, NextCycleStartsExactlyAtTheTarget) {
-    BufferList in;
-    in.add(2, 3, 0.5F);
-    BufferList out;
-    out.add(2, 3, kSentinel);
-    GainState state;
-    setGains(state, {0.7F, 0.1F});
-    render(in, out, state);
-    render(in, out, state);
-    for (const float s : out.samples(0)) {
-        EXPECT_EQ(s, 0.5F * 0.7F);
-    }
 }
 
 // --- bit-exactness against the plain procedure ------------------------------------
