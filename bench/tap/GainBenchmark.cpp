@@ -86,6 +86,9 @@ BENCHMARK(rampedGain)->Arg(256)->Arg(1024);
 // Prints the table as usual and keeps the time per iteration of every run.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
+    // No colours: the ratio lines must start clean for whoever reads them.
+    RecordingReporter() : ConsoleReporter(OO_None) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {

@@ -65,14 +65,16 @@ Source chooseSource(const AudioBufferList* input) {
     return source;
 }
 
+// Bit patterns of a float for the limit below.
+constexpr std::uint32_t kSign = 0x80000000U;
+constexpr std::uint32_t kOne = 0x3F800000U;
+constexpr std::uint32_t kInfinity = 0x7F800000U;
+
 // Limits to [-1, 1], and a NaN sample, which would pass any comparison and reach
 // the device, becomes silence. Done on the bits, which vectorises to integer
 // min and compare: a magnitude above 1 (infinity included) becomes 1 with the
 // sign kept, a magnitude above infinity's is NaN.
 inline float limited(float y) {
-    constexpr std::uint32_t kSign = 0x80000000U;
-    constexpr std::uint32_t kOne = 0x3F800000U;
-    constexpr std::uint32_t kInfinity = 0x7F800000U;
     const auto bits = std::bit_cast<std::uint32_t>(y);
     const std::uint32_t magnitude = bits & ~kSign;
     const std::uint32_t limitedBits = (bits & kSign) | (magnitude < kOne ? magnitude : kOne);
@@ -103,11 +105,10 @@ void storeFloats(float* p, const Floats& v) {
 // The bit-level limit of `limited`, eight lanes at a time, in place.
 void limitLanes(Floats& y) {
     const Bits bits = reinterpret_cast<Bits>(y);
-    const Bits sign = bits & 0x80000000U;
-    const Bits magnitude = bits & 0x7FFFFFFFU;
-    const Bits one = Bits{} + 0x3F800000U;
-    const Bits limitedBits = sign | (magnitude < one ? magnitude : one);
-    y = reinterpret_cast<Floats>(magnitude > 0x7F800000U ? Bits{} : limitedBits);
+    const Bits magnitude = bits & ~kSign;
+    const Bits one = Bits{} + kOne;
+    const Bits limitedBits = (bits & kSign) | (magnitude < one ? magnitude : one);
+    y = reinterpret_cast<Floats>(magnitude > kInfinity ? Bits{} : limitedBits);
 }
 
 bool sameBits(float a, float b) {
