@@ -34,6 +34,7 @@ struct SimCallRecord {
     AudioObjectPropertySelector selector = 0; // for property calls
 };
 
+// Absent strings read as a null string (success without a value).
 struct SimDevice {
     std::optional<std::string> uid;
     std::optional<std::string> name;
@@ -72,9 +73,12 @@ public:
 
     // --- the world -------------------------------------------------------
     AudioObjectID addDevice(SimDevice device);
+    // Removing the default output moves the default to the first remaining device
+    // with output streams, or to none (fires 'dev#', then 'dOut').
     void removeDevice(AudioObjectID deviceID);
     void renameDevice(AudioObjectID deviceID, std::optional<std::string> name);
-    // Changes the default output device as another program would (fires 'dOut').
+    // Changes the default output device as another program would. Fires 'dOut'
+    // every time, as does an accepted write of 'dOut' through setPropertyData.
     void setDefaultOutput(AudioObjectID deviceID);
     AudioObjectID defaultOutput() const;
 
