@@ -2,6 +2,7 @@
 
 #include "CommandFormat.h"
 #include "MixerClient.h"
+#include "MixerModel.h"
 #include "NameMatch.h"
 #include "VolumeText.h"
 
@@ -31,7 +32,7 @@ const QStringList kVerbs = {
 const QString kJsonOption = QStringLiteral("--json");
 
 constexpr double kDefaultStep = 0.05;
-constexpr double kMaxVolume = 4.0;
+constexpr double kMaxVolume = MixerModel::maxVolume;
 // How long `output` waits for the audio system to report the new default device.
 constexpr int kOutputSettleMs = 3000;
 constexpr int kOutputPollMs = 100;
@@ -510,6 +511,10 @@ int CommandRun::busFailure() {
     }
     if (error.type() == QDBusError::Disconnected) {
         return notRunning(QStringLiteral("There is no session bus."));
+    }
+    if (error.type() == QDBusError::UnknownObject) {
+        // The name is claimed a moment before the mixer is served.
+        return fail({kExitFailed, QStringLiteral("Corvalle is still starting; try again."), {}});
     }
     int exitCode = kExitFailed;
     if (name == QLatin1String(dbus::kErrorUnknownApplication) ||

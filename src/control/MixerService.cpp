@@ -129,8 +129,7 @@ bool MixerService::handleCall(const QDBusMessage& message, const QDBusConnection
             QDBusError::UnknownMethod,
             QStringLiteral("%1 has no method %2").arg(interface, message.member()));
     }
-    auto connection = bus;
-    connection.send(reply);
+    bus.send(reply);
     return true;
 }
 

@@ -212,6 +212,12 @@ TEST_F(CommandLineTest, WithoutAnInstanceItSaysSoAndStartsNone) {
     EXPECT_EQ(world_.store.writeCount(), initialWrites_);
 }
 
+TEST_F(CommandLineTest, AnInstanceThatOwnsTheNameButServesNoMixerYetIsStarting) {
+    service_.reset();
+    EXPECT_EQ(run({"list"}), kExitFailed);
+    EXPECT_EQ(err_, "corvalle: Corvalle is still starting; try again.\n");
+}
+
 // Runs the command line as its own process against the private bus while this
 // process keeps serving.
 struct ProcessResult {
