@@ -82,8 +82,8 @@ TEST_F(BackendTest, EveryKindOfPlayerIsAProcessWithItsOwnPID) {
     hardware->addPropertyListener(
         CA::system, CA::address(kAudioHardwarePropertyProcessObjectList),
         [&](std::uint32_t, const AudioObjectPropertyAddress* a) { fired.push_back(a->selector); });
-    ChildProcess native({"pw-play", test::sineFile(0.5)});
-    ChildProcess pulse({"paplay", test::sineFile(0.5)});
+    ChildProcess native({"pw-play", test::sineFile(session, 0.5)});
+    ChildProcess pulse({"paplay", test::sineFile(session, 0.5)});
     ChildProcess ours({test::testPlayerPath(), "--name", "Tone Maker", "--icon", "audio-x-generic",
                        "--app-id", "org.example.Tone"});
     for (ChildProcess* player : {&native, &pulse, &ours}) {
@@ -128,6 +128,40 @@ TEST_F(BackendTest, RunningOutputFollowsPauseAndStop) {
         3s));
 }
 
+TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
+    ChildProcess player({test::testPlayerPath()});
+    const AudioObjectID process = processOf(player.pid());
+    ASSERT_NE(process, kAudioObjectUnknown);
+    ASSERT_TRUE(eventually([&] { return running(process); }, 3s));
+    auto cycle = [&] {
+        AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
+        tap.stop();
+        queue.drain();
+    };
+    for (int i = 0; i < 20; ++i) {
+        cycle();
+    }
+    queue.pump(100);
+    const int nodes = test::nodeCount(session);
+    const int files = test::openFileCount();
+    const long resident = test::residentKiB();
+    const auto started = std::chrono::steady_clock::now();
+    constexpr int kCycles = CORVALLE_TAP_CYCLES;
+    for (int i = 0; i < kCycles; ++i) {
+        cycle();
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    queue.pump(100);
+    std::printf("%d cycles, %.2f ms each, RSS %+ld KiB\n", kCycles,
+                std::chrono::duration<double, std::milli>(elapsed).count() / kCycles,
+                test::residentKiB() - resident);
+    EXPECT_EQ(test::nodeCount(session), nodes);
+    EXPECT_EQ(test::corvalleNodeCount(session), 0);
+    EXPECT_EQ(test::openFileCount(), files);
+    EXPECT_LT(test::residentKiB() - resident, 2048);
+    EXPECT_TRUE(running(process));
+}
+
 struct LevelCase {
     const char* name;
     double amplitude;
@@ -145,27 +179,36 @@ TEST_P(TapLevelTest, TheDeviceHearsThePlayerAtTheGain) {
     ASSERT_NE(process, kAudioObjectUnknown);
     test::MonitorMeter meter("speakers");
     ASSERT_TRUE(eventually([&] { return running(process); }, 3s));
-    std::this_thread::sleep_for(200ms);
-    const test::Level before = meter.measure(400);
-    ASSERT_NEAR(before.rmsDB, test::toDB(c.amplitude / std::sqrt(2.0)), 0.1);
+    const double unaltered = test::toDB(c.amplitude / std::sqrt(2.0));
+    auto near = [](double value, double expected) { return std::fabs(value - expected) <= 0.1; };
+    const test::Level before =
+        test::settledLevel(meter, [&](const test::Level& l) { return near(l.rmsDB, unaltered); });
+    ASSERT_NEAR(before.rmsDB, unaltered, 0.1);
 
     AppTap tap(*hardware, {process}, "speakers", "Player", c.gain);
-    std::this_thread::sleep_for(300ms);
-    const test::Level during = meter.measure(500);
     if (std::isnan(c.expectedChangeDB)) {
+        const test::Level during = test::settledLevel(
+            meter, [&](const test::Level& l) { return l.peak == c.expectedPeak; });
         EXPECT_FLOAT_EQ(static_cast<float>(during.peak), static_cast<float>(c.expectedPeak));
+        EXPECT_LE(during.peak, 1.0);
     } else if (c.expectedChangeDB < -90.0) {
-        EXPECT_LT(during.rmsDB, -90.0);
+        EXPECT_LT(
+            test::settledLevel(meter, [](const test::Level& l) { return l.rmsDB < -90.0; }).rmsDB,
+            -90.0);
     } else {
-        EXPECT_NEAR(during.rmsDB - before.rmsDB, c.expectedChangeDB, 0.1);
+        const double expected = before.rmsDB + c.expectedChangeDB;
+        EXPECT_NEAR(
+            test::settledLevel(meter, [&](const test::Level& l) { return near(l.rmsDB, expected); })
+                .rmsDB,
+            expected, 0.1);
     }
     EXPECT_EQ(test::corvalleNodeCount(session), 2);
 
     tap.stop();
     queue.drain();
     EXPECT_EQ(test::corvalleNodeCount(session), 0);
-    std::this_thread::sleep_for(200ms);
-    const test::Level after = meter.measure(400);
+    const test::Level after = test::settledLevel(
+        meter, [&](const test::Level& l) { return near(l.rmsDB, before.rmsDB); });
     EXPECT_NEAR(after.rmsDB, before.rmsDB, 0.1);
 }
 

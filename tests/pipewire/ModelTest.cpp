@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -85,13 +86,24 @@ protected:
         spinUntil([] { return false; }, time);
     }
 
-    // Measures while the main loop keeps running.
-    test::Level measure(test::MonitorMeter& meter, int ms) {
+    // The level once it is within 0.1 dB of `expectedDB` (or below -90 dBFS when
+    // that is expected), measured while the main loop keeps running.
+    double settledDB(test::MonitorMeter& meter, double expectedDB, int timeoutMs = 3000) {
         test::Level level;
-        std::thread worker([&] { level = meter.measure(ms); });
-        spin(std::chrono::milliseconds(ms + 20));
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            level = test::settledLevel(
+                meter,
+                [&](const test::Level& l) {
+                    return expectedDB < -90.0 ? l.rmsDB < -90.0
+                                              : std::fabs(l.rmsDB - expectedDB) <= 0.1;
+                },
+                300, timeoutMs);
+            done = true;
+        });
+        spinUntil([&] { return done; }, std::chrono::milliseconds(timeoutMs + 2000));
         worker.join();
-        return level;
+        return level.rmsDB;
     }
 
     const AudioApp* row(const QString& key) const {
@@ -121,8 +133,8 @@ protected:
 };
 
 TEST_F(ModelTest, EveryPlayerIsARowAndAHelperFoldsIntoItsParent) {
-    ChildProcess native({"pw-play", test::sineFile(0.5)});
-    ChildProcess pulse({"paplay", test::sineFile(0.5)});
+    ChildProcess native({"pw-play", test::sineFile(session, 0.5)});
+    ChildProcess pulse({"paplay", test::sineFile(session, 0.5)});
     ChildProcess withHelper({test::testPlayerPath(), "--child"});
     ASSERT_TRUE(spinUntil(
         [&] {
@@ -164,23 +176,19 @@ TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     const QString key = pidKey(player.pid());
     ASSERT_TRUE(spinUntil([&] { return row(key) != nullptr && row(key)->isPlaying; }, 5s));
     test::MonitorMeter meter("speakers");
-    spin(300ms);
-    const test::Level unaltered = measure(meter, 400);
-    EXPECT_NEAR(unaltered.rmsDB, test::toDB(0.5 / std::sqrt(2.0)), 0.1);
+    const double unaltered = test::toDB(0.5 / std::sqrt(2.0));
+    ASSERT_NEAR(settledDB(meter, unaltered), unaltered, 0.1);
 
     model->setVolume(0.5, key);
     EXPECT_TRUE(model->hasTap(key));
-    spin(300ms);
-    EXPECT_NEAR(measure(meter, 400).rmsDB - unaltered.rmsDB, kHalfDB, 0.1);
+    EXPECT_NEAR(settledDB(meter, unaltered + kHalfDB), unaltered + kHalfDB, 0.1);
 
     model->toggleMute(key);
-    spin(200ms);
-    EXPECT_LT(measure(meter, 400).rmsDB, -90.0);
+    EXPECT_LT(settledDB(meter, -200.0), -90.0);
 
     model->reset(key);
     EXPECT_FALSE(model->hasTap(key));
-    spin(300ms);
-    EXPECT_NEAR(measure(meter, 400).rmsDB, unaltered.rmsDB, 0.1);
+    EXPECT_NEAR(settledDB(meter, unaltered), unaltered, 0.1);
     EXPECT_EQ(test::corvalleNodeCount(session), 0);
     EXPECT_FALSE(model->lastError().has_value());
 }
@@ -198,9 +206,8 @@ TEST_F(ModelTest, TheTapFollowsTheDefaultOutput) {
     model->selectOutput(headphonesID);
     EXPECT_EQ(model->outputID(), headphonesID);
     EXPECT_EQ(model->outputName(), QStringLiteral("Test Headphones"));
-    spin(400ms);
-    EXPECT_NEAR(measure(headphones, 400).rmsDB - unaltered, kHalfDB, 0.1);
-    EXPECT_LT(measure(speakers, 300).rmsDB, -90.0);
+    EXPECT_NEAR(settledDB(headphones, unaltered + kHalfDB), unaltered + kHalfDB, 0.1);
+    EXPECT_LT(settledDB(speakers, -200.0), -90.0);
 
     // Another program makes the speakers the default again.
     ASSERT_EQ(session.run("pw-metadata -n default 0 default.configured.audio.sink "
@@ -208,9 +215,8 @@ TEST_F(ModelTest, TheTapFollowsTheDefaultOutput) {
               0);
     const AudioObjectID speakersID = deviceNamed("speakers");
     ASSERT_TRUE(spinUntil([&] { return model->outputID() == speakersID; }, 1500ms));
-    spin(400ms);
-    EXPECT_NEAR(measure(speakers, 400).rmsDB - unaltered, kHalfDB, 0.1);
-    EXPECT_LT(measure(headphones, 300).rmsDB, -90.0);
+    EXPECT_NEAR(settledDB(speakers, unaltered + kHalfDB), unaltered + kHalfDB, 0.1);
+    EXPECT_LT(settledDB(headphones, -200.0), -90.0);
     EXPECT_EQ(model->tapCount(), 1U);
 }
 
@@ -226,7 +232,8 @@ TEST_F(ModelTest, AStoredSettingIsAppliedSoonAfterThePlayerStarts) {
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(tapped).count()));
     spin(1500ms - std::chrono::duration_cast<std::chrono::milliseconds>(tapped));
-    EXPECT_NEAR(measure(meter, 400).rmsDB - test::toDB(0.5 / std::sqrt(2.0)), kHalfDB, 0.1);
+    const double half = test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB;
+    EXPECT_NEAR(settledDB(meter, half, 0), half, 0.1);
 }
 
 TEST_F(ModelTest, AnAudioServerRestartIsSurvived) {
@@ -267,8 +274,8 @@ TEST_F(ModelTest, AnAudioServerRestartIsSurvived) {
                                            std::chrono::steady_clock::now() - restarted)
                                            .count()));
     test::MonitorMeter meter("speakers");
-    spin(500ms);
-    EXPECT_NEAR(measure(meter, 400).rmsDB - test::toDB(0.5 / std::sqrt(2.0)), kHalfDB, 0.1);
+    const double half = test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB;
+    EXPECT_NEAR(settledDB(meter, half), half, 0.1);
     EXPECT_EQ(test::corvalleNodeCount(session), 2);
 }
 

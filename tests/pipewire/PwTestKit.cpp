@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <sstream>
@@ -56,6 +57,8 @@ double toDB(double linear) {
 
 struct MonitorMeter::State {
     bool counting = false;
+    bool recording = false;
+    std::vector<float> recorded;
     double sumSquares = 0.0;
     double peak = 0.0;
     std::size_t samples = 0;
@@ -80,6 +83,13 @@ void MonitorMeter::onProcess(void* data) {
             state.peak = std::max(state.peak, std::fabs(x));
         }
         state.samples += count;
+    }
+    if (state.recording && d.data != nullptr && d.chunk != nullptr) {
+        const auto* samples = reinterpret_cast<const float*>(
+            static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
+        for (std::size_t i = 0; i + 1 < d.chunk->size / sizeof(float); i += 2) {
+            state.recorded.push_back(samples[i]);
+        }
     }
     pw_stream_queue_buffer(self->stream_, buffer);
 }
@@ -144,19 +154,79 @@ Level MonitorMeter::measure(int ms) {
     return level;
 }
 
+Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
+                   int windowMs, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Level level = meter.measure(windowMs);
+    while (!accept(level) && std::chrono::steady_clock::now() < deadline) {
+        level = meter.measure(windowMs);
+    }
+    return level;
+}
+
+std::vector<float> MonitorMeter::record(int ms) {
+    pw_thread_loop_lock(loop_);
+    state_->recorded.clear();
+    state_->recording = true;
+    pw_thread_loop_unlock(loop_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    pw_thread_loop_lock(loop_);
+    state_->recording = false;
+    std::vector<float> samples = std::move(state_->recorded);
+    state_->recorded.clear();
+    pw_thread_loop_unlock(loop_);
+    return samples;
+}
+
+double toneAmplitude(const std::vector<float>& samples, double frequency) {
+    constexpr std::size_t kBlock = 4800;
+    const std::size_t n = samples.size() / kBlock * kBlock;
+    if (n == 0) {
+        return 0.0;
+    }
+    double re = 0.0;
+    double im = 0.0;
+    const double step = 2.0 * M_PI * frequency / 48000.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        re += samples[i] * std::cos(step * static_cast<double>(i));
+        im += samples[i] * std::sin(step * static_cast<double>(i));
+    }
+    return 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(n);
+}
+
+int openFileCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+long residentKiB() {
+    std::ifstream file("/proc/self/status");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
 std::string testPlayerPath() {
     return CORVALLE_TEST_PLAYER;
 }
 
-std::string sineFile(double amplitude) {
+std::string sineFile(const PipeWireSession& session, double amplitude, int frequency) {
     std::ostringstream name;
-    name << "/tmp/corvalle-sine-" << static_cast<int>(amplitude * 1000) << "-" << getpid()
-         << ".wav";
+    name << session.dir().string() << "/sine-" << frequency << "-"
+         << static_cast<int>(amplitude * 1000) << ".wav";
     const std::string path = name.str();
     if (!std::filesystem::exists(path)) {
         std::ostringstream command;
-        command << "sox -n -r 48000 -c 2 -b 32 -e floating-point " << path
-                << " synth 30 sine 440 vol " << amplitude;
+        command << "sox -n -r 48000 -c 2 -b 32 -e floating-point " << path << " synth 20 sine "
+                << frequency << " vol " << amplitude;
         static_cast<void>(std::system(command.str().c_str()));
     }
     return path;

@@ -52,6 +52,8 @@ public:
 
     // The level over the next `ms` milliseconds.
     Level measure(int ms);
+    // The left channel over the next `ms` milliseconds.
+    std::vector<float> record(int ms);
 
 private:
     struct State;
@@ -61,9 +63,21 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Measures windows of `windowMs` until `accept` takes one (or `timeoutMs`
+// passes) and returns the last: the graph may take a moment to settle after a
+// change, and a level that never settles fails the caller's check.
+Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
+                   int windowMs = 300, int timeoutMs = 3000);
+
 // Paths of the programs the tests play with.
 std::string testPlayerPath();
-std::string sineFile(double amplitude); // a 440 Hz stereo WAV, made once per run
+// A stereo WAV of a sine, made once per run.
+std::string sineFile(const PipeWireSession& session, double amplitude, int frequency = 440);
+// The amplitude of one frequency in 48 kHz samples (whole 100 ms blocks are used).
+double toneAmplitude(const std::vector<float>& samples, double frequency);
+// Open file descriptors and resident memory of this process.
+int openFileCount();
+long residentKiB();
 
 // The ids of every node whose name begins "Corvalle-", from pw-dump.
 int corvalleNodeCount(const PipeWireSession& session);

@@ -1,0 +1,56 @@
+// Corvalle killed outright while it taps three players: the server drops our
+// nodes and the session manager hands every player back to a real device.
+#include "PwTestKit.h"
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace corvalle {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
+    test::PipeWireSession session;
+    ASSERT_TRUE(session.isRunning());
+    constexpr double kAmplitude = 0.2;
+    // Three tones of their own, so each player can be heard apart.
+    ChildProcess native({"pw-play", test::sineFile(session, kAmplitude, 440)});
+    ChildProcess pulse({"paplay", test::sineFile(session, kAmplitude, 660)});
+    ChildProcess ours(
+        {test::testPlayerPath(), "--frequency", "880", "--amplitude", std::to_string(kAmplitude)});
+    const double frequencies[] = {440.0, 660.0, 880.0};
+    test::MonitorMeter meter("speakers");
+    auto tonesAt = [&](double expected) {
+        const std::vector<float> samples = meter.record(120);
+        for (const double frequency : frequencies) {
+            if (std::fabs(test::toneAmplitude(samples, frequency) - expected) > expected * 0.02) {
+                return false;
+            }
+        }
+        return true;
+    };
+    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 5s));
+
+    const std::string ready = session.dir().string() + "/tapped";
+    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, "pid:" + std::to_string(native.pid()),
+                         "pid:" + std::to_string(pulse.pid()),
+                         "pid:" + std::to_string(ours.pid())});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
+    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude / 2); }, 2s));
+    EXPECT_EQ(test::corvalleNodeCount(session), 6);
+
+    holder.signal(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 1s));
+    const auto back = std::chrono::steady_clock::now() - killed;
+    std::printf("every player at full level %lld ms after the kill\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(back).count()));
+    EXPECT_EQ(test::corvalleNodeCount(session), 0);
+}
+
+} // namespace
+} // namespace corvalle
