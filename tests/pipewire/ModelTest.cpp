@@ -101,7 +101,7 @@ protected:
                 300, timeoutMs);
             done = true;
         });
-        spinUntil([&] { return done; }, std::chrono::milliseconds(timeoutMs + 2000));
+        spinUntil([&] { return done.load(); }, std::chrono::milliseconds(timeoutMs + 2000));
         worker.join();
         return level.rmsDB;
     }
