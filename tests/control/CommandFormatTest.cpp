@@ -17,18 +17,6 @@ ApplicationState application(QString key, QString name, double volume, bool mute
     return state;
 }
 
-TEST(CommandFormat, TableAlignsColumnsAndSaysWhatIsNotRunning) {
-    const auto table = applicationTable({
-        application("org.mozilla.firefox", "Firefox", 1.5, false, true, true),
-        application("pid:9", "PID 9", 0.05, true, false, true),
-        application("org.example.Old", "Old Player", 1.0, false, false, false),
-    });
-    EXPECT_EQ(table.toStdString(), "KEY                  NAME        LEVEL  MUTED  PLAYING\n"
-                                   "org.mozilla.firefox  Firefox      150%  no     yes\n"
-                                   "pid:9                PID 9          5%  yes    no\n"
-                                   "org.example.Old      Old Player   100%  no     not running\n");
-}
-
 TEST(CommandFormat, TerminalControlAndDirectionCharactersAreNeutralised) {
     const auto hostile = QStringLiteral("Evil\x1b]0;owned\x07\u202E") + QChar(0x9b) + "x";
     const auto line = applicationLine(application("org.evil", hostile, 1.0, false, false, true));
@@ -45,13 +33,6 @@ TEST(CommandFormat, TerminalControlAndDirectionCharactersAreNeutralised) {
 TEST(CommandFormat, LineShowsKeyOnceWhenItIsTheName) {
     EXPECT_EQ(applicationLine(application("pid:999", "pid:999", 0.25, true, false, false)),
               "pid:999: 25%, muted");
-}
-
-TEST(CommandFormat, OutputTableMarksTheCurrentDevice) {
-    EXPECT_EQ(outputTable({{73, "Speakers"}, {104, "Headphones"}}, 104).toStdString(),
-              "    ID  NAME\n"
-              "    73  Speakers\n"
-              "*  104  Headphones\n");
 }
 
 } // namespace
