@@ -21,7 +21,8 @@ class MixerModel;
 // this file documents it and is what Introspect returns). Calls run on the
 // model's thread, through the same operations the panel uses. Change signals are
 // sent only when the state a client reads has really changed, since the model
-// reports its rows once a second whether or not they differ.
+// reports its rows once a second whether or not they differ. The model must
+// outlive the service.
 class MixerService : public QObject {
     Q_OBJECT
 

@@ -327,6 +327,19 @@ TEST_F(MixerServiceTest, SelectsKnownOutputsOnly) {
               (QList<BusOutput>{{world_.speakers, "Speakers"}, {headphones_, "Headphones"}}));
 }
 
+TEST_F(MixerServiceTest, CallsWithoutAnInterfaceNameReachTheMixerAndTheStandardInterfaces) {
+    const auto untargeted = [&](const QString& member) {
+        const auto message = QDBusMessage::createMethodCall(QString::fromLatin1(dbus::kServiceName),
+                                                            QString::fromLatin1(dbus::kMixerPath),
+                                                            QString(), member);
+        return clientBus_.call(message, QDBus::BlockWithGui, 5000);
+    };
+    EXPECT_EQ(untargeted(QStringLiteral("ListApplications")).signature(), "aa{sv}");
+    const auto introspection = untargeted(QStringLiteral("Introspect"));
+    ASSERT_EQ(introspection.type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(introspection.arguments().at(0).toString().contains(dbus::kMixerInterface));
+}
+
 TEST_F(MixerServiceTest, ShowWindowOpensTheWindow) {
     EXPECT_EQ(call(QStringLiteral("ShowWindow")).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(windowShown_, 1);
