@@ -11,17 +11,13 @@ class FakeAppDirectory final : public AppDirectory {
 public:
     std::map<pid_t, RunningApplication> running;
     std::map<QString, InstalledApplication> installed;
-    int runningLookups = 0;
-    int installedLookups = 0;
 
     std::optional<RunningApplication> runningApplication(pid_t pid) override {
-        ++runningLookups;
         const auto it = running.find(pid);
         return it == running.end() ? std::nullopt : std::optional(it->second);
     }
 
     std::optional<InstalledApplication> installedApplication(const QString& bundleID) override {
-        ++installedLookups;
         const auto it = installed.find(bundleID);
         return it == installed.end() ? std::nullopt : std::optional(it->second);
     }

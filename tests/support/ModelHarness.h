@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QTimeZone>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -78,12 +79,9 @@ public:
     }
 
     const AudioApp* row(const QString& key) const {
-        for (const AudioApp& app : model->apps()) {
-            if (app.id == key) {
-                return &app;
-            }
-        }
-        return nullptr;
+        const auto& apps = model->apps();
+        const auto it = std::ranges::find(apps, key, &AudioApp::id);
+        return it == apps.end() ? nullptr : &*it;
     }
 
     SimulatedAudioHardware hardware{qtMainThreadPoster()};
