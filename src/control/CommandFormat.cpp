@@ -64,7 +64,7 @@ QString printable(const QString& text) {
 }
 
 QString applicationLabel(const ApplicationState& application) {
-    const auto key = printable(application.key);
+    auto key = printable(application.key);
     if (application.name == application.key) {
         return key;
     }

@@ -113,7 +113,9 @@ int CommandRun::run(const QStringList& arguments) {
     for (const auto& argument : arguments) {
         if (optionsEnded) {
             words.append(argument);
-        } else if (argument == QLatin1String("--")) {
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
             optionsEnded = true;
         } else if (argument == kJsonOption) {
             json_ = true;
