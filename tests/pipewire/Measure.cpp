@@ -1,0 +1,399 @@
+// Measurements of the PipeWire backend, run inside a private session:
+//
+//   scripts/pw-session run -- pipewire-measure latency QUANTUM
+//       Added latency of a tapped stream, in samples: a clicker and a recorder of
+//       the device monitor share one graph clock; the click's travel time is
+//       compared with and without a tap (gain 1) on the clicker.
+//   scripts/pw-session run -- pipewire-measure setvolume
+//       Time from setVolume on an untapped player to the first cycle heard at the
+//       new gain at the device monitor (five runs).
+//   scripts/pw-session run -- pipewire-measure cpu [PLAYERS] [SECONDS]
+//       CPU time of this process (model and backend, realtime callbacks
+//       included) with that many tapped players.
+#include "AppTap.h"
+#include "CA.h"
+#include "DesktopAppDirectory.h"
+#include "MainThread.h"
+#include "MemorySettingsStore.h"
+#include "MixerModel.h"
+#include "PipeWireAudioHardware.h"
+#include "PwTestKit.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kCycleBetweenClicks = 24;
+
+// A clicker and a recorder of the speakers' monitor on one connection. Both read
+// the graph position of the cycle they run in.
+class ClickRig {
+public:
+    ClickRig() {
+        loop_ = pw_thread_loop_new("click-rig", nullptr);
+        pw_thread_loop_lock(loop_);
+        pw_thread_loop_start(loop_);
+        static const pw_stream_events clickEvents = [] {
+            pw_stream_events e{};
+            e.version = PW_VERSION_STREAM_EVENTS;
+            e.process = &ClickRig::onClick;
+            e.io_changed = [](void* data, std::uint32_t id, void* area, std::uint32_t) {
+                if (id == SPA_IO_Position) {
+                    static_cast<ClickRig*>(data)->clickPosition_ =
+                        static_cast<spa_io_position*>(area);
+                }
+            };
+            return e;
+        }();
+        static const pw_stream_events recordEvents = [] {
+            pw_stream_events e{};
+            e.version = PW_VERSION_STREAM_EVENTS;
+            e.process = &ClickRig::onRecord;
+            e.io_changed = [](void* data, std::uint32_t id, void* area, std::uint32_t) {
+                if (id == SPA_IO_Position) {
+                    static_cast<ClickRig*>(data)->recordPosition_ =
+                        static_cast<spa_io_position*>(area);
+                }
+            };
+            return e;
+        }();
+        clicker_ = pw_stream_new_simple(
+            pw_thread_loop_get_loop(loop_), "clicker",
+            pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
+                              PW_KEY_APP_NAME, "clicker", PW_KEY_NODE_NAME, "clicker", nullptr),
+            &clickEvents, this);
+        recorder_ = pw_stream_new_simple(
+            pw_thread_loop_get_loop(loop_), "recorder",
+            pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                              PW_KEY_TARGET_OBJECT, "speakers", PW_KEY_STREAM_CAPTURE_SINK, "true",
+                              PW_KEY_NODE_NAME, "recorder", nullptr),
+            &recordEvents, this);
+        connect(clicker_, PW_DIRECTION_OUTPUT);
+        connect(recorder_, PW_DIRECTION_INPUT);
+        pw_thread_loop_unlock(loop_);
+    }
+
+    ~ClickRig() {
+        pw_thread_loop_lock(loop_);
+        pw_stream_destroy(clicker_);
+        pw_stream_destroy(recorder_);
+        pw_thread_loop_unlock(loop_);
+        pw_thread_loop_stop(loop_);
+        pw_thread_loop_destroy(loop_);
+    }
+
+    // Latencies (samples) of the next `count` clicks.
+    std::vector<long> measure(int count) {
+        std::vector<long> result;
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        std::uint64_t seen = arrivals_.load();
+        while (static_cast<int>(result.size()) < count &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+            if (arrivals_.load() != seen) {
+                seen = arrivals_.load();
+                result.push_back(static_cast<long>(lastArrival_.load()) -
+                                 static_cast<long>(lastEmission_.load()));
+            }
+        }
+        return result;
+    }
+
+private:
+    static void connect(pw_stream* stream, spa_direction direction) {
+        std::uint8_t buffer[1024];
+        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+        spa_audio_info_raw info{};
+        info.format = SPA_AUDIO_FORMAT_F32;
+        info.channels = 2;
+        info.rate = 48000;
+        info.position[0] = SPA_AUDIO_CHANNEL_FL;
+        info.position[1] = SPA_AUDIO_CHANNEL_FR;
+        const spa_pod* params[1] = {
+            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        pw_stream_connect(stream, direction, PW_ID_ANY,
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                       PW_STREAM_FLAG_MAP_BUFFERS |
+                                                       PW_STREAM_FLAG_RT_PROCESS),
+                          params, 1);
+    }
+
+    static void onClick(void* data) {
+        // Realtime thread: no allocation, lock, logging or blocking call in here.
+        auto* self = static_cast<ClickRig*>(data);
+        pw_buffer* buffer = pw_stream_dequeue_buffer(self->clicker_);
+        if (buffer == nullptr || self->clickPosition_ == nullptr) {
+            if (buffer != nullptr) {
+                pw_stream_queue_buffer(self->clicker_, buffer);
+            }
+            return;
+        }
+        spa_data& d = buffer->buffer->datas[0];
+        auto* out = static_cast<float*>(d.data);
+        std::uint32_t frames = static_cast<std::uint32_t>(self->clickPosition_->clock.duration);
+        frames = std::min(frames, d.maxsize / 8);
+        std::fill(out, out + frames * 2, 0.0F);
+        if (++self->cycle_ % kCycleBetweenClicks == 0 && frames > 0) {
+            out[0] = 0.9F;
+            out[1] = 0.9F;
+            self->lastEmission_.store(self->clickPosition_->clock.position);
+        }
+        d.chunk->offset = 0;
+        d.chunk->stride = 8;
+        d.chunk->size = frames * 8;
+        pw_stream_queue_buffer(self->clicker_, buffer);
+    }
+
+    static void onRecord(void* data) {
+        // Realtime thread: no allocation, lock, logging or blocking call in here.
+        auto* self = static_cast<ClickRig*>(data);
+        pw_buffer* buffer = pw_stream_dequeue_buffer(self->recorder_);
+        if (buffer == nullptr) {
+            return;
+        }
+        spa_data& d = buffer->buffer->datas[0];
+        if (self->recordPosition_ != nullptr && d.data != nullptr) {
+            const auto* in = reinterpret_cast<const float*>(
+                static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
+            const std::uint32_t frames = d.chunk->size / 8;
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                if (in[2 * i] > 0.5F) {
+                    self->lastArrival_.store(self->recordPosition_->clock.position + i);
+                    self->arrivals_.fetch_add(1);
+                    break;
+                }
+            }
+        }
+        pw_stream_queue_buffer(self->recorder_, buffer);
+    }
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_stream* clicker_ = nullptr;
+    pw_stream* recorder_ = nullptr;
+    spa_io_position* clickPosition_ = nullptr;
+    spa_io_position* recordPosition_ = nullptr;
+    std::uint64_t cycle_ = 0;
+    std::atomic<std::uint64_t> lastEmission_{0};
+    std::atomic<std::uint64_t> lastArrival_{0};
+    std::atomic<std::uint64_t> arrivals_{0};
+};
+
+long median(std::vector<long> values) {
+    if (values.empty()) {
+        return -1;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::string describe(const std::vector<long>& values) {
+    std::string text;
+    for (const long v : values) {
+        text += std::to_string(v) + " ";
+    }
+    return text;
+}
+
+int latency(int quantum) {
+    const std::string force =
+        "pw-metadata -n settings 0 clock.force-quantum " + std::to_string(quantum) + " >/dev/null";
+    if (std::system(force.c_str()) != 0) {
+        return 1;
+    }
+    test::TaskQueue queue;
+    PipeWireAudioHardware hardware(queue.poster());
+    if (!hardware.waitUntilConnected(5000)) {
+        return 1;
+    }
+    ClickRig rig;
+    std::this_thread::sleep_for(1s);
+    const std::vector<long> direct = rig.measure(8);
+
+    AudioObjectID clicker = kAudioObjectUnknown;
+    for (const AudioObjectID id :
+         CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
+        if (CA::string(hardware, id, kPipeWireProcessPropertyName) == "clicker") {
+            clicker = id;
+        }
+    }
+    if (clicker == kAudioObjectUnknown) {
+        std::fprintf(stderr, "no clicker process\n");
+        return 1;
+    }
+    AppTap tap(hardware, {clicker}, "speakers", "clicker", 1.0F);
+    std::this_thread::sleep_for(1s);
+    queue.drain();
+    // The click must travel through the tap, not beside it.
+    const int throughTap =
+        std::system("pw-link -l | grep -A1 '^clicker:output_FL' | grep -q Corvalle-");
+    if (throughTap != 0) {
+        std::fprintf(stderr, "the clicker was not moved into the tap\n");
+        return 1;
+    }
+    const std::vector<long> tapped = rig.measure(8);
+    tap.stop();
+    queue.drain();
+    std::printf("quantum %d: untapped %ld samples [%s], tapped %ld samples [%s], added %ld\n",
+                quantum, median(direct), describe(direct).c_str(), median(tapped),
+                describe(tapped).c_str(), median(tapped) - median(direct));
+    return 0;
+}
+
+int setVolume() {
+    int argc = 1;
+    char name[] = "pipewire-measure";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    PipeWireAudioHardware hardware(qtMainThreadPoster());
+    if (!hardware.waitUntilConnected(5000)) {
+        return 1;
+    }
+    test::ChildProcess player({test::testPlayerPath(), "--amplitude", "0.5"});
+    MemorySettingsStore store;
+    DesktopAppDirectory directory;
+    MixerEnvironment env;
+    env.hardware = &hardware;
+    env.store = &store;
+    env.directory = &directory;
+    MixerModel model(env);
+    const QString key = QStringLiteral("pid:%1").arg(player.pid());
+    auto spin = [](std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    };
+    spin(1500ms);
+    test::MonitorMeter meter("speakers");
+    spin(500ms);
+    std::vector<long> results;
+    for (int run = 0; run < 5; ++run) {
+        // Record short windows; the first whose peak shows the new gain ends it.
+        std::atomic<bool> found{false};
+        std::atomic<long> foundAt{0};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread watcher([&] {
+            while (!found && std::chrono::steady_clock::now() - start < 3s) {
+                const std::vector<float> samples = meter.record(5);
+                float peak = 0.0F;
+                for (const float s : samples) {
+                    peak = std::max(peak, std::fabs(s));
+                }
+                if (!samples.empty() && std::fabs(peak - 0.25F) < 0.01F) {
+                    foundAt = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+                    found = true;
+                }
+            }
+        });
+        model.setVolume(0.5, key);
+        const auto called = std::chrono::steady_clock::now() - start;
+        while (!found && std::chrono::steady_clock::now() - start < 3s) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        }
+        watcher.join();
+        const long callMicros =
+            std::chrono::duration_cast<std::chrono::microseconds>(called).count();
+        std::printf("run %d: setVolume returned after %.1f ms, new gain heard within %.1f ms\n",
+                    run, static_cast<double>(callMicros) / 1000.0,
+                    static_cast<double>(foundAt.load()) / 1000.0);
+        results.push_back(foundAt.load());
+        model.reset(key);
+        spin(700ms);
+    }
+    std::printf("setVolume to first processed cycle: median %.1f ms (recorded in 5 ms windows)\n",
+                static_cast<double>(median(results)) / 1000.0);
+    return 0;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int cpu(int players, int seconds) {
+    int argc = 1;
+    char name[] = "pipewire-measure";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    PipeWireAudioHardware hardware(qtMainThreadPoster());
+    if (!hardware.waitUntilConnected(5000)) {
+        return 1;
+    }
+    std::vector<std::unique_ptr<test::ChildProcess>> children;
+    for (int i = 0; i < players; ++i) {
+        children.push_back(std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
+                                     std::to_string(300 + 50 * i)}));
+    }
+    MemorySettingsStore store;
+    DesktopAppDirectory directory;
+    MixerEnvironment env;
+    env.hardware = &hardware;
+    env.store = &store;
+    env.directory = &directory;
+    MixerModel model(env);
+    // The event loop sleeps between events, as the application's does.
+    auto spin = [](std::chrono::milliseconds time) {
+        QEventLoop loop;
+        QTimer::singleShot(time, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    spin(2s);
+    for (const auto& child : children) {
+        model.setVolume(0.5, QStringLiteral("pid:%1").arg(child->pid()));
+    }
+    spin(1s);
+    std::printf("taps: %zu\n", model.tapCount());
+    const double before = cpuSeconds();
+    const auto started = std::chrono::steady_clock::now();
+    spin(std::chrono::seconds(seconds));
+    const double used = cpuSeconds() - before;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("%d tapped players, %d s: CPU %.2f s = %.2f %% of one core\n", players, seconds,
+                used, 100.0 * used / wall);
+    return 0;
+}
+
+} // namespace
+} // namespace corvalle
+
+int main(int argc, char** argv) {
+    const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "latency") {
+        return corvalle::latency(argc > 2 ? std::atoi(argv[2]) : 1024);
+    }
+    if (what == "setvolume") {
+        return corvalle::setVolume();
+    }
+    if (what == "cpu") {
+        return corvalle::cpu(argc > 2 ? std::atoi(argv[2]) : 10,
+                             argc > 3 ? std::atoi(argv[3]) : 30);
+    }
+    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | setvolume | cpu [N] [S]\n");
+    return 2;
+}
