@@ -204,6 +204,26 @@ TEST_F(ControlPipeWireTest, BusClientsChangeLevelsAndFollowTheChanges) {
     EXPECT_EQ(storedSettings().value(key).toObject().value("volume").toDouble(), 0.25);
 }
 
+TEST_F(ControlPipeWireTest, MistakesAreReportedAndChangeNothing) {
+    const auto first = startPlayer();
+    auto firstPlayer = std::move(player_);
+    const auto second = startPlayer();
+    const double baseline = MonitorMeter("speakers").measure(500).rmsDB;
+
+    auto result = corvalle({"mute", "pw-play"});
+    EXPECT_EQ(result.exitCode, kExitAmbiguous);
+    EXPECT_TRUE(result.err.contains(first) && result.err.contains(second))
+        << result.err.toStdString();
+    result = corvalle({"set", "vlc", "50%"});
+    EXPECT_EQ(result.exitCode, kExitNoMatch);
+    result = corvalle({"set", first, "loud"});
+    EXPECT_EQ(result.exitCode, kExitUsage);
+    EXPECT_TRUE(result.err.contains("is not a volume")) << result.err.toStdString();
+
+    EXPECT_NEAR(MonitorMeter("speakers").measure(500).rmsDB, baseline, kToleranceDB);
+    EXPECT_TRUE(storedSettings().isEmpty());
+}
+
 TEST_F(ControlPipeWireTest, AfterTheInstanceEndsTheCommandLineSaysSoAndStartsNone) {
     instance_->signal(SIGTERM);
     ASSERT_NE(instance_->wait(10s), -1);
