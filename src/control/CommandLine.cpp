@@ -107,6 +107,10 @@ private:
 };
 
 int CommandRun::run(const QStringList& arguments) {
+    // Known before anything can go wrong, so every error comes out in one format.
+    const auto jsonAt = arguments.indexOf(kJsonOption);
+    const auto endAt = arguments.indexOf(QStringLiteral("--"));
+    json_ = jsonAt >= 0 && (endAt < 0 || jsonAt < endAt);
     QStringList words;
     bool help = false;
     bool optionsEnded = false;
@@ -118,7 +122,7 @@ int CommandRun::run(const QStringList& arguments) {
         if (argument == QLatin1String("--")) {
             optionsEnded = true;
         } else if (argument == kJsonOption) {
-            json_ = true;
+            continue;
         } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             help = true;
         } else if (argument.startsWith(QLatin1String("--"))) {

@@ -162,6 +162,8 @@ TEST_F(CommandLineTest, UsageMistakesExitWithTwoBeforeAskingTheBus) {
                                                           {"up"}}) {
         EXPECT_EQ(run(arguments), kExitUsage) << arguments.join(' ').toStdString();
     }
+    EXPECT_EQ(run({"--loud", "--json", "list"}), kExitUsage);
+    EXPECT_EQ(outJson().value("error").toString(), "unknown option --loud");
     EXPECT_EQ(run({"help"}), kExitDone);
     EXPECT_TRUE(out_.startsWith("Usage: corvalle"));
     EXPECT_EQ(world_.store.writeCount(), initialWrites_);
