@@ -12,14 +12,7 @@ namespace {
 
 void writeText(const std::filesystem::path& file, const std::string& contents) {
     std::filesystem::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << contents;
-}
-
-std::string threeDigits(int i) {
-    std::array<char, 16> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%03d", i);
-    return buffer.data();
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
 }
 
 constexpr std::array<std::string_view, 12> kWords = {
@@ -29,52 +22,29 @@ constexpr std::array<std::string_view, 12> kGermanWords = {
     "Musik",  "Videowiedergabe", "Browser", "Unterhaltung", "Podcasts",    "Radio",
     "Editor", "Besprechungen",   "Spiele",  "Aufnahme",     "Synthesizer", "Notizen"};
 
-std::string execLine(int i, const std::string& program) {
-    switch (i % 5) {
-    case 0:
-        return program + " %U";
-    case 1:
-        return "/usr/bin/" + program + " --new-window %u";
-    case 2:
-        return "\"/opt/App " + threeDigits(i) + "/" + program + "\" %F";
-    case 3:
-        return "env GDK_BACKEND=x11 " + program;
-    default:
-        return "/usr/lib/" + program + "/" + program + " --no-sandbox %f";
-    }
-}
-
 } // namespace
 
 void writeDesktopEntries(const std::filesystem::path& applicationsDir, int count) {
     std::filesystem::create_directories(applicationsDir);
     for (int i = 0; i < count; ++i) {
-        const std::string number = threeDigits(i);
+        std::array<char, 16> digits{};
+        std::snprintf(digits.data(), digits.size(), "%03d", i);
+        const std::string number = digits.data();
         const std::string program = "app-" + number;
+        const std::string execs[] = {program + " %U", "/usr/bin/" + program + " --new-window %u",
+                                     "\"/opt/App " + number + "/" + program + "\" %F",
+                                     "env GDK_BACKEND=x11 " + program,
+                                     "/usr/lib/" + program + "/" + program + " --no-sandbox %f"};
         const auto word = static_cast<std::size_t>(i) % kWords.size();
         std::ostringstream entry;
-        entry << "[Desktop Entry]\n"
-              << "Type=Application\n"
-              << "Version=1.5\n"
-              << "Name=" << kWords[word] << ' ' << i << '\n'
-              << "Name[de]=" << kGermanWords[word] << ' ' << i << '\n'
-              << "GenericName=Application\n"
-              << "Comment=Test application number " << i << '\n';
-        if (i % 7 == 0) {
-            entry << "Icon=/usr/share/pixmaps/" << program << ".png\n";
-        } else {
-            entry << "Icon=" << program << '\n';
-        }
-        entry << "Exec=" << execLine(i, program) << '\n'
-              << "Terminal=false\n"
-              << "Categories=AudioVideo;Audio;\n";
-        if (i % 3 == 0) {
-            entry << "StartupWMClass=App" << number << '\n';
-        }
-        if (i % 10 == 9) {
-            entry << "NoDisplay=true\n";
-        }
-        entry << "\n[Desktop Action new-window]\nName=New Window\nExec=" << program
+        entry << "[Desktop Entry]\nType=Application\nVersion=1.5\nName=" << kWords[word] << ' ' << i
+              << "\nName[de]=" << kGermanWords[word] << ' ' << i
+              << "\nGenericName=Application\nComment=Test application number " << i
+              << "\nIcon=" << (i % 7 == 0 ? "/usr/share/pixmaps/" + program + ".png" : program)
+              << "\nExec=" << execs[i % 5] << "\nTerminal=false\nCategories=AudioVideo;Audio;\n"
+              << (i % 3 == 0 ? "StartupWMClass=App" + number + "\n" : "")
+              << (i % 10 == 9 ? "NoDisplay=true\n" : "")
+              << "\n[Desktop Action new-window]\nName=New Window\nExec=" << program
               << " --new-window\n";
         writeText(applicationsDir / (program + ".desktop"), entry.str());
     }
@@ -82,8 +52,7 @@ void writeDesktopEntries(const std::filesystem::path& applicationsDir, int count
 
 void writeProcEntry(const std::filesystem::path& procRoot, const FakeProcess& process) {
     const auto dir = procRoot / std::to_string(process.pid);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    removeProcEntry(procRoot, process.pid);
     std::filesystem::create_directories(dir);
 
     const unsigned long long startTime =
@@ -94,24 +63,20 @@ void writeProcEntry(const std::filesystem::path& procRoot, const FakeProcess& pr
          << " 123456789 2048 18446744073709551615 1 1 0 0 0 0 0 4096 0 0 0 0 17 1 0 0 0 0 0\n";
     writeText(dir / "stat", stat.str());
 
-    std::ostringstream status;
-    status << "Name:\t" << process.comm << "\nState:\tS (sleeping)\nTgid:\t" << process.pid
-           << "\nPid:\t" << process.pid << "\nPPid:\t" << process.ppid << "\nUid:\t" << process.uid
-           << '\t' << process.uid << '\t' << process.uid << '\t' << process.uid << "\nGid:\t"
-           << process.uid << '\t' << process.uid << '\t' << process.uid << '\t' << process.uid
-           << '\n';
-    writeText(dir / "status", status.str());
+    const std::string ids = std::to_string(process.uid);
+    const std::string fourIDs = ids + '\t' + ids + '\t' + ids + '\t' + ids + '\n';
+    writeText(dir / "status", "Name:\t" + process.comm + "\nState:\tS (sleeping)\nTgid:\t" +
+                                  std::to_string(process.pid) + "\nPid:\t" +
+                                  std::to_string(process.pid) + "\nPPid:\t" +
+                                  std::to_string(process.ppid) + "\nUid:\t" + fourIDs + "Gid:\t" +
+                                  fourIDs);
     writeText(dir / "comm", process.comm + "\n");
 
     std::string cmdline;
-    const std::vector<std::string> argv =
-        process.argv.empty() ? std::vector<std::string>{process.exe} : process.argv;
-    for (const auto& arg : argv) {
-        cmdline += arg;
-        cmdline.push_back('\0');
+    for (const auto& arg : process.argv.empty() ? std::vector{process.exe} : process.argv) {
+        cmdline += arg + '\0';
     }
     writeText(dir / "cmdline", cmdline);
-
     std::string cgroup;
     for (const auto& line : process.cgroups) {
         cgroup += line + "\n";
