@@ -6,7 +6,6 @@
 #include "NameMatch.h"
 #include "VolumeText.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QJsonArray>
@@ -15,7 +14,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <optional>
 
 namespace corvalle {
