@@ -5,6 +5,7 @@
 #include "MemorySettingsStore.h"
 #include "SimulatedAudioHardware.h"
 
+#include <QFileInfo>
 #include <QString>
 #include <array>
 
@@ -22,12 +23,12 @@ struct DemoApp {
 };
 
 constexpr std::array kDemoApps{
-    DemoApp{"org.corvalle.demo.Browser", "Web Browser", "web-browser"},
+    DemoApp{"org.corvalle.demo.Browser", "Web Browser", "applications-internet"},
     DemoApp{"org.corvalle.demo.Music", "Music", "multimedia-player"},
-    DemoApp{"org.corvalle.demo.Video", "Video Player", "video-display"},
-    DemoApp{"org.corvalle.demo.Chat", "Chat", ""},
+    DemoApp{"org.corvalle.demo.Video", "Video Player", "camera-video"},
+    DemoApp{"org.corvalle.demo.Chat", "Chat", ""}, // shows the fallback symbol
     DemoApp{"org.corvalle.demo.Game", "Game", "applications-games"},
-    DemoApp{"org.corvalle.demo.Radio", "Radio", "audio-x-generic"},
+    DemoApp{"org.corvalle.demo.Radio", "Radio", "media-tape"},
 };
 
 QString demoBundleID(int index) {
@@ -44,10 +45,17 @@ QString demoName(int index) {
     return QStringLiteral("Demo App %1").arg(index + 1);
 }
 
+// The common desktop theme's full-colour picture when it is installed (a bare
+// window system names no icon theme), else the theme name.
+QString iconNamed(const QString& name) {
+    const QString legacy = QStringLiteral("/usr/share/icons/Adwaita/48x48/legacy/%1.png").arg(name);
+    return QFileInfo::exists(legacy) ? legacy : name;
+}
+
 std::optional<QString> demoIcon(int index) {
     if (index < static_cast<int>(kDemoApps.size()) &&
         *kDemoApps[static_cast<std::size_t>(index)].icon) {
-        return QString::fromLatin1(kDemoApps[static_cast<std::size_t>(index)].icon);
+        return iconNamed(QString::fromLatin1(kDemoApps[static_cast<std::size_t>(index)].icon));
     }
     return std::nullopt;
 }
@@ -67,7 +75,7 @@ public:
     std::optional<InstalledApplication> installedApplication(const QString& bundleID) override {
         if (bundleID == QLatin1String("org.corvalle.demo.Podcasts")) {
             return InstalledApplication{QStringLiteral("Podcasts"),
-                                        QStringLiteral("audio-input-microphone")};
+                                        iconNamed(QStringLiteral("media-record"))};
         }
         return std::nullopt;
     }

@@ -106,8 +106,6 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<Backend> backend;
     if (options.simulate) {
-        // Demo icons come from the common desktop theme when the platform names none.
-        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
         backend = makeSimulatedBackend(options.demoApps);
     } else {
         backend = makePipeWireBackend();
