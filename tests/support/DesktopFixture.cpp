@@ -52,7 +52,8 @@ void writeDesktopEntries(const std::filesystem::path& applicationsDir, int count
 
 void writeProcEntry(const std::filesystem::path& procRoot, const FakeProcess& process) {
     const auto dir = procRoot / std::to_string(process.pid);
-    removeProcEntry(procRoot, process.pid);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     std::filesystem::create_directories(dir);
 
     const unsigned long long startTime =
@@ -89,23 +90,6 @@ void writeProcEntry(const std::filesystem::path& procRoot, const FakeProcess& pr
     if (!process.flatpakInfo.empty()) {
         writeText(dir / "root" / ".flatpak-info", process.flatpakInfo);
     }
-}
-
-void writeProcEntry(const std::filesystem::path& procRoot, pid_t pid, const std::string& comm,
-                    const std::string& exe, const std::string& cgroupLine) {
-    FakeProcess process;
-    process.pid = pid;
-    process.comm = comm;
-    process.exe = exe;
-    if (!cgroupLine.empty()) {
-        process.cgroups.push_back(cgroupLine);
-    }
-    writeProcEntry(procRoot, process);
-}
-
-void removeProcEntry(const std::filesystem::path& procRoot, pid_t pid) {
-    std::error_code ignored;
-    std::filesystem::remove_all(procRoot / std::to_string(pid), ignored);
 }
 
 } // namespace corvalle::test

@@ -34,11 +34,4 @@ struct FakeProcess {
 // replacing an earlier entry of the same pid.
 void writeProcEntry(const std::filesystem::path& procRoot, const FakeProcess& process);
 
-// Short form: argv is { exe }, parent 1, uid 1000, one cgroup line (may be empty).
-void writeProcEntry(const std::filesystem::path& procRoot, pid_t pid, const std::string& comm,
-                    const std::string& exe, const std::string& cgroupLine);
-
-// Removes the pid's directory, as when the process ends.
-void removeProcEntry(const std::filesystem::path& procRoot, pid_t pid);
-
 } // namespace corvalle::test
