@@ -108,6 +108,12 @@ void AppDelegate::trayActivated(int reason) {
     if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::MiddleClick) {
         return;
     }
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // A Wayland client can neither place a panel next to the icon nor open a
+        // popup without a window of its own to hang it on: the window stands in.
+        showWindow();
+        return;
+    }
     if (trayPanel_ && trayPanel_->isVisible()) {
         trayPanel_->close();
         return;

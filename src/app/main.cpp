@@ -3,6 +3,7 @@
 #include "LaunchOptions.h"
 #include "MainWindow.h"
 #include "SingleInstance.h"
+#include "Symbols.h"
 #include "UnixSignals.h"
 
 #include <QApplication>
@@ -48,7 +49,7 @@ void arrangeScreenshot(AppDelegate& delegate, const QString& path, const QElapse
                 }
                 const bool saved = delegate.window()->grab().save(path);
                 print(stdout,
-                      QStringLiteral("model and panel ready after %1 ms; window shown after %2 ms")
+                      QStringLiteral("model running after %1 ms; window shown after %2 ms")
                           .arg(modelReadyMs)
                           .arg(shownMs));
                 print(saved ? stdout : stderr,
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Corvalle"));
     QApplication::setApplicationVersion(QStringLiteral(CORVALLE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.corvalle.Corvalle"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.corvalle.Corvalle")));
+    QApplication::setWindowIcon(ui::programIcon());
     // The tray icon keeps the program reachable; closing the window is not quitting.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -135,4 +135,10 @@ QIcon applicationIcon(const std::optional<QString>& icon) {
     return QIcon::fromTheme(*icon);
 }
 
+QIcon programIcon() {
+    registerSymbolResources();
+    return QIcon::fromTheme(QStringLiteral("org.corvalle.Corvalle"),
+                            QIcon(QStringLiteral(":/corvalle/org.corvalle.Corvalle.svg")));
+}
+
 } // namespace corvalle::ui

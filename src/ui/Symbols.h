@@ -40,4 +40,7 @@ QIcon bundledSymbolIcon(Symbol symbol, const QColor& colour);
 // icon when there is none or it cannot be found.
 QIcon applicationIcon(const std::optional<QString>& icon);
 
+// The program's own icon: the installed one from the theme, else the copy built in.
+QIcon programIcon();
+
 } // namespace corvalle::ui
