@@ -48,10 +48,9 @@ void arrangeScreenshot(AppDelegate& delegate, const QString& path, const QElapse
                     return;
                 }
                 const bool saved = delegate.window()->grab().save(path);
-                print(stdout,
-                      QStringLiteral("model running after %1 ms; window shown after %2 ms")
-                          .arg(modelReadyMs)
-                          .arg(shownMs));
+                print(stdout, QStringLiteral("model running after %1 ms; window shown after %2 ms")
+                                  .arg(modelReadyMs)
+                                  .arg(shownMs));
                 print(saved ? stdout : stderr,
                       saved ? QStringLiteral("screenshot: %1").arg(path)
                             : QStringLiteral("could not write the screenshot %1").arg(path));
