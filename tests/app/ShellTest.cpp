@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -108,6 +109,34 @@ TEST_F(Shell, ReopenShowsTheSameWindowWhereTheUserLeftIt) {
     EXPECT_EQ(window->pos(), moved);
     EXPECT_EQ(shown.count(), 2);
     EXPECT_EQ(QApplication::topLevelWidgets().count(window), 1);
+}
+
+TEST_F(Shell, TrayClickDropsThePanelAndClickingAgainClosesIt) {
+    delegate->applicationDidFinishLaunching(true);
+    QSystemTrayIcon* tray = delegate->trayIcon();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_FALSE(tray->icon().isNull());
+    EXPECT_EQ(delegate->trayPanel(), nullptr) << "made on the first click";
+
+    emit tray->activated(QSystemTrayIcon::Context);
+    EXPECT_EQ(delegate->trayPanel(), nullptr) << "only a click opens the panel";
+
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    TrayPanel* panel = delegate->trayPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::Popup));
+    EXPECT_EQ(panel->width(), 380);
+    EXPECT_EQ(panel->mixerView()->rows().size(), 4U);
+    EXPECT_EQ(delegate->window(), nullptr) << "the panel is not the window";
+
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(panel->isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(delegate->trayPanel(), panel) << "the same panel comes back";
+    EXPECT_TRUE(panel->isVisible());
+    QTest::keyClick(panel, Qt::Key_Escape);
+    EXPECT_FALSE(panel->isVisible());
 }
 
 TEST_F(Shell, TerminationStopsEveryTapOnce) {
