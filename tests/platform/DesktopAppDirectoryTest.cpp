@@ -228,15 +228,15 @@ TEST_F(DesktopAppDirectoryTest, TheIndexIsRebuiltOnlyWhenTheFoldersChange) {
     }
     EXPECT_EQ(dir.indexBuildCount(), 1);
 
-    entry(system_, "newcomer.desktop", "Name=Newcomer\nExec=newcomer\n");
-    EXPECT_EQ(dir.runningApplication(300)->bundleID, QStringLiteral("newcomer"))
-        << "a remembered process is matched again after the index changed";
-    EXPECT_EQ(dir.indexBuildCount(), 2);
-    fs::remove(applications() / "newcomer.desktop");
-    EXPECT_FALSE(dir.installedApplication(QStringLiteral("newcomer")));
     entry(home_, "shadowed.desktop", "Name=Late Home\nExec=shadowed\n");
     EXPECT_EQ(dir.installedApplication(QStringLiteral("shadowed"))->displayName,
               QStringLiteral("Late Home"));
+    entry(system_, "newcomer.desktop", "Name=Newcomer\nExec=newcomer\n");
+    EXPECT_EQ(dir.runningApplication(300)->bundleID, QStringLiteral("newcomer"))
+        << "a remembered process is matched again after the index changed";
+    EXPECT_EQ(dir.indexBuildCount(), 3);
+    fs::remove(applications() / "newcomer.desktop");
+    EXPECT_FALSE(dir.installedApplication(QStringLiteral("newcomer")));
 
     settleFolders(tmp_.path() / system_);
     settleFolders(tmp_.path() / home_);
@@ -248,12 +248,13 @@ TEST_F(DesktopAppDirectoryTest, TheIndexIsRebuiltOnlyWhenTheFoldersChange) {
 }
 
 TEST_F(DesktopAppDirectoryTest, ProcessesAreRememberedByStartTimeAndBounded) {
-    test::writeProcEntry(proc(), process(400, "firefox", "/usr/bin/firefox", {}, {}, {}, 5000));
+    test::writeProcEntry(proc(), process(400, "player", "/usr/bin/firefox", {}, {}, {}, 5000));
     auto& dir = directory();
     EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("firefox"));
-    // The pid reused by a later process, then exec() with the same start time.
-    test::writeProcEntry(proc(), process(400, "mystery", "/usr/bin/mystery", {}, {}, {}, 6000));
-    EXPECT_EQ(dir.runningApplication(400)->name, QStringLiteral("mystery"));
+    // The pid reused by a later process of the same name, then exec() with the same
+    // start time.
+    test::writeProcEntry(proc(), process(400, "player", "/usr/bin/kmix", {}, {}, {}, 6000));
+    EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("kde4-kmix"));
     test::writeProcEntry(proc(), process(400, "totem", "/usr/bin/totem", {}, {}, {}, 6000));
     EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("org.gnome.Totem"));
 
