@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -162,6 +164,40 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
         << test::openFileCount() << " open files, " << files << " before";
     EXPECT_LT(test::residentKiB() - resident, 2048);
     EXPECT_TRUE(running(process));
+}
+
+// Started before the audio server (as at login): it reports no devices, refuses
+// taps, and connects by itself once the server is there.
+TEST(ColdStartTest, ConnectsOnceTheServerComes) {
+    char pattern[] = "/tmp/corvalle-pw-cold.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string script = test::PipeWireSession::script().string();
+    std::filesystem::create_directories(dir + "/run");
+    setenv("PIPEWIRE_RUNTIME_DIR", (dir + "/run").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (dir + "/run").c_str(), 1);
+    unsetenv("PIPEWIRE_REMOTE");
+    test::TaskQueue queue;
+    auto hardware = std::make_unique<PipeWireAudioHardware>(queue.poster());
+    EXPECT_FALSE(hardware->isConnected());
+    EXPECT_TRUE(CA::outputDevices(*hardware).empty());
+    EXPECT_EQ(CA::defaultOutputDevice(*hardware), kAudioObjectUnknown);
+    TapDescription description;
+    description.uuid = "00000000-0000-0000-0000-000000000001";
+    AudioObjectID tapID = kAudioObjectUnknown;
+    EXPECT_NE(hardware->createProcessTap(description, &tapID), noErr);
+    int deviceChanges = 0;
+    hardware->addPropertyListener(
+        CA::system, CA::address(kAudioHardwarePropertyDevices),
+        [&](std::uint32_t, const AudioObjectPropertyAddress*) { ++deviceChanges; });
+
+    ASSERT_EQ(std::system(("'" + script + "' start '" + dir + "' >/dev/null").c_str()), 0);
+    EXPECT_TRUE(hardware->waitUntilConnected(5000));
+    EXPECT_EQ(CA::outputDevices(*hardware).size(), 2U);
+    queue.pump(50);
+    EXPECT_GT(deviceChanges, 0);
+    hardware.reset();
+    static_cast<void>(std::system(("'" + script + "' stop '" + dir + "'").c_str()));
 }
 
 struct LevelCase {
