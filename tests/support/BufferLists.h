@@ -18,37 +18,22 @@ public:
         return addBytes(channels, channels * frames * kFloatSize, fill);
     }
 
-    // A buffer whose byte size need not be a whole number of frames.
-    BufferList& addBytes(std::uint32_t channels, std::uint32_t byteSize, float fill = 0.0F) {
-        samples_.emplace_back((byteSize + kFloatSize - 1) / kFloatSize, fill);
+    // A buffer whose byte size need not be a whole number of frames; without
+    // `hasData` it claims the bytes but has no data.
+    BufferList& addBytes(std::uint32_t channels, std::uint32_t byteSize, float fill = 0.0F,
+                         bool hasData = true) {
+        samples_.emplace_back(hasData ? (byteSize + kFloatSize - 1) / kFloatSize : 0, fill);
         buffers_.push_back(AudioBuffer{channels, byteSize, nullptr});
-        null_.push_back(false);
-        return *this;
-    }
-
-    // A buffer that claims `frames` frames but has no data.
-    BufferList& addNull(std::uint32_t channels, std::uint32_t frames) {
-        samples_.emplace_back();
-        buffers_.push_back(AudioBuffer{channels, channels * frames * kFloatSize, nullptr});
-        null_.push_back(true);
+        null_.push_back(!hasData);
         return *this;
     }
 
     std::size_t size() const { return buffers_.size(); }
     std::vector<float>& samples(std::size_t buffer) { return samples_[buffer]; }
-    const std::vector<float>& samples(std::size_t buffer) const { return samples_[buffer]; }
 
     // Sample of frame `frame`, channel `channel` of buffer `buffer`.
     float& at(std::size_t buffer, std::size_t frame, std::size_t channel) {
         return samples_[buffer][frame * buffers_[buffer].numberChannels + channel];
-    }
-
-    // Sets every sample of `buffer` to generator(frame, channel).
-    template <typename Generator> void fill(std::size_t buffer, Generator generator) {
-        const std::size_t channels = buffers_[buffer].numberChannels;
-        for (std::size_t i = 0; i < samples_[buffer].size(); ++i) {
-            samples_[buffer][i] = generator(i / channels, i % channels);
-        }
     }
 
     // The list, pointing into this object; valid until the next add.
