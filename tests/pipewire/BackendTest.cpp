@@ -159,8 +159,9 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
                 test::residentKiB() - resident);
     EXPECT_EQ(test::nodeCount(session), nodes);
     EXPECT_EQ(test::corvalleNodeCount(session), 0);
-    // Buffer memory is handed back by the server a moment after a stream goes.
-    EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files; }, 3s))
+    // Buffer memory is handed back by the server a moment after a stream goes; a
+    // few handles may be in flight, a leak per tap would be hundreds.
+    EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
         << test::openFileCount() << " open files, " << files << " before";
     EXPECT_LT(test::residentKiB() - resident, 2048);
     EXPECT_TRUE(running(process));
