@@ -167,6 +167,34 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
     EXPECT_TRUE(running(process));
 }
 
+TEST_F(BackendTest, OurSinksAreListedButNeverOfferedOrMadeTheDefault) {
+    ChildProcess player({test::testPlayerPath()});
+    const AudioObjectID process = processOf(player.pid());
+    ASSERT_NE(process, kAudioObjectUnknown);
+    AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
+    AudioObjectID ours = kAudioObjectUnknown;
+    for (const AudioObjectID id :
+         CA::objectList(*hardware, CA::system, kAudioHardwarePropertyDevices)) {
+        if (CA::deviceUID(*hardware, id).value_or("").rfind("Corvalle-", 0) == 0) {
+            ours = id;
+        }
+    }
+    ASSERT_NE(ours, kAudioObjectUnknown);
+    EXPECT_EQ(CA::deviceName(*hardware, ours), "Corvalle \u2013 Player");
+    const auto offered = CA::outputDevices(*hardware);
+    EXPECT_EQ(std::find(offered.begin(), offered.end(), ours), offered.end());
+    const AudioObjectID speakers = CA::defaultOutputDevice(*hardware);
+    EXPECT_EQ(hardware->setPropertyData(CA::system,
+                                        CA::address(kAudioHardwarePropertyDefaultOutputDevice),
+                                        sizeof(ours), &ours),
+              kAudioHardwareIllegalOperationError);
+    EXPECT_EQ(CA::defaultOutputDevice(*hardware), speakers);
+    const std::uint32_t tooShort = 0;
+    EXPECT_EQ(hardware->setPropertyData(
+                  CA::system, CA::address(kAudioHardwarePropertyDefaultOutputDevice), 2, &tooShort),
+              kAudioHardwareBadPropertySizeError);
+}
+
 // Started before the audio server (as at login): it reports no devices, refuses
 // taps, and connects by itself once the server is there.
 TEST(ColdStartTest, ConnectsOnceTheServerComes) {
