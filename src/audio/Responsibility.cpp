@@ -171,6 +171,33 @@ pid_t ProcessTreeResponsibility::responsiblePID(pid_t pid) const {
     if (pid <= 1) {
         return pid;
     }
+    const auto stamp = processStamp(procRoot_, pid);
+    if (!stamp) {
+        remembered_.erase(pid);
+        return pid;
+    }
+    if (const auto known = remembered_.find(pid); known != remembered_.end()) {
+        const Remembered& entry = known->second;
+        if (entry.stamp == *stamp &&
+            (entry.answer == pid || processStamp(procRoot_, entry.answer) == entry.answerStamp)) {
+            return entry.answer;
+        }
+    }
+    const pid_t answer = walk(pid);
+    const auto answerStamp = answer == pid ? stamp : processStamp(procRoot_, answer);
+    if (answerStamp) {
+        // Dead processes' entries go when a lookup meets them; a cap keeps a
+        // long run that never asks again from growing without bound.
+        constexpr std::size_t kMaxRemembered = 4096;
+        if (remembered_.size() >= kMaxRemembered) {
+            remembered_.clear();
+        }
+        remembered_[pid] = Remembered{*stamp, answer, *answerStamp};
+    }
+    return answer;
+}
+
+pid_t ProcessTreeResponsibility::walk(pid_t pid) const {
     const auto self = readFacts(procRoot_, pid);
     if (!self) {
         return pid;
@@ -211,7 +238,8 @@ LookupFunction lookup = nullptr;
 std::atomic<std::size_t> resolutions{0};
 
 pid_t processTreeLookup(pid_t pid) {
-    static const ProcessTreeResponsibility tree("/proc");
+    // Each thread keeps its own remembered answers, so no lock is needed.
+    thread_local const ProcessTreeResponsibility tree("/proc");
     return tree.responsiblePID(pid);
 }
 

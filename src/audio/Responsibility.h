@@ -1,8 +1,11 @@
 #pragma once
 
+#include "ProcessStamp.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <sys/types.h>
+#include <unordered_map>
 
 namespace corvalle {
 
@@ -16,10 +19,24 @@ public:
     // app-*.scope / app-*.service cgroup, flatpak instance) or, without one, the
     // topmost ancestor running the same executable; never PID 1 and never a
     // process of another user. `pid` itself when nothing better is known.
+    //
+    // An answer is remembered while both the process and its responsible process
+    // are still the same processes (see ProcessStamp), so asking again every
+    // second costs two stat() calls instead of a walk over several files per
+    // ancestor. Not for use from several threads at once.
     pid_t responsiblePID(pid_t pid) const;
 
 private:
+    struct Remembered {
+        ProcessStamp stamp;
+        pid_t answer = 0;
+        ProcessStamp answerStamp;
+    };
+
+    pid_t walk(pid_t pid) const;
+
     std::filesystem::path procRoot_;
+    mutable std::unordered_map<pid_t, Remembered> remembered_;
 };
 
 namespace Responsibility {

@@ -91,6 +91,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProcessTree, ::testing::Values(
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 // clang-format on
 
+// Answers are remembered; a pid taken over by another process must not inherit one.
+// (The replacements get command names of another length, so their stat files
+// differ even where this file system hands out the freed inode again.)
+TEST(ProcessTreeReuse, AReplacedProcessIsAskedAfresh) {
+    const test::TempDir root;
+    test::writeProcEntry(root.path(), kInit);
+    test::writeProcEntry(root.path(), proc(200, 1, kFirefox));
+    test::writeProcEntry(root.path(), proc(300, 200, kFirefox));
+    const ProcessTreeResponsibility responsibility(root.path());
+    ASSERT_EQ(responsibility.responsiblePID(300), 200);
+    ASSERT_EQ(responsibility.responsiblePID(300), 200);
+
+    // The responsible process ends and its pid goes to an unrelated program.
+    test::writeProcEntry(root.path(), proc(200, 1, "/usr/bin/other", kSession, 1000, "other"));
+    EXPECT_EQ(responsibility.responsiblePID(300), 300);
+
+    // Pid 300 itself is taken by a process of another user.
+    test::writeProcEntry(root.path(), proc(300, 200, kFirefox, kSession, 0, "firefox-esr"));
+    test::writeProcEntry(root.path(), proc(200, 1, kFirefox, kSession, 0, "firefox"));
+    EXPECT_EQ(responsibility.responsiblePID(300), 200);
+
+    std::filesystem::remove_all(root.path() / "300");
+    EXPECT_EQ(responsibility.responsiblePID(300), 300);
+}
+
 TEST(ProcessTreeDamage, GarbledFilesMeanNoAnswer) {
     const test::TempDir root;
     for (const auto& p : {kInit, proc(200, 1, kFirefox)}) {
