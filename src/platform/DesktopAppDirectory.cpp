@@ -95,7 +95,7 @@ QStringList applicationDirs(const DesktopDirectoryOptions& options) {
 } // namespace
 
 DesktopAppDirectory::DesktopAppDirectory(DesktopDirectoryOptions options)
-    : procRoot_(QFile::encodeName(options.procRoot)),
+    : procRoot_(QFile::encodeName(options.procRoot)), procRootPath_(procRoot_.toStdString()),
       index_(applicationDirs(options),
              localeKeysFor(options.locales.isEmpty() ? localesFromEnvironment() : options.locales),
              options.rescanInterval) {}
@@ -108,24 +108,28 @@ std::optional<RunningApplication> DesktopAppDirectory::runningApplication(pid_t 
         cache_.clear();
     }
     const QByteArray processDir = procRoot_ + '/' + QByteArray::number(pid);
+    // One stat() tells whether this is still the process we resolved before: a
+    // reused pid gets new /proc inodes. Reading files is left to the first ask.
+    const auto stamp = processStamp(procRootPath_, pid);
+    if (!stamp) {
+        cache_.remove(pid);
+        return std::nullopt;
+    }
+    ++useCounter_;
+    const auto cached = cache_.find(pid);
+    if (cached != cache_.end() && cached->stamp == *stamp) {
+        cached->lastUse = useCounter_;
+        return cached->application;
+    }
     const auto statText = proc::readFile(processDir + "/stat", kStatLimit);
     const auto stat = statText ? proc::parseStat(*statText) : std::nullopt;
     if (!stat) {
         cache_.remove(pid);
         return std::nullopt;
     }
-    ++useCounter_;
-    // A pid is reused by a later process, and exec keeps the pid but changes the
-    // command: the start time and command name together tell them apart.
-    const auto cached = cache_.find(pid);
-    if (cached != cache_.end() && cached->startTime == stat->startTime &&
-        cached->comm == stat->comm) {
-        cached->lastUse = useCounter_;
-        return cached->application;
-    }
     auto application = resolve(processDir, stat->comm);
     if (application) {
-        remember(pid, CachedProcess{stat->startTime, stat->comm, application, useCounter_});
+        remember(pid, CachedProcess{*stamp, application, useCounter_});
     } else {
         cache_.remove(pid);
     }

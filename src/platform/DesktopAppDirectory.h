@@ -2,6 +2,7 @@
 
 #include "AppDirectory.h"
 #include "DesktopIndex.h"
+#include "ProcessStamp.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 
 namespace corvalle {
 
@@ -41,8 +43,7 @@ public:
 
 private:
     struct CachedProcess {
-        unsigned long long startTime = 0;
-        QByteArray comm;
+        ProcessStamp stamp;
         std::optional<RunningApplication> application;
         std::uint64_t lastUse = 0;
     };
@@ -55,6 +56,7 @@ private:
     void remember(pid_t pid, CachedProcess process);
 
     QByteArray procRoot_;
+    std::filesystem::path procRootPath_;
     DesktopIndex index_;
     QHash<pid_t, CachedProcess> cache_;
     std::uint64_t useCounter_ = 0;

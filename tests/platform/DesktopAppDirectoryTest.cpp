@@ -247,16 +247,20 @@ TEST_F(DesktopAppDirectoryTest, TheIndexIsRebuiltOnlyWhenTheFoldersChange) {
     EXPECT_LE(dir.indexBuildCount(), settled) << "settled folders are not read again";
 }
 
-TEST_F(DesktopAppDirectoryTest, ProcessesAreRememberedByStartTimeAndBounded) {
+TEST_F(DesktopAppDirectoryTest, ProcessesAreRememberedUntilThePidIsReusedAndBounded) {
     test::writeProcEntry(proc(), process(400, "player", "/usr/bin/firefox", {}, {}, {}, 5000));
     auto& dir = directory();
     EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("firefox"));
-    // The pid reused by a later process of the same name, then exec() with the same
-    // start time.
-    test::writeProcEntry(proc(), process(400, "player", "/usr/bin/kmix", {}, {}, {}, 6000));
+    // A later process of the same name takes the pid. Like the kernel, the fake
+    // tree gives it new inodes: it is written aside while the old one still
+    // exists, then moved into place.
+    const auto staging = tmp_.path() / "staging";
+    test::writeProcEntry(staging, process(400, "player", "/usr/bin/kmix", {}, {}, {}, 6000));
+    fs::remove_all(proc() / "400");
+    fs::rename(staging / "400", proc() / "400");
     EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("kde4-kmix"));
-    test::writeProcEntry(proc(), process(400, "totem", "/usr/bin/totem", {}, {}, {}, 6000));
-    EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("org.gnome.Totem"));
+    fs::remove_all(proc() / "400");
+    EXPECT_FALSE(dir.runningApplication(400));
 
     // Many processes of one program: every pid folder links to the same one.
     for (pid_t pid = 1000; pid < 1700; ++pid) {
