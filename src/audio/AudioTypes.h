@@ -48,6 +48,10 @@ constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");
+// What the audio server was told about a process's application: its display name
+// and icon name. Used where the desktop knows no application for the process.
+constexpr AudioObjectPropertySelector kAudioProcessPropertyNameHint = fourCC("lnam");
+constexpr AudioObjectPropertySelector kAudioProcessPropertyIconHint = fourCC("picn");
 
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector selector = 0;

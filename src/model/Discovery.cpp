@@ -76,8 +76,21 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
             continue;
         }
 
+        // A desktop entry names the application best. Without one, what the
+        // application told the audio server beats the bare process name.
+        const bool hasEntry = running && nonEmpty(running->bundleID);
+        std::optional<QString> icon = running ? running->icon : std::nullopt;
+        std::optional<QString> hintName;
+        if (!hasEntry) {
+            hintName = nonEmpty(CA::string(hardware, object, kAudioProcessPropertyNameHint));
+            if (!icon) {
+                icon = nonEmpty(CA::string(hardware, object, kAudioProcessPropertyIconHint));
+            }
+        }
         QString name;
-        if (auto runningName = running ? nonEmpty(running->name) : std::nullopt) {
+        if (hintName) {
+            name = std::move(*hintName);
+        } else if (auto runningName = running ? nonEmpty(running->name) : std::nullopt) {
             name = std::move(*runningName);
         } else if (bundleID) {
             name = lastComponent(*bundleID);
@@ -87,10 +100,7 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
         if (name == QLatin1String("systemsoundserverd")) {
             name = tr("System Sounds");
         }
-        groups.emplace(
-            key,
-            AudioApp{
-                key, std::move(name), running ? running->icon : std::nullopt, {object}, playing});
+        groups.emplace(key, AudioApp{key, std::move(name), std::move(icon), {object}, playing});
     }
     return groups;
 }

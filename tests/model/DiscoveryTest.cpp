@@ -76,6 +76,25 @@ TEST_F(Discovery, GroupsTakeTheirKeysAndNamesFromTheResponsibleApplication) {
     }
 }
 
+// What an application told the audio server names it only where the desktop
+// knows no entry for it; a desktop entry always wins.
+TEST_F(Discovery, ServerHintsNameApplicationsWithoutADesktopEntry) {
+    world.directory.running[40] = {std::nullopt, QStringLiteral("corvalle-test-p"), std::nullopt};
+    world.hardware.addProcess({40, std::nullopt, true, "Demo Music", "audio-x-generic"});
+    world.directory.running[41] = {QStringLiteral("org.x.Player"), QStringLiteral("Player"),
+                                   QStringLiteral("player")};
+    world.hardware.addProcess({41, std::nullopt, true, "Other", "other-icon"});
+    world.hardware.addProcess({42, std::nullopt, true, std::nullopt, std::nullopt});
+    world.directory.running[42] = {std::nullopt, QStringLiteral("mpg123"), std::nullopt};
+    world.start();
+
+    EXPECT_EQ(group(QStringLiteral("pid:40")).name, QStringLiteral("Demo Music"));
+    EXPECT_EQ(group(QStringLiteral("pid:40")).icon, QStringLiteral("audio-x-generic"));
+    EXPECT_EQ(group(QStringLiteral("org.x.Player")).name, QStringLiteral("Player"));
+    EXPECT_EQ(group(QStringLiteral("org.x.Player")).icon, QStringLiteral("player"));
+    EXPECT_EQ(group(QStringLiteral("pid:42")).name, QStringLiteral("mpg123"));
+}
+
 // Listed from the first sound of any of its processes, which their listeners report
 // at once, until the last of them ends.
 TEST_F(Discovery, AGroupIsListedFromItsFirstSoundUntilItsLastProcessEnds) {

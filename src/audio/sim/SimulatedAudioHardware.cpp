@@ -620,6 +620,10 @@ OSStatus SimulatedAudioHardware::read(AudioObjectID objectID,
             return text(process.bundleID);
         case kAudioProcessPropertyIsRunningOutput:
             return scalar(process.runningOutput ? 1U : 0U);
+        case kAudioProcessPropertyNameHint:
+            return text(process.nameHint);
+        case kAudioProcessPropertyIconHint:
+            return text(process.iconHint);
         default:
             return kAudioHardwareUnknownPropertyError;
         }

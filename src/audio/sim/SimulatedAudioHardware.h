@@ -46,6 +46,9 @@ struct SimProcess {
     pid_t pid = 0;
     std::optional<std::string> bundleID;
     bool runningOutput = false;
+    // What the application told the audio server.
+    std::optional<std::string> nameHint = std::nullopt;
+    std::optional<std::string> iconHint = std::nullopt;
 };
 
 // A process tap that exists while created.
