@@ -1,0 +1,259 @@
+#include "HardwareImpl.h"
+
+#include "PipeWireKeys.h"
+
+#include <pipewire/pipewire.h>
+#include <utility>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle {
+
+PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, Options options)
+    : post(std::move(poster)) {
+    if (!loop.isValid()) {
+        return;
+    }
+    pw::ConnectionEvents events;
+    events.summaryChanged = [this](const pw::GraphSummary& before, const pw::GraphSummary& after) {
+        summaryChanged(before, after);
+    };
+    events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
+    events.disconnected = [this] { disconnected(); };
+    pw::ThreadLoopLock lock(loop);
+    connection = std::make_unique<pw::Connection>(loop, options.remoteName, std::move(events));
+    connection->start();
+}
+
+PipeWireAudioHardware::Impl::~Impl() {
+    if (!loop.isValid()) {
+        return;
+    }
+    {
+        pw::ThreadLoopLock lock(loop);
+        for (auto& [id, tap] : taps) {
+            retiring.push_back(std::move(tap));
+        }
+        taps.clear();
+        for (auto& retired : retiring) {
+            release(lock, *retired, true);
+        }
+        retiring.clear();
+        aggregates.clear();
+        retiredAggregates.clear();
+        connection.reset();
+    }
+    loop.stop();
+}
+
+void PipeWireAudioHardware::Impl::fire(AudioObjectID objectID,
+                                       AudioObjectPropertySelector selector) {
+    const auto it = listeners.find({objectID, selector});
+    if (it == listeners.end()) {
+        return;
+    }
+    const AudioObjectPropertyAddress address{selector, kAudioObjectPropertyScopeGlobal,
+                                             kAudioObjectPropertyElementMain};
+    // A listener may add listeners: call a copy.
+    const auto blocks = it->second;
+    for (const auto& block : blocks) {
+        block(1, &address);
+    }
+}
+
+void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
+                                                 const pw::GraphSummary& after) {
+    std::vector<std::pair<AudioObjectID, AudioObjectPropertySelector>> changes;
+    if (before.devices != after.devices) {
+        changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
+    }
+    if (before.processes != after.processes) {
+        changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+    }
+    if (before.defaultOutput != after.defaultOutput) {
+        changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+    }
+    for (const auto& [processID, running] : after.runningOutput) {
+        const auto old = before.runningOutput.find(processID);
+        const bool wasRunning = old != before.runningOutput.end() && old->second;
+        if (running != wasRunning) {
+            changes.emplace_back(processID, kAudioProcessPropertyIsRunningOutput);
+        }
+    }
+    if (changes.empty() || !post) {
+        return;
+    }
+    std::weak_ptr<int> token = alive;
+    post([this, token, changes = std::move(changes)] {
+        if (token.expired()) {
+            return;
+        }
+        for (const auto& [objectID, selector] : changes) {
+            fire(objectID, selector);
+        }
+    });
+}
+
+void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
+    const auto& graph = connection->graph();
+    const auto node = graph.nodes.find(nodeID);
+    if (node == graph.nodes.end()) {
+        return;
+    }
+    const std::string* client = property(node->second.props, pw::keys::kClientID);
+    if (client == nullptr) {
+        return;
+    }
+    // A new stream of a tapped process joins its tap at once.
+    for (auto& [id, tap] : taps) {
+        for (const std::uint32_t clientID : tap->clientIDs) {
+            if (tap->claiming && std::to_string(clientID) == *client) {
+                claimNode(*tap, nodeID);
+            }
+        }
+    }
+}
+
+void PipeWireAudioHardware::Impl::disconnected() {
+    // Every stream of the old connection is gone with it; the taps read as dead.
+    for (auto& [id, tap] : taps) {
+        if (tap->streams) {
+            tap->streams->destroy();
+        }
+        tap->claiming = false;
+        tap->claimed.clear();
+    }
+    for (auto& tap : retiring) {
+        if (tap->streams) {
+            tap->streams->destroy();
+        }
+        tap->claimed.clear();
+    }
+    ownTargets.clear();
+}
+
+TapObject* PipeWireAudioHardware::Impl::liveTap(AudioObjectID id) {
+    const auto it = taps.find(id);
+    return it == taps.end() ? nullptr : it->second.get();
+}
+
+AggregateObject* PipeWireAudioHardware::Impl::liveAggregate(AudioObjectID id) {
+    const auto it = aggregates.find(id);
+    return it == aggregates.end() ? nullptr : it->second.get();
+}
+
+void PipeWireAudioHardware::Impl::claimNode(TapObject& tap, std::uint32_t nodeID) {
+    const auto& graph = connection->graph();
+    const auto node = graph.nodes.find(nodeID);
+    if (node == graph.nodes.end() || !tap.streams) {
+        return;
+    }
+    const std::string* name = property(node->second.props, pw::keys::kNodeName);
+    if (name != nullptr && isOwnName(*name)) {
+        return;
+    }
+    if (tap.claimed.find(nodeID) == tap.claimed.end()) {
+        std::optional<std::string> previous;
+        if (const auto target = graph.targets.find(nodeID); target != graph.targets.end()) {
+            if (!isOwnName(target->second)) {
+                previous = target->second;
+            }
+        }
+        tap.claimed[nodeID] = previous;
+    }
+    ownTargets[nodeID] = tap.streams->sinkName();
+    connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
+                            tap.streams->sinkName().c_str());
+}
+
+void PipeWireAudioHardware::Impl::claimAll(TapObject& tap) {
+    tap.claiming = true;
+    for (const std::uint32_t clientID : tap.clientIDs) {
+        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
+            claimNode(tap, nodeID);
+        }
+    }
+}
+
+void PipeWireAudioHardware::Impl::scheduleRelease() {
+    if (releasePosted) {
+        return;
+    }
+    releasePosted = true;
+    std::weak_ptr<int> token = alive;
+    auto task = [this, token] {
+        if (!token.expired()) {
+            releaseRetired();
+        }
+    };
+    if (post) {
+        post(task);
+    } else {
+        task();
+    }
+}
+
+void PipeWireAudioHardware::Impl::releaseRetired() {
+    pw::ThreadLoopLock lock(loop);
+    releasePosted = false;
+    // Aggregates whose tap lives on: that tap is muted from now on.
+    for (auto& aggregate : retiredAggregates) {
+        if (TapObject* tap = liveTap(aggregate->tapID); tap != nullptr && tap->streams) {
+            tap->streams->destroyPlayback();
+        }
+    }
+    retiredAggregates.clear();
+    auto pending = std::move(retiring);
+    retiring.clear();
+    for (auto& tap : pending) {
+        release(lock, *tap, true);
+    }
+}
+
+void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& tap,
+                                          bool waitForRelink) {
+    if (!tap.streams) {
+        return;
+    }
+    tap.claiming = false;
+    const std::string sink = tap.streams->sinkName();
+    const bool current = tap.generation == connection->generation() && connection->isConnected();
+    if (current && !tap.claimed.empty()) {
+        // Hand the streams back (unless a newer tap took them over already).
+        for (const auto& [nodeID, previous] : tap.claimed) {
+            const auto target = ownTargets.find(nodeID);
+            if (target == ownTargets.end() || target->second != sink) {
+                continue;
+            }
+            ownTargets.erase(target);
+            if (connection->graph().nodes.count(nodeID) == 0) {
+                continue;
+            }
+            connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
+                                    previous ? previous->c_str() : nullptr);
+        }
+        if (connection->sync(lock, kSyncTimeoutMs) && waitForRelink) {
+            const std::uint32_t sinkNode = tap.streams->captureNodeID();
+            const timespec deadline = lock.deadlineIn(kRelinkTimeoutMs);
+            auto stillLinked = [&] {
+                for (const auto& [nodeID, previous] : tap.claimed) {
+                    if (connection->graph().isLinked(nodeID, sinkNode)) {
+                        return true;
+                    }
+                }
+                return false;
+            };
+            while (connection->isConnected() && stillLinked()) {
+                if (!lock.waitUntil(deadline)) {
+                    break;
+                }
+            }
+        }
+    }
+    tap.claimed.clear();
+    tap.streams->destroy();
+    tap.streams.reset();
+}
+
+} // namespace corvalle

@@ -1,0 +1,159 @@
+#pragma once
+
+// The state behind PipeWireAudioHardware, shared by its source files. Every
+// member of Impl except `listeners` is used with the loop's lock held.
+#include "GraphState.h"
+#include "PipeWireAudioHardware.h"
+#include "PwConnection.h"
+#include "PwLoop.h"
+#include "TapStreams.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace corvalle {
+
+// Names of this backend alone, kept apart from the rest of the library.
+inline namespace pipewire_backend {
+
+inline constexpr AudioObjectID kFirstOwnObjectID = 0x40000000;
+inline constexpr int kSyncTimeoutMs = 1000;
+inline constexpr int kStreamReadyTimeoutMs = 2000;
+inline constexpr int kRelinkTimeoutMs = 1000;
+inline constexpr int kDefaultChangeTimeoutMs = 1000;
+inline constexpr const char* kOwnPrefix = "Corvalle-";
+
+inline bool isOwnName(const std::string& name) {
+    return name.rfind(kOwnPrefix, 0) == 0;
+}
+
+inline const std::string* property(const pw::Properties& props, const char* key) {
+    const auto it = props.find(key);
+    return it == props.end() ? nullptr : &it->second;
+}
+
+// The answer to one property read, before it is copied out.
+struct Answer {
+    OSStatus status = noErr;
+    enum class Kind { ids, u32, i32, string } kind = Kind::u32;
+    std::vector<AudioObjectID> ids;
+    std::uint32_t u32 = 0;
+    std::int32_t i32 = 0;
+    std::optional<std::string> string;
+
+    static Answer failure(OSStatus status) {
+        Answer a;
+        a.status = status;
+        return a;
+    }
+    static Answer list(std::vector<AudioObjectID> ids) {
+        Answer a;
+        a.kind = Kind::ids;
+        a.ids = std::move(ids);
+        return a;
+    }
+    static Answer unsigned32(std::uint32_t value) {
+        Answer a;
+        a.u32 = value;
+        return a;
+    }
+    static Answer signed32(std::int32_t value) {
+        Answer a;
+        a.kind = Kind::i32;
+        a.i32 = value;
+        return a;
+    }
+    static Answer text(std::optional<std::string> value) {
+        Answer a;
+        a.kind = Kind::string;
+        a.string = std::move(value);
+        return a;
+    }
+    std::uint32_t size() const {
+        switch (kind) {
+        case Kind::ids:
+            return static_cast<std::uint32_t>(ids.size() * sizeof(AudioObjectID));
+        case Kind::u32:
+        case Kind::i32:
+            return 4;
+        case Kind::string:
+            return sizeof(AudioStringRef);
+        }
+        return 0;
+    }
+};
+
+struct IOProcRecord {
+    AudioObjectID deviceID = kAudioObjectUnknown;
+    AudioDeviceIOBlock block;
+    bool started = false;
+};
+
+// A process tap: our sink and the streams moved into it.
+struct TapObject {
+    AudioObjectID id = kAudioObjectUnknown;
+    std::string uuid;
+    std::uint64_t generation = 0;
+    std::set<std::uint32_t> clientIDs;
+    std::unique_ptr<pw::TapStreams> streams;
+    // Moved stream node -> the target it had before (restored on release).
+    std::map<std::uint32_t, std::optional<std::string>> claimed;
+    bool claiming = false;
+};
+
+struct AggregateObject {
+    AudioObjectID id = kAudioObjectUnknown;
+    AggregateDeviceDescription description;
+    AudioObjectID tapID = kAudioObjectUnknown;
+    std::vector<std::unique_ptr<IOProcRecord>> ioProcs;
+};
+
+} // namespace pipewire_backend
+
+class PipeWireAudioHardware::Impl {
+public:
+    Impl(MainThreadPoster post, Options options);
+    ~Impl();
+
+    MainThreadPoster post;
+    pw::ThreadLoop loop{"corvalle-pw"};
+    std::unique_ptr<pw::Connection> connection;
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+
+    // Main thread only.
+    std::map<std::pair<AudioObjectID, AudioObjectPropertySelector>,
+             std::vector<AudioObjectPropertyListenerBlock>>
+        listeners;
+    // Under the loop's lock.
+    std::map<AudioObjectID, std::unique_ptr<TapObject>> taps;
+    std::map<AudioObjectID, std::unique_ptr<AggregateObject>> aggregates;
+    std::vector<std::unique_ptr<TapObject>> retiring;
+    std::vector<std::unique_ptr<AggregateObject>> retiredAggregates;
+    // What we last wrote as target.object of each stream node. The metadata
+    // belongs to the session manager, whose echo of our writes can trail them.
+    std::map<std::uint32_t, std::string> ownTargets;
+    bool releasePosted = false;
+    AudioObjectID nextOwnID = kFirstOwnObjectID;
+
+    void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
+    void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
+    void outputStreamAdded(std::uint32_t nodeID);
+    void disconnected();
+
+    Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
+    OSStatus setDefaultOutput(pw::ThreadLoopLock& lock, AudioObjectID deviceID);
+
+    TapObject* liveTap(AudioObjectID id);
+    AggregateObject* liveAggregate(AudioObjectID id);
+    void claimNode(TapObject& tap, std::uint32_t nodeID);
+    void claimAll(TapObject& tap);
+    void scheduleRelease();
+    void releaseRetired();
+    void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);
+};
+
+} // namespace corvalle

@@ -1,0 +1,123 @@
+#include "HardwareImpl.h"
+#include "PipeWireKeys.h"
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle {
+
+Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
+                                           const AudioObjectPropertyAddress& address) {
+    if (!connection) {
+        return Answer::failure(kAudioHardwareNotRunningError);
+    }
+    const pw::GraphState& graph = connection->graph();
+    const AudioObjectPropertySelector selector = address.selector;
+    if (objectID == kAudioObjectSystemObject) {
+        switch (selector) {
+        case kAudioHardwarePropertyDevices:
+            return Answer::list(graph.deviceIDs());
+        case kAudioHardwarePropertyProcessObjectList:
+            return Answer::list(graph.processObjectIDs());
+        case kAudioHardwarePropertyDefaultOutputDevice: {
+            const AudioObjectID id = graph.defaultOutputID();
+            return id == kAudioObjectUnknown ? Answer::failure(kAudioHardwareUnspecifiedError)
+                                             : Answer::unsigned32(id);
+        }
+        default:
+            return Answer::failure(kAudioHardwareUnknownPropertyError);
+        }
+    }
+    if (const auto node = graph.nodes.find(objectID);
+        node != graph.nodes.end() && pw::GraphState::isDevice(node->second)) {
+        const pw::Properties& props = node->second.props;
+        switch (selector) {
+        case kAudioDevicePropertyDeviceUID: {
+            const std::string* name = property(props, pw::keys::kNodeName);
+            return Answer::text(name == nullptr ? std::nullopt : std::optional(*name));
+        }
+        case kAudioObjectPropertyName:
+            return Answer::text(pw::deviceDescription(props));
+        case kAudioDevicePropertyStreams: {
+            const std::string* mediaClass = property(props, pw::keys::kMediaClass);
+            const bool duplex = mediaClass != nullptr && *mediaClass == pw::keys::kClassAudioDuplex;
+            if (address.scope == kAudioObjectPropertyScopeInput && !duplex) {
+                return Answer::list({});
+            }
+            return Answer::list({objectID});
+        }
+        default:
+            return Answer::failure(kAudioHardwareUnknownPropertyError);
+        }
+    }
+    if (const pw::ClientRecord* client = graph.clientByProcessObject(objectID)) {
+        const pw::NodeRecord* firstStream = nullptr;
+        for (const std::uint32_t nodeID : graph.outputStreamsOf(client->id)) {
+            firstStream = &graph.nodes.at(nodeID);
+            break;
+        }
+        const pw::Properties* nodeProps = firstStream == nullptr ? nullptr : &firstStream->props;
+        switch (selector) {
+        case kAudioProcessPropertyPID:
+            return Answer::signed32(pw::clientPID(client->props, &pw::procCommandName));
+        case kAudioProcessPropertyBundleID:
+            return Answer::text(pw::clientBundleID(client->props));
+        case kAudioProcessPropertyIsRunningOutput:
+            return Answer::unsigned32(graph.isRunningOutput(*client) ? 1U : 0U);
+        case kPipeWireProcessPropertyName:
+            return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppName));
+        case kPipeWireProcessPropertyIconName:
+            return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppIconName));
+        default:
+            return Answer::failure(kAudioHardwareUnknownPropertyError);
+        }
+    }
+    if (TapObject* tap = liveTap(objectID)) {
+        if (selector == kAudioDevicePropertyDeviceUID) {
+            return Answer::text(tap->streams ? std::optional(tap->streams->sinkName())
+                                             : std::nullopt);
+        }
+        return Answer::failure(kAudioHardwareUnknownPropertyError);
+    }
+    if (AggregateObject* aggregate = liveAggregate(objectID)) {
+        if (selector == kAudioDevicePropertyDeviceUID) {
+            return Answer::text(aggregate->description.uid);
+        }
+        if (selector == kAudioObjectPropertyName) {
+            return Answer::text(aggregate->description.name);
+        }
+        return Answer::failure(kAudioHardwareUnknownPropertyError);
+    }
+    return Answer::failure(kAudioHardwareBadObjectError);
+}
+
+OSStatus PipeWireAudioHardware::Impl::setDefaultOutput(pw::ThreadLoopLock& lock,
+                                                       AudioObjectID deviceID) {
+    const pw::GraphState& graph = connection->graph();
+    const auto node = graph.nodes.find(deviceID);
+    if (node == graph.nodes.end() || !pw::GraphState::isDevice(node->second)) {
+        return kAudioHardwareBadObjectError;
+    }
+    const std::string* name = property(node->second.props, pw::keys::kNodeName);
+    if (name == nullptr || isOwnName(*name)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    const std::string value = pw::jsonWithName(*name);
+    if (!connection->setMetadata(0, pw::keys::kDefaultConfiguredAudioSink, pw::keys::kJSONType,
+                                 value.c_str())) {
+        return kAudioHardwareUnspecifiedError;
+    }
+    if (!connection->sync(lock, kSyncTimeoutMs)) {
+        return kAudioHardwareUnspecifiedError;
+    }
+    // The session manager makes it the default; a reader right after us should see it.
+    const std::string wanted = *name;
+    const timespec deadline = lock.deadlineIn(kDefaultChangeTimeoutMs);
+    while (connection->isConnected() && connection->graph().defaultSinkName != wanted) {
+        if (!lock.waitUntil(deadline)) {
+            break;
+        }
+    }
+    return noErr;
+}
+} // namespace corvalle
