@@ -4,28 +4,22 @@
 
 namespace corvalle::test {
 
-// A login-item service whose answers the test sets, counting the calls.
+// A login-item service whose status the test sets; registering never changes it.
 class FakeLoginItem final : public LoginItem {
 public:
     int currentStatus = 0;
-    // What register/unregister return. Neither changes the status: tests set it.
     bool registerSucceeds = true;
-    bool unregisterSucceeds = true;
     int registerCalls = 0;
     int unregisterCalls = 0;
-    mutable int statusReads = 0;
 
-    int status() const override {
-        ++statusReads;
-        return currentStatus;
-    }
+    int status() const override { return currentStatus; }
     bool registerItem() override {
         ++registerCalls;
         return registerSucceeds;
     }
     bool unregisterItem() override {
         ++unregisterCalls;
-        return unregisterSucceeds;
+        return true;
     }
 };
 
