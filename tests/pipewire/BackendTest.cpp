@@ -95,8 +95,8 @@ TEST_F(BackendTest, EveryKindOfPlayerIsAProcessWithItsOwnPID) {
     }
     const AudioObjectID tone = processOf(ours.pid());
     EXPECT_EQ(CA::string(*hardware, tone, kAudioProcessPropertyBundleID), "org.example.Tone");
-    EXPECT_EQ(CA::string(*hardware, tone, kPipeWireProcessPropertyName), "Tone Maker");
-    EXPECT_EQ(CA::string(*hardware, tone, kPipeWireProcessPropertyIconName), "audio-x-generic");
+    EXPECT_EQ(CA::string(*hardware, tone, kAudioProcessPropertyNameHint), "Tone Maker");
+    EXPECT_EQ(CA::string(*hardware, tone, kAudioProcessPropertyIconHint), "audio-x-generic");
     EXPECT_EQ(CA::string(*hardware, processOf(native.pid()), kAudioProcessPropertyBundleID),
               std::nullopt);
     queue.pump(50);

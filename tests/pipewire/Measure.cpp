@@ -232,7 +232,7 @@ int latency(int quantum) {
     AudioObjectID clicker = kAudioObjectUnknown;
     for (const AudioObjectID id :
          CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
-        if (CA::string(hardware, id, kPipeWireProcessPropertyName) == "clicker") {
+        if (CA::string(hardware, id, kAudioProcessPropertyNameHint) == "clicker") {
             clicker = id;
         }
     }

@@ -7,14 +7,10 @@
 
 namespace corvalle {
 
-// Extra process-object selectors this backend answers: the application's name
-// and its icon-theme name as the stream or its client announce them.
-constexpr AudioObjectPropertySelector kPipeWireProcessPropertyName = fourCC("lnam");
-constexpr AudioObjectPropertySelector kPipeWireProcessPropertyIconName = fourCC("picn");
-
 // The audio system on a PipeWire server. Devices are the server's Audio/Sink and
 // Audio/Duplex nodes (ours, whose UIDs begin "Corvalle-", included); process
-// objects are the clients that own audio streams; a process tap is a private
+// objects are the clients that own audio streams (with name and icon hints from
+// the stream, else its client); a process tap is a private
 // sink of ours into which the tapped processes' output streams are moved, and its
 // aggregate device a playback stream to the chosen output that runs the IO block
 // in the same graph cycle. Listeners are called through the main-thread poster.

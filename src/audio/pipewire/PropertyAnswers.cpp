@@ -64,9 +64,9 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
             return Answer::text(pw::clientBundleID(client->props));
         case kAudioProcessPropertyIsRunningOutput:
             return Answer::unsigned32(graph.isRunningOutput(*client) ? 1U : 0U);
-        case kPipeWireProcessPropertyName:
+        case kAudioProcessPropertyNameHint:
             return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppName));
-        case kPipeWireProcessPropertyIconName:
+        case kAudioProcessPropertyIconHint:
             return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppIconName));
         default:
             return Answer::failure(kAudioHardwareUnknownPropertyError);
