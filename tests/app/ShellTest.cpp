@@ -129,14 +129,11 @@ TEST(TrayPanelPlacement, NextToTheIconAndOnTheScreen) {
     }
 }
 
-TEST(UnixSignalsTest, TerminationSignalsBecomeAQuitRequest) {
+TEST(UnixSignalsTest, SigtermBecomesAQuitRequest) {
     UnixSignals handler;
     QSignalSpy spy(&handler, &UnixSignals::quitRequested);
-    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
-        spy.clear();
-        std::raise(number);
-        ASSERT_TRUE(spy.wait(2000)) << number;
-    }
+    std::raise(SIGTERM);
+    EXPECT_TRUE(spy.wait(2000));
 }
 
 } // namespace
