@@ -2,7 +2,7 @@
 add_library(corvalle_options INTERFACE)
 target_compile_options(corvalle_options INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
-  -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wnull-dereference
+  -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
   -Wimplicit-fallthrough)
 if(CORVALLE_WERROR)
   target_compile_options(corvalle_options INTERFACE -Werror)

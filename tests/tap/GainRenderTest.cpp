@@ -19,6 +19,10 @@ thread_local std::size_t* allocations = nullptr;
 
 } // namespace
 
+// GCC pairs the inlined malloc of this replacement with the library's own delete
+// and warns; both sides here are malloc and free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     if (allocations != nullptr) {
         ++*allocations;
@@ -36,6 +40,7 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace corvalle {
 namespace {
