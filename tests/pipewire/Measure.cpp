@@ -4,9 +4,6 @@
 //       Added latency of a tapped stream, in samples: a clicker and a recorder of
 //       the device monitor share one graph clock; the click's travel time is
 //       compared with and without a tap (gain 1) on the clicker.
-//   scripts/pw-session run -- pipewire-measure setvolume
-//       Time from setVolume on an untapped player to the first cycle heard at the
-//       new gain at the device monitor (five runs).
 //   scripts/pw-session run -- pipewire-measure cpu [PLAYERS] [SECONDS]
 //       CPU time of this process (model and backend, realtime callbacks
 //       included) with that many tapped players.
@@ -29,7 +26,7 @@
 #include <ctime>
 #include <memory>
 #include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
+#include <spa/node/io.h>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -53,30 +50,8 @@ public:
         loop_ = pw_thread_loop_new("click-rig", nullptr);
         pw_thread_loop_lock(loop_);
         pw_thread_loop_start(loop_);
-        static const pw_stream_events clickEvents = [] {
-            pw_stream_events e{};
-            e.version = PW_VERSION_STREAM_EVENTS;
-            e.process = &ClickRig::onClick;
-            e.io_changed = [](void* data, std::uint32_t id, void* area, std::uint32_t) {
-                if (id == SPA_IO_Position) {
-                    static_cast<ClickRig*>(data)->clickPosition_ =
-                        static_cast<spa_io_position*>(area);
-                }
-            };
-            return e;
-        }();
-        static const pw_stream_events recordEvents = [] {
-            pw_stream_events e{};
-            e.version = PW_VERSION_STREAM_EVENTS;
-            e.process = &ClickRig::onRecord;
-            e.io_changed = [](void* data, std::uint32_t id, void* area, std::uint32_t) {
-                if (id == SPA_IO_Position) {
-                    static_cast<ClickRig*>(data)->recordPosition_ =
-                        static_cast<spa_io_position*>(area);
-                }
-            };
-            return e;
-        }();
+        static const pw_stream_events clickEvents = events<&ClickRig::onClick, true>();
+        static const pw_stream_events recordEvents = events<&ClickRig::onRecord, false>();
         clicker_ = pw_stream_new_simple(
             pw_thread_loop_get_loop(loop_), "clicker",
             pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
@@ -88,8 +63,10 @@ public:
                               PW_KEY_TARGET_OBJECT, "speakers", PW_KEY_STREAM_CAPTURE_SINK, "true",
                               PW_KEY_NODE_NAME, "recorder", nullptr),
             &recordEvents, this);
-        connect(clicker_, PW_DIRECTION_OUTPUT);
-        connect(recorder_, PW_DIRECTION_INPUT);
+        constexpr std::uint32_t kFlags =
+            PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS;
+        test::connectStereo(clicker_, false, kFlags);
+        test::connectStereo(recorder_, true, kFlags);
         pw_thread_loop_unlock(loop_);
     }
 
@@ -120,22 +97,19 @@ public:
     }
 
 private:
-    static void connect(pw_stream* stream, spa_direction direction) {
-        std::uint8_t buffer[1024];
-        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        spa_audio_info_raw info{};
-        info.format = SPA_AUDIO_FORMAT_F32;
-        info.channels = 2;
-        info.rate = 48000;
-        info.position[0] = SPA_AUDIO_CHANNEL_FL;
-        info.position[1] = SPA_AUDIO_CHANNEL_FR;
-        const spa_pod* params[1] = {
-            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-        pw_stream_connect(stream, direction, PW_ID_ANY,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
-                                                       PW_STREAM_FLAG_MAP_BUFFERS |
-                                                       PW_STREAM_FLAG_RT_PROCESS),
-                          params, 1);
+    // Both streams read the graph position of the cycle they run in.
+    template <void (*Process)(void*), bool Clicker> static pw_stream_events events() {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.process = Process;
+        e.io_changed = [](void* data, std::uint32_t id, void* area, std::uint32_t) {
+            if (id == SPA_IO_Position) {
+                auto* self = static_cast<ClickRig*>(data);
+                (Clicker ? self->clickPosition_ : self->recordPosition_) =
+                    static_cast<spa_io_position*>(area);
+            }
+        };
+        return e;
     }
 
     static void onClick(void* data) {
@@ -206,14 +180,6 @@ long median(std::vector<long> values) {
     return values[values.size() / 2];
 }
 
-std::string describe(const std::vector<long>& values) {
-    std::string text;
-    for (const long v : values) {
-        text += std::to_string(v) + " ";
-    }
-    return text;
-}
-
 int latency(int quantum) {
     const std::string force =
         "pw-metadata -n settings 0 clock.force-quantum " + std::to_string(quantum) + " >/dev/null";
@@ -253,77 +219,8 @@ int latency(int quantum) {
     const std::vector<long> tapped = rig.measure(8);
     tap.stop();
     queue.drain();
-    std::printf("quantum %d: untapped %ld samples [%s], tapped %ld samples [%s], added %ld\n",
-                quantum, median(direct), describe(direct).c_str(), median(tapped),
-                describe(tapped).c_str(), median(tapped) - median(direct));
-    return 0;
-}
-
-int setVolume() {
-    int argc = 1;
-    char name[] = "pipewire-measure";
-    char* argv[] = {name, nullptr};
-    QCoreApplication application(argc, argv);
-    PipeWireAudioHardware hardware(qtMainThreadPoster());
-    if (!hardware.waitUntilConnected(5000)) {
-        return 1;
-    }
-    test::ChildProcess player({test::testPlayerPath(), "--amplitude", "0.5"});
-    MemorySettingsStore store;
-    DesktopAppDirectory directory;
-    MixerEnvironment env;
-    env.hardware = &hardware;
-    env.store = &store;
-    env.directory = &directory;
-    MixerModel model(env);
-    const QString key = QStringLiteral("pid:%1").arg(player.pid());
-    auto spin = [](std::chrono::milliseconds time) {
-        const auto end = std::chrono::steady_clock::now() + time;
-        while (std::chrono::steady_clock::now() < end) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-    };
-    spin(1500ms);
-    test::MonitorMeter meter("speakers");
-    spin(500ms);
-    std::vector<long> results;
-    for (int run = 0; run < 5; ++run) {
-        // Record short windows; the first whose peak shows the new gain ends it.
-        std::atomic<bool> found{false};
-        std::atomic<long> foundAt{0};
-        const auto start = std::chrono::steady_clock::now();
-        std::thread watcher([&] {
-            while (!found && std::chrono::steady_clock::now() - start < 3s) {
-                const std::vector<float> samples = meter.record(5);
-                float peak = 0.0F;
-                for (const float s : samples) {
-                    peak = std::max(peak, std::fabs(s));
-                }
-                if (!samples.empty() && std::fabs(peak - 0.25F) < 0.01F) {
-                    foundAt = std::chrono::duration_cast<std::chrono::microseconds>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count();
-                    found = true;
-                }
-            }
-        });
-        model.setVolume(0.5, key);
-        const auto called = std::chrono::steady_clock::now() - start;
-        while (!found && std::chrono::steady_clock::now() - start < 3s) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        }
-        watcher.join();
-        const long callMicros =
-            std::chrono::duration_cast<std::chrono::microseconds>(called).count();
-        std::printf("run %d: setVolume returned after %.1f ms, new gain heard within %.1f ms\n",
-                    run, static_cast<double>(callMicros) / 1000.0,
-                    static_cast<double>(foundAt.load()) / 1000.0);
-        results.push_back(foundAt.load());
-        model.reset(key);
-        spin(700ms);
-    }
-    std::printf("setVolume to first processed cycle: median %.1f ms (recorded in 5 ms windows)\n",
-                static_cast<double>(median(results)) / 1000.0);
+    std::printf("quantum %d: untapped %ld samples, tapped %ld samples, added %ld\n", quantum,
+                median(direct), median(tapped), median(tapped) - median(direct));
     return 0;
 }
 
@@ -334,20 +231,11 @@ double cpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int cpu(int players, int seconds) {
-    int argc = 1;
-    char name[] = "pipewire-measure";
-    char* argv[] = {name, nullptr};
+int cpu(int argc, char** argv, int players, int seconds) {
     QCoreApplication application(argc, argv);
     PipeWireAudioHardware hardware(qtMainThreadPoster());
     if (!hardware.waitUntilConnected(5000)) {
         return 1;
-    }
-    std::vector<std::unique_ptr<test::ChildProcess>> children;
-    for (int i = 0; i < players; ++i) {
-        children.push_back(std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
-                                     std::to_string(300 + 50 * i)}));
     }
     MemorySettingsStore store;
     DesktopAppDirectory directory;
@@ -356,6 +244,12 @@ int cpu(int players, int seconds) {
     env.store = &store;
     env.directory = &directory;
     MixerModel model(env);
+    std::vector<std::unique_ptr<test::ChildProcess>> children;
+    for (int i = 0; i < players; ++i) {
+        children.push_back(std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
+                                     std::to_string(300 + 50 * i)}));
+    }
     // The event loop sleeps between events, as the application's does.
     auto spin = [](std::chrono::milliseconds time) {
         QEventLoop loop;
@@ -367,15 +261,13 @@ int cpu(int players, int seconds) {
         model.setVolume(0.5, QStringLiteral("pid:%1").arg(child->pid()));
     }
     spin(1s);
-    std::printf("taps: %zu\n", model.tapCount());
     const double before = cpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     spin(std::chrono::seconds(seconds));
-    const double used = cpuSeconds() - before;
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%d tapped players, %d s: CPU %.2f s = %.2f %% of one core\n", players, seconds,
-                used, 100.0 * used / wall);
+    std::printf("%zu taps on %d players, %d s: CPU %.2f %% of one core\n", model.tapCount(),
+                players, seconds, 100.0 * (cpuSeconds() - before) / wall);
     return 0;
 }
 
@@ -387,13 +279,10 @@ int main(int argc, char** argv) {
     if (what == "latency") {
         return corvalle::latency(argc > 2 ? std::atoi(argv[2]) : 1024);
     }
-    if (what == "setvolume") {
-        return corvalle::setVolume();
-    }
     if (what == "cpu") {
-        return corvalle::cpu(argc > 2 ? std::atoi(argv[2]) : 10,
+        return corvalle::cpu(1, argv, argc > 2 ? std::atoi(argv[2]) : 10,
                              argc > 3 ? std::atoi(argv[3]) : 30);
     }
-    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | setvolume | cpu [N] [S]\n");
+    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | cpu [N] [S]\n");
     return 2;
 }

@@ -1,13 +1,11 @@
 #include "PwTestKit.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
-#include <sstream>
 #include <thread>
 
 // The interface-call macros of PipeWire cast the C way.
@@ -25,30 +23,33 @@ MainThreadPoster TaskQueue::poster() {
     };
 }
 
-std::size_t TaskQueue::drain() {
-    std::size_t count = 0;
+void TaskQueue::drain() {
     for (;;) {
         std::function<void()> task;
         {
             std::lock_guard<std::mutex> lock(shared_->mutex);
             if (shared_->tasks.empty()) {
-                return count;
+                return;
             }
             task = std::move(shared_->tasks.front());
             shared_->tasks.pop_front();
         }
         task();
-        ++count;
     }
 }
 
-void TaskQueue::pump(int ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-        drain();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    drain();
+void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32;
+    info.channels = 2;
+    info.rate = 48000;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                      static_cast<pw_stream_flags>(flags), params, 1);
 }
 
 double toDB(double linear) {
@@ -56,13 +57,8 @@ double toDB(double linear) {
 }
 
 struct MonitorMeter::State {
-    bool counting = false;
     bool recording = false;
     std::vector<float> recorded;
-    double sumSquares = 0.0;
-    double peak = 0.0;
-    std::size_t samples = 0;
-    spa_hook listener{};
 };
 
 void MonitorMeter::onProcess(void* data) {
@@ -71,24 +67,12 @@ void MonitorMeter::onProcess(void* data) {
     if (buffer == nullptr) {
         return;
     }
-    State& state = *self->state_;
-    spa_data& d = buffer->buffer->datas[0];
-    if (state.counting && d.data != nullptr && d.chunk != nullptr) {
-        const auto* samples = reinterpret_cast<const float*>(
-            static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
-        const std::size_t count = d.chunk->size / sizeof(float);
-        for (std::size_t i = 0; i < count; ++i) {
-            const double x = samples[i];
-            state.sumSquares += x * x;
-            state.peak = std::max(state.peak, std::fabs(x));
-        }
-        state.samples += count;
-    }
-    if (state.recording && d.data != nullptr && d.chunk != nullptr) {
+    const spa_data& d = buffer->buffer->datas[0];
+    if (self->state_->recording && d.data != nullptr && d.chunk != nullptr) {
         const auto* samples = reinterpret_cast<const float*>(
             static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
         for (std::size_t i = 0; i + 1 < d.chunk->size / sizeof(float); i += 2) {
-            state.recorded.push_back(samples[i]);
+            self->state_->recorded.push_back(samples[i]);
         }
     }
     pw_stream_queue_buffer(self->stream_, buffer);
@@ -110,19 +94,7 @@ MonitorMeter::MonitorMeter(const std::string& deviceName) : state_(std::make_uni
         return e;
     }();
     stream_ = pw_stream_new_simple(pw_thread_loop_get_loop(loop_), "meter", props, &events, this);
-    std::uint8_t buffer[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.channels = 2;
-    info.rate = 48000;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-    pw_stream_connect(
-        stream_, PW_DIRECTION_INPUT, PW_ID_ANY,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-        params, 1);
+    connectStereo(stream_, true, PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS);
     pw_thread_loop_unlock(loop_);
 }
 
@@ -132,36 +104,6 @@ MonitorMeter::~MonitorMeter() {
     pw_thread_loop_unlock(loop_);
     pw_thread_loop_stop(loop_);
     pw_thread_loop_destroy(loop_);
-}
-
-Level MonitorMeter::measure(int ms) {
-    pw_thread_loop_lock(loop_);
-    state_->sumSquares = 0.0;
-    state_->peak = 0.0;
-    state_->samples = 0;
-    state_->counting = true;
-    pw_thread_loop_unlock(loop_);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    pw_thread_loop_lock(loop_);
-    state_->counting = false;
-    Level level;
-    level.frames = state_->samples / 2;
-    level.peak = state_->peak;
-    level.rmsDB = state_->samples == 0
-                      ? -200.0
-                      : toDB(std::sqrt(state_->sumSquares / static_cast<double>(state_->samples)));
-    pw_thread_loop_unlock(loop_);
-    return level;
-}
-
-Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
-                   int windowMs, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    Level level = meter.measure(windowMs);
-    while (!accept(level) && std::chrono::steady_clock::now() < deadline) {
-        level = meter.measure(windowMs);
-    }
-    return level;
 }
 
 std::vector<float> MonitorMeter::record(int ms) {
@@ -178,12 +120,33 @@ std::vector<float> MonitorMeter::record(int ms) {
     return samples;
 }
 
+Level MonitorMeter::measure(int ms) {
+    const std::vector<float> samples = record(ms);
+    Level level;
+    double sumSquares = 0.0;
+    for (const float x : samples) {
+        sumSquares += static_cast<double>(x) * x;
+        level.peak = std::max(level.peak, static_cast<double>(std::fabs(x)));
+    }
+    if (!samples.empty()) {
+        level.rmsDB = toDB(std::sqrt(sumSquares / static_cast<double>(samples.size())));
+    }
+    return level;
+}
+
+Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
+                   int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Level level = meter.measure(300);
+    while (!accept(level) && std::chrono::steady_clock::now() < deadline) {
+        level = meter.measure(300);
+    }
+    return level;
+}
+
 double toneAmplitude(const std::vector<float>& samples, double frequency) {
     constexpr std::size_t kBlock = 4800;
     const std::size_t n = samples.size() / kBlock * kBlock;
-    if (n == 0) {
-        return 0.0;
-    }
     double re = 0.0;
     double im = 0.0;
     const double step = 2.0 * M_PI * frequency / 48000.0;
@@ -191,16 +154,12 @@ double toneAmplitude(const std::vector<float>& samples, double frequency) {
         re += samples[i] * std::cos(step * static_cast<double>(i));
         im += samples[i] * std::sin(step * static_cast<double>(i));
     }
-    return 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(n);
+    return n == 0 ? 0.0 : 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(n);
 }
 
 int openFileCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 long residentKiB() {
@@ -219,29 +178,19 @@ std::string testPlayerPath() {
 }
 
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency) {
-    std::ostringstream name;
-    name << session.dir().string() << "/sine-" << frequency << "-"
-         << static_cast<int>(amplitude * 1000) << ".wav";
-    const std::string path = name.str();
+    const std::string path = session.dir().string() + "/sine-" + std::to_string(frequency) + "-" +
+                             std::to_string(static_cast<int>(amplitude * 1000)) + ".wav";
     if (!std::filesystem::exists(path)) {
-        std::ostringstream command;
-        command << "sox -n -r 48000 -c 2 -b 32 -e floating-point " << path << " synth 20 sine "
-                << frequency << " vol " << amplitude;
-        static_cast<void>(std::system(command.str().c_str()));
+        static_cast<void>(session.run("sox -n -r 48000 -c 2 -b 32 -e floating-point " + path +
+                                      " synth 20 sine " + std::to_string(frequency) + " vol " +
+                                      std::to_string(amplitude)));
     }
     return path;
 }
 
-int corvalleNodeCount(const PipeWireSession& session) {
-    const std::string out =
-        session.output("pw-cli ls Node 2>/dev/null | grep -c 'node.name = \"Corvalle-'");
-    return std::atoi(out.c_str());
-}
-
-int nodeCount(const PipeWireSession& session) {
-    const std::string out =
-        session.output("pw-cli ls Node 2>/dev/null | grep -c 'type PipeWire:Interface:Node'");
-    return std::atoi(out.c_str());
+int nodeCount(const PipeWireSession& session, const std::string& pattern) {
+    return std::atoi(
+        session.output("pw-cli ls Node 2>/dev/null | grep -c '" + pattern + "'").c_str());
 }
 
 } // namespace corvalle::test

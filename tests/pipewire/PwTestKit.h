@@ -4,6 +4,7 @@
 #include "PipeWireSession.h"
 
 #include <cmath>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -21,10 +22,7 @@ namespace corvalle::test {
 class TaskQueue {
 public:
     MainThreadPoster poster();
-    // Runs every task posted so far (and those they post); the number run.
-    std::size_t drain();
-    // Drains repeatedly for `ms` milliseconds.
-    void pump(int ms);
+    void drain();
 
 private:
     struct Shared {
@@ -37,12 +35,13 @@ private:
 struct Level {
     double rmsDB = -200.0;
     double peak = 0.0;
-    std::size_t frames = 0;
 };
 
 double toDB(double linear);
+// Connects a stream for 48 kHz stereo float samples.
+void connectStereo(pw_stream* stream, bool input, std::uint32_t flags);
 
-// Records the monitor of one output device and measures what was heard.
+// Records the left channel of one output device's monitor.
 class MonitorMeter {
 public:
     explicit MonitorMeter(const std::string& deviceName);
@@ -50,10 +49,8 @@ public:
     MonitorMeter(const MonitorMeter&) = delete;
     MonitorMeter& operator=(const MonitorMeter&) = delete;
 
-    // The level over the next `ms` milliseconds.
-    Level measure(int ms);
-    // The left channel over the next `ms` milliseconds.
     std::vector<float> record(int ms);
+    Level measure(int ms);
 
 private:
     struct State;
@@ -63,24 +60,23 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Measures windows of `windowMs` until `accept` takes one (or `timeoutMs`
-// passes) and returns the last: the graph may take a moment to settle after a
-// change, and a level that never settles fails the caller's check.
+// Measures 300 ms windows until `accept` takes one (or `timeoutMs` passes) and
+// returns the last: the graph may take a moment to settle after a change.
 Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
-                   int windowMs = 300, int timeoutMs = 3000);
+                   int timeoutMs = 3000);
 
-// Paths of the programs the tests play with.
 std::string testPlayerPath();
-// A stereo WAV of a sine, made once per run.
+// A stereo WAV of a sine, made once per session.
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency = 440);
 // The amplitude of one frequency in 48 kHz samples (whole 100 ms blocks are used).
 double toneAmplitude(const std::vector<float>& samples, double frequency);
-// Open file descriptors and resident memory of this process.
 int openFileCount();
 long residentKiB();
-
-// The ids of every node whose name begins "Corvalle-", from pw-dump.
-int corvalleNodeCount(const PipeWireSession& session);
-int nodeCount(const PipeWireSession& session);
+// Nodes whose pw-cli listing line matches `pattern` (grep).
+int nodeCount(const PipeWireSession& session,
+              const std::string& pattern = "type PipeWire:Interface:Node");
+inline int corvalleNodeCount(const PipeWireSession& session) {
+    return nodeCount(session, "node.name = \"Corvalle-");
+}
 
 } // namespace corvalle::test

@@ -1,12 +1,11 @@
 #include "PipeWireSession.h"
 
 #include <array>
-#include <cerrno>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -15,45 +14,27 @@ namespace corvalle::test {
 
 namespace {
 
-std::string readAll(FILE* pipe) {
-    std::string text;
-    std::array<char, 4096> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        text.append(buffer.data(), n);
-    }
-    return text;
-}
-
 std::string quoted(const std::string& text) {
     std::string result = "'";
     for (const char c : text) {
-        if (c == '\'') {
-            result += "'\\''";
-        } else {
-            result += c;
-        }
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return result + "'";
 }
 
-// Copies `export NAME='value'` lines of the session's env file into this process.
+// Copies the `export NAME='value'` and `unset NAME` lines of the session's env
+// file into this process.
 void applyEnvironment(const std::filesystem::path& envFile) {
     std::ifstream file(envFile);
     std::string line;
     while (std::getline(file, line)) {
-        const std::string exportWord = "export ";
-        if (line.rfind(exportWord, 0) == 0) {
-            const auto eq = line.find('=');
-            if (eq == std::string::npos) {
-                continue;
-            }
-            const std::string name = line.substr(exportWord.size(), eq - exportWord.size());
+        const auto eq = line.find('=');
+        if (line.rfind("export ", 0) == 0 && eq != std::string::npos) {
             std::string value = line.substr(eq + 1);
             if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
                 value = value.substr(1, value.size() - 2);
             }
-            setenv(name.c_str(), value.c_str(), 1);
+            setenv(line.substr(7, eq - 7).c_str(), value.c_str(), 1);
         } else if (line.rfind("unset ", 0) == 0) {
             unsetenv(line.substr(6).c_str());
         }
@@ -72,32 +53,24 @@ std::filesystem::path PipeWireSession::script() {
 }
 
 PipeWireSession::PipeWireSession() {
-    FILE* pipe = popen((quoted(script().string()) + " start").c_str(), "r");
-    if (pipe == nullptr) {
-        return;
-    }
-    std::string out = readAll(pipe);
-    if (pclose(pipe) != 0) {
-        return;
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) {
+    std::string out = output(quoted(script().string()) + " start || echo ' failed'");
+    while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back())) != 0) {
         out.pop_back();
     }
-    dir_ = out;
-    applyEnvironment(dir_ / "env");
+    if (!out.empty() && !out.ends_with(" failed")) {
+        dir_ = out;
+        applyEnvironment(dir_ / "env");
+    }
 }
 
 PipeWireSession::~PipeWireSession() {
     if (!dir_.empty()) {
-        const std::string command = quoted(script().string()) + " stop " + quoted(dir_.string());
-        static_cast<void>(std::system(command.c_str()));
+        run(quoted(script().string()) + " stop " + quoted(dir_.string()));
     }
 }
 
 bool PipeWireSession::restartAudio() const {
-    const std::string command =
-        quoted(script().string()) + " restart-pipewire " + quoted(dir_.string());
-    return std::system(command.c_str()) == 0;
+    return run(quoted(script().string()) + " restart-pipewire " + quoted(dir_.string())) == 0;
 }
 
 int PipeWireSession::run(const std::string& command) const {
@@ -106,13 +79,18 @@ int PipeWireSession::run(const std::string& command) const {
 }
 
 std::string PipeWireSession::output(const std::string& command) const {
+    std::string text;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
-        return {};
+        return text;
     }
-    std::string out = readAll(pipe);
+    std::array<char, 4096> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        text.append(buffer.data(), n);
+    }
     pclose(pipe);
-    return out;
+    return text;
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
