@@ -5,20 +5,12 @@
 #include "CommandLine.h"
 #include "DBusNames.h"
 
-#include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QTextStream>
 #include <QThread>
-#include <atomic>
 
 namespace corvalle::test {
-
-namespace {
-
-std::atomic<int> connectionCount{0};
-
-} // namespace
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QDeadlineTimer deadline(timeout);
@@ -29,18 +21,11 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     return done();
 }
 
-void spin(std::chrono::milliseconds duration) {
-    waitFor([] { return false; }, duration);
-}
-
 void ControlTest::SetUp() {
     ASSERT_TRUE(bus_.isRunning()) << "dbus-daemon could not be started";
     const auto address = QString::fromStdString(bus_.address());
-    const int count = ++connectionCount;
-    serviceName_ = QStringLiteral("control-test-service-%1").arg(count);
-    clientName_ = QStringLiteral("control-test-client-%1").arg(count);
-    serviceBus_ = QDBusConnection::connectToBus(address, serviceName_);
-    clientBus_ = QDBusConnection::connectToBus(address, clientName_);
+    serviceBus_ = QDBusConnection::connectToBus(address, QStringLiteral("control-service"));
+    clientBus_ = QDBusConnection::connectToBus(address, QStringLiteral("control-client"));
     ASSERT_TRUE(serviceBus_.isConnected() && clientBus_.isConnected());
 
     headphones_ = world_.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
@@ -61,8 +46,8 @@ void ControlTest::TearDown() {
     service_.reset();
     serviceBus_ = QDBusConnection(QString());
     clientBus_ = QDBusConnection(QString());
-    QDBusConnection::disconnectFromBus(serviceName_);
-    QDBusConnection::disconnectFromBus(clientName_);
+    QDBusConnection::disconnectFromBus(QStringLiteral("control-service"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("control-client"));
 }
 
 QDBusMessage ControlTest::call(const QString& method, const QVariantList& arguments) {
@@ -88,17 +73,16 @@ QJsonObject ControlTest::outJson() const {
 float ControlTest::levelOf(const std::string& name) {
     const auto label = std::string(AppTap::kNamePrefix) + name;
     for (const auto& [id, aggregate] : world_.hardware.aggregates()) {
-        if (aggregate.description.name != label) {
-            continue;
+        if (aggregate.description.name == label) {
+            BufferList input;
+            input.add(2, 8, 0.1F);
+            BufferList output;
+            output.add(2, 8);
+            // The second cycle runs at the gain the first one ramped to.
+            world_.hardware.runIOCycle(id, input.list(), output.list());
+            world_.hardware.runIOCycle(id, input.list(), output.list());
+            return output.at(0, 7, 0) / 0.1F;
         }
-        BufferList input;
-        input.add(2, 8, 0.1F);
-        BufferList output;
-        output.add(2, 8);
-        // The second cycle runs at the gain the first one ramped to.
-        world_.hardware.runIOCycle(id, input.list(), output.list());
-        world_.hardware.runIOCycle(id, input.list(), output.list());
-        return output.at(0, 7, 0) / 0.1F;
     }
     return 1.0F;
 }

@@ -5,6 +5,8 @@
 namespace corvalle {
 namespace {
 
+using Kind = NameMatch::Kind;
+
 const std::vector<NameCandidate> kApplications = {
     {"org.mozilla.firefox", "Firefox"},    {"org.example.Music", "Music"},
     {"org.example.MusicBox", "Music Box"}, {"pid:812", "PID 812"},
@@ -13,7 +15,7 @@ const std::vector<NameCandidate> kApplications = {
 
 struct MatchCase {
     const char* query;
-    NameMatch::Kind kind;
+    Kind kind;
     std::vector<std::size_t> indices;
 };
 
@@ -26,51 +28,29 @@ TEST_P(NameMatching, PrefersTheMostExactFit) {
     EXPECT_EQ(match.indices, indices) << query;
 }
 
-using Kind = NameMatch::Kind;
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, NameMatching,
     ::testing::Values(MatchCase{"org.mozilla.firefox", Kind::found, {0}},
-                      MatchCase{"ORG.MOZILLA.FIREFOX", Kind::found, {0}}, // the key ignoring case
-                      MatchCase{"firefox", Kind::found, {0}},             // the name ignoring case
-                      MatchCase{"fire", Kind::found, {0}},    // a unique start of the name
-                      MatchCase{"org.moz", Kind::found, {0}}, // a unique start of the key
-                      MatchCase{"music", Kind::found, {1}},   // a whole name wins over a longer one
+                      MatchCase{"ORG.MOZILLA.FIREFOX", Kind::found, {0}},
+                      MatchCase{"firefox", Kind::found, {0}}, MatchCase{"fire", Kind::found, {0}},
+                      MatchCase{"org.moz", Kind::found, {0}},
+                      MatchCase{"music", Kind::found, {1}}, // a whole name beats a longer one
                       MatchCase{"mus", Kind::ambiguous, {1, 2}},
                       MatchCase{"org.example", Kind::ambiguous, {1, 2}},
-                      MatchCase{
-                          "videos", Kind::ambiguous, {4, 5}}, // two applications with one name
+                      MatchCase{"videos", Kind::ambiguous, {4, 5}},
                       MatchCase{"org.gnome.Totem", Kind::found, {4}},
-                      MatchCase{"pid:812", Kind::found, {3}}, MatchCase{"PID 8", Kind::found, {3}},
                       MatchCase{"chrome", Kind::none, {}}, MatchCase{"", Kind::none, {}},
-                      MatchCase{"irefox", Kind::none, {}}, // the middle of a name is no match
-                      MatchCase{"Firefox ", Kind::none, {}}));
+                      MatchCase{"irefox", Kind::none, {}}));
 
-TEST(NameMatch, AnExactKeyWinsOverAnotherCandidatesName) {
-    const std::vector<NameCandidate> outputs = {{"73", "Speakers"}, {"74", "73"}};
-    const auto match = matchName(QStringLiteral("73"), outputs);
-    EXPECT_EQ(match.kind, NameMatch::Kind::found);
-    EXPECT_EQ(match.indices, std::vector<std::size_t>{0});
-}
-
-TEST(NameMatch, DevicesAlsoMatchByAnyPartOfTheirNameButOnlyAsALastResort) {
+TEST(NameMatch, OutputsMatchByKeyFirstAndByAnyPartOfTheNameLast) {
+    EXPECT_EQ(matchName("73", {{"73", "Speakers"}, {"74", "73"}}).indices,
+              std::vector<std::size_t>{0});
     const std::vector<NameCandidate> outputs = {
-        {"31", "Built-in Audio Analog Stereo"},
-        {"32", "Test Headphones"},
-        {"33", "Headphones Stereo"},
-    };
-    const auto byPart = matchName(QStringLiteral("analog"), outputs, NameMatchScope::substring);
-    EXPECT_EQ(byPart.indices, std::vector<std::size_t>{0});
-    EXPECT_EQ(matchName(QStringLiteral("analog"), outputs).kind, NameMatch::Kind::none)
-        << "applications match by their start only";
-    const auto start = matchName(QStringLiteral("head"), outputs, NameMatchScope::substring);
-    EXPECT_EQ(start.indices, std::vector<std::size_t>{2}) << "a start wins over a part";
-    const auto both = matchName(QStringLiteral("stereo"), outputs, NameMatchScope::substring);
-    EXPECT_EQ(both.kind, NameMatch::Kind::ambiguous);
-}
-
-TEST(NameMatch, NoCandidatesMatchNothing) {
-    EXPECT_EQ(matchName(QStringLiteral("a"), {}).kind, NameMatch::Kind::none);
+        {"31", "Built-in Audio Analog Stereo"}, {"32", "Test Headphones"}, {"33", "Headphones"}};
+    const auto scope = NameMatchScope::substring;
+    EXPECT_EQ(matchName("analog", outputs, scope).indices, std::vector<std::size_t>{0});
+    EXPECT_EQ(matchName("analog", outputs).kind, Kind::none);
+    EXPECT_EQ(matchName("head", outputs, scope).indices, std::vector<std::size_t>{2});
 }
 
 } // namespace

