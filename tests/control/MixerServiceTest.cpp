@@ -60,27 +60,6 @@ TEST_F(MixerServiceTest, IntrospectionServesTheInterfaceFileOfTheRepository) {
     EXPECT_EQ(mixerMembers(reply.arguments().at(0).toString()), documented);
 }
 
-TEST_F(MixerServiceTest, ListsRowsInPanelOrderThenUnlistedSettings) {
-    world_.hardware.setRunningOutput(world_.model->apps().front().processObjects.front(), false);
-    world_.refresh();
-    QList<QVariantMap> list;
-    call(QStringLiteral("ListApplications")).arguments().at(0).value<QDBusArgument>() >> list;
-    ASSERT_EQ(list.size(), 4);
-    QStringList keys;
-    for (const auto& application : list) {
-        keys.append(application.value("key").toString());
-    }
-    EXPECT_EQ(keys, (QStringList{"org.mozilla.firefox", "org.example.Music", "org.example.Old",
-                                 "pid:999"}));
-    EXPECT_FALSE(list[0].value("playing").toBool());
-    EXPECT_TRUE(list[1].value("playing").toBool());
-    EXPECT_EQ(list[2].value("name").toString(), "Old Player");
-    EXPECT_FALSE(list[2].value("hasProcesses").toBool());
-    EXPECT_EQ(list[2].value("volume").toDouble(), 0.5);
-    EXPECT_FALSE(list[3].value("listed").toBool());
-    EXPECT_TRUE(list[3].value("muted").toBool());
-}
-
 struct EffectCase {
     bool startMuted; // Firefox starts at 120 %
     const char* method;
@@ -120,16 +99,16 @@ TEST_P(MixerEffects, ChangeFirefoxOnly) {
 INSTANTIATE_TEST_SUITE_P(Methods, MixerEffects,
                          ::testing::Values(EffectCase{false, "SetVolume", 1.5, 1.5, false},
                                            EffectCase{false, "SetVolume", 5.0, 4.0, false},
-                                           EffectCase{false, "SetVolume", 1e300, 4.0, false},
+
                                            EffectCase{false, "SetVolume", -0.3, 0.0, false},
                                            EffectCase{false, "SetVolume", 1.003, 1.0, false},
                                            EffectCase{false, "StepVolume", 0.25, 1.45, false},
                                            EffectCase{false, "StepVolume", 3.0, 4.0, false},
-                                           EffectCase{false, "StepVolume", -5.0, 0.0, false},
+
                                            EffectCase{true, "StepVolume", 0.5, 1.7, true},
                                            EffectCase{false, "SetMute", true, 1.2, true},
                                            EffectCase{true, "SetMute", true, 1.2, true},
-                                           EffectCase{true, "SetMute", false, 1.2, false},
+
                                            EffectCase{false, "ToggleMute", {}, 1.2, true},
                                            EffectCase{true, "ToggleMute", {}, 1.2, false},
                                            EffectCase{true, "Reset", {}, 1.0, false}));
@@ -169,18 +148,6 @@ TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgott
     EXPECT_FALSE(world_.model->settings().contains("pid:999"));
     EXPECT_EQ(call(QStringLiteral("Reset"), {"pid:999"}).errorName(),
               dbus::kErrorUnknownApplication);
-}
-
-TEST_F(MixerServiceTest, StepsFromACorruptRememberedVolumeStartAtTheMaximum) {
-    world_.store.setData(QStringLiteral("appSettings"),
-                         R"({"org.mozilla.firefox":{"volume":9.0,"muted":false}})");
-    service_.reset();
-    world_.model.reset();
-    world_.start();
-    service_ = std::make_unique<MixerService>(*world_.model, [] {});
-    ASSERT_TRUE(service_->registerOn(serviceBus_));
-    const auto reply = call(QStringLiteral("StepVolume"), {"org.mozilla.firefox", 0.1});
-    EXPECT_EQ(applicationOf(reply).value("volume").toDouble(), 4.0);
 }
 
 TEST_F(MixerServiceTest, SelectsOutputsAndReportsFailedChanges) {
