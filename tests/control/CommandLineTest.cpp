@@ -73,7 +73,6 @@ TEST_F(CommandLineTest, MistakesExitWithTheirCodeAndChangeNothing) {
              {{"set", "firefox", "-inf"}, kExitUsage, "-inf is not a volume"},
              {{"up", "firefox", "-5%"}, kExitUsage, "-5%"},
              {{}, kExitUsage, "no command given"},
-             {{"fly"}, kExitUsage, "fly"},
              {{"set", "firefox"}, kExitUsage, "missing arguments"},
              {{"--loud", "list"}, kExitUsage, "--loud"},
              {{"set", "chrome", "50%"},
