@@ -4,7 +4,6 @@
 
 #include <QDBusArgument>
 #include <QFile>
-#include <QXmlStreamReader>
 #include <cmath>
 #include <limits>
 
@@ -19,32 +18,6 @@ QVariantMap applicationOf(const QDBusMessage& reply) {
     return application;
 }
 
-// The elements inside the mixer interface of an introspection document, one line
-// each with sorted attributes, so that formatting does not count.
-QStringList mixerMembers(const QString& xml) {
-    QStringList members;
-    QXmlStreamReader reader(xml);
-    bool inside = false;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.name() == QLatin1String("interface")) {
-            inside = reader.isStartElement() && reader.attributes().value(QLatin1String("name")) ==
-                                                    QLatin1String(dbus::kMixerInterface);
-        } else if (inside && reader.isStartElement()) {
-            QStringList attributes;
-            for (const auto& attribute : reader.attributes()) {
-                attributes.append(attribute.name().toString() + QLatin1Char('=') +
-                                  attribute.value().toString());
-            }
-            attributes.sort();
-            members.append(reader.name().toString() + QLatin1Char(' ') +
-                           attributes.join(QLatin1Char(' ')));
-        }
-    }
-    EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
-    return members;
-}
-
 class MixerServiceTest : public ControlTest {};
 
 TEST_F(MixerServiceTest, IntrospectionServesTheInterfaceFileOfTheRepository) {
@@ -55,9 +28,13 @@ TEST_F(MixerServiceTest, IntrospectionServesTheInterfaceFileOfTheRepository) {
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     QFile file(QStringLiteral(CORVALLE_MIXER_INTERFACE_XML));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const auto documented = mixerMembers(QString::fromUtf8(file.readAll()));
-    EXPECT_GT(documented.size(), 30);
-    EXPECT_EQ(mixerMembers(reply.arguments().at(0).toString()), documented);
+    const auto documented = QString::fromUtf8(file.readAll());
+    const auto begin = documented.indexOf(
+        QStringLiteral("<interface name=\"%1\"").arg(QLatin1String(dbus::kMixerInterface)));
+    const auto end = documented.indexOf(QStringLiteral("</interface>"), begin);
+    ASSERT_TRUE(begin >= 0 && end > begin + 1000);
+    EXPECT_TRUE(reply.arguments().at(0).toString().contains(documented.mid(begin, end - begin)))
+        << reply.arguments().at(0).toString().toStdString();
 }
 
 struct EffectCase {
