@@ -8,7 +8,8 @@
 namespace corvalle::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvalle-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "corvalle-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
