@@ -157,7 +157,7 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
     EXPECT_TRUE(spinUntil([&] { return row(helperKey) == nullptr; }, 3s));
 }
 
-TEST_F(ModelTest, VolumeMuteResetAndTheDefaultOutputChangeWhatIsHeard) {
+TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     // 0.3 so that +6 dB stays below full scale and 400 % has to be clipped.
     constexpr double kAmplitude = 0.3;
     ChildProcess player({test::testPlayerPath(), "--amplitude", std::to_string(kAmplitude)});
