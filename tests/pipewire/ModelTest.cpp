@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 
 namespace corvalle {
@@ -108,6 +109,17 @@ protected:
     }
     bool playing(const QString& key) const { return row(key) != nullptr && row(key)->isPlaying; }
 
+    // A test player at an amplitude where +6 dB stays below full scale and 400 %
+    // has to be clipped; returns its row key.
+    static constexpr double kToneAmplitude = 0.3;
+    static double toneDB() { return test::toDB(kToneAmplitude / std::sqrt(2.0)); }
+    QString startTone() {
+        tone.emplace(std::vector<std::string>{test::testPlayerPath(), "--amplitude",
+                                              std::to_string(kToneAmplitude)});
+        return pidKey(tone->pid());
+    }
+    std::optional<ChildProcess> tone;
+
     AudioObjectID deviceNamed(const std::string& uid) {
         for (const AudioObjectID id : CA::outputDevices(*hardware)) {
             if (CA::deviceUID(*hardware, id) == uid) {
@@ -158,13 +170,10 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
 }
 
 TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
-    // 0.3 so that +6 dB stays below full scale and 400 % has to be clipped.
-    constexpr double kAmplitude = 0.3;
-    ChildProcess player({test::testPlayerPath(), "--amplitude", std::to_string(kAmplitude)});
-    const QString key = pidKey(player.pid());
+    const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     test::MonitorMeter speakers("speakers");
-    const double unaltered = test::toDB(kAmplitude / std::sqrt(2.0));
+    const double unaltered = toneDB();
     ASSERT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
 
     for (const double volume : {0.5, 2.0}) {
@@ -194,13 +203,10 @@ TEST_F(ModelTest, TheDefaultOutputChangeMovesTheTappedSound) {
     if (std::getenv("CORVALLE_TEST_OUTPUT_SWITCH") == nullptr) {
         GTEST_SKIP() << "output-switch race not mended yet; set CORVALLE_TEST_OUTPUT_SWITCH=1";
     }
-    constexpr double kAmplitude = 0.3;
-    ChildProcess player({test::testPlayerPath(), "--amplitude", std::to_string(kAmplitude)});
-    const QString key = pidKey(player.pid());
+    const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     test::MonitorMeter speakers("speakers");
-    const double unaltered = test::toDB(kAmplitude / std::sqrt(2.0));
-    const double half = unaltered + kHalfDB;
+    const double half = toneDB() + kHalfDB;
     model->setVolume(0.5, key);
     EXPECT_NEAR(settledDB(speakers, half), half, 0.1);
     test::MonitorMeter headphones("headphones");
