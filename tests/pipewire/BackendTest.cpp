@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace corvalle {
 namespace {
@@ -129,6 +130,8 @@ TEST(ColdStartTest, ConnectsOnceTheServerComes) {
         CA::system, CA::address(kAudioHardwarePropertyDevices),
         [&](std::uint32_t, const AudioObjectPropertyAddress*) { ++deviceChanges; });
 
+    // Long enough for the retries to back off beyond a second.
+    std::this_thread::sleep_for(2s);
     ASSERT_EQ(std::system((script + " start '" + dir + "' >/dev/null").c_str()), 0);
     EXPECT_TRUE(hardware->waitUntilConnected(5000));
     EXPECT_EQ(CA::outputDevices(*hardware).size(), 2U);

@@ -155,7 +155,8 @@ void Connection::scheduleReconnect() {
         return;
     }
     timespec value{};
-    value.tv_nsec = static_cast<long>(backoffMs_) * 1000000L;
+    value.tv_sec = backoffMs_ / 1000;
+    value.tv_nsec = static_cast<long>(backoffMs_ % 1000) * 1000000L;
     if (backoffMs_ == 0) {
         value.tv_nsec = 1; // zero would disarm the timer
     }
