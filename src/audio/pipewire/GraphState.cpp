@@ -2,6 +2,7 @@
 
 #include "PipeWireKeys.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <spa/utils/json.h>
@@ -147,6 +148,12 @@ bool GraphState::isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID)
         }
     }
     return false;
+}
+
+bool GraphState::hasOutputLink(std::uint32_t outputNodeID) const {
+    return std::any_of(links.begin(), links.end(), [&](const auto& entry) {
+        return entry.second.outputNodeID == outputNodeID;
+    });
 }
 
 GraphSummary GraphState::summary() const {

@@ -77,6 +77,8 @@ public:
     bool isRunningOutput(const ClientRecord& client) const;
     // Whether any link runs from `outputNodeID` to `inputNodeID`.
     bool isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID) const;
+    // Whether any link starts at `outputNodeID`.
+    bool hasOutputLink(std::uint32_t outputNodeID) const;
 
     GraphSummary summary() const;
     void clear();

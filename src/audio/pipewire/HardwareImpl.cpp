@@ -20,6 +20,7 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, Options options)
         summaryChanged(before, after);
     };
     events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
+    events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
     events.disconnected = [this] { disconnected(); };
     pw::ThreadLoopLock lock(loop);
     connection = std::make_unique<pw::Connection>(loop, options.remoteName, std::move(events));
@@ -40,6 +41,7 @@ PipeWireAudioHardware::Impl::~Impl() {
             release(lock, *retired, true);
         }
         retiring.clear();
+        reaper.destroyAll();
         aggregates.clear();
         retiredAggregates.clear();
         connection.reset();
@@ -115,6 +117,38 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
     }
 }
 
+void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
+    // Our playback stream is linked: the tapped streams can move in without a gap.
+    for (auto& [id, tap] : taps) {
+        if (tap->claimPending && tap->streams &&
+            tap->streams->playbackNodeID() == link.outputNodeID) {
+            tap->claimPending = false;
+            claimAll(*tap);
+            if (!retiring.empty()) {
+                scheduleRelease();
+            }
+        }
+    }
+}
+
+bool PipeWireAudioHardware::Impl::heldBackByPendingClaim(const TapObject& retired) const {
+    if (retired.claimed.empty()) {
+        return false;
+    }
+    for (const auto& [id, tap] : taps) {
+        if (!tap->claimPending || !tap->streams ||
+            tap->streams->playbackState() == pw::TapStreams::State::failed) {
+            continue;
+        }
+        for (const std::uint32_t clientID : tap->clientIDs) {
+            if (retired.clientIDs.count(clientID) > 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 void PipeWireAudioHardware::Impl::disconnected() {
     // Every stream of the old connection is gone with it; the taps read as dead.
     for (auto& [id, tap] : taps) {
@@ -122,6 +156,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
             tap->streams->destroy();
         }
         tap->claiming = false;
+        tap->claimPending = false;
         tap->claimed.clear();
     }
     for (auto& tap : retiring) {
@@ -130,6 +165,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
         }
         tap->claimed.clear();
     }
+    reaper.destroyAll();
     ownTargets.clear();
 }
 
@@ -204,8 +240,13 @@ void PipeWireAudioHardware::Impl::releaseRetired() {
         }
     }
     retiredAggregates.clear();
-    auto pending = std::move(retiring);
-    retiring.clear();
+    // A tap whose streams a newer tap is about to take over keeps them until then.
+    std::vector<std::unique_ptr<TapObject>> pending;
+    std::vector<std::unique_ptr<TapObject>> kept;
+    for (auto& tap : retiring) {
+        (heldBackByPendingClaim(*tap) ? kept : pending).push_back(std::move(tap));
+    }
+    retiring = std::move(kept);
     for (auto& tap : pending) {
         release(lock, *tap, true);
     }
@@ -217,6 +258,7 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
         return;
     }
     tap.claiming = false;
+    tap.claimPending = false;
     const std::string sink = tap.streams->sinkName();
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     if (current && !tap.claimed.empty()) {
@@ -252,7 +294,11 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
         }
     }
     tap.claimed.clear();
-    tap.streams->destroy();
+    if (current) {
+        reaper.destroyWhenSettled(std::move(tap.streams));
+    } else {
+        tap.streams->destroy();
+    }
     tap.streams.reset();
 }
 

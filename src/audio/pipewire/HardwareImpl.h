@@ -6,6 +6,7 @@
 #include "PipeWireAudioHardware.h"
 #include "PwConnection.h"
 #include "PwLoop.h"
+#include "StreamReaper.h"
 #include "TapStreams.h"
 
 #include <map>
@@ -102,6 +103,9 @@ struct TapObject {
     std::unique_ptr<pw::TapStreams> streams;
     // Moved stream node -> the target it had before (restored on release).
     std::map<std::uint32_t, std::optional<std::string>> claimed;
+    // Started, waiting for the session manager to link our playback stream
+    // before the tapped streams are moved in.
+    bool claimPending = false;
     bool claiming = false;
 };
 
@@ -122,6 +126,7 @@ public:
     MainThreadPoster post;
     pw::ThreadLoop loop{"corvalle-pw"};
     std::unique_ptr<pw::Connection> connection;
+    pw::StreamReaper reaper{loop};
     std::shared_ptr<int> alive = std::make_shared<int>(0);
 
     // Main thread only.
@@ -142,6 +147,8 @@ public:
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
     void outputStreamAdded(std::uint32_t nodeID);
+    void linkAdded(const pw::LinkRecord& link);
+    bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);

@@ -365,8 +365,14 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
         streams.runBlock(&proc->block);
         proc->started = true;
     }
-    impl_->claimAll(*tap);
-    connection.sync(lock, kSyncTimeoutMs);
+    if (!tap->claiming) {
+        if (connection.graph().hasOutputLink(streams.playbackNodeID())) {
+            impl_->claimAll(*tap);
+            connection.sync(lock, kSyncTimeoutMs);
+        } else {
+            tap->claimPending = true;
+        }
+    }
     return noErr;
 }
 

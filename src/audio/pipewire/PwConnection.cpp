@@ -283,8 +283,12 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
     } else if (isInterface(type, PW_TYPE_INTERFACE_Port)) {
         graph_.ports[id] = PortRecord{id, idFrom(props, PW_KEY_NODE_ID)};
     } else if (isInterface(type, PW_TYPE_INTERFACE_Link)) {
-        graph_.links[id] = LinkRecord{id, idFrom(props, keys::kLinkOutputNode),
-                                      idFrom(props, keys::kLinkInputNode)};
+        const LinkRecord link{id, idFrom(props, keys::kLinkOutputNode),
+                              idFrom(props, keys::kLinkInputNode)};
+        graph_.links[id] = link;
+        if (events_.linkAdded) {
+            events_.linkAdded(link);
+        }
     } else if (isInterface(type, PW_TYPE_INTERFACE_Metadata)) {
         const auto name = props.find(keys::kMetadataName);
         if (name != props.end() && name->second == keys::kMetadataDefault && metadata_ == nullptr) {

@@ -28,6 +28,8 @@ struct ConnectionEvents {
     std::function<void(const GraphSummary& before, const GraphSummary& after)> summaryChanged;
     // An output stream node appeared (or got its client).
     std::function<void(std::uint32_t nodeID)> outputStreamAdded;
+    // A link appeared.
+    std::function<void(const LinkRecord& link)> linkAdded;
     // The server went away: every object made on the old connection is gone.
     std::function<void()> disconnected;
 };

@@ -1,5 +1,6 @@
 #include "PwLoop.h"
 
+#include <malloc.h>
 #include <pipewire/pipewire.h>
 
 // The interface-call macros of PipeWire cast the C way.
@@ -7,7 +8,16 @@
 
 namespace corvalle::pw {
 
+namespace {
+constexpr int kMmapThresholdBytes = 256 * 1024;
+} // namespace
+
 ThreadLoop::ThreadLoop(const char* name) {
+    // Every stream's converter takes a block of over a megabyte when it starts.
+    // With glibc's sliding threshold those blocks soon come from the heap of the
+    // loop thread's arena, which then only grows as taps come and go; a fixed
+    // threshold keeps them mapped on their own and handed back when freed.
+    mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
     pw_init(nullptr, nullptr);
     loop_ = pw_thread_loop_new(name, nullptr);
     if (loop_ == nullptr) {

@@ -48,6 +48,10 @@ const spa_pod* stereoFormat(spa_pod_builder* builder) {
 struct TapStreams::Realtime {
     pw_stream* capture = nullptr;
     pw_stream* playback = nullptr;
+    // Set by the loop thread while the playback stream is started. The server
+    // sets up its converter on the loop thread when it starts it, so it must not
+    // be triggered before.
+    std::atomic<bool> playbackStarted{false};
     const AudioDeviceIOBlock* block = nullptr;
     float heldGain = 0.0F;
     float appliedGain = 0.0F; // what the block did, measured on the last cycle
@@ -162,6 +166,10 @@ std::uint32_t TapStreams::captureNodeID() const {
     return capture_ == nullptr ? SPA_ID_INVALID : pw_stream_get_node_id(capture_);
 }
 
+std::uint32_t TapStreams::playbackNodeID() const {
+    return playback_ == nullptr ? SPA_ID_INVALID : pw_stream_get_node_id(playback_);
+}
+
 TapStreams::State TapStreams::captureState() const {
     return captureState_;
 }
@@ -226,17 +234,18 @@ void TapStreams::onCaptureState(void* data, int, int state, const char*) {
 void TapStreams::onPlaybackState(void* data, int, int state, const char*) {
     auto* self = static_cast<TapStreams*>(data);
     self->playbackState_ = stateOf(state);
+    self->rt_->playbackStarted = state == PW_STREAM_STATE_STREAMING;
     pw_thread_loop_signal(self->loop_.threadLoop(), false);
 }
 
 void TapStreams::onCaptureProcess(void* data) {
     // Realtime thread: no allocation, lock, logging or blocking call in here.
     const Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
-    if (rt.playback != nullptr) {
+    if (rt.playback != nullptr && rt.playbackStarted) {
         pw_stream_trigger_process(rt.playback);
         return;
     }
-    // Nothing plays yet: let the captured buffers go so none grow stale.
+    // Nothing plays: let the captured buffers go so none grow stale.
     if (rt.capture != nullptr) {
         while (pw_buffer* buffer = pw_stream_dequeue_buffer(rt.capture)) {
             pw_stream_queue_buffer(rt.capture, buffer);

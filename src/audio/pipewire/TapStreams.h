@@ -2,6 +2,8 @@
 
 #include "AudioHardware.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,9 +39,11 @@ public:
 
     const std::string& sinkName() const { return sinkName_; }
     std::uint32_t captureNodeID() const;
+    std::uint32_t playbackNodeID() const;
     State captureState() const;
     State playbackState() const;
     bool hasPlayback() const { return playback_ != nullptr; }
+    std::chrono::steady_clock::time_point createdAt() const { return createdAt_; }
 
     // The IO block runs from the next cycle on; null stops it. While stopped the
     // playback side keeps playing the tapped sound at the gain the block last
@@ -71,6 +75,7 @@ private:
     State playbackState_ = State::connecting;
     std::unique_ptr<Hooks> hooks_;
     std::unique_ptr<Realtime> rt_;
+    std::chrono::steady_clock::time_point createdAt_ = std::chrono::steady_clock::now();
 };
 
 } // namespace corvalle::pw

@@ -1,0 +1,85 @@
+#include "StreamReaper.h"
+
+#include "PwLoop.h"
+
+#include <algorithm>
+#include <pipewire/pipewire.h>
+
+namespace corvalle::pw {
+
+namespace {
+
+bool settled(const TapStreams& streams, std::chrono::steady_clock::time_point now) {
+    return now - streams.createdAt() >= StreamReaper::kSettleAge;
+}
+
+} // namespace
+
+StreamReaper::StreamReaper(ThreadLoop& loop) : loop_(loop) {
+    if (loop_.loop() != nullptr) {
+        timer_ = pw_loop_add_timer(loop_.loop(), &StreamReaper::onTimer, this);
+    }
+}
+
+StreamReaper::~StreamReaper() {
+    destroyAll();
+    if (timer_ != nullptr) {
+        pw_loop_destroy_source(loop_.loop(), timer_);
+        timer_ = nullptr;
+    }
+}
+
+void StreamReaper::destroyWhenSettled(std::unique_ptr<TapStreams> streams) {
+    if (!streams) {
+        return;
+    }
+    if (timer_ == nullptr || settled(*streams, std::chrono::steady_clock::now())) {
+        streams->destroy();
+        return;
+    }
+    pending_.push_back(std::move(streams));
+    arm();
+}
+
+void StreamReaper::destroyAll() {
+    auto pending = std::move(pending_);
+    pending_.clear();
+    for (auto& streams : pending) {
+        streams->destroy();
+    }
+}
+
+void StreamReaper::onTimer(void* data, std::uint64_t) {
+    static_cast<StreamReaper*>(data)->reap();
+}
+
+void StreamReaper::reap() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto ripe = std::stable_partition(pending_.begin(), pending_.end(),
+                                            [&](const auto& s) { return !settled(*s, now); });
+    std::vector<std::unique_ptr<TapStreams>> done(std::make_move_iterator(ripe),
+                                                  std::make_move_iterator(pending_.end()));
+    pending_.erase(ripe, pending_.end());
+    for (auto& streams : done) {
+        streams->destroy();
+    }
+    arm();
+}
+
+void StreamReaper::arm() {
+    if (pending_.empty() || timer_ == nullptr) {
+        return;
+    }
+    auto oldest = pending_.front()->createdAt();
+    for (const auto& streams : pending_) {
+        oldest = std::min(oldest, streams->createdAt());
+    }
+    const auto wait = std::max<std::chrono::nanoseconds>(
+        oldest + kSettleAge - std::chrono::steady_clock::now(), std::chrono::nanoseconds(1));
+    timespec value{};
+    value.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+    value.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+    pw_loop_update_timer(loop_.loop(), timer_, &value, nullptr, false);
+}
+
+} // namespace corvalle::pw
