@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <malloc.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 #include <thread>
@@ -163,6 +164,7 @@ int openFileCount() {
 }
 
 long residentKiB() {
+    malloc_trim(0);
     std::ifstream file("/proc/self/status");
     std::string line;
     while (std::getline(file, line)) {

@@ -71,6 +71,8 @@ std::string sineFile(const PipeWireSession& session, double amplitude, int frequ
 // The amplitude of one frequency in 48 kHz samples (whole 100 ms blocks are used).
 double toneAmplitude(const std::vector<float>& samples, double frequency);
 int openFileCount();
+// Resident memory once the allocator has handed its free pages back, so that
+// what is counted is memory still in use rather than heap kept for reuse.
 long residentKiB();
 // Nodes whose pw-cli listing line matches `pattern` (grep).
 int nodeCount(const PipeWireSession& session,
