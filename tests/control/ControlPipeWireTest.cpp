@@ -76,10 +76,12 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
     const auto settings = QJsonDocument::fromJson(stored.value("appSettings").toByteArray());
     EXPECT_EQ(settings.object().value(key).toObject().value("volume").toDouble(), 0.5);
 
-    // Following the application to another device is checked by the model's
-    // output-switch test.
+    // The setting follows the application to another device.
+    ASSERT_EQ(corvalle({"output", "headphones"}).exitCode, kExitDone);
+    EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
+
     EXPECT_EQ(corvalle({"set", key, "loud"}).exitCode, kExitUsage);
-    EXPECT_NEAR(settledLevel("speakers", halfDB), halfDB, 1.5);
+    EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
 }
 
 } // namespace
