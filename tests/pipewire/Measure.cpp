@@ -4,6 +4,9 @@
 //       Added latency of a tapped stream, in samples: a clicker and a recorder of
 //       the device monitor share one graph clock; the click's travel time is
 //       compared with and without a tap (gain 1) on the clicker.
+//   scripts/pw-session run -- pipewire-measure setvolume
+//       Time from setVolume on an untapped player to the first cycle heard at
+//       the new level, five times.
 //   scripts/pw-session run -- pipewire-measure cpu [PLAYERS] [SECONDS]
 //       CPU time of this process (model and backend, realtime callbacks
 //       included) with that many tapped players.
@@ -22,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -224,6 +228,74 @@ int latency(int quantum) {
     return 0;
 }
 
+int setVolume() {
+    int argc = 1;
+    char name[] = "pipewire-measure";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    PipeWireAudioHardware hardware(qtMainThreadPoster());
+    if (!hardware.waitUntilConnected(5000)) {
+        return 1;
+    }
+    test::ChildProcess player({test::testPlayerPath(), "--amplitude", "0.5"});
+    MemorySettingsStore store;
+    DesktopAppDirectory directory;
+    MixerEnvironment env;
+    env.hardware = &hardware;
+    env.store = &store;
+    env.directory = &directory;
+    MixerModel model(env);
+    const QString key = QStringLiteral("pid:%1").arg(player.pid());
+    auto spin = [](std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    };
+    spin(1500ms);
+    test::MonitorMeter meter("speakers");
+    spin(500ms);
+    std::vector<long> results;
+    for (int run = 0; run < 5; ++run) {
+        // Record short windows; the first whose peak shows the new gain ends it.
+        std::atomic<bool> found{false};
+        std::atomic<long> foundAt{0};
+        const auto start = std::chrono::steady_clock::now();
+        std::thread watcher([&] {
+            while (!found && std::chrono::steady_clock::now() - start < 3s) {
+                const std::vector<float> samples = meter.record(5);
+                float peak = 0.0F;
+                for (const float s : samples) {
+                    peak = std::max(peak, std::fabs(s));
+                }
+                if (!samples.empty() && std::fabs(peak - 0.25F) < 0.01F) {
+                    foundAt = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+                    found = true;
+                }
+            }
+        });
+        model.setVolume(0.5, key);
+        const auto called = std::chrono::steady_clock::now() - start;
+        while (!found && std::chrono::steady_clock::now() - start < 3s) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        }
+        watcher.join();
+        const long callMicros =
+            std::chrono::duration_cast<std::chrono::microseconds>(called).count();
+        std::printf("run %d: setVolume returned after %.1f ms, new gain heard within %.1f ms\n",
+                    run, static_cast<double>(callMicros) / 1000.0,
+                    static_cast<double>(foundAt.load()) / 1000.0);
+        results.push_back(foundAt.load());
+        model.reset(key);
+        spin(700ms);
+    }
+    std::printf("setVolume to first processed cycle: median %.1f ms (recorded in 5 ms windows)\n",
+                static_cast<double>(median(results)) / 1000.0);
+    return 0;
+}
+
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -279,10 +351,13 @@ int main(int argc, char** argv) {
     if (what == "latency") {
         return corvalle::latency(argc > 2 ? std::atoi(argv[2]) : 1024);
     }
+    if (what == "setvolume") {
+        return corvalle::setVolume();
+    }
     if (what == "cpu") {
         return corvalle::cpu(1, argv, argc > 2 ? std::atoi(argv[2]) : 10,
                              argc > 3 ? std::atoi(argv[3]) : 30);
     }
-    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | cpu [N] [S]\n");
+    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | setvolume | cpu [N] [S]\n");
     return 2;
 }
