@@ -228,23 +228,37 @@ int latency(int quantum) {
     return 0;
 }
 
+// The model on the backend, put together as the application does it.
+struct ModelRig {
+    PipeWireAudioHardware hardware{qtMainThreadPoster()};
+    MemorySettingsStore store;
+    DesktopAppDirectory directory;
+    std::unique_ptr<MixerModel> model;
+
+    bool start() {
+        if (!hardware.waitUntilConnected(5000)) {
+            return false;
+        }
+        MixerEnvironment env;
+        env.hardware = &hardware;
+        env.store = &store;
+        env.directory = &directory;
+        model = std::make_unique<MixerModel>(env);
+        return true;
+    }
+};
+
 int setVolume() {
     int argc = 1;
     char name[] = "pipewire-measure";
     char* argv[] = {name, nullptr};
     QCoreApplication application(argc, argv);
-    PipeWireAudioHardware hardware(qtMainThreadPoster());
-    if (!hardware.waitUntilConnected(5000)) {
+    ModelRig rig;
+    if (!rig.start()) {
         return 1;
     }
+    MixerModel& model = *rig.model;
     test::ChildProcess player({test::testPlayerPath(), "--amplitude", "0.5"});
-    MemorySettingsStore store;
-    DesktopAppDirectory directory;
-    MixerEnvironment env;
-    env.hardware = &hardware;
-    env.store = &store;
-    env.directory = &directory;
-    MixerModel model(env);
     const QString key = QStringLiteral("pid:%1").arg(player.pid());
     auto spin = [](std::chrono::milliseconds time) {
         const auto end = std::chrono::steady_clock::now() + time;
@@ -305,17 +319,11 @@ double cpuSeconds() {
 
 int cpu(int argc, char** argv, int players, int seconds) {
     QCoreApplication application(argc, argv);
-    PipeWireAudioHardware hardware(qtMainThreadPoster());
-    if (!hardware.waitUntilConnected(5000)) {
+    ModelRig rig;
+    if (!rig.start()) {
         return 1;
     }
-    MemorySettingsStore store;
-    DesktopAppDirectory directory;
-    MixerEnvironment env;
-    env.hardware = &hardware;
-    env.store = &store;
-    env.directory = &directory;
-    MixerModel model(env);
+    MixerModel& model = *rig.model;
     std::vector<std::unique_ptr<test::ChildProcess>> children;
     for (int i = 0; i < players; ++i) {
         children.push_back(std::make_unique<test::ChildProcess>(
