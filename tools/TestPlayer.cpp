@@ -7,6 +7,8 @@
 // --child leaves the playing to a child process started from the same program
 // (the parent only waits for it), as applications with audio helpers do.
 // --pause-file: while the file exists the streams are paused (corked).
+#include "StereoFormat.h"
+
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -14,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -193,14 +194,7 @@ int play(const Options& options) {
         player.stream = pw_stream_new_simple(loop, "tone", props, &events, &player);
         std::uint8_t buffer[1024];
         spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        spa_audio_info_raw info{};
-        info.format = SPA_AUDIO_FORMAT_F32;
-        info.channels = 2;
-        info.rate = 48000;
-        info.position[0] = SPA_AUDIO_CHANNEL_FL;
-        info.position[1] = SPA_AUDIO_CHANNEL_FR;
-        const spa_pod* params[1] = {
-            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        const spa_pod* params[1] = {corvalle::pw::stereoFormat(&builder, 48000)};
         // No server (yet): end, so that a wrapper can try again.
         if (player.stream == nullptr ||
             pw_stream_connect(player.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,

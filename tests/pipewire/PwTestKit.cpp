@@ -1,12 +1,13 @@
 #include "PwTestKit.h"
 
+#include "StereoFormat.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 #include <thread>
 
 // The interface-call macros of PipeWire cast the C way.
@@ -42,13 +43,7 @@ void TaskQueue::drain() {
 void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.channels = 2;
-    info.rate = 48000;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+    const spa_pod* params[1] = {pw::stereoFormat(&builder, 48000)};
     pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
                       static_cast<pw_stream_flags>(flags), params, 1);
 }

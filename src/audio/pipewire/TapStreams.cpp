@@ -2,11 +2,11 @@
 
 #include "PipeWireKeys.h"
 #include "PwLoop.h"
+#include "StereoFormat.h"
 
 #include <algorithm>
 #include <cstring>
 #include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 
 // The interface-call macros of PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -15,7 +15,7 @@ namespace corvalle::pw {
 
 namespace {
 
-constexpr std::uint32_t kChannels = 2;
+constexpr std::uint32_t kChannels = kStereoChannels;
 constexpr std::uint32_t kFrameBytes = kChannels * sizeof(float);
 constexpr float kMaxHoldGain = 4.0F;
 
@@ -30,16 +30,6 @@ TapStreams::State stateOf(int state) {
     default:
         return TapStreams::State::connecting;
     }
-}
-
-// F32 stereo, FL FR; the rate is left to the graph.
-const spa_pod* stereoFormat(spa_pod_builder* builder) {
-    spa_audio_info_raw info{};
-    info.format = SPA_AUDIO_FORMAT_F32;
-    info.channels = kChannels;
-    info.position[0] = SPA_AUDIO_CHANNEL_FL;
-    info.position[1] = SPA_AUDIO_CHANNEL_FR;
-    return spa_format_audio_raw_build(builder, SPA_PARAM_EnumFormat, &info);
 }
 
 } // namespace
