@@ -67,17 +67,15 @@ protected:
         QCoreApplication::processEvents();
     }
 
+    // test::eventually, with the main loop running meanwhile.
     template <typename Condition>
     bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
+        return test::eventually(
+            [&] {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                return condition();
+            },
+            timeout);
     }
 
     // The level once `accept` takes it, measured while the main loop runs.
