@@ -5,6 +5,7 @@
 #include "MixerModel.h"
 #include "Symbols.h"
 #include "TrayPanel.h"
+#include "WindowActivation.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -15,8 +16,21 @@
 
 namespace corvalle {
 
+namespace {
+
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(Backend& backend, Options options, QObject* parent)
-    : QObject(parent), backend_(backend), options_(options) {}
+    : QObject(parent), backend_(backend), options_(options) {
+    trayGoneTimer_ = new QTimer(this);
+    trayGoneTimer_->setSingleShot(true);
+    trayGoneTimer_->setInterval(options_.trayGoneGraceMs);
+    connect(trayGoneTimer_, &QTimer::timeout, this, &AppDelegate::trayGone);
+}
 
 AppDelegate::~AppDelegate() {
     // Views first: they hold the model by reference.
@@ -41,35 +55,81 @@ void AppDelegate::applicationDidFinishLaunching(bool loginItemLaunch) {
         createTray();
     }
     if (!loginItemLaunch) {
-        QTimer::singleShot(options_.windowDelayMs, this, &AppDelegate::showWindow);
+        QTimer::singleShot(options_.windowDelayMs, this, [this] { showWindow(); });
     } else if (!options_.withTray) {
         // Without a tray icon nothing else would lead to the running program:
         // the window waits, minimised, in the task bar.
-        QTimer::singleShot(options_.windowDelayMs, this, [this] {
-            showWindow();
-            window_->showMinimized();
-        });
+        QTimer::singleShot(options_.windowDelayMs, this, &AppDelegate::showWindowMinimised);
     }
 }
 
-void AppDelegate::showWindow() {
+MainWindow& AppDelegate::ensureWindow() {
     if (!window_) {
         window_ = new MainWindow(
             model(), *backend_.loginItem, [this] { quit(); }, options_.withTray);
         connect(window_, &MainWindow::closeRequested, this, &AppDelegate::quit);
         window_->adjustSize();
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        // A Wayland client cannot place its window; the compositor centres it or
+        // tiles it as it places every new window.
+        if (screen && !onWayland()) {
             const QRect available = screen->availableGeometry();
             window_->move(available.center() - QPoint(window_->width() / 2, window_->height() / 2));
         }
     }
-    if (window_->isMinimized()) {
-        window_->showNormal();
-    }
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    return *window_;
+}
+
+void AppDelegate::showWindow(const ActivationRequest& request) {
+    windowWaitsForTray_ = false;
+    bringToUser(ensureWindow(), request);
     emit windowShown();
+}
+
+void AppDelegate::showWindowMinimised() {
+    MainWindow& window = ensureWindow();
+    if (window.isVisible()) {
+        return;
+    }
+    // Mapped minimised from the start (the initial state of the first map), not
+    // shown and then minimised: window managers that place and focus a new
+    // window may ignore a request to minimise that arrives while they do.
+    window.showMinimized();
+    windowWaitsForTray_ = true;
+}
+
+void AppDelegate::setTrayAvailable(bool available) {
+    if (available) {
+        trayGoneTimer_->stop();
+        options_.withTray = true;
+        if (!tray_ && model_) {
+            createTray();
+        }
+        if (window_) {
+            window_->setWithTray(true);
+            // Only stood in for the missing tray; the user never opened it.
+            if (windowWaitsForTray_ && window_->isMinimized()) {
+                window_->hide();
+            }
+        }
+        windowWaitsForTray_ = false;
+        return;
+    }
+    if (!options_.withTray) {
+        return;
+    }
+    removeTray();
+    trayGoneTimer_->start();
+}
+
+void AppDelegate::trayGone() {
+    options_.withTray = false;
+    if (window_) {
+        window_->setWithTray(false);
+    }
+    if (model_) {
+        showWindowMinimised();
+    }
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -87,6 +147,19 @@ void AppDelegate::quit() {
     QCoreApplication::quit();
 }
 
+void AppDelegate::removeTray() {
+    if (trayPanel_) {
+        trayPanel_->close();
+    }
+    delete tray_;
+    tray_ = nullptr;
+    delete trayMenu_;
+    trayMenu_ = nullptr;
+}
+
+// Made only once a tray is known to be there: Qt picks the kind of icon
+// (StatusNotifierItem or XEmbed) when the first one is made and keeps that
+// choice for the life of the process.
 void AppDelegate::createTray() {
     tray_ = new QSystemTrayIcon(this);
     // The panel's colours are unknown (light and dark ones are both common): a
@@ -95,7 +168,7 @@ void AppDelegate::createTray() {
     tray_->setToolTip(tr("Corvalle"));
     // Some tray hosts show only a menu on any click; it leads to the same places.
     trayMenu_ = new QMenu;
-    trayMenu_->addAction(tr("Open Corvalle"), this, &AppDelegate::showWindow);
+    trayMenu_->addAction(tr("Open Corvalle"), this, [this] { showWindow(); });
     trayMenu_->addSeparator();
     trayMenu_->addAction(tr("Quit"), this, &AppDelegate::quit);
     tray_->setContextMenu(trayMenu_);
@@ -108,7 +181,7 @@ void AppDelegate::trayActivated(int reason) {
     if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::MiddleClick) {
         return;
     }
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    if (onWayland()) {
         // A Wayland client can neither place a panel next to the icon nor open a
         // popup without a window of its own to hang it on: the window stands in.
         showWindow();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Backend.h"
+#include "SingleInstance.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,6 +10,7 @@
 
 class QSystemTrayIcon;
 class QMenu;
+class QTimer;
 
 namespace corvalle {
 
@@ -23,10 +25,14 @@ class AppDelegate final : public QObject {
 
 public:
     struct Options {
-        // Whether a tray icon can be shown; without one the window is the way in.
+        // Whether a tray is there at start; without one the window is the way in.
+        // Later changes arrive through setTrayAvailable().
         bool withTray = true;
         // Delay between the end of start-up and the window of an ordinary launch.
         int windowDelayMs = 300;
+        // How long a tray may be gone (a panel restarting) before the window
+        // takes over as the way in.
+        int trayGoneGraceMs = 3000;
     };
 
     AppDelegate(Backend& backend, Options options, QObject* parent = nullptr);
@@ -38,8 +44,13 @@ public:
     // Start-up work once the application object exists: makes the model, the
     // tray icon, and for an ordinary launch schedules the window.
     void applicationDidFinishLaunching(bool loginItemLaunch);
-    // Makes the window on the first call (centred), then shows it in front.
-    void showWindow();
+    // Makes the window on the first call (centred, except on Wayland, where the
+    // compositor places it), then brings it to the user; `request` carries the
+    // activation token of the user action that asked for it.
+    void showWindow(const ActivationRequest& request = {});
+    // A tray appeared (the icon goes there, closing the window hides it) or went
+    // away (after a grace period the window is the way in again).
+    void setTrayAvailable(bool available);
     // Stops every tap; runs once as the event loop ends.
     void applicationWillTerminate();
     // Asks the event loop to end; the teardown above follows.
@@ -55,7 +66,11 @@ signals:
 
 private:
     void createTray();
+    void removeTray();
+    void trayGone();
     void trayActivated(int reason);
+    void showWindowMinimised();
+    MainWindow& ensureWindow();
 
     Backend& backend_;
     Options options_;
@@ -64,6 +79,9 @@ private:
     QMenu* trayMenu_ = nullptr;
     TrayPanel* trayPanel_ = nullptr;
     MainWindow* window_ = nullptr;
+    QTimer* trayGoneTimer_ = nullptr;
+    // The window was shown minimised because there was no tray, not by the user.
+    bool windowWaitsForTray_ = false;
     bool terminated_ = false;
 };
 

@@ -63,14 +63,25 @@ MainWindow::MainWindow(MixerModel& model, LoginItem& loginItem, std::function<vo
     text->setWordWrap(true);
     text->setFont(ui::styleFont(ui::TextStyle::caption));
     ui::setTextColor(*text, secondary);
-    text->setText(
-        withTray
-            ? tr("Corvalle also lives in your menu bar — click the slider icon at the top of the "
-                 "screen.")
-            : tr("Your desktop shows no tray icons, so Corvalle lives in this window. Closing "
-                 "it quits Corvalle and returns every app to its own volume."));
+    text->setText(hintFor(withTray));
     hintRow->addWidget(text, 1);
     stack->addWidget(hint);
+}
+
+QString MainWindow::hintFor(bool withTray) {
+    return withTray
+               ? tr("Corvalle also lives in your menu bar — click the slider icon at the top of "
+                    "the screen.")
+               : tr("Your desktop shows no tray icons, so Corvalle lives in this window. Closing "
+                    "it quits Corvalle and returns every app to its own volume.");
+}
+
+void MainWindow::setWithTray(bool withTray) {
+    withTray_ = withTray;
+    if (auto* text = findChild<QLabel*>(QStringLiteral("hintText"))) {
+        text->setText(hintFor(withTray));
+    }
+    adjustSize();
 }
 
 QString MainWindow::hintText() const {

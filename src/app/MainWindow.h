@@ -25,6 +25,8 @@ public:
 
     ui::MixerView* mixerView() const { return view_; }
     QString hintText() const;
+    // A tray appeared or went away: the hint and what closing does follow.
+    void setWithTray(bool withTray);
 
 signals:
     // Closing while there is no tray icon: the program should end.
@@ -34,6 +36,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    static QString hintFor(bool withTray);
+
     ui::MixerView* view_ = nullptr;
     bool withTray_ = true;
 };

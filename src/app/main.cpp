@@ -4,13 +4,14 @@
 #include "MainWindow.h"
 #include "SingleInstance.h"
 #include "Symbols.h"
+#include "TrayWatcher.h"
 #include "UnixSignals.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QIcon>
-#include <QSystemTrayIcon>
+#include <QProcessEnvironment>
 #include <QTextStream>
 #include <QTimer>
 #include <cstdio>
@@ -77,6 +78,17 @@ int main(int argc, char** argv) {
     }
 #endif
 
+    // Qt's xcb plugin takes DESKTOP_STARTUP_ID out of the environment as it
+    // starts; a second launch hands it on to the running instance.
+    const ActivationRequest launchActivation =
+        ActivationRequest::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    // Qt 6.4 takes the Wayland plugin only where XDG_SESSION_TYPE says so; a
+    // compositor's own session does not always set it. X11 stays the fallback.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvalle"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvalle"));
@@ -97,7 +109,8 @@ int main(int argc, char** argv) {
     // A second launch shows the running instance's window and ends.
     SingleInstance instance;
     if (!instance.claim()) {
-        if (SingleInstance::askRunningInstanceToShow()) {
+        if (SingleInstance::askRunningInstanceToShow(QDBusConnection::sessionBus(),
+                                                     launchActivation)) {
             return 0;
         }
         print(stderr, QObject::tr("Corvalle is already running but does not answer."));
@@ -118,11 +131,17 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Asking Qt (QSystemTrayIcon::isSystemTrayAvailable) would fix its choice of
+    // tray protocol for good, before a panel that starts later is there.
+    TrayWatcher trayWatcher;
     AppDelegate::Options shellOptions;
-    shellOptions.withTray = QSystemTrayIcon::isSystemTrayAvailable();
+    shellOptions.withTray = trayWatcher.isAvailable();
     AppDelegate delegate(*backend, shellOptions);
-    QObject::connect(&instance, &SingleInstance::showRequested, &delegate,
-                     &AppDelegate::showWindow);
+    QObject::connect(&trayWatcher, &TrayWatcher::availabilityChanged, &delegate,
+                     &AppDelegate::setTrayAvailable);
+    QObject::connect(
+        &instance, &SingleInstance::showRequested, &delegate,
+        [&delegate](const ActivationRequest& request) { delegate.showWindow(request); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
 

@@ -14,7 +14,57 @@ namespace {
 // not keep a second launch waiting.
 constexpr int kShowTimeoutMs = 3000;
 
+// Keys of org.freedesktop.Application's platform data.
+const QString kActivationTokenKey = QStringLiteral("activation-token");
+const QString kStartupIDKey = QStringLiteral("desktop-startup-id");
+
+// Launchers hand out printable ASCII; anything longer or stranger is not a token
+// and is not passed on to the compositor.
+constexpr qsizetype kMaxTokenLength = 1024;
+
+QString sanitisedToken(const QString& token) {
+    if (token.size() > kMaxTokenLength) {
+        return {};
+    }
+    for (const QChar c : token) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7F) {
+            return {};
+        }
+    }
+    return token;
+}
+
+QDBusMessage applicationCall(const QString& method) {
+    return QDBusMessage::createMethodCall(QString::fromLatin1(dbus::kServiceName),
+                                          QString::fromLatin1(dbus::kApplicationPath),
+                                          QString::fromLatin1(dbus::kApplicationInterface), method);
+}
+
 } // namespace
+
+ActivationRequest ActivationRequest::fromEnvironment(const QProcessEnvironment& environment) {
+    return {sanitisedToken(environment.value(QStringLiteral("XDG_ACTIVATION_TOKEN"))),
+            sanitisedToken(environment.value(QStringLiteral("DESKTOP_STARTUP_ID")))};
+}
+
+QVariantMap ActivationRequest::toPlatformData() const {
+    QVariantMap data;
+    if (!activationToken.isEmpty()) {
+        data.insert(kActivationTokenKey, activationToken);
+    }
+    if (!startupID.isEmpty()) {
+        data.insert(kStartupIDKey, startupID);
+    }
+    return data;
+}
+
+ActivationRequest ActivationRequest::fromPlatformData(const QVariantMap& platformData) {
+    const auto text = [&platformData](const QString& key) {
+        const QVariant value = platformData.value(key);
+        return value.typeId() == QMetaType::QString ? sanitisedToken(value.toString()) : QString();
+    };
+    return {text(kActivationTokenKey), text(kStartupIDKey)};
+}
 
 SingleInstance::SingleInstance(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {}
@@ -32,8 +82,10 @@ bool SingleInstance::claim() {
     }
     if (service_ == nullptr) {
         auto* service = new ApplicationService(this);
-        connect(service, &ApplicationService::showWindowCalled, this,
-                &SingleInstance::showRequested);
+        connect(service, &ApplicationService::activateCalled, this,
+                [this](const QVariantMap& platformData) {
+                    emit showRequested(ActivationRequest::fromPlatformData(platformData));
+                });
         service_ = service;
     }
     // The object is served before the name is taken, so a caller that sees the
@@ -51,14 +103,20 @@ bool SingleInstance::claim() {
     return true;
 }
 
-bool SingleInstance::askRunningInstanceToShow(QDBusConnection bus) {
+bool SingleInstance::askRunningInstanceToShow(QDBusConnection bus,
+                                              const ActivationRequest& request) {
     if (!bus.isConnected()) {
         return false;
     }
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(dbus::kServiceName), QString::fromLatin1(dbus::kApplicationPath),
-        QString::fromLatin1(dbus::kApplicationInterface), QStringLiteral("ShowWindow"));
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kShowTimeoutMs);
+    QDBusMessage activate = applicationCall(QStringLiteral("Activate"));
+    activate << request.toPlatformData();
+    QDBusMessage reply = bus.call(activate, QDBus::Block, kShowTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage &&
+        reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")) {
+        // An instance from before Activate() existed: it can still show the window.
+        reply =
+            bus.call(applicationCall(QStringLiteral("ShowWindow")), QDBus::Block, kShowTimeoutMs);
+    }
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 

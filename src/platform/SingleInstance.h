@@ -2,11 +2,31 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QVariantMap>
 
 namespace corvalle {
 
+// What a launch knows about the user action that started it, for the window to
+// be allowed to take the focus: the Wayland (XDG) activation token and the X11
+// startup-notification id. Each is empty when the launcher gave none.
+struct ActivationRequest {
+    QString activationToken;
+    QString startupID;
+
+    static ActivationRequest fromEnvironment(const QProcessEnvironment& environment);
+    // The same as the platform data of org.freedesktop.Application, and back;
+    // values that are not strings are ignored.
+    QVariantMap toPlatformData() const;
+    static ActivationRequest fromPlatformData(const QVariantMap& platformData);
+
+    bool operator==(const ActivationRequest&) const = default;
+};
+
 // Keeps one running instance per session: the first claims its name on the
-// session bus and serves ShowWindow(); a later launch asks it to show its window.
+// session bus and serves Activate() and ShowWindow(); a later launch asks it to
+// show its window, handing over its activation token.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -20,10 +40,11 @@ public:
     bool claim();
 
     // Asks the running instance to show its window; true when one answered.
-    static bool askRunningInstanceToShow(QDBusConnection bus = QDBusConnection::sessionBus());
+    static bool askRunningInstanceToShow(QDBusConnection bus = QDBusConnection::sessionBus(),
+                                         const ActivationRequest& request = {});
 
 signals:
-    void showRequested();
+    void showRequested(const corvalle::ActivationRequest& request);
 
 private:
     void release();
