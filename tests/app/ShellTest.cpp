@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 #include "TrayPanel.h"
 #include "UnixSignals.h"
+#include "WindowActivation.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace corvalle {
@@ -116,6 +118,37 @@ TEST_F(ShellWithoutTray, ClosingTheWindowQuits) {
     QTimer::singleShot(0, delegate.get(), [this] { delegate->window()->close(); });
     EXPECT_EQ(runEventLoop(*delegate), 0);
     EXPECT_EQ(delegate->model().tapCount(), 0U);
+}
+
+TEST_F(Shell, ShowingBringsAMinimisedOrHiddenWindowBackActivated) {
+    delegate->applicationDidFinishLaunching(true);
+    delegate->showWindow();
+    MainWindow* window = delegate->window();
+    for (const auto& [what, putAway] : std::vector<std::pair<const char*, std::function<void()>>>{
+             {"hidden", [window] { window->hide(); }},
+             {"minimised", [window] { window->showMinimized(); }}}) {
+        SCOPED_TRACE(what);
+        putAway();
+        delegate->showWindow();
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_FALSE(window->isMinimized());
+        EXPECT_TRUE(QTest::qWaitFor([window] { return window->isActiveWindow(); }, 2000));
+    }
+}
+
+TEST(WindowActivationTest, TheUserActionsTimeComesFromTheStartupID) {
+    for (const auto& [startupID, time] : std::vector<std::pair<const char*, std::uint32_t>>{
+             {"", 0},
+             {"xfce4-panel-1234-host-corvalle-0_TIME27405", 27405},
+             {"a_TIME1_TIME99", 99},
+             {"no-time", 0},
+             {"x_TIME", 0},
+             {"x_TIME-5", 0},
+             {"x_TIME4294967295", 4294967295U},
+             {"x_TIME4294967296", 0},
+             {"x_TIME12abc", 0}}) {
+        EXPECT_EQ(startupTimestamp(QString::fromLatin1(startupID)), time) << startupID;
+    }
 }
 
 TEST(TrayPanelPlacement, NextToTheIconAndOnTheScreen) {

@@ -10,6 +10,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <vector>
 
 namespace corvalle {
 namespace {
@@ -78,6 +79,38 @@ TEST_F(SingleInstanceTest, OnlyTheFirstInstanceClaimsTheNameAndASecondLaunchShow
 
     first.reset();
     EXPECT_TRUE(second.claim()) << "the name is free once the first instance ends";
+}
+
+TEST(ActivationRequestTest, PlatformDataCarriesPrintableTokensOnly) {
+    const QString longToken(2000, QLatin1Char('a'));
+    struct Row {
+        QVariantMap data;
+        ActivationRequest expected;
+    };
+    for (const auto& [data, expected] :
+         std::vector<Row>{{{}, {}},
+                          {{{QStringLiteral("activation-token"), QStringLiteral("abc_1")},
+                            {QStringLiteral("desktop-startup-id"), QStringLiteral("x_TIME5")}},
+                           {QStringLiteral("abc_1"), QStringLiteral("x_TIME5")}},
+                          {{{QStringLiteral("activation-token"), 42}}, {}},
+                          {{{QStringLiteral("activation-token"), QStringLiteral("a b")}}, {}},
+                          {{{QStringLiteral("activation-token"), QStringLiteral("a\nb")}}, {}},
+                          {{{QStringLiteral("activation-token"), QStringLiteral("caf\u00e9")}}, {}},
+                          {{{QStringLiteral("activation-token"), longToken}}, {}},
+                          {{{QStringLiteral("other"), QStringLiteral("abc")}}, {}}}) {
+        const ActivationRequest request = ActivationRequest::fromPlatformData(data);
+        EXPECT_EQ(request, expected) << request.activationToken.left(40).toStdString();
+        EXPECT_EQ(ActivationRequest::fromPlatformData(request.toPlatformData()), request);
+    }
+}
+
+TEST(ActivationRequestTest, ReadFromTheLaunchEnvironment) {
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QStringLiteral("t-1"));
+    environment.insert(QStringLiteral("DESKTOP_STARTUP_ID"), QStringLiteral("s\t"));
+    EXPECT_EQ(ActivationRequest::fromEnvironment(environment),
+              (ActivationRequest{QStringLiteral("t-1"), QString()}));
+    EXPECT_EQ(ActivationRequest::fromEnvironment(QProcessEnvironment()), ActivationRequest{});
 }
 
 } // namespace
