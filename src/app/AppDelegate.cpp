@@ -68,6 +68,7 @@ MainWindow& AppDelegate::ensureWindow() {
         window_ = new MainWindow(
             model(), *backend_.loginItem, [this] { quit(); }, options_.withTray);
         connect(window_, &MainWindow::closeRequested, this, &AppDelegate::quit);
+        connect(window_, &MainWindow::restored, this, [this] { windowWaitsForTray_ = false; });
         window_->adjustSize();
         QScreen* screen = QGuiApplication::primaryScreen();
         // A Wayland client cannot place its window; the compositor centres it or
@@ -107,8 +108,9 @@ void AppDelegate::setTrayAvailable(bool available) {
         }
         if (window_) {
             window_->setWithTray(true);
-            // Only stood in for the missing tray; the user never opened it.
-            if (windowWaitsForTray_ && window_->isMinimized()) {
+            // Only stood in for the missing tray; the user never opened it. (Where
+            // the desktop cannot minimise, as on sway, it is on screen.)
+            if (windowWaitsForTray_) {
                 window_->hide();
             }
         }

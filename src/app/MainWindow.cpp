@@ -98,4 +98,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
 }
 
+void MainWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange &&
+        (static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) &&
+        !(windowState() & Qt::WindowMinimized)) {
+        emit restored();
+    }
+    QWidget::changeEvent(event);
+}
+
 } // namespace corvalle

@@ -31,9 +31,12 @@ public:
 signals:
     // Closing while there is no tray icon: the program should end.
     void closeRequested();
+    // The window left the minimised state (the user restored it from the task bar).
+    void restored();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     static QString hintFor(bool withTray);

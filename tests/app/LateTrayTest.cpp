@@ -115,6 +115,20 @@ TEST(LateTray, TheShellMovesIntoATrayThatComesAndBackToTheWindowWhenItGoes) {
     EXPECT_NE(delegate.trayIcon(), nullptr);
 }
 
+TEST(LateTray, AWindowTheUserRestoredStaysWhenTheTrayComes) {
+    auto backend = makeSimulatedBackend(2);
+    AppDelegate::Options options;
+    options.withTray = false;
+    options.windowDelayMs = 0;
+    AppDelegate delegate(*backend, options);
+    delegate.applicationDidFinishLaunching(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.window() != nullptr; }, 2000));
+    delegate.window()->showNormal();
+    delegate.setTrayAvailable(true);
+    EXPECT_TRUE(delegate.window()->isVisible());
+    EXPECT_FALSE(delegate.window()->hintText().startsWith(kNoTrayHint));
+}
+
 // The real program on X11 (Xvfb) and a private session bus: Qt chooses its kind
 // of tray icon once per process, so a panel that comes later is only used if the
 // program waited for it before making its icon.
