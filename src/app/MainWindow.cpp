@@ -3,12 +3,16 @@
 #include "MixerView.h"
 #include "Symbols.h"
 #include "UiStyle.h"
+#include "WindowTitleRow.h"
 
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace corvalle {
 
@@ -32,6 +36,10 @@ MainWindow::MainWindow(MixerModel& model, LoginItem& loginItem, std::function<vo
     stack->setSpacing(0);
     // The window takes the content's size and keeps the user from changing it.
     stack->setSizeConstraint(QLayout::SetFixedSize);
+
+    titleRow_ = new WindowTitleRow(this);
+    titleRow_->hide();
+    stack->addWidget(titleRow_);
 
     view_ = new ui::MixerView(model, loginItem, std::move(quit), this);
     stack->addWidget(view_);
@@ -96,6 +104,38 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (!withTray_) {
         emit closeRequested();
     }
+}
+
+void MainWindow::useOwnTitleRow() {
+    if (titleRow_->isVisible() || (windowFlags() & Qt::FramelessWindowHint)) {
+        return;
+    }
+    const bool wasVisible = isVisible();
+    // Changing the flags takes the window off the screen; it comes back at once.
+    // (Button hints would make Qt drop the frameless hint again.)
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    titleRow_->show();
+    adjustSize();
+    if (wasVisible) {
+        show();
+        activateWindow();
+    }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||
+        (windowFlags() & Qt::FramelessWindowHint)) {
+        return;
+    }
+    // On Wayland a frame with margins is one Qt draws itself (the compositor
+    // offers no server-side decorations); its maximise button cannot be hidden.
+    // The frame is made once the show has been handled.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && windowHandle() && windowHandle()->frameMargins().top() > 0) {
+            useOwnTitleRow();
+        }
+    });
 }
 
 void MainWindow::changeEvent(QEvent* event) {

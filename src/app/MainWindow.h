@@ -6,6 +6,7 @@
 namespace corvalle {
 
 class LoginItem;
+class WindowTitleRow;
 class MixerModel;
 
 namespace ui {
@@ -27,6 +28,11 @@ public:
     QString hintText() const;
     // A tray appeared or went away: the hint and what closing does follow.
     void setWithTray(bool withTray);
+    // Draws the window's own title row instead of leaving the frame to the
+    // platform. Called once it shows that the platform's frame is Qt's own
+    // Wayland stand-in.
+    void useOwnTitleRow();
+    WindowTitleRow* titleRow() const { return titleRow_; }
 
 signals:
     // Closing while there is no tray icon: the program should end.
@@ -37,11 +43,13 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     static QString hintFor(bool withTray);
 
     ui::MixerView* view_ = nullptr;
+    WindowTitleRow* titleRow_ = nullptr;
     bool withTray_ = true;
 };
 

@@ -4,6 +4,7 @@
 #include "TrayPanel.h"
 #include "UnixSignals.h"
 #include "WindowActivation.h"
+#include "WindowTitleRow.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
@@ -134,6 +136,30 @@ TEST_F(Shell, ShowingBringsAMinimisedOrHiddenWindowBackActivated) {
         EXPECT_FALSE(window->isMinimized());
         EXPECT_TRUE(QTest::qWaitFor([window] { return window->isActiveWindow(); }, 2000));
     }
+}
+
+// Where the platform's frame would be Qt's Wayland stand-in (with a maximise
+// button), the window draws its own title row.
+TEST_F(Shell, OwnTitleRowOffersMinimiseAndCloseButNoMaximise) {
+    delegate->applicationDidFinishLaunching(true);
+    delegate->showWindow();
+    MainWindow* window = delegate->window();
+    ASSERT_FALSE(window->titleRow()->isVisible()) << "only where Qt would draw the frame";
+    const int heightBefore = window->height();
+    window->useOwnTitleRow();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->titleRow()->isVisible());
+    EXPECT_EQ(window->titleRow()->title(), QStringLiteral("Corvalle"));
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "still not resizable";
+    EXPECT_GT(window->height(), heightBefore);
+    EXPECT_EQ(window->titleRow()->findChild<QToolButton*>(QStringLiteral("maximise")), nullptr);
+
+    window->titleRow()->findChild<QToolButton*>(QStringLiteral("minimise"))->click();
+    EXPECT_TRUE(window->isMinimized());
+    delegate->showWindow();
+    window->titleRow()->findChild<QToolButton*>(QStringLiteral("close"))->click();
+    EXPECT_FALSE(window->isVisible()) << "with a tray, closing hides";
 }
 
 TEST(WindowActivationTest, TheUserActionsTimeComesFromTheStartupID) {
