@@ -103,7 +103,7 @@ bool SingleInstance::claim() {
     return true;
 }
 
-bool SingleInstance::askRunningInstanceToShow(QDBusConnection bus,
+bool SingleInstance::askRunningInstanceToShow(const QDBusConnection& bus,
                                               const ActivationRequest& request) {
     if (!bus.isConnected()) {
         return false;

@@ -40,7 +40,7 @@ public:
     bool claim();
 
     // Asks the running instance to show its window; true when one answered.
-    static bool askRunningInstanceToShow(QDBusConnection bus = QDBusConnection::sessionBus(),
+    static bool askRunningInstanceToShow(const QDBusConnection& bus = QDBusConnection::sessionBus(),
                                          const ActivationRequest& request = {});
 
 signals:
