@@ -4,6 +4,7 @@
 #include "MixerClient.h"
 #include "MixerModel.h"
 #include "NameMatch.h"
+#include "Volume.h"
 #include "VolumeText.h"
 
 #include <QDeadlineTimer>
@@ -30,7 +31,6 @@ const QStringList kVerbs = {
 const QString kJsonOption = QStringLiteral("--json");
 
 constexpr double kDefaultStep = 0.05;
-constexpr double kMaxVolume = MixerModel::maxVolume;
 // How long `output` waits for the audio system to report the new default device.
 constexpr int kOutputSettleMs = 3000;
 constexpr int kOutputPollMs = 100;
@@ -253,9 +253,7 @@ int CommandRun::set(const QStringList& words) {
         return *pendingExit_;
     }
     if (volume->relative) {
-        const double base = std::isnan(application->volume)
-                                ? 0.0
-                                : std::clamp(application->volume, 0.0, kMaxVolume);
+        const double base = Volume::clamped(application->volume);
         const auto result = client_.stepVolume(application->key, volume->volume);
         return result ? printApplication(*result, base + volume->volume) : busFailure();
     }
@@ -277,8 +275,7 @@ int CommandRun::step(const QStringList& words, double sign) {
     if (!application) {
         return *pendingExit_;
     }
-    const double base =
-        std::isnan(application->volume) ? 0.0 : std::clamp(application->volume, 0.0, kMaxVolume);
+    const double base = Volume::clamped(application->volume);
     const auto result = client_.stepVolume(application->key, sign * amount);
     return result ? printApplication(*result, base + sign * amount) : busFailure();
 }
@@ -453,7 +450,7 @@ int CommandRun::printApplication(const ApplicationState& application,
         out_ << applicationLine(application) << '\n';
         if (clamped) {
             err_ << "corvalle: " << formatPercent(*requested) << " is outside 0% to "
-                 << formatPercent(kMaxVolume) << "; set to " << formatPercent(application.volume)
+                 << formatPercent(Volume::kMax) << "; set to " << formatPercent(application.volume)
                  << ".\n";
         }
     }

@@ -4,6 +4,7 @@
 #include "DBusNames.h"
 #include "MixerIntrospection.h"
 #include "MixerModel.h"
+#include "Volume.h"
 
 #include <QDBusVirtualObject>
 #include <algorithm>
@@ -38,15 +39,6 @@ QDBusMessage invalidVolume(const QDBusMessage& message, double volume) {
     return message.createErrorReply(
         QString::fromLatin1(dbus::kErrorInvalidVolume),
         QStringLiteral("%1 is not a volume; give a number from 0.0 to 4.0").arg(volume));
-}
-
-// Where a step starts: the level actually heard, so a remembered value that is
-// out of range or not a number never makes a step louder than the maximum.
-double stepBase(double volume) {
-    if (std::isnan(volume)) {
-        return 0.0;
-    }
-    return std::clamp(volume, 0.0, MixerModel::maxVolume);
 }
 
 } // namespace
@@ -196,7 +188,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
             return invalidVolume(message, volume);
         }
         if (is("StepVolume")) {
-            return setVolume(message, key, stepBase(model_.setting(key).volume) + volume);
+            return setVolume(message, key, Volume::clamped(model_.setting(key).volume) + volume);
         }
         return setVolume(message, key, volume);
     }

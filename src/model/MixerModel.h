@@ -44,7 +44,7 @@ class MixerModel : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr double maxVolume = 4.0;
+    static constexpr double maxVolume = Volume::kMax;
 
     explicit MixerModel(MixerEnvironment environment, QObject* parent = nullptr);
     ~MixerModel() override;

@@ -86,7 +86,7 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         name = stored->second.name;
     }
 
-    if (!setting.muted && std::fabs(setting.volume - 1.0) < 0.005) {
+    if (setting.isDefault()) {
         settings_.erase(key);
     } else {
         settings_.insert_or_assign(key, AppSetting{setting.volume, setting.muted, name});
@@ -103,8 +103,7 @@ void MixerModel::setVolume(double volume, const QString& key) {
         return;
     }
     const AppSetting current = setting(key);
-    const double clamped = volume <= 0.0 ? 0.0 : std::min(volume, maxVolume);
-    update(AppSetting{clamped, current.muted, std::nullopt}, key);
+    update(AppSetting{Volume::clamped(volume), current.muted, std::nullopt}, key);
 }
 
 void MixerModel::toggleMute(const QString& key) {
