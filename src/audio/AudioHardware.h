@@ -15,7 +15,8 @@ enum class TapMuteBehavior : std::uint32_t {
     mutedWhenTapped = 2, // silent on their device while the tap is being read
 };
 
-// What a process tap is made from: a stereo mixdown of the listed processes.
+// What a process tap is made from: a stereo mixdown of the listed processes. On
+// PipeWire a tap is a private virtual sink that the processes' streams move into.
 struct TapDescription {
     std::vector<AudioObjectID> processes;
     bool stereoMixdown = true;
@@ -34,7 +35,9 @@ struct AggregateSubTap {
     std::string uid; // the tap description's UUID
 };
 
-// The aggregate-device dictionary, one field per key.
+// The aggregate-device dictionary, one field per key. An aggregate device is one
+// device made of others; here it is our playback stream to the main sub-device,
+// fed from the tap.
 struct AggregateDeviceDescription {
     static constexpr const char* kNameKey = "name";
     static constexpr const char* kUIDKey = "uid";
@@ -55,6 +58,7 @@ struct AggregateDeviceDescription {
     std::vector<AggregateSubTap> taps;
 };
 
+// An IO procedure: the realtime callback registered on a device, named by this handle.
 struct AudioDeviceIOProc;
 using AudioDeviceIOProcID = AudioDeviceIOProc*;
 

@@ -4,10 +4,14 @@
 #include <string>
 #include <vector>
 
+// The vocabulary of the audio-object interface the mixer is written against: every
+// device, process and tap is an object with a numeric ID whose properties are read
+// and written by four-character selector. The names are the interface's own; the
+// comments say what each means on PipeWire.
 namespace corvalle {
 
 using AudioObjectID = std::uint32_t;
-using OSStatus = std::int32_t;
+using OSStatus = std::int32_t; // a call's result: noErr (0) or a failure code
 using AudioObjectPropertySelector = std::uint32_t;
 using AudioObjectPropertyScope = std::uint32_t;
 using AudioObjectPropertyElement = std::uint32_t;
@@ -31,6 +35,7 @@ constexpr OSStatus kAudioHardwareNotRunningError = static_cast<OSStatus>(fourCC(
 constexpr OSStatus kAudioParamError = -50;
 
 constexpr AudioObjectID kAudioObjectUnknown = 0;
+// The audio system itself: owner of the device list, default output and process list.
 constexpr AudioObjectID kAudioObjectSystemObject = 1;
 
 constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeGlobal = fourCC("glob");
@@ -39,12 +44,16 @@ constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeInput = fourCC("inpt
 constexpr AudioObjectPropertyElement kAudioObjectPropertyElementMain = 0;
 
 // Selectors, by the object they are read from.
+// System object: the sink nodes, the default sink, one object per client process.
 constexpr AudioObjectPropertySelector kAudioHardwarePropertyDevices = fourCC("dev#");
 constexpr AudioObjectPropertySelector kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut");
 constexpr AudioObjectPropertySelector kAudioHardwarePropertyProcessObjectList = fourCC("prs#");
+// Device (sink node): its output streams (none for a source), node.name, description.
 constexpr AudioObjectPropertySelector kAudioDevicePropertyStreams = fourCC("stm#");
 constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCC("uid ");
 constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
+// Process object: its PID, its application id (a desktop file id; "bundle" is the
+// interface's word for an application package), and whether it is playing now.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");

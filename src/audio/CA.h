@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <vector>
 
+// CA: the Core Audio property layer, the audio-object interface's name for it; all of
+// it goes through AudioHardware, so it works on any backend.
 namespace corvalle::CA {
 
 // Typed property reads and writes that never fail: every read has a fallback.
