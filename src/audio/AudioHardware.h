@@ -15,6 +15,13 @@ enum class TapMuteBehavior : std::uint32_t {
     mutedWhenTapped = 2, // silent on their device while the tap is being read
 };
 
+// TapDescription and AggregateDeviceDescription carry every field of the
+// interface's tap description and aggregate-device dictionary, set by AppTap as
+// the interface asks. The PipeWire backend reads only the processes, name and
+// uuid of a tap and the name, uid and main sub-device of an aggregate; the other
+// fields are kept so the interface keeps its shape and the simulated system can
+// show what AppTap asked for.
+
 // What a process tap is made from: a stereo mixdown of the listed processes. On
 // PipeWire a tap is a private virtual sink that the processes' streams move into.
 struct TapDescription {
@@ -39,15 +46,6 @@ struct AggregateSubTap {
 // device made of others; here it is our playback stream to the main sub-device,
 // fed from the tap.
 struct AggregateDeviceDescription {
-    static constexpr const char* kNameKey = "name";
-    static constexpr const char* kUIDKey = "uid";
-    static constexpr const char* kMainSubDeviceKey = "master";
-    static constexpr const char* kIsPrivateKey = "private";
-    static constexpr const char* kIsStackedKey = "stacked";
-    static constexpr const char* kTapAutoStartKey = "tapautostart";
-    static constexpr const char* kSubDeviceListKey = "subdevices";
-    static constexpr const char* kTapListKey = "taps";
-
     std::string name;
     std::string uid;
     std::string mainSubDevice;

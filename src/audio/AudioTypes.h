@@ -57,9 +57,9 @@ constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");
-// What the audio server was told about a process's application: its display name
-// and icon name. Used where the desktop knows no application for the process.
-constexpr AudioObjectPropertySelector kAudioProcessPropertyNameHint = fourCC("lnam");
+// What the audio server was told about a process's application: its icon name, and
+// (as the process's kAudioObjectPropertyName) its display name. Used where the
+// desktop knows no application for the process.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIconHint = fourCC("picn");
 
 struct AudioObjectPropertyAddress {
@@ -89,9 +89,8 @@ struct AudioBufferList {
     AudioBuffer* buffers = nullptr;
 };
 
-struct AudioTimeStamp {
-    double sampleTime = 0.0;
-    std::uint64_t hostTime = 0;
-};
+// The IO procedure's time stamps. The gain procedure needs no time, so no backend
+// fills one in; the type stays so the IO block keeps the interface's signature.
+struct AudioTimeStamp {};
 
 } // namespace corvalle
