@@ -4,6 +4,7 @@
 
 #include <QDBusArgument>
 #include <QFile>
+#include <QRegularExpression>
 #include <cmath>
 #include <limits>
 
@@ -35,6 +36,26 @@ TEST_F(MixerServiceTest, IntrospectionServesTheInterfaceFileOfTheRepository) {
     ASSERT_TRUE(begin >= 0 && end > begin + 1000);
     EXPECT_TRUE(reply.arguments().at(0).toString().contains(documented.mid(begin, end - begin)))
         << reply.arguments().at(0).toString().toStdString();
+}
+
+// Every method of the interface file is answered, and checks its argument types:
+// a call with an argument too many is refused as such, never as an unknown method.
+TEST_F(MixerServiceTest, EveryDocumentedMethodIsAnswered) {
+    QFile file(QStringLiteral(CORVALLE_MIXER_INTERFACE_XML));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto documented = QString::fromUtf8(file.readAll());
+    const QRegularExpression methodTag(QStringLiteral("<method name=\"(\\w+)\""));
+    int methods = 0;
+    for (const auto& match : methodTag.globalMatch(documented)) {
+        const auto method = match.captured(1);
+        ++methods;
+        EXPECT_EQ(call(method, {"org.mozilla.firefox", 0.5, true, 7}).errorName(),
+                  "org.freedesktop.DBus.Error.InvalidArgs")
+            << method.toStdString();
+    }
+    EXPECT_EQ(methods, 12);
+    EXPECT_EQ(call(QStringLiteral("SetLoudness"), {}).errorName(),
+              "org.freedesktop.DBus.Error.UnknownMethod");
 }
 
 struct EffectCase {
