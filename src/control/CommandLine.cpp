@@ -1,19 +1,18 @@
 #include "CommandLine.h"
 
 #include "CommandFormat.h"
+#include "Log.h"
 #include "MixerClient.h"
 #include "MixerModel.h"
 #include "NameMatch.h"
 #include "Volume.h"
 #include "VolumeText.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
-#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -24,14 +23,15 @@ namespace corvalle {
 namespace {
 
 const QString kJsonOption = QStringLiteral("--json");
+const QString kVerboseOption = QStringLiteral("--verbose");
 
 constexpr double kDefaultStep = 0.05;
-// How long `output` waits for the audio system to report the new default device.
-constexpr int kOutputSettleMs = 3000;
-constexpr int kOutputPollMs = 100;
+// How long `output` waits for the instance to announce a device the audio system
+// took the request for.
+constexpr std::chrono::milliseconds kOutputSettle{3000};
 
 const char* const kUsage =
-    "Usage: corvalle [--json] COMMAND [ARGUMENTS]\n"
+    "Usage: corvalle [--json] [--verbose] COMMAND [ARGUMENTS]\n"
     "\n"
     "Controls the running Corvalle mixer.\n"
     "\n"
@@ -54,6 +54,7 @@ const char* const kUsage =
     "only one application has it. DEVICE is a device's ID, or its name or a part of it.\n"
     "Volumes go from 0% to 400%; a volume outside that range is set to the nearest end.\n"
     "--json prints results, and errors, as JSON on standard output.\n"
+    "--verbose logs the calls to the running mixer on standard error.\n"
     "\n"
     "Exit status: 0 done; 1 Corvalle is not running, or the change failed;\n"
     "2 wrong command line; 3 nothing matches APP or DEVICE; 4 more than one does.\n";
@@ -120,7 +121,6 @@ private:
     int notRunning(const QString& detail);
     std::optional<int> refuseWordCount(const Verb& verb, const QStringList& words);
     Checked<ApplicationState> resolveApplication(const QString& query);
-    std::optional<BusOutput> waitForOutput(uint deviceID);
     int printApplication(const ApplicationState& application, std::optional<double> requested);
     void printJson(const QJsonObject& object);
 
@@ -168,6 +168,8 @@ int CommandRun::run(const QStringList& arguments) {
             optionsEnded = true;
         } else if (argument == kJsonOption) {
             continue;
+        } else if (argument == kVerboseOption) {
+            enableVerboseLogging();
         } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             help = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
@@ -394,7 +396,8 @@ int CommandRun::output(const QStringList& words) {
         return busFailure();
     }
     if (result->id != wanted.id) {
-        result = waitForOutput(wanted.id);
+        // Taken, but the audio system applies it on its own time.
+        result = client_.waitForOutput(wanted.id, kOutputSettle);
         if (!result) {
             return busFailure();
         }
@@ -411,20 +414,6 @@ int CommandRun::output(const QStringList& words) {
         out_ << "Output: " << printable(result->name) << '\n';
     }
     return kExitDone;
-}
-
-std::optional<BusOutput> CommandRun::waitForOutput(uint deviceID) {
-    // The audio system applies a new default device on its own time; the instance
-    // learns of it at its next refresh.
-    QDeadlineTimer deadline(kOutputSettleMs);
-    std::optional<BusOutput> current;
-    do {
-        QEventLoop pause;
-        QTimer::singleShot(kOutputPollMs, &pause, &QEventLoop::quit);
-        pause.exec();
-        current = client_.currentOutput();
-    } while (current && current->id != deviceID && !deadline.hasExpired());
-    return current;
 }
 
 int CommandRun::show(const QStringList& /*words*/) {
@@ -544,6 +533,7 @@ int CommandRun::notRunning(const QString& detail) {
 int CommandRun::busFailure() {
     const auto& error = client_.error();
     const auto name = error.name();
+    qCDebug(lcControl).noquote() << "the mixer answered" << name << error.message();
     if (error.type() == QDBusError::ServiceUnknown ||
         name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
         return notRunning(QString());

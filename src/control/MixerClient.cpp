@@ -1,6 +1,7 @@
 #include "MixerClient.h"
 
 #include "DBusNames.h"
+#include "OutputWatch.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -130,6 +131,17 @@ std::optional<BusOutput> MixerClient::currentOutput() {
 
 std::optional<BusOutput> MixerClient::selectOutput(uint deviceID) {
     return outputCall(QStringLiteral("SelectOutput"), {deviceID});
+}
+
+std::optional<BusOutput> MixerClient::waitForOutput(uint deviceID,
+                                                    std::chrono::milliseconds timeout) {
+    OutputWatch watch(bus_, deviceID);
+    auto current = currentOutput();
+    if (!current || current->id == deviceID) {
+        return current;
+    }
+    watch.wait(timeout);
+    return currentOutput();
 }
 
 std::optional<QString> MixerClient::lastError() {

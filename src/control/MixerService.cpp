@@ -2,6 +2,7 @@
 
 #include "ApplicationList.h"
 #include "DBusNames.h"
+#include "Log.h"
 #include "MixerIntrospection.h"
 #include "MixerModel.h"
 #include "Volume.h"
@@ -85,6 +86,8 @@ MixerService::~MixerService() {
 bool MixerService::registerOn(QDBusConnection bus) {
     if (!bus.isConnected() ||
         !bus.registerVirtualObject(QString::fromLatin1(dbus::kMixerPath), busObject_.get())) {
+        qCWarning(lcControl) << "could not serve the mixer on the bus:"
+                             << bus.lastError().message();
         return false;
     }
     buses_.push_back(bus);
@@ -112,6 +115,9 @@ bool MixerService::handleCall(const QDBusMessage& message, const QDBusConnection
         return false;
     }
     auto reply = answer(message);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qCDebug(lcControl).noquote() << message.member() << "refused:" << reply.errorMessage();
+    }
     if (reply.type() == QDBusMessage::InvalidMessage) {
         // Without an interface the call may be meant for a standard one.
         if (interface.isEmpty()) {
@@ -248,16 +254,21 @@ QDBusMessage MixerService::changeVolume(const QDBusMessage& message, const QStri
 QDBusMessage MixerService::selectOutput(const QDBusMessage& message) {
     const uint deviceID = message.arguments().at(0).toUInt();
     const auto& devices = model_.outputDevices();
-    const bool known = std::any_of(devices.begin(), devices.end(), [&](const OutputDevice& device) {
-        return device.id == deviceID;
-    });
-    if (!known) {
+    const auto device = std::ranges::find(devices, deviceID, &OutputDevice::id);
+    if (device == devices.end()) {
         return message.createErrorReply(
             QString::fromLatin1(dbus::kErrorUnknownOutput),
             QStringLiteral("No output device has the ID %1; ListOutputs gives the IDs")
                 .arg(deviceID));
     }
-    model_.selectOutput(deviceID);
+    const QString name = device->name;
+    if (const OSStatus status = model_.selectOutput(deviceID); status != noErr) {
+        return message.createErrorReply(
+            QString::fromLatin1(dbus::kErrorOutputRefused),
+            QStringLiteral("The audio system refused %1 as the output (OSStatus %2)")
+                .arg(name)
+                .arg(status));
+    }
     return message.createReply({model_.outputID(), model_.outputName()});
 }
 

@@ -1,6 +1,7 @@
 #include "AppTap.h"
 #include "CA.h"
 #include "CAError.h"
+#include "Log.h"
 #include "MixerModel.h"
 #include "SettingsCodec.h"
 #include "SettingsStore.h"
@@ -137,6 +138,7 @@ void MixerModel::reconcile() {
                           tap->outputUID() == *outputUID &&
                           sameProcessSet(tap->processObjects(), group->second.processObjects);
         if (!keep) {
+            qCDebug(lcModel) << "stopping the tap of" << key;
             tap->stop();
         }
         return !keep;
@@ -155,12 +157,16 @@ void MixerModel::reconcile() {
         try {
             taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
                                                         group.name.toStdString(), gain));
+            qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
             lastError_ = std::nullopt;
         } catch (const CAError& error) {
             lastError_ =
                 group.name + QStringLiteral(": ") + QString::fromStdString(error.description());
         } catch (const std::exception& error) {
             lastError_ = group.name + QStringLiteral(": ") + QString::fromUtf8(error.what());
+        }
+        if (lastError_) {
+            qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
         }
         emit lastErrorChanged();
     }
