@@ -43,6 +43,9 @@ public:
 private:
     std::optional<QDBusMessage> call(const QString& method, const QVariantList& arguments,
                                      const char* replySignature);
+    // The one list argument of a reply to a call without arguments.
+    template <typename T>
+    std::optional<QList<T>> listCall(const QString& method, const char* replySignature);
     std::optional<ApplicationState> applicationCall(const QString& method,
                                                     const QVariantList& arguments);
     std::optional<BusOutput> outputCall(const QString& method, const QVariantList& arguments);
