@@ -40,7 +40,11 @@ LaunchParse parseLaunchOptions(const QStringList& arguments) {
             "corvalle::LaunchOptions",
             "Save a PNG of the window once it is shown and print the start-up times."),
         QStringLiteral("file"));
-    parser.addOptions({help, version, loginItem, simulate, demoApps, screenshot});
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QCoreApplication::translate("corvalle::LaunchOptions",
+                                    "Log what Corvalle does on standard error."));
+    parser.addOptions({help, version, loginItem, simulate, demoApps, screenshot, verbose});
 
     LaunchParse result;
     if (!parser.parse(QStringList{QStringLiteral("corvalle")} + arguments)) {
@@ -77,6 +81,7 @@ LaunchParse parseLaunchOptions(const QStringList& arguments) {
         return result;
     }
     options.screenshotPath = parser.value(screenshot);
+    options.verbose = parser.isSet(verbose);
     result.options = options;
     return result;
 }

@@ -17,6 +17,8 @@ struct LaunchOptions {
     // Writes a PNG of the window once it is first shown and reports the start-up
     // times on standard output.
     QString screenshotPath;
+    // Turns on every log category (QT_LOGGING_RULES can pick single ones).
+    bool verbose = false;
 };
 
 struct LaunchParse {

@@ -44,14 +44,7 @@ MainWindow::MainWindow(MixerModel& model, LoginItem& loginItem, std::function<vo
     view_ = new ui::MixerView(model, loginItem, std::move(quit), this);
     stack->addWidget(view_);
 
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette linePalette = line->palette();
-    linePalette.setColor(QPalette::WindowText, linePalette.color(QPalette::Mid));
-    line->setPalette(linePalette);
-    stack->addWidget(line);
+    stack->addWidget(ui::dividerLine(this));
 
     auto* hint = new QWidget(this);
     hint->setObjectName(QStringLiteral("hint"));

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 #include "Backend.h"
 #include "LaunchOptions.h"
+#include "Log.h"
 #include "MainWindow.h"
 #include "SingleInstance.h"
 #include "Symbols.h"
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
         return parsed.exitCode;
     }
     const LaunchOptions options = *parsed.options;
+    if (options.verbose) {
+        enableVerboseLogging();
+    }
+    installAudioSink();
 
     // A second launch shows the running instance's window and ends.
     SingleInstance instance;
@@ -118,6 +123,7 @@ int main(int argc, char** argv) {
     }
 
     std::unique_ptr<Backend> backend;
+    qCInfo(lcApp) << (options.simulate ? "on the simulated audio system" : "on PipeWire");
     if (options.simulate) {
         backend = makeSimulatedBackend(options.demoApps);
     } else {

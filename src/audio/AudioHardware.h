@@ -15,7 +15,15 @@ enum class TapMuteBehavior : std::uint32_t {
     mutedWhenTapped = 2, // silent on their device while the tap is being read
 };
 
-// What a process tap is made from: a stereo mixdown of the listed processes.
+// TapDescription and AggregateDeviceDescription carry every field of the
+// interface's tap description and aggregate-device dictionary, set by AppTap as
+// the interface asks. The PipeWire backend reads only the processes, name and
+// uuid of a tap and the name, uid and main sub-device of an aggregate; the other
+// fields are kept so the interface keeps its shape and the simulated system can
+// show what AppTap asked for.
+
+// What a process tap is made from: a stereo mixdown of the listed processes. On
+// PipeWire a tap is a private virtual sink that the processes' streams move into.
 struct TapDescription {
     std::vector<AudioObjectID> processes;
     bool stereoMixdown = true;
@@ -34,17 +42,10 @@ struct AggregateSubTap {
     std::string uid; // the tap description's UUID
 };
 
-// The aggregate-device dictionary, one field per key.
+// The aggregate-device dictionary, one field per key. An aggregate device is one
+// device made of others; here it is our playback stream to the main sub-device,
+// fed from the tap.
 struct AggregateDeviceDescription {
-    static constexpr const char* kNameKey = "name";
-    static constexpr const char* kUIDKey = "uid";
-    static constexpr const char* kMainSubDeviceKey = "master";
-    static constexpr const char* kIsPrivateKey = "private";
-    static constexpr const char* kIsStackedKey = "stacked";
-    static constexpr const char* kTapAutoStartKey = "tapautostart";
-    static constexpr const char* kSubDeviceListKey = "subdevices";
-    static constexpr const char* kTapListKey = "taps";
-
     std::string name;
     std::string uid;
     std::string mainSubDevice;
@@ -55,6 +56,7 @@ struct AggregateDeviceDescription {
     std::vector<AggregateSubTap> taps;
 };
 
+// An IO procedure: the realtime callback registered on a device, named by this handle.
 struct AudioDeviceIOProc;
 using AudioDeviceIOProcID = AudioDeviceIOProc*;
 

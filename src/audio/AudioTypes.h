@@ -4,10 +4,14 @@
 #include <string>
 #include <vector>
 
+// The vocabulary of the audio-object interface the mixer is written against: every
+// device, process and tap is an object with a numeric ID whose properties are read
+// and written by four-character selector. The names are the interface's own; the
+// comments say what each means on PipeWire.
 namespace corvalle {
 
 using AudioObjectID = std::uint32_t;
-using OSStatus = std::int32_t;
+using OSStatus = std::int32_t; // a call's result: noErr (0) or a failure code
 using AudioObjectPropertySelector = std::uint32_t;
 using AudioObjectPropertyScope = std::uint32_t;
 using AudioObjectPropertyElement = std::uint32_t;
@@ -31,6 +35,7 @@ constexpr OSStatus kAudioHardwareNotRunningError = static_cast<OSStatus>(fourCC(
 constexpr OSStatus kAudioParamError = -50;
 
 constexpr AudioObjectID kAudioObjectUnknown = 0;
+// The audio system itself: owner of the device list, default output and process list.
 constexpr AudioObjectID kAudioObjectSystemObject = 1;
 
 constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeGlobal = fourCC("glob");
@@ -39,18 +44,22 @@ constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeInput = fourCC("inpt
 constexpr AudioObjectPropertyElement kAudioObjectPropertyElementMain = 0;
 
 // Selectors, by the object they are read from.
+// System object: the sink nodes, the default sink, one object per client process.
 constexpr AudioObjectPropertySelector kAudioHardwarePropertyDevices = fourCC("dev#");
 constexpr AudioObjectPropertySelector kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut");
 constexpr AudioObjectPropertySelector kAudioHardwarePropertyProcessObjectList = fourCC("prs#");
+// Device (sink node): its output streams (none for a source), node.name, description.
 constexpr AudioObjectPropertySelector kAudioDevicePropertyStreams = fourCC("stm#");
 constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCC("uid ");
 constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
+// Process object: its PID, its application id (a desktop file id; "bundle" is the
+// interface's word for an application package), and whether it is playing now.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");
-// What the audio server was told about a process's application: its display name
-// and icon name. Used where the desktop knows no application for the process.
-constexpr AudioObjectPropertySelector kAudioProcessPropertyNameHint = fourCC("lnam");
+// What the audio server was told about a process's application: its icon name, and
+// (as the process's kAudioObjectPropertyName) its display name. Used where the
+// desktop knows no application for the process.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIconHint = fourCC("picn");
 
 struct AudioObjectPropertyAddress {
@@ -80,9 +89,8 @@ struct AudioBufferList {
     AudioBuffer* buffers = nullptr;
 };
 
-struct AudioTimeStamp {
-    double sampleTime = 0.0;
-    std::uint64_t hostTime = 0;
-};
+// The IO procedure's time stamps. The gain procedure needs no time, so no backend
+// fills one in; the type stays so the IO block keeps the interface's signature.
+struct AudioTimeStamp {};
 
 } // namespace corvalle

@@ -59,10 +59,10 @@ AudioObjectID defaultOutputDevice(AudioHardware& hardware) {
                               kAudioObjectUnknown);
 }
 
-void setDefaultOutputDevice(AudioHardware& hardware, AudioObjectID deviceID) {
+OSStatus setDefaultOutputDevice(AudioHardware& hardware, AudioObjectID deviceID) {
     const auto addr = address(kAudioHardwarePropertyDefaultOutputDevice);
-    static_cast<void>(hardware.setPropertyData(
-        system, addr, static_cast<std::uint32_t>(sizeof(deviceID)), &deviceID));
+    return hardware.setPropertyData(system, addr, static_cast<std::uint32_t>(sizeof(deviceID)),
+                                    &deviceID);
 }
 
 std::vector<AudioObjectID> outputDevices(AudioHardware& hardware) {

@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <vector>
 
+// CA: the Core Audio property layer, the audio-object interface's name for it; all of
+// it goes through AudioHardware, so it works on any backend.
 namespace corvalle::CA {
 
 // Typed property reads and writes that never fail: every read has a fallback.
@@ -43,7 +45,9 @@ std::vector<AudioObjectID> objectList(AudioHardware& hardware, AudioObjectID obj
                                       AudioObjectPropertySelector selector);
 
 AudioObjectID defaultOutputDevice(AudioHardware& hardware);
-void setDefaultOutputDevice(AudioHardware& hardware, AudioObjectID deviceID);
+// Asks the audio system to make `deviceID` the default output; noErr when it took
+// the request (a server may still apply it a moment later), else its refusal.
+OSStatus setDefaultOutputDevice(AudioHardware& hardware, AudioObjectID deviceID);
 std::vector<AudioObjectID> outputDevices(AudioHardware& hardware);
 std::optional<std::string> deviceUID(AudioHardware& hardware, AudioObjectID deviceID);
 std::optional<std::string> deviceName(AudioHardware& hardware, AudioObjectID deviceID);

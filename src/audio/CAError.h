@@ -12,6 +12,7 @@ class CAError : public std::runtime_error {
 public:
     CAError(std::string what, OSStatus status);
 
+    // The interface's `what` (the operation's name); std::exception already owns what().
     const std::string& operation() const { return what_; }
     OSStatus status() const { return status_; }
     // "<what> failed (OSStatus <status>)"

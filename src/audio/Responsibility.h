@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProcessStamp.h"
+#include "ProcessIdentity.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -15,10 +15,11 @@ class ProcessTreeResponsibility {
 public:
     explicit ProcessTreeResponsibility(std::filesystem::path procRoot = "/proc");
 
-    // The topmost ancestor of `pid` in the same application scope (systemd
-    // app-*.scope / app-*.service cgroup, flatpak instance) or, without one, the
-    // topmost ancestor running the same executable; never PID 1 and never a
-    // process of another user. `pid` itself when nothing better is known.
+    // The topmost ancestor of `pid` in the same application unit (see
+    // process::applicationUnit: systemd app unit, flatpak instance, snap) or,
+    // without one, the topmost ancestor running the same executable; never PID 1
+    // and never a process of another user. `pid` itself when nothing better is
+    // known.
     //
     // An answer is remembered while both the process and its responsible process
     // are still the same processes (see ProcessStamp), so asking again every
@@ -28,9 +29,9 @@ public:
 
 private:
     struct Remembered {
-        ProcessStamp stamp;
+        process::ProcessStamp stamp;
         pid_t answer = 0;
-        ProcessStamp answerStamp;
+        process::ProcessStamp answerStamp;
     };
 
     pid_t walk(pid_t pid) const;

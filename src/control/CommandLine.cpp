@@ -1,42 +1,37 @@
 #include "CommandLine.h"
 
 #include "CommandFormat.h"
+#include "Log.h"
 #include "MixerClient.h"
 #include "MixerModel.h"
 #include "NameMatch.h"
+#include "Volume.h"
 #include "VolumeText.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
-#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <optional>
 
 namespace corvalle {
 
 namespace {
 
-const QStringList kVerbs = {
-    QStringLiteral("list"),   QStringLiteral("get"),         QStringLiteral("set"),
-    QStringLiteral("up"),     QStringLiteral("down"),        QStringLiteral("mute"),
-    QStringLiteral("unmute"), QStringLiteral("toggle-mute"), QStringLiteral("reset"),
-    QStringLiteral("output"), QStringLiteral("show"),        QStringLiteral("help"),
-};
-
 const QString kJsonOption = QStringLiteral("--json");
+const QString kVerboseOption = QStringLiteral("--verbose");
 
 constexpr double kDefaultStep = 0.05;
-constexpr double kMaxVolume = MixerModel::maxVolume;
-// How long `output` waits for the audio system to report the new default device.
-constexpr int kOutputSettleMs = 3000;
-constexpr int kOutputPollMs = 100;
+// How long `output` waits for the instance to announce a device the audio system
+// took the request for.
+constexpr std::chrono::milliseconds kOutputSettle{3000};
 
 const char* const kUsage =
-    "Usage: corvalle [--json] COMMAND [ARGUMENTS]\n"
+    "Usage: corvalle [--json] [--verbose] COMMAND [ARGUMENTS]\n"
     "\n"
     "Controls the running Corvalle mixer.\n"
     "\n"
@@ -59,6 +54,7 @@ const char* const kUsage =
     "only one application has it. DEVICE is a device's ID, or its name or a part of it.\n"
     "Volumes go from 0% to 400%; a volume outside that range is set to the nearest end.\n"
     "--json prints results, and errors, as JSON on standard output.\n"
+    "--verbose logs the calls to the running mixer on standard error.\n"
     "\n"
     "Exit status: 0 done; 1 Corvalle is not running, or the change failed;\n"
     "2 wrong command line; 3 nothing matches APP or DEVICE; 4 more than one does.\n";
@@ -69,6 +65,27 @@ struct Failure {
     QJsonArray candidates;
 };
 
+// What a step that can fail hands back: its value, or else the exit code of the
+// failure it has already reported.
+template <typename T> struct Checked {
+    std::optional<T> value;
+    int exitCode = kExitDone;
+};
+
+class CommandRun;
+
+// One row a verb: its name, how many words may follow it, whether it talks to
+// the running instance, what does it, and what a word too many is told (by
+// default, which word was unexpected).
+struct Verb {
+    const char* name = nullptr;
+    qsizetype leastWords = 0;
+    qsizetype mostWords = 0;
+    bool needsInstance = true;
+    int (CommandRun::*run)(const QStringList& words) = nullptr;
+    const char* tooManyWords = nullptr;
+};
+
 // One run of the command line: the parsed words, the client, and where it writes.
 class CommandRun {
 public:
@@ -77,23 +94,33 @@ public:
 
     int run(const QStringList& arguments);
 
+    // The verbs, one row each, in the order of the usage text.
+    static const Verb kVerbs[];
+
 private:
-    int dispatch(const QString& verb, const QStringList& words);
-    int list();
+    int dispatch(const Verb& verb, const QStringList& words);
+    int help(const QStringList& words);
+    int list(const QStringList& words);
     int get(const QStringList& words);
     int set(const QStringList& words);
-    int step(const QStringList& words, double sign);
-    int mute(const QStringList& words, const QString& verb);
+    int up(const QStringList& words);
+    int down(const QStringList& words);
+    int mute(const QStringList& words);
+    int unmute(const QStringList& words);
+    int toggleMute(const QStringList& words);
+    int reset(const QStringList& words);
     int output(const QStringList& words);
-    int show();
+    int show(const QStringList& words);
+    int step(const QStringList& words, double sign);
+    int change(const QStringList& words,
+               const std::function<std::optional<ApplicationState>(const QString& key)>& call);
 
     int fail(const Failure& failure);
     int usageError(const QString& message);
     int busFailure();
     int notRunning(const QString& detail);
-    bool expectCount(const QStringList& words, qsizetype least, qsizetype most);
-    std::optional<ApplicationState> resolveApplication(const QString& query);
-    std::optional<BusOutput> waitForOutput(uint deviceID);
+    std::optional<int> refuseWordCount(const Verb& verb, const QStringList& words);
+    Checked<ApplicationState> resolveApplication(const QString& query);
     int printApplication(const ApplicationState& application, std::optional<double> requested);
     void printJson(const QJsonObject& object);
 
@@ -101,8 +128,28 @@ private:
     QTextStream& out_;
     QTextStream& err_;
     bool json_ = false;
-    std::optional<int> pendingExit_;
 };
+
+const Verb CommandRun::kVerbs[] = {
+    {"list", 0, 0, true, &CommandRun::list},
+    {"get", 1, 1, true, &CommandRun::get},
+    {"set", 2, 2, true, &CommandRun::set},
+    {"up", 1, 2, true, &CommandRun::up},
+    {"down", 1, 2, true, &CommandRun::down},
+    {"mute", 1, 1, true, &CommandRun::mute},
+    {"unmute", 1, 1, true, &CommandRun::unmute},
+    {"toggle-mute", 1, 1, true, &CommandRun::toggleMute},
+    {"reset", 1, 1, true, &CommandRun::reset},
+    {"output", 0, 1, true, &CommandRun::output, "output takes at most one device"},
+    {"show", 0, 0, true, &CommandRun::show},
+    {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
+};
+
+const Verb* findVerb(const QString& word) {
+    const auto* verb = std::ranges::find_if(
+        CommandRun::kVerbs, [&](const Verb& row) { return word == QLatin1String(row.name); });
+    return verb == std::end(CommandRun::kVerbs) ? nullptr : verb;
+}
 
 int CommandRun::run(const QStringList& arguments) {
     // Known before anything can go wrong, so every error comes out in one format.
@@ -121,6 +168,8 @@ int CommandRun::run(const QStringList& arguments) {
             optionsEnded = true;
         } else if (argument == kJsonOption) {
             continue;
+        } else if (argument == kVerboseOption) {
+            enableVerboseLogging();
         } else if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             help = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
@@ -129,82 +178,57 @@ int CommandRun::run(const QStringList& arguments) {
             words.append(argument);
         }
     }
-    if (help || (!words.isEmpty() && words.first() == QLatin1String("help"))) {
-        out_ << kUsage;
-        return kExitDone;
+    if (help) {
+        return this->help(words);
     }
     if (words.isEmpty()) {
         return usageError(QStringLiteral("no command given"));
     }
-    const auto verb = words.takeFirst();
-    if (!isCommandLineVerb(verb)) {
-        return usageError(QStringLiteral("unknown command %1").arg(printable(verb)));
+    const auto word = words.takeFirst();
+    const Verb* verb = findVerb(word);
+    if (verb == nullptr) {
+        return usageError(QStringLiteral("unknown command %1").arg(printable(word)));
     }
-    return dispatch(verb, words);
+    return dispatch(*verb, words);
 }
 
-int CommandRun::dispatch(const QString& verb, const QStringList& words) {
-    const auto is = [&](const char* name) { return verb == QLatin1String(name); };
+int CommandRun::dispatch(const Verb& verb, const QStringList& words) {
     // Check the words before asking the bus, so mistakes are reported the same way
     // whether or not Corvalle runs.
-    if ((is("list") || is("show")) && !expectCount(words, 0, 0)) {
-        return *pendingExit_;
+    if (const auto refused = refuseWordCount(verb, words)) {
+        return *refused;
     }
-    if ((is("get") || is("mute") || is("unmute") || is("toggle-mute") || is("reset")) &&
-        !expectCount(words, 1, 1)) {
-        return *pendingExit_;
+    if (verb.needsInstance) {
+        if (!client_.isConnected()) {
+            return notRunning(QStringLiteral("There is no session bus."));
+        }
+        if (!client_.isServiceRunning()) {
+            return notRunning(QString());
+        }
     }
-    if (is("set") && !expectCount(words, 2, 2)) {
-        return *pendingExit_;
-    }
-    if ((is("up") || is("down") || is("output")) && !expectCount(words, is("output") ? 0 : 1, 2)) {
-        return *pendingExit_;
-    }
-    if (is("output") && words.size() > 1) {
-        return usageError(QStringLiteral("output takes at most one device"));
-    }
-
-    if (!client_.isConnected()) {
-        return notRunning(QStringLiteral("There is no session bus."));
-    }
-    if (!client_.isServiceRunning()) {
-        return notRunning(QString());
-    }
-    if (is("list")) {
-        return list();
-    }
-    if (is("get")) {
-        return get(words);
-    }
-    if (is("set")) {
-        return set(words);
-    }
-    if (is("up") || is("down")) {
-        return step(words, is("up") ? 1.0 : -1.0);
-    }
-    if (is("mute") || is("unmute") || is("toggle-mute") || is("reset")) {
-        return mute(words, verb);
-    }
-    if (is("output")) {
-        return output(words);
-    }
-    return show();
+    return (this->*verb.run)(words);
 }
 
-bool CommandRun::expectCount(const QStringList& words, qsizetype least, qsizetype most) {
-    if (words.size() < least) {
-        pendingExit_ = usageError(QStringLiteral("missing arguments"));
-        return false;
+std::optional<int> CommandRun::refuseWordCount(const Verb& verb, const QStringList& words) {
+    if (words.size() < verb.leastWords) {
+        return usageError(QStringLiteral("missing arguments"));
     }
-    if (words.size() > most) {
-        pendingExit_ =
-            usageError(QStringLiteral("unexpected argument %1").arg(printable(words.at(most))));
-        return false;
+    if (words.size() <= verb.mostWords) {
+        return std::nullopt;
     }
-    return true;
+    if (verb.tooManyWords != nullptr) {
+        return usageError(QString::fromLatin1(verb.tooManyWords));
+    }
+    return usageError(
+        QStringLiteral("unexpected argument %1").arg(printable(words.at(verb.mostWords))));
 }
 
-int CommandRun::list() {
+int CommandRun::help(const QStringList& /*words*/) {
+    out_ << kUsage;
+    return kExitDone;
+}
+
+int CommandRun::list(const QStringList& /*words*/) {
     const auto applications = client_.listApplications();
     if (!applications) {
         return busFailure();
@@ -235,10 +259,10 @@ int CommandRun::list() {
 
 int CommandRun::get(const QStringList& words) {
     const auto application = resolveApplication(words.at(0));
-    if (!application) {
-        return *pendingExit_;
+    if (!application.value) {
+        return application.exitCode;
     }
-    return printApplication(*application, std::nullopt);
+    return printApplication(*application.value, std::nullopt);
 }
 
 int CommandRun::set(const QStringList& words) {
@@ -249,17 +273,16 @@ int CommandRun::set(const QStringList& words) {
                               .arg(printable(words.at(1))));
     }
     const auto application = resolveApplication(words.at(0));
-    if (!application) {
-        return *pendingExit_;
+    if (!application.value) {
+        return application.exitCode;
     }
+    const QString& key = application.value->key;
     if (volume->relative) {
-        const double base = std::isnan(application->volume)
-                                ? 0.0
-                                : std::clamp(application->volume, 0.0, kMaxVolume);
-        const auto result = client_.stepVolume(application->key, volume->volume);
+        const double base = Volume::clamped(application.value->volume);
+        const auto result = client_.stepVolume(key, volume->volume);
         return result ? printApplication(*result, base + volume->volume) : busFailure();
     }
-    const auto result = client_.setVolume(application->key, volume->volume);
+    const auto result = client_.setVolume(key, volume->volume);
     return result ? printApplication(*result, volume->volume) : busFailure();
 }
 
@@ -274,30 +297,46 @@ int CommandRun::step(const QStringList& words, double sign) {
         amount = parsed->volume;
     }
     const auto application = resolveApplication(words.at(0));
-    if (!application) {
-        return *pendingExit_;
+    if (!application.value) {
+        return application.exitCode;
     }
-    const double base =
-        std::isnan(application->volume) ? 0.0 : std::clamp(application->volume, 0.0, kMaxVolume);
-    const auto result = client_.stepVolume(application->key, sign * amount);
+    const double base = Volume::clamped(application.value->volume);
+    const auto result = client_.stepVolume(application.value->key, sign * amount);
     return result ? printApplication(*result, base + sign * amount) : busFailure();
 }
 
-int CommandRun::mute(const QStringList& words, const QString& verb) {
+int CommandRun::up(const QStringList& words) {
+    return step(words, 1.0);
+}
+
+int CommandRun::down(const QStringList& words) {
+    return step(words, -1.0);
+}
+
+int CommandRun::mute(const QStringList& words) {
+    return change(words, [&](const QString& key) { return client_.setMute(key, true); });
+}
+
+int CommandRun::unmute(const QStringList& words) {
+    return change(words, [&](const QString& key) { return client_.setMute(key, false); });
+}
+
+int CommandRun::toggleMute(const QStringList& words) {
+    return change(words, [&](const QString& key) { return client_.toggleMute(key); });
+}
+
+int CommandRun::reset(const QStringList& words) {
+    return change(words, [&](const QString& key) { return client_.reset(key); });
+}
+
+int CommandRun::change(
+    const QStringList& words,
+    const std::function<std::optional<ApplicationState>(const QString& key)>& call) {
     const auto application = resolveApplication(words.at(0));
-    if (!application) {
-        return *pendingExit_;
+    if (!application.value) {
+        return application.exitCode;
     }
-    std::optional<ApplicationState> result;
-    if (verb == QLatin1String("mute")) {
-        result = client_.setMute(application->key, true);
-    } else if (verb == QLatin1String("unmute")) {
-        result = client_.setMute(application->key, false);
-    } else if (verb == QLatin1String("toggle-mute")) {
-        result = client_.toggleMute(application->key);
-    } else {
-        result = client_.reset(application->key);
-    }
+    const auto result = call(application.value->key);
     return result ? printApplication(*result, std::nullopt) : busFailure();
 }
 
@@ -357,7 +396,8 @@ int CommandRun::output(const QStringList& words) {
         return busFailure();
     }
     if (result->id != wanted.id) {
-        result = waitForOutput(wanted.id);
+        // Taken, but the audio system applies it on its own time.
+        result = client_.waitForOutput(wanted.id, kOutputSettle);
         if (!result) {
             return busFailure();
         }
@@ -376,29 +416,14 @@ int CommandRun::output(const QStringList& words) {
     return kExitDone;
 }
 
-std::optional<BusOutput> CommandRun::waitForOutput(uint deviceID) {
-    // The audio system applies a new default device on its own time; the instance
-    // learns of it at its next refresh.
-    QDeadlineTimer deadline(kOutputSettleMs);
-    std::optional<BusOutput> current;
-    do {
-        QEventLoop pause;
-        QTimer::singleShot(kOutputPollMs, &pause, &QEventLoop::quit);
-        pause.exec();
-        current = client_.currentOutput();
-    } while (current && current->id != deviceID && !deadline.hasExpired());
-    return current;
-}
-
-int CommandRun::show() {
+int CommandRun::show(const QStringList& /*words*/) {
     return client_.showWindow() ? kExitDone : busFailure();
 }
 
-std::optional<ApplicationState> CommandRun::resolveApplication(const QString& query) {
+Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
     const auto applications = client_.listApplications();
     if (!applications) {
-        pendingExit_ = busFailure();
-        return std::nullopt;
+        return {std::nullopt, busFailure()};
     }
     std::vector<NameCandidate> candidates;
     for (const auto& application : *applications) {
@@ -406,7 +431,7 @@ std::optional<ApplicationState> CommandRun::resolveApplication(const QString& qu
     }
     const auto match = matchName(query, candidates);
     if (match.kind == NameMatch::Kind::found) {
-        return (*applications)[match.indices.front()];
+        return {(*applications)[match.indices.front()]};
     }
     const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
     Failure failure;
@@ -434,8 +459,7 @@ std::optional<ApplicationState> CommandRun::resolveApplication(const QString& qu
         failure.candidates.append(QJsonObject{{QStringLiteral("key"), application.key},
                                               {QStringLiteral("name"), application.name}});
     }
-    pendingExit_ = fail(failure);
-    return std::nullopt;
+    return {std::nullopt, fail(failure)};
 }
 
 int CommandRun::printApplication(const ApplicationState& application,
@@ -453,7 +477,7 @@ int CommandRun::printApplication(const ApplicationState& application,
         out_ << applicationLine(application) << '\n';
         if (clamped) {
             err_ << "corvalle: " << formatPercent(*requested) << " is outside 0% to "
-                 << formatPercent(kMaxVolume) << "; set to " << formatPercent(application.volume)
+                 << formatPercent(Volume::kMax) << "; set to " << formatPercent(application.volume)
                  << ".\n";
         }
     }
@@ -509,6 +533,7 @@ int CommandRun::notRunning(const QString& detail) {
 int CommandRun::busFailure() {
     const auto& error = client_.error();
     const auto name = error.name();
+    qCDebug(lcControl).noquote() << "the mixer answered" << name << error.message();
     if (error.type() == QDBusError::ServiceUnknown ||
         name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
         return notRunning(QString());
@@ -537,7 +562,7 @@ void CommandRun::printJson(const QJsonObject& object) {
 } // namespace
 
 bool isCommandLineVerb(const QString& word) {
-    return kVerbs.contains(word);
+    return findVerb(word) != nullptr;
 }
 
 bool isCommandLineInvocation(const QStringList& arguments) {

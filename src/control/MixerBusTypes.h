@@ -17,6 +17,8 @@ inline constexpr const char* kErrorUnknownOutput =
     "org.corvalle.Corvalle.Mixer.Error.UnknownOutput";
 inline constexpr const char* kErrorInvalidVolume =
     "org.corvalle.Corvalle.Mixer.Error.InvalidVolume";
+inline constexpr const char* kErrorOutputRefused =
+    "org.corvalle.Corvalle.Mixer.Error.OutputRefused";
 } // namespace dbus
 
 // One application as the mixer interface describes it (an a{sv} on the bus).

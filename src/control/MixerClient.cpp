@@ -1,6 +1,7 @@
 #include "MixerClient.h"
 
 #include "DBusNames.h"
+#include "OutputWatch.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -52,15 +53,24 @@ std::optional<QDBusMessage> MixerClient::call(const QString& method, const QVari
     return reply;
 }
 
-std::optional<std::vector<ApplicationState>> MixerClient::listApplications() {
-    const auto reply = call(QStringLiteral("ListApplications"), {}, "aa{sv}");
+template <typename T>
+std::optional<QList<T>> MixerClient::listCall(const QString& method, const char* replySignature) {
+    const auto reply = call(method, {}, replySignature);
     if (!reply) {
         return std::nullopt;
     }
-    QList<QVariantMap> maps;
-    reply->arguments().at(0).value<QDBusArgument>() >> maps;
+    QList<T> items;
+    reply->arguments().at(0).value<QDBusArgument>() >> items;
+    return items;
+}
+
+std::optional<std::vector<ApplicationState>> MixerClient::listApplications() {
+    const auto maps = listCall<QVariantMap>(QStringLiteral("ListApplications"), "aa{sv}");
+    if (!maps) {
+        return std::nullopt;
+    }
     std::vector<ApplicationState> applications;
-    for (const auto& map : maps) {
+    for (const auto& map : *maps) {
         if (auto application = applicationStateFromMap(map)) {
             applications.push_back(std::move(*application));
         }
@@ -106,13 +116,11 @@ std::optional<ApplicationState> MixerClient::reset(const QString& key) {
 }
 
 std::optional<std::vector<BusOutput>> MixerClient::listOutputs() {
-    const auto reply = call(QStringLiteral("ListOutputs"), {}, "a(us)");
-    if (!reply) {
+    const auto outputs = listCall<BusOutput>(QStringLiteral("ListOutputs"), "a(us)");
+    if (!outputs) {
         return std::nullopt;
     }
-    QList<BusOutput> outputs;
-    reply->arguments().at(0).value<QDBusArgument>() >> outputs;
-    return std::vector<BusOutput>(outputs.begin(), outputs.end());
+    return std::vector<BusOutput>(outputs->begin(), outputs->end());
 }
 
 std::optional<BusOutput> MixerClient::outputCall(const QString& method,
@@ -130,6 +138,17 @@ std::optional<BusOutput> MixerClient::currentOutput() {
 
 std::optional<BusOutput> MixerClient::selectOutput(uint deviceID) {
     return outputCall(QStringLiteral("SelectOutput"), {deviceID});
+}
+
+std::optional<BusOutput> MixerClient::waitForOutput(uint deviceID,
+                                                    std::chrono::milliseconds timeout) {
+    OutputWatch watch(bus_, deviceID);
+    auto current = currentOutput();
+    if (!current || current->id == deviceID) {
+        return current;
+    }
+    watch.wait(timeout);
+    return currentOutput();
 }
 
 std::optional<QString> MixerClient::lastError() {

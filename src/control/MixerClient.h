@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -31,6 +32,9 @@ public:
     std::optional<std::vector<BusOutput>> listOutputs();
     std::optional<BusOutput> currentOutput();
     std::optional<BusOutput> selectOutput(uint deviceID);
+    // The current output once it is `deviceID`, or as it is when `timeout` has
+    // passed without the instance announcing that device (OutputChanged).
+    std::optional<BusOutput> waitForOutput(uint deviceID, std::chrono::milliseconds timeout);
     std::optional<QString> lastError();
     bool showWindow();
 
@@ -39,6 +43,9 @@ public:
 private:
     std::optional<QDBusMessage> call(const QString& method, const QVariantList& arguments,
                                      const char* replySignature);
+    // The one list argument of a reply to a call without arguments.
+    template <typename T>
+    std::optional<QList<T>> listCall(const QString& method, const char* replySignature);
     std::optional<ApplicationState> applicationCall(const QString& method,
                                                     const QVariantList& arguments);
     std::optional<BusOutput> outputCall(const QString& method, const QVariantList& arguments);

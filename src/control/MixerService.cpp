@@ -2,8 +2,10 @@
 
 #include "ApplicationList.h"
 #include "DBusNames.h"
+#include "Log.h"
 #include "MixerIntrospection.h"
 #include "MixerModel.h"
+#include "Volume.h"
 
 #include <QDBusVirtualObject>
 #include <algorithm>
@@ -38,15 +40,6 @@ QDBusMessage invalidVolume(const QDBusMessage& message, double volume) {
     return message.createErrorReply(
         QString::fromLatin1(dbus::kErrorInvalidVolume),
         QStringLiteral("%1 is not a volume; give a number from 0.0 to 4.0").arg(volume));
-}
-
-// Where a step starts: the level actually heard, so a remembered value that is
-// out of range or not a number never makes a step louder than the maximum.
-double stepBase(double volume) {
-    if (std::isnan(volume)) {
-        return 0.0;
-    }
-    return std::clamp(volume, 0.0, MixerModel::maxVolume);
 }
 
 } // namespace
@@ -93,6 +86,8 @@ MixerService::~MixerService() {
 bool MixerService::registerOn(QDBusConnection bus) {
     if (!bus.isConnected() ||
         !bus.registerVirtualObject(QString::fromLatin1(dbus::kMixerPath), busObject_.get())) {
+        qCWarning(lcControl) << "could not serve the mixer on the bus:"
+                             << bus.lastError().message();
         return false;
     }
     buses_.push_back(bus);
@@ -120,6 +115,9 @@ bool MixerService::handleCall(const QDBusMessage& message, const QDBusConnection
         return false;
     }
     auto reply = answer(message);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qCDebug(lcControl).noquote() << message.member() << "refused:" << reply.errorMessage();
+    }
     if (reply.type() == QDBusMessage::InvalidMessage) {
         // Without an interface the call may be meant for a standard one.
         if (interface.isEmpty()) {
@@ -134,97 +132,106 @@ bool MixerService::handleCall(const QDBusMessage& message, const QDBusConnection
 }
 
 QDBusMessage MixerService::answer(const QDBusMessage& message) {
-    const auto member = message.member();
-    const auto signature = message.signature();
-    const auto arguments = message.arguments();
-    const auto is = [&](const char* name) { return member == QLatin1String(name); };
-    const auto expects = [&](const char* types) { return signature == QLatin1String(types); };
-
-    if (is("ListApplications") || is("ListOutputs") || is("CurrentOutput") || is("LastError") ||
-        is("ShowWindow")) {
-        if (!expects("")) {
-            return invalidArguments(message, QString());
-        }
-        if (is("ListApplications")) {
-            QList<QVariantMap> applications;
-            for (const auto& application : applicationStates(model_)) {
-                applications.append(toVariantMap(application));
-            }
-            return message.createReply(QVariant::fromValue(applications));
-        }
-        if (is("ListOutputs")) {
-            return message.createReply(QVariant::fromValue(busOutputs(model_)));
-        }
-        if (is("CurrentOutput")) {
-            return message.createReply({model_.outputID(), model_.outputName()});
-        }
-        if (is("LastError")) {
-            return message.createReply(model_.lastError().value_or(QString()));
-        }
-        if (showWindow_) {
-            showWindow_();
-        }
-        return message.createReply();
+    // One row a method: its name, its argument types, whether its first argument
+    // is the key of an application that must exist, and what answers it.
+    struct Method {
+        const char* name = nullptr;
+        const char* signature = nullptr;
+        bool takesApplication = false;
+        QDBusMessage (MixerService::*answer)(const QDBusMessage&) = nullptr;
+    };
+    static constexpr Method kMethods[] = {
+        {"ListApplications", "", false, &MixerService::listApplications},
+        {"ListOutputs", "", false, &MixerService::listOutputs},
+        {"CurrentOutput", "", false, &MixerService::currentOutput},
+        {"LastError", "", false, &MixerService::lastError},
+        {"ShowWindow", "", false, &MixerService::showWindow},
+        {"GetApplication", "s", true, &MixerService::applicationReply},
+        {"ToggleMute", "s", true, &MixerService::toggleMute},
+        {"Reset", "s", true, &MixerService::reset},
+        {"SetVolume", "sd", true, &MixerService::setVolume},
+        {"StepVolume", "sd", true, &MixerService::stepVolume},
+        {"SetMute", "sb", true, &MixerService::setMute},
+        {"SelectOutput", "u", false, &MixerService::selectOutput},
+    };
+    const auto method = std::ranges::find_if(
+        kMethods, [&](const Method& row) { return message.member() == QLatin1String(row.name); });
+    if (method == std::end(kMethods)) {
+        return {};
     }
-
-    if (is("GetApplication") || is("ToggleMute") || is("Reset")) {
-        if (!expects("s")) {
-            return invalidArguments(message, QStringLiteral("s"));
-        }
-        const auto key = arguments.at(0).toString();
+    if (message.signature() != QLatin1String(method->signature)) {
+        return invalidArguments(message, QString::fromLatin1(method->signature));
+    }
+    if (method->takesApplication) {
+        const auto key = message.arguments().at(0).toString();
         if (!applicationState(model_, key)) {
             return unknownApplication(message, key);
         }
-        if (is("ToggleMute")) {
-            model_.toggleMute(key);
-        } else if (is("Reset")) {
-            model_.reset(key);
-        }
-        return applicationReply(message, key);
     }
-
-    if (is("SetVolume") || is("StepVolume")) {
-        if (!expects("sd")) {
-            return invalidArguments(message, QStringLiteral("sd"));
-        }
-        const auto key = arguments.at(0).toString();
-        const auto volume = arguments.at(1).toDouble();
-        if (!applicationState(model_, key)) {
-            return unknownApplication(message, key);
-        }
-        if (!std::isfinite(volume)) {
-            return invalidVolume(message, volume);
-        }
-        if (is("StepVolume")) {
-            return setVolume(message, key, stepBase(model_.setting(key).volume) + volume);
-        }
-        return setVolume(message, key, volume);
-    }
-
-    if (is("SetMute")) {
-        if (!expects("sb")) {
-            return invalidArguments(message, QStringLiteral("sb"));
-        }
-        const auto key = arguments.at(0).toString();
-        if (!applicationState(model_, key)) {
-            return unknownApplication(message, key);
-        }
-        if (model_.setting(key).muted != arguments.at(1).toBool()) {
-            model_.toggleMute(key);
-        }
-        return applicationReply(message, key);
-    }
-
-    if (is("SelectOutput")) {
-        if (!expects("u")) {
-            return invalidArguments(message, QStringLiteral("u"));
-        }
-        return selectOutput(message, arguments.at(0).toUInt());
-    }
-    return {};
+    return (this->*method->answer)(message);
 }
 
-QDBusMessage MixerService::applicationReply(const QDBusMessage& message, const QString& key) {
+QDBusMessage MixerService::listApplications(const QDBusMessage& message) {
+    QList<QVariantMap> applications;
+    for (const auto& application : applicationStates(model_)) {
+        applications.append(toVariantMap(application));
+    }
+    return message.createReply(QVariant::fromValue(applications));
+}
+
+QDBusMessage MixerService::listOutputs(const QDBusMessage& message) {
+    return message.createReply(QVariant::fromValue(busOutputs(model_)));
+}
+
+QDBusMessage MixerService::currentOutput(const QDBusMessage& message) {
+    return message.createReply({model_.outputID(), model_.outputName()});
+}
+
+QDBusMessage MixerService::lastError(const QDBusMessage& message) {
+    return message.createReply(model_.lastError().value_or(QString()));
+}
+
+QDBusMessage MixerService::showWindow(const QDBusMessage& message) {
+    if (showWindow_) {
+        showWindow_();
+    }
+    return message.createReply();
+}
+
+QDBusMessage MixerService::toggleMute(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    model_.toggleMute(key);
+    return applicationReply(message);
+}
+
+QDBusMessage MixerService::reset(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    model_.reset(key);
+    return applicationReply(message);
+}
+
+QDBusMessage MixerService::setVolume(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    return changeVolume(message, key, message.arguments().at(1).toDouble());
+}
+
+QDBusMessage MixerService::stepVolume(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    // From the level actually heard; a step that is not a number is refused below.
+    const auto step = message.arguments().at(1).toDouble();
+    return changeVolume(message, key, Volume::clamped(model_.setting(key).volume) + step);
+}
+
+QDBusMessage MixerService::setMute(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    if (model_.setting(key).muted != message.arguments().at(1).toBool()) {
+        model_.toggleMute(key);
+    }
+    return applicationReply(message);
+}
+
+QDBusMessage MixerService::applicationReply(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
     // A reset can take a setting-only application out of the mixer altogether.
     auto state = applicationState(model_, key);
     if (!state) {
@@ -235,24 +242,33 @@ QDBusMessage MixerService::applicationReply(const QDBusMessage& message, const Q
     return message.createReply(toVariantMap(*state));
 }
 
-QDBusMessage MixerService::setVolume(const QDBusMessage& message, const QString& key,
-                                     double volume) {
+QDBusMessage MixerService::changeVolume(const QDBusMessage& message, const QString& key,
+                                        double volume) {
+    if (!std::isfinite(volume)) {
+        return invalidVolume(message, volume);
+    }
     model_.setVolume(volume, key);
-    return applicationReply(message, key);
+    return applicationReply(message);
 }
 
-QDBusMessage MixerService::selectOutput(const QDBusMessage& message, uint deviceID) {
+QDBusMessage MixerService::selectOutput(const QDBusMessage& message) {
+    const uint deviceID = message.arguments().at(0).toUInt();
     const auto& devices = model_.outputDevices();
-    const bool known = std::any_of(devices.begin(), devices.end(), [&](const OutputDevice& device) {
-        return device.id == deviceID;
-    });
-    if (!known) {
+    const auto device = std::ranges::find(devices, deviceID, &OutputDevice::id);
+    if (device == devices.end()) {
         return message.createErrorReply(
             QString::fromLatin1(dbus::kErrorUnknownOutput),
             QStringLiteral("No output device has the ID %1; ListOutputs gives the IDs")
                 .arg(deviceID));
     }
-    model_.selectOutput(deviceID);
+    const QString name = device->name;
+    if (const OSStatus status = model_.selectOutput(deviceID); status != noErr) {
+        return message.createErrorReply(
+            QString::fromLatin1(dbus::kErrorOutputRefused),
+            QStringLiteral("The audio system refused %1 as the output (OSStatus %2)")
+                .arg(name)
+                .arg(status));
+    }
     return message.createReply({model_.outputID(), model_.outputName()});
 }
 

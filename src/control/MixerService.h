@@ -45,10 +45,24 @@ private:
 
     // True when the call was for the mixer interface and has been answered.
     bool handleCall(const QDBusMessage& message, const QDBusConnection& bus);
+    // The reply to a call of the mixer interface; an invalid message for an
+    // unknown method.
     QDBusMessage answer(const QDBusMessage& message);
-    QDBusMessage applicationReply(const QDBusMessage& message, const QString& key);
-    QDBusMessage setVolume(const QDBusMessage& message, const QString& key, double volume);
-    QDBusMessage selectOutput(const QDBusMessage& message, uint deviceID);
+
+    // One a method of the interface; the arguments are checked by answer().
+    QDBusMessage listApplications(const QDBusMessage& message);
+    QDBusMessage listOutputs(const QDBusMessage& message);
+    QDBusMessage currentOutput(const QDBusMessage& message);
+    QDBusMessage lastError(const QDBusMessage& message);
+    QDBusMessage showWindow(const QDBusMessage& message);
+    QDBusMessage applicationReply(const QDBusMessage& message);
+    QDBusMessage toggleMute(const QDBusMessage& message);
+    QDBusMessage reset(const QDBusMessage& message);
+    QDBusMessage setVolume(const QDBusMessage& message);
+    QDBusMessage stepVolume(const QDBusMessage& message);
+    QDBusMessage setMute(const QDBusMessage& message);
+    QDBusMessage selectOutput(const QDBusMessage& message);
+    QDBusMessage changeVolume(const QDBusMessage& message, const QString& key, double volume);
 
     void schedulePublish();
     void publishChanges();

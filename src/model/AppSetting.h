@@ -1,7 +1,8 @@
 #pragma once
 
+#include "Volume.h"
+
 #include <QString>
-#include <cmath>
 #include <optional>
 
 namespace corvalle {
@@ -13,10 +14,13 @@ struct AppSetting {
     std::optional<QString> name;
 
     // Within 0.005 of full volume and not muted: no tap is needed.
-    bool isDefault() const { return !muted && std::fabs(volume - 1.0) < 0.005; }
-    // The gain a tap applies. A stored volume outside 0 to 4 (a hand-edited or
-    // corrupt file) never reaches a tap as such; NaN gives silence.
-    float effectiveGain() const;
+    bool isDefault() const { return !muted && Volume::isUnchanged(volume); }
+    // The gain a tap applies: 0 when muted, else Volume::clamped, so a stored
+    // volume outside 0 to 4 (a hand-edited or corrupt file) never reaches a tap as
+    // such and NaN gives silence.
+    float effectiveGain() const {
+        return muted ? 0.0F : static_cast<float>(Volume::clamped(volume));
+    }
 
     friend bool operator==(const AppSetting&, const AppSetting&) = default;
 };

@@ -82,7 +82,7 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
         std::optional<QString> icon = running ? running->icon : std::nullopt;
         std::optional<QString> hintName;
         if (!hasEntry) {
-            hintName = nonEmpty(CA::string(hardware, object, kAudioProcessPropertyNameHint));
+            hintName = nonEmpty(CA::string(hardware, object, kAudioObjectPropertyName));
             if (!icon) {
                 icon = nonEmpty(CA::string(hardware, object, kAudioProcessPropertyIconHint));
             }

@@ -2,6 +2,7 @@
 
 #include "AppTap.h"
 #include "CA.h"
+#include "Log.h"
 #include "Responsibility.h"
 
 #include <QMetaObject>
@@ -133,9 +134,16 @@ void MixerModel::runningOutputChanged(AudioObjectID processObject) {
     refresh();
 }
 
-void MixerModel::selectOutput(AudioObjectID deviceID) {
-    CA::setDefaultOutputDevice(*env_.hardware, deviceID);
+OSStatus MixerModel::selectOutput(AudioObjectID deviceID) {
+    const OSStatus status = CA::setDefaultOutputDevice(*env_.hardware, deviceID);
+    if (status == noErr) {
+        qCInfo(lcModel) << "asked for output device" << deviceID;
+    } else {
+        qCWarning(lcModel) << "the audio system refused output device" << deviceID << "(OSStatus"
+                           << status << ")";
+    }
     refresh();
+    return status;
 }
 
 bool MixerModel::hasTap(const QString& key) const {

@@ -44,7 +44,7 @@ class MixerModel : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr double maxVolume = 4.0;
+    static constexpr double maxVolume = Volume::kMax;
 
     explicit MixerModel(MixerEnvironment environment, QObject* parent = nullptr);
     ~MixerModel() override;
@@ -63,7 +63,9 @@ public:
     void setVolume(double volume, const QString& key);
     void toggleMute(const QString& key);
     void reset(const QString& key);
-    void selectOutput(AudioObjectID deviceID);
+    // Asks the audio system for `deviceID` as the default output and refreshes;
+    // the audio system's status: noErr when it took the request.
+    OSStatus selectOutput(AudioObjectID deviceID);
     void stopAll();
     void refresh();
 

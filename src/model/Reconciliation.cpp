@@ -1,6 +1,7 @@
 #include "AppTap.h"
 #include "CA.h"
 #include "CAError.h"
+#include "Log.h"
 #include "MixerModel.h"
 #include "SettingsCodec.h"
 #include "SettingsStore.h"
@@ -86,7 +87,7 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         name = stored->second.name;
     }
 
-    if (!setting.muted && std::fabs(setting.volume - 1.0) < 0.005) {
+    if (setting.isDefault()) {
         settings_.erase(key);
     } else {
         settings_.insert_or_assign(key, AppSetting{setting.volume, setting.muted, name});
@@ -103,8 +104,7 @@ void MixerModel::setVolume(double volume, const QString& key) {
         return;
     }
     const AppSetting current = setting(key);
-    const double clamped = volume <= 0.0 ? 0.0 : std::min(volume, maxVolume);
-    update(AppSetting{clamped, current.muted, std::nullopt}, key);
+    update(AppSetting{Volume::clamped(volume), current.muted, std::nullopt}, key);
 }
 
 void MixerModel::toggleMute(const QString& key) {
@@ -138,6 +138,7 @@ void MixerModel::reconcile() {
                           tap->outputUID() == *outputUID &&
                           sameProcessSet(tap->processObjects(), group->second.processObjects);
         if (!keep) {
+            qCDebug(lcModel) << "stopping the tap of" << key;
             tap->stop();
         }
         return !keep;
@@ -156,12 +157,16 @@ void MixerModel::reconcile() {
         try {
             taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
                                                         group.name.toStdString(), gain));
+            qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
             lastError_ = std::nullopt;
         } catch (const CAError& error) {
             lastError_ =
                 group.name + QStringLiteral(": ") + QString::fromStdString(error.description());
         } catch (const std::exception& error) {
             lastError_ = group.name + QStringLiteral(": ") + QString::fromUtf8(error.what());
+        }
+        if (lastError_) {
+            qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
         }
         emit lastErrorChanged();
     }

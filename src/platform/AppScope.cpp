@@ -1,5 +1,7 @@
 #include "AppScope.h"
 
+#include "ProcessIdentity.h"
+
 namespace corvalle {
 
 namespace {
@@ -39,8 +41,8 @@ void addCandidate(QStringList& ids, const QByteArray& escaped) {
     }
 }
 
-// One path component of a cgroup, e.g. "app-gnome-firefox-4711.scope".
-bool readUnit(const QByteArray& unit, ScopeAppIDs& result) {
+// An application unit (process::isApplicationUnit), e.g. "app-gnome-firefox-4711.scope".
+void readUnit(const QByteArray& unit, ScopeAppIDs& result) {
     QByteArray body;
     if (unit.startsWith("snap.")) {
         // snap.<snap>.<app>-<uuid>.scope or snap.<snap>.<app>.service; the desktop
@@ -54,24 +56,31 @@ bool readUnit(const QByteArray& unit, ScopeAppIDs& result) {
             }
         } else if (rest.endsWith(".service")) {
             rest.chop(8);
-        } else {
-            return false;
         }
         const qsizetype dot = rest.indexOf('.');
-        if (dot <= 0) {
-            return false;
+        if (dot > 0) {
+            addCandidate(result.unitIDs, rest.left(dot) + '_' + rest.mid(dot + 1));
         }
-        addCandidate(result.unitIDs, rest.left(dot) + '_' + rest.mid(dot + 1));
-        return true;
+        return;
     }
-    if (!unit.startsWith("app-")) {
-        return false;
+    if (unit.startsWith("flatpak-")) {
+        // flatpak-<id>-<n>.scope, from flatpak before it named its units app-flatpak-….
+        QByteArray id = unit.mid(8, unit.size() - 8 - 6);
+        const qsizetype dash = id.lastIndexOf('-');
+        if (dash > 0) {
+            id.truncate(dash);
+            const QString sandboxID = unescapeUnitName(id);
+            if (isPlausibleAppID(sandboxID)) {
+                result.sandboxID = sandboxID;
+            }
+        }
+        return;
     }
     if (unit.endsWith(".scope")) {
         body = unit.mid(4, unit.size() - 4 - 6);
         const qsizetype dash = body.lastIndexOf('-');
         if (dash <= 0) {
-            return false;
+            return;
         }
         body.truncate(dash);
     } else if (unit.endsWith(".service")) {
@@ -80,11 +89,9 @@ bool readUnit(const QByteArray& unit, ScopeAppIDs& result) {
         if (at >= 0) {
             body.truncate(at);
         }
-    } else {
-        return false;
     }
     if (body.isEmpty()) {
-        return false;
+        return;
     }
     if (body.startsWith("flatpak-")) {
         const QString id = unescapeUnitName(body.mid(8));
@@ -98,7 +105,6 @@ bool readUnit(const QByteArray& unit, ScopeAppIDs& result) {
     if (dash > 0) {
         addCandidate(result.unitIDs, body.mid(dash + 1));
     }
-    return true;
 }
 
 } // namespace
@@ -123,20 +129,10 @@ QString unescapeUnitName(const QByteArray& name) {
 
 ScopeAppIDs appIDsFromCgroup(const QByteArray& cgroup) {
     ScopeAppIDs result;
-    for (const QByteArray& line : cgroup.split('\n')) {
-        // hierarchy-ID:controllers:path
-        const qsizetype first = line.indexOf(':');
-        const qsizetype second = first < 0 ? -1 : line.indexOf(':', first + 1);
-        if (second < 0) {
-            continue;
-        }
-        const QList<QByteArray> components = line.mid(second + 1).trimmed().split('/');
-        // The innermost app unit names the application; nested groups below it do not.
-        for (auto it = components.crbegin(); it != components.crend(); ++it) {
-            if (readUnit(*it, result)) {
-                return result;
-            }
-        }
+    const std::string unit = process::applicationUnit(
+        std::string_view(cgroup.constData(), static_cast<std::size_t>(cgroup.size())));
+    if (!unit.empty()) {
+        readUnit(QByteArray::fromStdString(unit), result);
     }
     return result;
 }

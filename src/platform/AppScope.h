@@ -12,9 +12,10 @@ struct ScopeAppIDs {
     QStringList unitIDs; // of the systemd app unit, most likely first
 };
 
-// Reads /proc/<pid>/cgroup contents. Understands app-[<launcher>-]<id>-<random>.scope,
+// Reads /proc/<pid>/cgroup contents: the ids of the unit process::applicationUnit
+// picks. Understands app-[<launcher>-]<id>-<random>.scope,
 // app-[<launcher>-]<id>[@<random>].service (ids escaped the systemd way, "\x2d"
-// for '-') and snap.<snap>.<app>… units.
+// for '-'), flatpak-<id>-<random>.scope and snap.<snap>.<app>… units.
 ScopeAppIDs appIDsFromCgroup(const QByteArray& cgroup);
 
 // The [Application] name of a .flatpak-info file; empty when absent or implausible.

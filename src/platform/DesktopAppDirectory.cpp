@@ -14,8 +14,6 @@ namespace corvalle {
 namespace {
 
 constexpr int kCacheLimit = 512;
-constexpr qsizetype kStatLimit = 4096;
-constexpr qsizetype kSmallFileLimit = 64 * 1024;
 
 std::optional<QString> cleanName(const QByteArray& raw) {
     QString name = QString::fromUtf8(raw);
@@ -94,7 +92,7 @@ QStringList applicationDirs(const DesktopDirectoryOptions& options) {
 
 } // namespace
 
-DesktopAppDirectory::DesktopAppDirectory(DesktopDirectoryOptions options)
+DesktopAppDirectory::DesktopAppDirectory(const DesktopDirectoryOptions& options)
     : procRoot_(QFile::encodeName(options.procRoot)), procRootPath_(procRoot_.toStdString()),
       index_(applicationDirs(options),
              localeKeysFor(options.locales.isEmpty() ? localesFromEnvironment() : options.locales),
@@ -110,7 +108,7 @@ std::optional<RunningApplication> DesktopAppDirectory::runningApplication(pid_t 
     const QByteArray processDir = procRoot_ + '/' + QByteArray::number(pid);
     // One stat() tells whether this is still the process we resolved before: a
     // reused pid gets new /proc inodes. Reading files is left to the first ask.
-    const auto stamp = processStamp(procRootPath_, pid);
+    const auto stamp = process::processStamp(procRootPath_, pid);
     if (!stamp) {
         cache_.remove(pid);
         return std::nullopt;
@@ -121,7 +119,7 @@ std::optional<RunningApplication> DesktopAppDirectory::runningApplication(pid_t 
         cached->lastUse = useCounter_;
         return cached->application;
     }
-    const auto statText = proc::readFile(processDir + "/stat", kStatLimit);
+    const auto statText = proc::readFile(processDir + "/stat", process::kStatLimit);
     const auto stat = statText ? proc::parseStat(*statText) : std::nullopt;
     if (!stat) {
         cache_.remove(pid);
@@ -157,7 +155,7 @@ std::optional<RunningApplication> DesktopAppDirectory::resolve(const QByteArray&
     if (entry != nullptr) {
         return RunningApplication{entry->id, entry->name, entry->icon};
     }
-    const auto comm = proc::readFile(processDir + "/comm", kStatLimit);
+    const auto comm = proc::readFile(processDir + "/comm", process::kStatLimit);
     const auto name = comm ? cleanName(*comm) : std::nullopt;
     if (!name) {
         return std::nullopt;
@@ -167,11 +165,12 @@ std::optional<RunningApplication> DesktopAppDirectory::resolve(const QByteArray&
 
 const DesktopEntry* DesktopAppDirectory::entryFromScope(const QByteArray& processDir) const {
     QString sandboxID;
-    if (const auto info = proc::readFile(processDir + "/root/.flatpak-info", kSmallFileLimit)) {
+    if (const auto info =
+            proc::readFile(processDir + "/root/.flatpak-info", process::kSmallFileLimit)) {
         sandboxID = flatpakAppID(*info);
     }
     ScopeAppIDs ids;
-    if (const auto cgroup = proc::readFile(processDir + "/cgroup", kSmallFileLimit)) {
+    if (const auto cgroup = proc::readFile(processDir + "/cgroup", process::kSmallFileLimit)) {
         ids = appIDsFromCgroup(*cgroup);
     }
     if (sandboxID.isEmpty()) {
@@ -195,7 +194,7 @@ const DesktopEntry* DesktopAppDirectory::entryFromExecutable(const QByteArray& p
     return matchExecutable(index_, readProcessCommand(processDir, statComm));
 }
 
-void DesktopAppDirectory::remember(pid_t pid, CachedProcess process) {
+void DesktopAppDirectory::remember(pid_t pid, const CachedProcess& process) {
     if (cache_.size() >= kCacheLimit && !cache_.contains(pid)) {
         // Forget the half least recently asked for.
         std::vector<std::uint64_t> uses;
@@ -208,7 +207,7 @@ void DesktopAppDirectory::remember(pid_t pid, CachedProcess process) {
         const std::uint64_t cutoff = *middle;
         cache_.removeIf([cutoff](const auto& item) { return item.value().lastUse <= cutoff; });
     }
-    cache_.insert(pid, std::move(process));
+    cache_.insert(pid, process);
 }
 
 } // namespace corvalle

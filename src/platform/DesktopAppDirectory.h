@@ -2,7 +2,7 @@
 
 #include "AppDirectory.h"
 #include "DesktopIndex.h"
-#include "ProcessStamp.h"
+#include "ProcessIdentity.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -28,7 +28,7 @@ struct DesktopDirectoryOptions {
 // Every call runs on the caller's thread; an object is not shared between threads.
 class DesktopAppDirectory final : public AppDirectory {
 public:
-    explicit DesktopAppDirectory(DesktopDirectoryOptions options = {});
+    explicit DesktopAppDirectory(const DesktopDirectoryOptions& options = {});
 
     std::optional<RunningApplication> runningApplication(pid_t pid) override;
     std::optional<InstalledApplication> installedApplication(const QString& bundleID) override;
@@ -43,7 +43,7 @@ public:
 
 private:
     struct CachedProcess {
-        ProcessStamp stamp;
+        process::ProcessStamp stamp;
         std::optional<RunningApplication> application;
         std::uint64_t lastUse = 0;
     };
@@ -53,7 +53,7 @@ private:
     const DesktopEntry* entryFromScope(const QByteArray& processDir) const;
     const DesktopEntry* entryFromExecutable(const QByteArray& processDir,
                                             const QByteArray& statComm) const;
-    void remember(pid_t pid, CachedProcess process);
+    void remember(pid_t pid, const CachedProcess& process);
 
     QByteArray procRoot_;
     std::filesystem::path procRootPath_;

@@ -1,5 +1,6 @@
 #include "DesktopIndex.h"
 
+#include "Log.h"
 #include "ProcFiles.h"
 
 #include <QFile>
@@ -101,6 +102,8 @@ void DesktopIndex::rebuild() {
     });
     built_ = true;
     ++buildCount_;
+    qCDebug(lcPlatform) << "read" << entries_.size() << "desktop entries from" << filesRead_
+                        << "files";
 }
 
 void DesktopIndex::scanFolder(const QString& root, const QString& folder, int depth,

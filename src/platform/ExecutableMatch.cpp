@@ -1,6 +1,7 @@
 #include "ExecutableMatch.h"
 
 #include "ProcFiles.h"
+#include "ProcessIdentity.h"
 
 #include <QFile>
 #include <algorithm>
@@ -10,7 +11,6 @@ namespace corvalle {
 
 namespace {
 
-constexpr qsizetype kCmdlineLimit = 32 * 1024;
 constexpr qsizetype kMaxArguments = 64;
 constexpr qsizetype kMaxScriptArguments = 4;
 
@@ -122,7 +122,7 @@ ProcessCommand readProcessCommand(const QByteArray& processDir, const QByteArray
         exePath = QFile::decodeName(*exe);
     }
     QStringList argv;
-    if (const auto cmdline = proc::readFile(processDir + "/cmdline", kCmdlineLimit)) {
+    if (const auto cmdline = proc::readFile(processDir + "/cmdline", process::kCmdlineLimit)) {
         for (const QByteArray& arg : proc::splitCmdline(*cmdline)) {
             if (argv.size() > kMaxArguments) {
                 break;

@@ -1,5 +1,6 @@
 #include "LoginItem.h"
 
+#include "Log.h"
 #include "ProcFiles.h"
 
 #include <QCoreApplication>
@@ -119,15 +120,17 @@ bool AutostartLoginItem::registerItem() {
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(execLine(executable_));
     QSaveFile file(entryPath_);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
     const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        qCWarning(lcPlatform) << "could not write the autostart entry:" << file.errorString();
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit()) {
+        qCWarning(lcPlatform) << "could not write the autostart entry:" << file.errorString();
+        return false;
+    }
+    return true;
 }
 
 bool AutostartLoginItem::unregisterItem() {

@@ -27,8 +27,6 @@ public:
     bool registerItem() override;
     bool unregisterItem() override;
 
-    QString entryPath() const { return entryPath_; }
-
     // The Exec line for `executable`, quoted and escaped for a desktop file.
     static QString execLine(const QString& executable);
 

@@ -4,6 +4,8 @@
 #include <QList>
 #include <optional>
 
+// Qt forms of the /proc readers of process:: (ProcessIdentity.h), which hold the
+// rules; these only convert.
 namespace corvalle::proc {
 
 // Reads at most `limit` bytes of a regular file. Never blocks on a FIFO or device

@@ -1,8 +1,8 @@
 #include "AppTap.h"
 
 #include "CAError.h"
+#include "Volume.h"
 
-#include <cmath>
 #include <utility>
 #include <uuid/uuid.h>
 
@@ -23,15 +23,6 @@ std::string freshUUID() {
     return text;
 }
 
-// Anything that is not a number from 0 to the maximum would be unsafe to play:
-// NaN and infinities become silence, too much becomes the maximum.
-float safeGain(float gain) {
-    if (!std::isfinite(gain) || !(gain > 0.0F)) {
-        return 0.0F;
-    }
-    return gain > AppTap::kMaxGain ? AppTap::kMaxGain : gain;
-}
-
 void check(OSStatus status, const char* step) {
     if (status != noErr) {
         throw CAError(step, status);
@@ -44,7 +35,7 @@ AppTap::AppTap(AudioHardware& hardware, std::vector<AudioObjectID> processObject
                std::string outputUID, const std::string& label, float gain)
     : hardware_(hardware), processObjects_(std::move(processObjects)),
       outputUID_(std::move(outputUID)), gainState_(std::make_unique<GainState>()) {
-    const float safe = safeGain(gain);
+    const float safe = Volume::playableGain(gain);
     gainState_->target.store(safe, std::memory_order_relaxed);
     gainState_->applied.store(safe, std::memory_order_relaxed);
     try {
@@ -64,7 +55,7 @@ float AppTap::gain() const {
 }
 
 void AppTap::setGain(float gain) {
-    gainState_->target.store(safeGain(gain), std::memory_order_relaxed);
+    gainState_->target.store(Volume::playableGain(gain), std::memory_order_relaxed);
 }
 
 void AppTap::start(const std::string& label) {

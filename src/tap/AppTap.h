@@ -28,13 +28,13 @@ public:
     const std::string& outputUID() const { return outputUID_; }
 
     float gain() const;
-    // NaN, negative or infinite gains are stored as 0, gains above 4 as 4.
+    // Stored as Volume::playableGain(gain): NaN, negative or infinite gains as 0,
+    // gains above 4 as 4.
     void setGain(float gain);
 
     // Tears everything down in reverse order of creation; safe to repeat.
     void stop();
 
-    static constexpr float kMaxGain = 4.0F;
     static constexpr const char* kNamePrefix = "Corvalle \u2013 ";
     // Every aggregate device UID starts with this; the output list leaves them out.
     static constexpr const char* kDeviceUIDPrefix = CA::kPrivateDeviceUIDPrefix;

@@ -5,6 +5,7 @@
 #include "MixerModel.h"
 #include "Symbols.h"
 #include "UiStyle.h"
+#include "Volume.h"
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -258,7 +259,7 @@ void AppRow::handleWheel(QWheelEvent& event) {
     const double current = levelPercent(setting.volume) / 100.0;
     const double grid = current / kWheelStep;
     const double base = notches > 0 ? std::floor(grid + 1e-6) : std::ceil(grid - 1e-6);
-    const double target = std::clamp((base + notches) * kWheelStep, 0.0, MixerModel::maxVolume);
+    const double target = Volume::clamped((base + notches) * kWheelStep);
     model_.setVolume(target, app_.id);
 }
 

@@ -1,26 +1,14 @@
 #include "LevelText.h"
 
-#include "MixerModel.h"
+#include "Volume.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <cmath>
 
 namespace corvalle::ui {
 
-namespace {
-
-double shownVolume(double volume) {
-    if (std::isnan(volume)) {
-        return 0.0;
-    }
-    return std::clamp(volume, 0.0, MixerModel::maxVolume);
-}
-
-} // namespace
-
 int levelPercent(double volume) {
-    return static_cast<int>(std::lround(shownVolume(volume) * 100.0));
+    return static_cast<int>(std::lround(Volume::clamped(volume) * 100.0));
 }
 
 QString levelText(const AppSetting& setting) {
@@ -35,7 +23,7 @@ bool isBoosted(const AppSetting& setting) {
 }
 
 int sliderPosition(double volume) {
-    return static_cast<int>(std::lround(shownVolume(volume) * kSliderScale));
+    return static_cast<int>(std::lround(Volume::clamped(volume) * kSliderScale));
 }
 
 double volumeAtSliderPosition(int position) {

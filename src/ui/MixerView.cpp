@@ -26,17 +26,6 @@ constexpr int kLoginItemEnabled = 1;
 constexpr int kEmptyPadding = 16;
 constexpr int kRowSpacing = 8;
 
-QFrame* dividerLine(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::Mid));
-    line->setPalette(palette);
-    return line;
-}
-
 } // namespace
 
 QKeySequence MixerView::quitShortcut() {

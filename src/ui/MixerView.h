@@ -47,7 +47,6 @@ public:
     AppRow* row(const QString& appID) const;
     // The rows in the order shown.
     std::vector<AppRow*> rows() const;
-    OutputPicker* outputPicker() const { return picker_; }
 
     // The platform's quit shortcut, Ctrl+Q where the platform names none.
     static QKeySequence quitShortcut();

@@ -1,6 +1,7 @@
 #include "UiStyle.h"
 
 #include <QApplication>
+#include <QFrame>
 #include <QPalette>
 #include <QWidget>
 
@@ -78,6 +79,17 @@ void setTextColor(QWidget& widget, const QColor& colour) {
 
 QColor textColor(const QWidget& widget) {
     return widget.palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+QFrame* dividerLine(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Mid));
+    line->setPalette(palette);
+    return line;
 }
 
 } // namespace corvalle::ui

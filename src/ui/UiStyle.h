@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 
+class QFrame;
 class QPalette;
 class QWidget;
 
@@ -21,6 +22,9 @@ QColor secondaryColor(const QPalette& palette);
 QColor redColor();
 QColor greenColor();
 QColor orangeColor();
+
+// A one-pixel horizontal line in the palette's mid colour, between sections.
+QFrame* dividerLine(QWidget* parent);
 
 // Sets the colour in which a label or button draws its text.
 void setTextColor(QWidget& widget, const QColor& colour);

@@ -53,7 +53,6 @@ TEST_F(Shell, OrdinaryLaunchOpensAFixedCentredWindowAfterAboutAThirdOfASecond) {
     QElapsedTimer clock;
     clock.start();
     delegate->applicationDidFinishLaunching(false);
-    QTest::qWait(200);
     EXPECT_EQ(delegate->window(), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->window() != nullptr; }, 2000));
     EXPECT_GE(clock.elapsed(), 290);
@@ -68,7 +67,11 @@ TEST_F(Shell, OrdinaryLaunchOpensAFixedCentredWindowAfterAboutAThirdOfASecond) {
 
 TEST_F(Shell, LoginItemLaunchRunsWithoutAWindowAndReopenShowsTheSameOne) {
     delegate->applicationDidFinishLaunching(true);
-    QTest::qWait(600);
+    // A timer started now with the window's delay fires after an ordinary launch
+    // would have opened it.
+    bool pastWindowDelay = false;
+    QTimer::singleShot(AppDelegate::Options{}.windowDelayMs, [&] { pastWindowDelay = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pastWindowDelay; }, 2000));
     EXPECT_EQ(delegate->window(), nullptr);
     EXPECT_GT(delegate->model().tapCount(), 0U) << "the model runs from launch on";
 

@@ -29,8 +29,6 @@ TEST(Teardown, SigtermRemovesEveryNodeOfCorvalle) {
     ASSERT_TRUE(session.isRunning());
 
     test::TempDir config;
-    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     {
         QSettingsStore store(
             QString::fromStdString((config.path() / "Corvalle" / "Corvalle.conf").string()));
@@ -41,7 +39,9 @@ TEST(Teardown, SigtermRemovesEveryNodeOfCorvalle) {
 
     test::ChildProcess player({CORVALLE_TEST_PLAYER, "--name", "Player", "--app-id",
                                "org.corvalle.test.Player", "--amplitude", "0.1"});
-    test::ChildProcess corvalle({CORVALLE_BINARY, "--login-item"});
+    test::ChildProcess corvalle(
+        {CORVALLE_BINARY, "--login-item"},
+        {"XDG_CONFIG_HOME=" + config.path().string(), "QT_QPA_PLATFORM=offscreen"});
     ASSERT_TRUE(test::eventually([&] { return corvalleNodes(session) > 0; }, 20s))
         << session.output("pw-cli ls Node 2>&1");
 

@@ -76,6 +76,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProcessTree, ::testing::Values(
     TreeCase{"ServiceUnitsAreScopesToo", 811, 810,
              {proc(810, 1, "/usr/bin/term", "0::/app.slice/app-org.term.service"),
               proc(811, 810, "/usr/bin/helper", "0::/app.slice/app-org.term.service")}},
+    TreeCase{"SnapUnitsAreScopesToo", 821, 820,
+             {proc(820, 1, "/snap/a/1/usr/bin/a", "0::/app.slice/snap.a.a-1b2c.scope"),
+              proc(821, 820, "/snap/a/1/usr/lib/helper", "0::/app.slice/snap.a.a-1b2c.scope")}},
     TreeCase{"LegacyHierarchy", 831, 830,
              {proc(830, 1, "/usr/bin/a", "12:pids:/x\n1:name=systemd:/app.slice/app-a.scope"),
               proc(831, 830, "/usr/bin/b", "12:pids:/x\n1:name=systemd:/app.slice/app-a.scope")}},
@@ -152,8 +155,7 @@ TEST(RealProcesses, ACopyOfThisProgramBelongsToIt) {
     const pid_t ours = tree.responsiblePID(getpid());
     EXPECT_EQ(tree.responsiblePID(child), ours);
     EXPECT_EQ(Responsibility::responsiblePID(child), ours);
-    if (cgroup.find("/app-") == std::string::npos &&
-        cgroup.find("/flatpak-") == std::string::npos) {
+    if (process::applicationUnit(cgroup).empty()) {
         EXPECT_EQ(ours, getpid()) << "the test runner is another program";
     }
     kill(child, SIGKILL);

@@ -104,9 +104,13 @@ TEST_F(CommandLineTest, OutputListsSelectsAndReportsARefusal) {
     ASSERT_EQ(run({"output", "phones"}), kExitDone) << err_.toStdString();
     EXPECT_EQ(out_, "Output: Headphones\n");
     EXPECT_EQ(world_.model->outputID(), headphones_);
+    // A refusal is answered at once, with the audio system's status.
     world_.hardware.setAcceptsDefaultOutputChange(false);
     EXPECT_EQ(run({"output", "speakers"}), kExitFailed);
-    EXPECT_EQ(err_, "corvalle: the audio system kept Headphones as the output\n");
+    EXPECT_EQ(err_, QStringLiteral("corvalle: The audio system refused Speakers as the output "
+                                   "(OSStatus %1)\n")
+                        .arg(kAudioHardwareIllegalOperationError));
+    EXPECT_EQ(world_.model->outputID(), headphones_);
     ASSERT_EQ(run({"show"}), kExitDone);
     EXPECT_EQ(windowShown_, 1);
 }

@@ -52,9 +52,8 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
     PipeWireSession session;
     ASSERT_TRUE(session.isRunning());
     TempDir config;
-    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ChildProcess instance({CORVALLE_BINARY});
+    ChildProcess instance({CORVALLE_BINARY}, {"XDG_CONFIG_HOME=" + config.path().string(),
+                                              "QT_QPA_PLATFORM=offscreen"});
     ChildProcess player({"pw-play", sineFile(session, 0.1)});
     const auto key = QStringLiteral("pid:%1").arg(player.pid());
     ASSERT_TRUE(eventually(

@@ -50,7 +50,7 @@ TEST_F(OutputTracking, TheOutputFieldsAreFilledAtOnceAndFollowEveryRefresh) {
     EXPECT_EQ(model.outputDevices()[0].name, QStringLiteral("Speakers")) << "names alone are kept";
 
     const AudioObjectID usb = world.hardware.addDevice({.uid = "usb", .name = "USB"});
-    model.selectOutput(usb);
+    EXPECT_EQ(model.selectOutput(usb), noErr);
     EXPECT_EQ(deviceIDs(model), (std::vector<AudioObjectID>{world.speakers, nameless, usb}));
     EXPECT_EQ(model.outputDevices()[0].name, QStringLiteral("Loudspeakers"));
     EXPECT_EQ(model.outputID(), usb);
@@ -58,7 +58,7 @@ TEST_F(OutputTracking, TheOutputFieldsAreFilledAtOnceAndFollowEveryRefresh) {
     EXPECT_EQ(emitted, (std::map<std::size_t, int>{{0, 2}, {1, 2}, {2, 2}, {3, 1}}));
 
     world.hardware.setAcceptsDefaultOutputChange(false);
-    model.selectOutput(world.speakers);
+    EXPECT_EQ(model.selectOutput(world.speakers), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(model.outputID(), usb) << "a refused change keeps showing the previous device";
 
     world.hardware.setPropertyFailure(kAudioObjectSystemObject,

@@ -5,6 +5,7 @@
 #include "CA.h"
 #include "PipeWireAudioHardware.h"
 #include "PwTestKit.h"
+#include "TempDir.h"
 
 #include <algorithm>
 #include <array>
@@ -128,9 +129,8 @@ TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
 // Started before the audio server (as at login): no devices, no taps, and it
 // connects by itself once the server is there.
 TEST(ColdStartTest, ConnectsOnceTheServerComes) {
-    char pattern[] = "/tmp/corvalle-pw-cold.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    const test::TempDir scratch;
+    const std::string dir = scratch.path().string();
     const std::string script = "'" + test::PipeWireSession::script().string() + "'";
     std::filesystem::create_directories(dir + "/run");
     setenv("PIPEWIRE_RUNTIME_DIR", (dir + "/run").c_str(), 1);

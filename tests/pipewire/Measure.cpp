@@ -202,7 +202,7 @@ int latency(int quantum) {
     AudioObjectID clicker = kAudioObjectUnknown;
     for (const AudioObjectID id :
          CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
-        if (CA::string(hardware, id, kAudioProcessPropertyNameHint) == "clicker") {
+        if (CA::string(hardware, id, kAudioObjectPropertyName) == "clicker") {
             clicker = id;
         }
     }

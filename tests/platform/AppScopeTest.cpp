@@ -23,6 +23,10 @@ TEST(AppScope, OddControlGroupsGiveNoWrongID) {
     for (const auto& [cgroup, unitIDs] : cases) {
         EXPECT_EQ(appIDsFromCgroup(QByteArray::fromStdString(cgroup)).unitIDs, unitIDs) << cgroup;
     }
+    EXPECT_EQ(appIDsFromCgroup("0::/user.slice/flatpak-org.example.App-12.scope\n").sandboxID,
+              QStringLiteral("org.example.App"));
+    EXPECT_EQ(appIDsFromCgroup("0::/app.slice/app-flatpak-org.example.App-12.scope\n").sandboxID,
+              QStringLiteral("org.example.App"));
     EXPECT_EQ(unescapeUnitName("caf\\xc3\\xa9 bad\\xzz\\x2"), QStringLiteral("café bad\\xzz\\x2"));
     EXPECT_EQ(flatpakAppID("[Instance]\nname=wrong\n[Application]\nname = org.example.App \n"),
               QStringLiteral("org.example.App"));

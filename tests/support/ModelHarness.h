@@ -7,8 +7,12 @@
 #include "SimulatedAudioHardware.h"
 
 #include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
 #include <QTimeZone>
 #include <algorithm>
+#include <cstddef>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -20,11 +24,37 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace corvalle::test {
 
-// Runs every queued task, including the ones those tasks queue in turn.
-inline void drainEvents() {
-    for (int round = 0; round < 8; ++round) {
-        QCoreApplication::sendPostedEvents();
+// Counts the events delivered in the main thread while it is installed.
+class DeliveredEvents : public QObject {
+public:
+    DeliveredEvents() { QCoreApplication::instance()->installEventFilter(this); }
+    ~DeliveredEvents() override { QCoreApplication::instance()->removeEventFilter(this); }
+    DeliveredEvents(const DeliveredEvents&) = delete;
+    DeliveredEvents& operator=(const DeliveredEvents&) = delete;
+
+    bool eventFilter(QObject* /*watched*/, QEvent* /*event*/) override {
+        ++count;
+        return false;
     }
+
+    std::size_t count = 0;
+};
+
+// Runs every queued task, including the ones those tasks queue in turn: delivers
+// the posted events until a round finds none left.
+inline void drainEvents() {
+    const DeliveredEvents delivered;
+    // Far more rounds than any chain of tasks the model queues; reaching it means
+    // a task that queues itself forever.
+    constexpr int kMaxRounds = 1000;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        const std::size_t before = delivered.count;
+        QCoreApplication::sendPostedEvents();
+        if (delivered.count == before) {
+            return;
+        }
+    }
+    ADD_FAILURE() << "posted events never ran out";
 }
 
 // A simulated audio system with one output device, an in-memory store, a fake

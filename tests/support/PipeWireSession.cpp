@@ -1,11 +1,13 @@
 #include "PipeWireSession.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -93,18 +95,36 @@ std::string PipeWireSession::output(const std::string& command) const {
     return text;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment) {
     std::vector<char*> raw;
     std::vector<std::string> copy = argv;
     for (auto& arg : copy) {
         raw.push_back(arg.data());
     }
     raw.push_back(nullptr);
+    // Built before fork: the child may only exec. The given entries replace this
+    // process's entries of the same name.
+    std::vector<std::string> entries = environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const auto name = text.substr(0, text.find('=') + 1);
+        const bool replaced = std::ranges::any_of(
+            environment, [&](const std::string& given) { return given.starts_with(name); });
+        if (!replaced) {
+            entries.emplace_back(text);
+        }
+    }
+    std::vector<char*> envp;
+    for (auto& entry : entries) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         // Its own process group, so that whatever it starts ends with it.
         setpgid(0, 0);
-        execvp(raw[0], raw.data());
+        execvpe(raw[0], raw.data(), envp.data());
         _exit(127);
     }
 }

@@ -34,10 +34,12 @@ private:
 };
 
 // A program started for a test, killed (SIGTERM, then SIGKILL) when the object
-// goes away.
+// goes away. `environment` holds NAME=value entries that the program gets on top
+// of this process's environment, which stays as it is.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    explicit ChildProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -1,10 +1,10 @@
 #include "GraphState.h"
 
 #include "PipeWireKeys.h"
+#include "ProcessIdentity.h"
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <spa/utils/json.h>
 
 namespace corvalle::pw {
@@ -209,12 +209,7 @@ pid_t clientPID(const Properties& props,
 }
 
 std::optional<std::string> procCommandName(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    if (!file || !std::getline(file, name)) {
-        return std::nullopt;
-    }
-    return name;
+    return process::commandName("/proc", pid);
 }
 
 std::optional<std::string> clientBundleID(const Properties& props) {

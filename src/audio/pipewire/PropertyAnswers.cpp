@@ -64,7 +64,7 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
             return Answer::text(pw::clientBundleID(client->props));
         case kAudioProcessPropertyIsRunningOutput:
             return Answer::unsigned32(graph.isRunningOutput(*client) ? 1U : 0U);
-        case kAudioProcessPropertyNameHint:
+        case kAudioObjectPropertyName:
             return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppName));
         case kAudioProcessPropertyIconHint:
             return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppIconName));

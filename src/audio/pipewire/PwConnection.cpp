@@ -1,5 +1,6 @@
 #include "PwConnection.h"
 
+#include "DiagnosticSink.h"
 #include "PipeWireKeys.h"
 #include "PwLoop.h"
 
@@ -234,8 +235,10 @@ void Connection::onCoreDone(void* data, std::uint32_t id, int seq) {
     pw_thread_loop_signal(self->loop_.threadLoop(), false);
 }
 
-void Connection::onCoreError(void* data, std::uint32_t id, int seq, int res, const char*) {
+void Connection::onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message) {
     auto* self = static_cast<Connection*>(data);
+    diagnostics::report("PipeWire error on object " + std::to_string(id) + ": " +
+                        (message != nullptr ? message : "") + " (" + std::to_string(res) + ")");
     if (id == PW_ID_CORE && res == -EPIPE) {
         self->lost_ = true;
         self->backoffMs_ = 0;

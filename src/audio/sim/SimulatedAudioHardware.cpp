@@ -156,10 +156,6 @@ void SimulatedAudioHardware::moveProcess(AudioObjectID processID, std::size_t in
     fire(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
 }
 
-const std::vector<AudioObjectID>& SimulatedAudioHardware::processIDs() const {
-    return state_->processOrder;
-}
-
 void SimulatedAudioHardware::setPropertyFailure(AudioObjectID objectID,
                                                 AudioObjectPropertySelector selector,
                                                 std::optional<OSStatus> status) {
@@ -223,15 +219,6 @@ std::size_t SimulatedAudioHardware::listenerCount(AudioObjectID objectID,
 std::size_t SimulatedAudioHardware::ioProcCount() const {
     const std::lock_guard lock(state_->ioMutex);
     return state_->ioProcs.size();
-}
-
-bool SimulatedAudioHardware::isStarted(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) const {
-    const auto it = aggregates_.find(deviceID);
-    if (it == aggregates_.end()) {
-        return false;
-    }
-    const auto& started = it->second.started;
-    return std::find(started.begin(), started.end(), ioProcID) != started.end();
 }
 
 void SimulatedAudioHardware::runIOCycle(AudioObjectID deviceID, const AudioBufferList& input,
@@ -620,7 +607,7 @@ OSStatus SimulatedAudioHardware::read(AudioObjectID objectID,
             return text(process.bundleID);
         case kAudioProcessPropertyIsRunningOutput:
             return scalar(process.runningOutput ? 1U : 0U);
-        case kAudioProcessPropertyNameHint:
+        case kAudioObjectPropertyName:
             return text(process.nameHint);
         case kAudioProcessPropertyIconHint:
             return text(process.iconHint);

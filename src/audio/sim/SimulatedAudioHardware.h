@@ -92,8 +92,6 @@ public:
     void setBundleID(AudioObjectID processID, std::optional<std::string> bundleID);
     // Moves a process object to another place of the process list.
     void moveProcess(AudioObjectID processID, std::size_t index);
-    // The process list in 'prs#' order.
-    const std::vector<AudioObjectID>& processIDs() const;
 
     // Makes reads of one property of one object fail with `status`, or (with
     // noErr) makes a string property succeed with a null string. std::nullopt
@@ -116,7 +114,6 @@ public:
     const std::map<AudioObjectID, SimTap>& taps() const { return taps_; }
     const std::map<AudioObjectID, SimAggregate>& aggregates() const { return aggregates_; }
     std::size_t ioProcCount() const;
-    bool isStarted(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) const;
 
     // Runs one IO cycle of `deviceID`: every started IO proc of it, in order of
     // creation, with the given buffers. May be called from another thread;

@@ -1,0 +1,41 @@
+#include "Log.h"
+
+#include "DiagnosticSink.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+namespace corvalle {
+namespace {
+
+QStringList captured;
+
+void capture(QtMsgType /*type*/, const QMessageLogContext& context, const QString& message) {
+    captured.append(QString::fromLatin1(context.category) + QLatin1Char(' ') + message);
+}
+
+// One test: turning logging on cannot be undone within the process.
+TEST(Log, SilentUntilVerboseThenTheAudioLayersReportsArriveInTheirCategory) {
+    const QtMessageHandler previous = qInstallMessageHandler(capture);
+    installAudioSink();
+    for (auto* category : {&lcAudio, &lcModel, &lcPlatform, &lcControl, &lcApp}) {
+        EXPECT_FALSE((*category)().isWarningEnabled()) << (*category)().categoryName();
+        EXPECT_FALSE((*category)().isDebugEnabled()) << (*category)().categoryName();
+    }
+    diagnostics::report("before");
+    qCWarning(lcModel) << "hidden";
+    EXPECT_TRUE(captured.isEmpty()) << captured.join(QLatin1Char('\n')).toStdString();
+
+    enableVerboseLogging();
+    for (auto* category : {&lcAudio, &lcModel, &lcPlatform, &lcControl, &lcApp}) {
+        EXPECT_TRUE((*category)().isDebugEnabled()) << (*category)().categoryName();
+    }
+    diagnostics::report("PipeWire error on object 0: no memory (-12)");
+    EXPECT_EQ(captured, QStringList{"corvalle.audio PipeWire error on object 0: no memory (-12)"});
+
+    diagnostics::setSink(nullptr);
+    qInstallMessageHandler(previous);
+}
+
+} // namespace
+} // namespace corvalle
