@@ -75,7 +75,7 @@ MainWindow& AppDelegate::ensureWindow() {
         // tiles it as it places every new window.
         if (screen && !onWayland()) {
             const QRect available = screen->availableGeometry();
-            window_->move(available.center() - QPoint(window_->width() / 2, window_->height() / 2));
+            window_->move(window_->centredIn(available));
         }
     }
     return *window_;
@@ -166,7 +166,7 @@ void AppDelegate::createTray() {
     tray_ = new QSystemTrayIcon(this);
     // The panel's colours are unknown (light and dark ones are both common): a
     // middle grey reads on either.
-    tray_->setIcon(ui::bundledSymbolIcon(ui::Symbol::sliderVertical3, QColor(0x8E, 0x8E, 0x93)));
+    tray_->setIcon(ui::symbolIcon(ui::Symbol::sliderVertical3, QColor(0x8E, 0x8E, 0x93)));
     tray_->setToolTip(tr("Corvalle"));
     // Some tray hosts show only a menu on any click; it leads to the same places.
     trayMenu_ = new QMenu;

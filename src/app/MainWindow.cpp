@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -20,6 +21,8 @@ namespace {
 
 constexpr int kHintPadding = 12;
 constexpr int kHintSymbolSize = 14;
+// The window manager's frame around the window, until the real one is known.
+constexpr int kFrameAllowance = 40;
 
 } // namespace
 
@@ -52,27 +55,64 @@ MainWindow::MainWindow(MixerModel& model, LoginItem& loginItem, std::function<vo
     auto* hintRow = new QHBoxLayout(hint);
     hintRow->setContentsMargins(kHintPadding, kHintPadding, kHintPadding, kHintPadding);
     hintRow->setSpacing(6);
-    const QColor secondary = ui::secondaryColor(palette());
+    // The tray's own symbol, so that the user knows the icon to look for.
     auto* symbol = new QLabel(hint);
-    symbol->setPixmap(ui::bundledSymbolIcon(ui::Symbol::menubarArrowUpRectangle, secondary)
-                          .pixmap(QSize(kHintSymbolSize, kHintSymbolSize), devicePixelRatioF()));
-    symbol->setProperty(ui::kSymbolProperty, ui::symbolName(ui::Symbol::menubarArrowUpRectangle));
+    symbol->setObjectName(QStringLiteral("hintSymbol"));
+    symbol->setProperty(ui::kSymbolProperty, ui::symbolName(ui::Symbol::sliderVertical3));
     hintRow->addWidget(symbol, 0, Qt::AlignTop);
     auto* text = new QLabel(hint);
     text->setObjectName(QStringLiteral("hintText"));
     text->setTextFormat(Qt::PlainText);
     text->setWordWrap(true);
     text->setFont(ui::styleFont(ui::TextStyle::caption));
-    ui::setTextColor(*text, secondary);
     text->setText(hintFor(withTray));
     hintRow->addWidget(text, 1);
     stack->addWidget(hint);
+    redrawHintColours();
+    fitToScreen();
+}
+
+void MainWindow::redrawHintColours() {
+    const QColor secondary = ui::secondaryColor(palette());
+    if (auto* symbol = findChild<QLabel*>(QStringLiteral("hintSymbol"))) {
+        symbol->setPixmap(
+            ui::symbolIcon(ui::Symbol::sliderVertical3, secondary)
+                .pixmap(QSize(kHintSymbolSize, kHintSymbolSize), devicePixelRatioF()));
+    }
+    if (auto* text = findChild<QLabel*>(QStringLiteral("hintText"))) {
+        ui::setTextColor(*text, secondary);
+    }
+}
+
+int MainWindow::frameHeight() const {
+    const int frame = frameGeometry().height() - height();
+    return isVisible() && frame > 0 ? frame : kFrameAllowance;
+}
+
+void MainWindow::fitToScreen() {
+    const QScreen* shownOn = screen();
+    if (!shownOn) {
+        return;
+    }
+    // Everything but the list has its natural height; the list gets what the
+    // screen leaves, frame included.
+    const int around = sizeHint().height() - view_->sizeHint().height();
+    view_->setHeightLimit(shownOn->availableGeometry().height() - frameHeight() - around);
+    adjustSize();
+}
+
+QPoint MainWindow::centredIn(const QRect& available) const {
+    // Centred, unless the frame would then reach past the bottom; never above the top.
+    const int x = available.center().x() - width() / 2;
+    int y = available.center().y() - height() / 2;
+    y = std::min(y, available.bottom() + 1 - height() - frameHeight());
+    return {std::max(available.left(), x), std::max(available.top(), y)};
 }
 
 QString MainWindow::hintFor(bool withTray) {
     return withTray
-               ? tr("Corvalle also lives in your menu bar — click the slider icon at the top of "
-                    "the screen.")
+               ? tr("Corvalle also lives in your system tray — click its slider icon to open "
+                    "the mixer.")
                : tr("Your desktop shows no tray icons, so Corvalle lives in this window. Closing "
                     "it quits Corvalle and returns every app to its own volume.");
 }
@@ -82,7 +122,7 @@ void MainWindow::setWithTray(bool withTray) {
     if (auto* text = findChild<QLabel*>(QStringLiteral("hintText"))) {
         text->setText(hintFor(withTray));
     }
-    adjustSize();
+    fitToScreen();
 }
 
 QString MainWindow::hintText() const {
@@ -108,7 +148,7 @@ void MainWindow::useOwnTitleRow() {
     // (Button hints would make Qt drop the frameless hint again.)
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     titleRow_->show();
-    adjustSize();
+    fitToScreen();
     if (wasVisible) {
         show();
         activateWindow();
@@ -117,6 +157,11 @@ void MainWindow::useOwnTitleRow() {
 
 void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (windowHandle() && !screenWatched_) {
+        screenWatched_ = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] { fitToScreen(); });
+    }
+    fitToScreen();
     if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||
         (windowFlags() & Qt::FramelessWindowHint)) {
         return;
@@ -132,6 +177,9 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        redrawHintColours();
+    }
     if (event->type() == QEvent::WindowStateChange &&
         (static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) &&
         !(windowState() & Qt::WindowMinimized)) {

@@ -14,7 +14,8 @@ class MixerView;
 }
 
 // The window "Corvalle": the mixer panel with a hint line under it. Its size
-// follows the content and cannot be changed by the user.
+// follows the content and cannot be changed by the user; the list inside takes
+// no more than the screen it is on leaves room for, frame included.
 class MainWindow final : public QWidget {
     Q_OBJECT
 
@@ -34,6 +35,12 @@ public:
     void useOwnTitleRow();
     WindowTitleRow* titleRow() const { return titleRow_; }
 
+    // Sizes the window to its screen's available area.
+    void fitToScreen();
+    // The position that centres the window in `available`, moved up where its
+    // frame would reach past the bottom, never with its title above the top.
+    QPoint centredIn(const QRect& available) const;
+
 signals:
     // Closing while there is no tray icon: the program should end.
     void closeRequested();
@@ -47,10 +54,13 @@ protected:
 
 private:
     static QString hintFor(bool withTray);
+    void redrawHintColours();
+    int frameHeight() const;
 
     ui::MixerView* view_ = nullptr;
     WindowTitleRow* titleRow_ = nullptr;
     bool withTray_ = true;
+    bool screenWatched_ = false;
 };
 
 } // namespace corvalle

@@ -25,6 +25,8 @@ TrayPanel::TrayPanel(MixerModel& model, LoginItem& loginItem, std::function<void
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSizeConstraint(QLayout::SetFixedSize);
     view_ = new ui::MixerView(model, loginItem, std::move(quit), this);
+    // A frame keeps the panel apart from a window of the same colour beneath it.
+    view_->setFramed(true);
     stack->addWidget(view_);
 }
 
@@ -44,6 +46,9 @@ void TrayPanel::popUp(const QRect& iconGeometry, const QPoint& clickPoint) {
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
+    }
+    if (screen) {
+        view_->setHeightLimit(screen->availableGeometry().height() - 2 * kGap);
     }
     adjustSize();
     if (screen) {

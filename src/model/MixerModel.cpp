@@ -23,6 +23,8 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     }
     ownPID_ = env_.ownPID.value_or(getpid());
     collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    // "Player 7" comes before "Player 10".
+    collator_.setNumericMode(true);
 
     loadSettings();
     addListener(kAudioHardwarePropertyProcessObjectList);

@@ -3,48 +3,58 @@
 #include "ElidedLabel.h"
 #include "LevelText.h"
 #include "MixerModel.h"
+#include "SymbolButton.h"
 #include "Symbols.h"
 #include "UiStyle.h"
-#include "Volume.h"
+#include "VolumeSlider.h"
 
 #include <QEvent>
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QSlider>
-#include <QToolButton>
+#include <QPainter>
 #include <QVBoxLayout>
-#include <QWheelEvent>
-#include <cmath>
 
 namespace corvalle::ui {
 
 namespace {
 
-constexpr double kSettingOnlyOpacity = 0.6;
-constexpr int kWheelNotch = 120;
 constexpr int kSymbolSize = 16;
 
-// Tooltips are shown as rich text when they look like it; a name from the audio
-// system must read as written.
-QString plainToolTip(const QString& text) {
-    if (!Qt::mightBeRichText(text)) {
-        return text;
-    }
-    return QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text.toHtmlEscaped());
-}
-
-void setSymbol(QToolButton& button, Symbol symbol, const QColor& colour) {
-    const QString name = symbolName(symbol);
-    if (button.property(kSymbolProperty).toString() == name) {
+void setSymbol(QAbstractButton& button, Symbol symbol, const QColor& colour) {
+    const QString key = symbolName(symbol) + colour.name();
+    if (button.property("symbolKey").toString() == key) {
         return;
     }
     button.setIcon(symbolIcon(symbol, colour));
-    button.setProperty(kSymbolProperty, name);
+    button.setProperty(kSymbolProperty, symbolName(symbol));
+    button.setProperty("symbolKey", key);
 }
 
-QPixmap iconPixmap(const QIcon& icon, const QWidget& widget) {
-    return icon.pixmap(QSize(AppRow::kIconSize, AppRow::kIconSize), widget.devicePixelRatioF());
+QPixmap iconPixmap(const QIcon& icon, const QWidget& widget, double opacity) {
+    const QPixmap full =
+        icon.pixmap(QSize(AppRow::kIconSize, AppRow::kIconSize), widget.devicePixelRatioF());
+    if (opacity >= 1.0) {
+        return full;
+    }
+    QPixmap faded(full.size());
+    faded.setDevicePixelRatio(full.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    QPainter painter(&faded);
+    painter.setOpacity(opacity);
+    painter.drawPixmap(0, 0, full);
+    return faded;
+}
+
+void setAccessibleNameIfNew(QWidget& widget, const QString& name) {
+    if (widget.accessibleName() != name) {
+        widget.setAccessibleName(name);
+    }
+}
+
+void setAccessibleDescriptionIfNew(QWidget& widget, const QString& description) {
+    if (widget.accessibleDescription() != description) {
+        widget.setAccessibleDescription(description);
+    }
 }
 
 } // namespace
@@ -71,7 +81,7 @@ AppRow::AppRow(MixerModel& model, AudioApp app, QWidget* parent)
 
     auto* block = new QVBoxLayout;
     block->setContentsMargins(0, 0, 0, 0);
-    block->setSpacing(2);
+    block->setSpacing(0);
     row->addLayout(block, 1);
 
     auto* title = new QHBoxLayout;
@@ -89,10 +99,8 @@ AppRow::AppRow(MixerModel& model, AudioApp app, QWidget* parent)
     waveform_->setObjectName(QStringLiteral("waveform"));
     const int waveformSize = QFontMetrics(styleFont(TextStyle::caption2)).height();
     waveform_->setFixedSize(waveformSize, waveformSize);
-    waveform_->setPixmap(bundledSymbolIcon(Symbol::waveform, greenColor())
-                             .pixmap(QSize(waveformSize, waveformSize), devicePixelRatioF()));
     waveform_->setProperty(kSymbolProperty, symbolName(Symbol::waveform));
-    setTextColor(*waveform_, greenColor());
+    waveform_->setAccessibleName(tr("Playing"));
     title->addWidget(waveform_, 0, Qt::AlignVCenter);
 
     title->addStretch(1);
@@ -106,44 +114,35 @@ AppRow::AppRow(MixerModel& model, AudioApp app, QWidget* parent)
     level_->setMinimumWidth(level_->fontMetrics().horizontalAdvance(QStringLiteral("400%")));
     title->addWidget(level_, 0, Qt::AlignVCenter);
 
-    slider_ = new QSlider(Qt::Horizontal, this);
+    slider_ = new VolumeSlider(this);
     slider_->setObjectName(QStringLiteral("slider"));
-    slider_->setRange(0, sliderPosition(MixerModel::maxVolume));
-    slider_->setSingleStep(kSliderScale / 100);
-    slider_->setPageStep(kSliderScale / 10);
-    slider_->setFixedHeight(18);
-    slider_->setFocusPolicy(Qt::StrongFocus);
-    slider_->setAccessibleName(tr("Volume"));
     block->addWidget(slider_);
     // valueChanged also fires for programmatic changes; those are made with the
     // slider's signals blocked, so every call here comes from the user.
     connect(slider_, &QSlider::valueChanged, this, &AppRow::sliderMoved);
 
-    mute_ = new QToolButton(this);
+    mute_ = new SymbolButton(this);
     mute_->setObjectName(QStringLiteral("mute"));
-    mute_->setAutoRaise(true);
+    mute_->setCheckable(true);
     mute_->setFixedWidth(kMuteWidth);
     mute_->setIconSize(QSize(kSymbolSize, kSymbolSize));
-    mute_->setFocusPolicy(Qt::StrongFocus);
     row->addWidget(mute_, 0, Qt::AlignVCenter);
-    connect(mute_, &QToolButton::clicked, this, [this] { model_.toggleMute(app_.id); });
+    // Toggled rather than clicked: assistive technology toggles without a click.
+    // The row's own setChecked matches the stored state and changes nothing.
+    connect(mute_, &QAbstractButton::toggled, this, [this](bool checked) {
+        if (checked != model_.setting(app_.id).muted) {
+            model_.toggleMute(app_.id);
+        }
+        // The button shows the stored state, also when the model kept it.
+        redraw();
+    });
 
-    reset_ = new QToolButton(this);
+    reset_ = new SymbolButton(this);
     reset_->setObjectName(QStringLiteral("reset"));
-    reset_->setAutoRaise(true);
     reset_->setIconSize(QSize(kSymbolSize, kSymbolSize));
-    reset_->setFocusPolicy(Qt::StrongFocus);
     reset_->setToolTip(tr("Reset to 100%"));
-    reset_->setAccessibleName(tr("Reset to 100%"));
-    reset_->setIcon(symbolIcon(Symbol::arrowCounterclockwise, textColor(*this)));
-    reset_->setProperty(kSymbolProperty, symbolName(Symbol::arrowCounterclockwise));
     row->addWidget(reset_, 0, Qt::AlignVCenter);
-    connect(reset_, &QToolButton::clicked, this, [this] { model_.reset(app_.id); });
-
-    // The wheel changes the volume wherever it turns over the row.
-    for (QWidget* child : findChildren<QWidget*>()) {
-        child->installEventFilter(this);
-    }
+    connect(reset_, &QAbstractButton::clicked, this, [this] { model_.reset(app_.id); });
 
     redrawApp();
     redraw();
@@ -155,112 +154,109 @@ void AppRow::setApp(AudioApp app) {
     redraw();
 }
 
-void AppRow::redrawApp() {
-    const QString iconKey = app_.icon.value_or(QString());
-    if (icon_->pixmap().isNull() || icon_->property("iconKey").toString() != iconKey) {
-        const QIcon appIcon = applicationIcon(app_.icon);
-        const bool fallback = appIcon.isNull();
-        const QIcon shown =
-            fallback ? bundledSymbolIcon(Symbol::appDashed, secondaryColor(palette())) : appIcon;
-        icon_->setPixmap(iconPixmap(shown, *this));
-        icon_->setProperty("iconKey", iconKey);
-        icon_->setProperty(kSymbolProperty, fallback ? symbolName(Symbol::appDashed) : QString());
+void AppRow::redrawIcon() {
+    const bool settingOnly = app_.processObjects.empty();
+    const QString iconKey = app_.icon.value_or(QString()) +
+                            (settingOnly ? QStringLiteral("/faded") : QString()) +
+                            backgroundColor(palette()).name();
+    if (!icon_->pixmap().isNull() && icon_->property("iconKey").toString() == iconKey) {
+        return;
     }
+    const QIcon appIcon = applicationIcon(app_.icon);
+    const bool fallback = appIcon.isNull();
+    const QIcon shown =
+        fallback ? symbolIcon(Symbol::appDashed, secondaryColor(palette())) : appIcon;
+    // The placeholder is already drawn in the dimmed colour; fading it further
+    // would take it below a readable contrast.
+    icon_->setPixmap(
+        iconPixmap(shown, *this, settingOnly && !fallback ? kSettingOnlyOpacity : 1.0));
+    icon_->setProperty("iconKey", iconKey);
+    icon_->setProperty(kSymbolProperty, fallback ? symbolName(Symbol::appDashed) : QString());
+}
+
+void AppRow::redrawApp() {
+    redrawIcon();
+    const QPalette& colours = palette();
+    const bool settingOnly = app_.processObjects.empty();
 
     name_->setText(app_.name);
-    name_->setAccessibleName(app_.name);
+    // A remembered app reads dimmed, in a colour that keeps its contrast.
+    const QColor nameColour =
+        settingOnly ? secondaryColor(colours) : colours.color(QPalette::WindowText);
+    if (name_->palette().color(QPalette::WindowText) != nameColour) {
+        QPalette namePalette = name_->palette();
+        namePalette.setColor(QPalette::WindowText, nameColour);
+        name_->setPalette(namePalette);
+    }
+    const QColor green = greenColor(colours);
+    if (waveform_->property("colour").value<QColor>() != green) {
+        const int size = waveform_->width();
+        waveform_->setPixmap(
+            symbolIcon(Symbol::waveform, green).pixmap(QSize(size, size), devicePixelRatioF()));
+        waveform_->setProperty("colour", green);
+    }
     waveform_->setVisible(app_.isPlaying);
 
-    const bool settingOnly = app_.processObjects.empty();
     const QString tip = settingOnly ? plainToolTip(notPlayingToolTip(app_.name)) : QString();
     if (toolTip() != tip) {
         setToolTip(tip);
     }
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(graphicsEffect());
-    if (settingOnly && !effect) {
-        effect = new QGraphicsOpacityEffect(this);
-        effect->setOpacity(kSettingOnlyOpacity);
-        setGraphicsEffect(effect);
-    } else if (!settingOnly && effect) {
-        setGraphicsEffect(nullptr);
-    }
+    icon_->setAccessibleName(tr("Icon of %1").arg(app_.name));
+    setAccessibleNameIfNew(*this, app_.name);
+    setAccessibleDescriptionIfNew(*this, settingOnly      ? notPlayingToolTip(app_.name)
+                                         : app_.isPlaying ? tr("Playing")
+                                                          : tr("Not playing"));
+    setAccessibleNameIfNew(*slider_, tr("Volume of %1").arg(app_.name));
+    setAccessibleNameIfNew(*mute_, tr("Mute %1").arg(app_.name));
+    setAccessibleNameIfNew(*reset_, tr("Reset %1 to 100%").arg(app_.name));
 }
 
 void AppRow::redraw() {
     const AppSetting setting = model_.setting(app_.id);
+    const QPalette& colours = palette();
 
     level_->setText(levelText(setting));
-    setTextColor(*level_, isBoosted(setting) ? orangeColor() : secondaryColor(palette()));
+    setTextColor(*level_, isBoosted(setting) ? orangeColor(colours) : secondaryColor(colours));
 
     {
         const QSignalBlocker blocker(slider_);
-        const int position = sliderPosition(setting.volume);
-        if (slider_->value() != position) {
-            slider_->setValue(position);
+        const int percent = levelPercent(setting.volume);
+        if (slider_->value() != percent) {
+            slider_->setValue(percent);
         }
     }
+    // Muted, the slider keeps showing the stored level, dimmed, and says why it
+    // does not move; the mute button, pressed and red, is the way back.
     slider_->setEnabled(!setting.muted);
+    const QString lockedTip = setting.muted ? tr("Muted. Unmute to change the volume.") : QString();
+    if (slider_->toolTip() != lockedTip) {
+        slider_->setToolTip(lockedTip);
+        slider_->setAccessibleDescription(lockedTip);
+    }
 
-    setSymbol(*mute_, setting.muted ? Symbol::speakerSlashFill : Symbol::speakerWave2Fill,
-              textColor(*this));
+    const QColor text = colours.color(QPalette::WindowText);
+    setSymbol(*mute_, muteSymbol(setting.muted, levelPercent(setting.volume)),
+              setting.muted ? redColor(colours) : text);
+    mute_->setChecked(setting.muted);
     const QString muteTip = setting.muted ? tr("Unmute") : tr("Mute");
     if (mute_->toolTip() != muteTip) {
         mute_->setToolTip(muteTip);
-        mute_->setAccessibleName(muteTip);
     }
 
+    setSymbol(*reset_, Symbol::arrowCounterclockwise, text);
     reset_->setEnabled(!setting.isDefault());
 }
 
-void AppRow::sliderMoved(int position) {
-    model_.setVolume(volumeAtSliderPosition(position), app_.id);
-}
-
-void AppRow::wheelEvent(QWheelEvent* event) {
-    handleWheel(*event);
-}
-
-bool AppRow::eventFilter(QObject* watched, QEvent* event) {
-    // The slider's own wheel handling moves by its single step; the row's 5 %
-    // steps hold over the whole row, slider included.
-    if (event->type() == QEvent::Wheel && watched != this) {
-        handleWheel(*static_cast<QWheelEvent*>(event));
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
+void AppRow::sliderMoved(int percent) {
+    model_.setVolume(percent / 100.0, app_.id);
 }
 
 void AppRow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange && slider_) {
+        redrawApp();
         redraw();
     }
-}
-
-void AppRow::handleWheel(QWheelEvent& event) {
-    event.accept();
-    const AppSetting setting = model_.setting(app_.id);
-    if (setting.muted) {
-        // The slider is disabled while muted; the wheel follows it.
-        return;
-    }
-    const QPoint angle = event.angleDelta();
-    int delta = angle.y() != 0 ? angle.y() : -angle.x();
-    if (event.inverted()) {
-        delta = -delta;
-    }
-    wheelRemainder_ += delta;
-    const int notches = wheelRemainder_ / kWheelNotch;
-    wheelRemainder_ -= notches * kWheelNotch;
-    if (notches == 0) {
-        return;
-    }
-    // Steps land on the 5 % grid: 73 % goes up to 75 %, down to 70 %.
-    const double current = levelPercent(setting.volume) / 100.0;
-    const double grid = current / kWheelStep;
-    const double base = notches > 0 ? std::floor(grid + 1e-6) : std::ceil(grid - 1e-6);
-    const double target = Volume::clamped((base + notches) * kWheelStep);
-    model_.setVolume(target, app_.id);
 }
 
 } // namespace corvalle::ui

@@ -6,8 +6,6 @@
 #include <optional>
 
 class QLabel;
-class QSlider;
-class QToolButton;
 
 namespace corvalle {
 
@@ -16,22 +14,26 @@ class MixerModel;
 namespace ui {
 
 class ElidedLabel;
+class SymbolButton;
+class VolumeSlider;
 
 // One application in the panel: icon, name, playing sign, level, volume slider,
 // mute and reset. Everything it shows is read from its AudioApp and from the
-// model's setting for the app's id; every control calls the model.
+// model's setting for the app's id; every control calls the model. The wheel
+// changes the volume only over the slider; elsewhere it is left to the list.
 //
 // Children carry object names for tests and tools: "icon", "name", "waveform",
-// "level", "slider", "mute", "reset".
+// "level", "slider", "mute", "reset". Assistive technology reads each control
+// with the application's name ("Volume of Firefox", "Mute Firefox").
 class AppRow final : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr int kHeight = 36;
     static constexpr int kIconSize = 26;
-    static constexpr int kMuteWidth = 18;
-    // One wheel notch changes the volume by this much.
-    static constexpr double kWheelStep = 0.05;
+    static constexpr int kMuteWidth = 24;
+    // A row whose application is not running draws its icon this faint.
+    static constexpr double kSettingOnlyOpacity = 0.6;
 
     AppRow(MixerModel& model, AudioApp app, QWidget* parent = nullptr);
 
@@ -44,14 +46,12 @@ public:
     void redraw();
 
 protected:
-    void wheelEvent(QWheelEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void redrawApp();
-    void handleWheel(QWheelEvent& event);
-    void sliderMoved(int position);
+    void redrawIcon();
+    void sliderMoved(int percent);
 
     MixerModel& model_;
     AudioApp app_;
@@ -59,11 +59,9 @@ private:
     ElidedLabel* name_ = nullptr;
     QLabel* waveform_ = nullptr;
     QLabel* level_ = nullptr;
-    QSlider* slider_ = nullptr;
-    QToolButton* mute_ = nullptr;
-    QToolButton* reset_ = nullptr;
-    // Wheel deltas smaller than a notch (touchpads) add up until they make one.
-    int wheelRemainder_ = 0;
+    VolumeSlider* slider_ = nullptr;
+    SymbolButton* mute_ = nullptr;
+    SymbolButton* reset_ = nullptr;
 };
 
 // The tooltip of a row whose application is not playing right now.

@@ -1,8 +1,11 @@
 #include "ElidedLabel.h"
 
+#include "Accessibility.h"
+
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTextDocument>
 #include <QTextLayout>
 #include <cmath>
 
@@ -24,8 +27,17 @@ QString singleLine(const QString& text) {
 
 } // namespace
 
+QString plainToolTip(const QString& text) {
+    // Tooltips are shown as rich text when they look like it.
+    if (!Qt::mightBeRichText(text)) {
+        return text;
+    }
+    return QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text.toHtmlEscaped());
+}
+
 ElidedLabel::ElidedLabel(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    installAccessibleInterfaces();
 }
 
 void ElidedLabel::setText(const QString& text) {
@@ -35,7 +47,20 @@ void ElidedLabel::setText(const QString& text) {
     }
     text_ = line;
     updateGeometry();
+    updateToolTip();
     update();
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidedLabel::updateToolTip() {
+    const QString tip = shownText() == text_ ? QString() : plainToolTip(text_);
+    if (toolTip() != tip) {
+        setToolTip(tip);
+    }
 }
 
 QString ElidedLabel::shownText() const {

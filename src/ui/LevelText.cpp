@@ -22,12 +22,4 @@ bool isBoosted(const AppSetting& setting) {
     return !setting.muted && setting.volume > 1.0;
 }
 
-int sliderPosition(double volume) {
-    return static_cast<int>(std::lround(Volume::clamped(volume) * kSliderScale));
-}
-
-double volumeAtSliderPosition(int position) {
-    return static_cast<double>(position) / kSliderScale;
-}
-
 } // namespace corvalle::ui

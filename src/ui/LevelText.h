@@ -18,9 +18,4 @@ QString levelText(const AppSetting& setting);
 // and not muted.
 bool isBoosted(const AppSetting& setting);
 
-// The slider position for a volume, in thousandths, and back.
-inline constexpr int kSliderScale = 1000;
-int sliderPosition(double volume);
-double volumeAtSliderPosition(int position);
-
 } // namespace corvalle::ui

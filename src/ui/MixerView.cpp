@@ -8,9 +8,11 @@
 #include "UiStyle.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -25,6 +27,7 @@ namespace {
 constexpr int kLoginItemEnabled = 1;
 constexpr int kEmptyPadding = 16;
 constexpr int kRowSpacing = 8;
+constexpr int kFrameRadius = 8;
 
 } // namespace
 
@@ -35,8 +38,12 @@ QKeySequence MixerView::quitShortcut() {
 }
 
 int MixerView::listHeight(std::size_t count) {
-    return static_cast<int>(
-        std::min(static_cast<double>(count) * kRowPitch, static_cast<double>(kMaxListHeight)));
+    return listHeight(count, kMaxListHeight);
+}
+
+int MixerView::listHeight(std::size_t count, int room) {
+    return static_cast<int>(std::min(static_cast<double>(count) * kRowPitch,
+                                     static_cast<double>(std::max(room, kRowPitch))));
 }
 
 MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void()> quit,
@@ -67,7 +74,6 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     empty_->setAlignment(Qt::AlignCenter);
     empty_->setContentsMargins(0, kEmptyPadding, 0, kEmptyPadding);
     empty_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setTextColor(*empty_, secondaryColor(palette()));
     stack->addWidget(empty_);
 
     list_ = new QScrollArea(this);
@@ -76,6 +82,9 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     list_->setWidgetResizable(true);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Tab goes through the rows' controls, never to the list itself; the list
+    // scrolls to show the control that has the focus.
+    list_->setFocusPolicy(Qt::NoFocus);
     list_->viewport()->setAutoFillBackground(false);
     auto* content = new QWidget(list_);
     content->setAutoFillBackground(false);
@@ -93,7 +102,6 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     error_->setFont(styleFont(TextStyle::caption));
     error_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    setTextColor(*error_, redColor());
     stack->addWidget(error_);
 
     stack->addWidget(dividerLine(this));
@@ -124,8 +132,79 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     connect(&model_, &MixerModel::appsChanged, this, &MixerView::redrawApps);
     connect(&model_, &MixerModel::settingsChanged, this, &MixerView::redrawSettings);
     connect(&model_, &MixerModel::lastErrorChanged, this, &MixerView::redrawError);
+    redrawColours();
     redrawApps();
     redrawError();
+}
+
+void MixerView::redrawColours() {
+    const QPalette& colours = palette();
+    setTextColor(*empty_, secondaryColor(colours));
+    setTextColor(*error_, redColor(colours));
+    // A handle that stands out from the panel, in a track that shows where it runs.
+    const QColor handle = lineColor(colours);
+    QColor track = handle;
+    track.setAlphaF(0.18F);
+    list_->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 14px; margin: 0; }"
+                       "QScrollBar::groove:vertical { background: transparent; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 4px;"
+                       " min-height: 28px; margin: 0 1px 0 5px; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical {"
+                       " background: %2; margin: 0 1px 0 5px; border-radius: 4px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical {"
+                       " height: 0; border: none; }")
+            .arg(handle.name(QColor::HexRgb), track.name(QColor::HexArgb)));
+    list_->verticalScrollBar()->setProperty("handleColour", handle);
+}
+
+void MixerView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && list_) {
+        redrawColours();
+    }
+}
+
+void MixerView::setFramed(bool framed) {
+    framed_ = framed;
+    setAutoFillBackground(framed);
+    update();
+}
+
+void MixerView::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!framed_) {
+        return;
+    }
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(lineColor(palette()), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kFrameRadius,
+                            kFrameRadius);
+}
+
+void MixerView::setHeightLimit(int height) {
+    heightLimit_ = std::max(height, 0);
+    fitList();
+}
+
+void MixerView::fitList() {
+    const std::size_t count = rows_.size();
+    int height = listHeight(count);
+    if (heightLimit_ > 0) {
+        // What the header, the error line and the footer take comes first; the
+        // list gets the rest, but never more than its share of the screen.
+        layout()->invalidate();
+        const int others =
+            layout()->sizeHint().height() - (list_->isHidden() ? 0 : list_->minimumHeight());
+        const int room =
+            std::min(heightLimit_ - others, static_cast<int>(heightLimit_ * kMaxScreenShare));
+        height = listHeight(count, room);
+    }
+    if (list_->height() != height || list_->minimumHeight() != height) {
+        list_->setFixedHeight(height);
+    }
 }
 
 AppRow* MixerView::row(const QString& appID) const {
@@ -184,10 +263,7 @@ void MixerView::redrawApps() {
     const bool empty = rows_.empty();
     empty_->setVisible(empty);
     list_->setVisible(!empty);
-    const int height = listHeight(rows_.size());
-    if (list_->height() != height || list_->minimumHeight() != height) {
-        list_->setFixedHeight(height);
-    }
+    fitList();
 }
 
 void MixerView::redrawSettings() {
@@ -200,6 +276,7 @@ void MixerView::redrawError() {
     const auto& lastError = model_.lastError();
     error_->setVisible(lastError.has_value());
     if (!lastError) {
+        fitList();
         return;
     }
     const int width = kWidth - 2 * kPadding;
@@ -207,6 +284,7 @@ void MixerView::redrawError() {
     if (error_->text() != shown) {
         error_->setText(shown);
     }
+    fitList();
 }
 
 void MixerView::launchAtLoginClicked(bool checked) {

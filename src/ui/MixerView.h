@@ -24,7 +24,9 @@ class OutputPicker;
 
 // The mixer panel: header with the output picker, one row per application (or
 // the empty line), the last tap error, "Launch at login" and "Quit". It follows
-// the model's signals; its only state of its own is the checkbox.
+// the model's signals; its only state of its own is the checkbox. The list
+// grows with the rows up to 420 points, or to what the screen leaves room for
+// once the view knows it (setHeightLimit); rows that do not fit scroll.
 //
 // Children carry object names for tests and tools: "title", "appList",
 // "emptyState", "errorLine", "launchAtLogin", "quit".
@@ -38,6 +40,8 @@ public:
     static constexpr int kRowPitch = 44;
     static constexpr int kMaxListHeight = 420;
     static constexpr int kErrorLines = 3;
+    // The most of a screen's height that the list takes, however many rows.
+    static constexpr double kMaxScreenShare = 2.0 / 3.0;
 
     // `quit` runs for the Quit button and its shortcut.
     MixerView(MixerModel& model, LoginItem& loginItem, std::function<void()> quit,
@@ -53,12 +57,28 @@ public:
 
     // The height of the list for `count` rows: min(count × 44, 420).
     static int listHeight(std::size_t count);
+    // The same when the list has `room` points (at least one row's pitch).
+    static int listHeight(std::size_t count, int room);
+
+    // The whole view must fit `height` points (the screen's available height
+    // less whatever surrounds the view); 0 lifts the limit.
+    void setHeightLimit(int height);
+    int heightLimit() const { return heightLimit_; }
+
+    // Draws a frame around the view, for the panel that floats over other windows.
+    void setFramed(bool framed);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void redrawApps();
     void redrawSettings();
     void redrawError();
     void launchAtLoginClicked(bool checked);
+    void fitList();
+    void redrawColours();
 
     MixerModel& model_;
     LoginItem& loginItem_;
@@ -72,6 +92,8 @@ private:
     QCheckBox* launchAtLogin_ = nullptr;
     QPushButton* quitButton_ = nullptr;
     std::map<QString, AppRow*> rows_;
+    int heightLimit_ = 0;
+    bool framed_ = false;
 };
 
 } // namespace ui

@@ -4,8 +4,10 @@
 #include "Symbols.h"
 #include "UiStyle.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QWidgetAction>
 
 namespace corvalle::ui {
@@ -42,8 +44,7 @@ OutputPicker::OutputPicker(MixerModel& model, QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setMaximumWidth(kMaxWidth);
     setIconSize(QSize(kSymbolSize, kSymbolSize));
-    setIcon(symbolIcon(Symbol::hifispeaker, palette().color(QPalette::ButtonText)));
-    setProperty(kSymbolProperty, symbolName(Symbol::hifispeaker));
+    setFocusPolicy(Qt::StrongFocus);
     setToolTip(tr("Choose the output device"));
 
     menu_ = new QMenu(this);
@@ -81,11 +82,34 @@ QSize OutputPicker::sizeHint() const {
     return hint;
 }
 
+void OutputPicker::paintEvent(QPaintEvent* event) {
+    QToolButton::paintEvent(event);
+    if (hasFocus()) {
+        QPainter painter(this);
+        paintFocusRing(painter, rect(), palette());
+    }
+}
+
+void OutputPicker::changeEvent(QEvent* event) {
+    QToolButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && menu_) {
+        redrawSymbol();
+    }
+}
+
+void OutputPicker::redrawSymbol() {
+    const Symbol symbol = outputSymbol(outputName_);
+    setIcon(symbolIcon(symbol, palette().color(QPalette::ButtonText)));
+    setProperty(kSymbolProperty, symbolName(symbol));
+}
+
 void OutputPicker::redrawLabel() {
     if (model_.outputName() == outputName_ && !text().isEmpty()) {
         return;
     }
     outputName_ = model_.outputName();
+    redrawSymbol();
+    setAccessibleName(tr("Output device: %1").arg(oneLine(outputName_)));
     // The room the name has is what is left of the cap once icon, padding and
     // the menu arrow are drawn.
     setText(QString());

@@ -11,7 +11,8 @@ class MixerModel;
 namespace ui {
 
 // The pull-down button in the panel's header: shows the default output device
-// and makes another one the system default. Its menu holds an "Output Device"
+// and makes another one the system default. Its symbol tells the kind of the
+// device (speakers, headphones, display, Bluetooth, USB). Its menu holds an "Output Device"
 // header and one entry per device of the model; the current one carries a
 // checkmark (entry property kSymbolProperty "checkmark").
 class OutputPicker final : public QToolButton {
@@ -29,7 +30,12 @@ public:
 
     QSize sizeHint() const override;
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
+    void redrawSymbol();
     void redrawLabel();
     void redrawMenu();
 

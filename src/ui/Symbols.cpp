@@ -1,12 +1,16 @@
 #include "Symbols.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSvgRenderer>
+#include <array>
 
 // The drawings live in a static library; their resource must be registered by
 // hand before the first lookup.
@@ -22,33 +26,42 @@ namespace corvalle::ui {
 
 namespace {
 
-struct SymbolInfo {
-    const char* name;
-    const char* themeName;
-};
+constexpr double kDisabledOpacity = 0.45;
 
-SymbolInfo infoOf(Symbol symbol) {
+const char* nameOf(Symbol symbol) {
     switch (symbol) {
     case Symbol::sliderVertical3:
-        return {"slider.vertical.3", ""};
+        return "slider.vertical.3";
     case Symbol::appDashed:
-        return {"app.dashed", ""};
+        return "app.dashed";
     case Symbol::waveform:
-        return {"waveform", ""};
+        return "waveform";
     case Symbol::speakerSlashFill:
-        return {"speaker.slash.fill", "audio-volume-muted"};
+        return "speaker.slash.fill";
+    case Symbol::speakerFill:
+        return "speaker.fill";
+    case Symbol::speakerWave1Fill:
+        return "speaker.wave.1.fill";
     case Symbol::speakerWave2Fill:
-        return {"speaker.wave.2.fill", "audio-volume-high"};
+        return "speaker.wave.2.fill";
+    case Symbol::speakerWave3Fill:
+        return "speaker.wave.3.fill";
     case Symbol::arrowCounterclockwise:
-        return {"arrow.counterclockwise", "document-revert"};
+        return "arrow.counterclockwise";
     case Symbol::hifispeaker:
-        return {"hifispeaker", "audio-speakers"};
+        return "hifispeaker";
+    case Symbol::headphones:
+        return "headphones";
+    case Symbol::display:
+        return "display";
+    case Symbol::bluetooth:
+        return "bluetooth";
+    case Symbol::usb:
+        return "usb";
     case Symbol::checkmark:
-        return {"checkmark", "object-select"};
-    case Symbol::menubarArrowUpRectangle:
-        return {"menubar.arrow.up.rectangle", ""};
+        return "checkmark";
     }
-    return {"", ""};
+    return "";
 }
 
 // Draws a bundled SVG with "currentColor" replaced by one colour, at any size.
@@ -58,14 +71,12 @@ public:
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         QSvgRenderer renderer(svg_);
+        painter->save();
         if (mode == QIcon::Disabled) {
-            painter->save();
-            painter->setOpacity(painter->opacity() * 0.35);
-            renderer.render(painter, QRectF(rect));
-            painter->restore();
-        } else {
-            renderer.render(painter, QRectF(rect));
+            painter->setOpacity(painter->opacity() * kDisabledOpacity);
         }
+        renderer.render(painter, QRectF(rect));
+        painter->restore();
     }
 
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
@@ -84,17 +95,45 @@ private:
     QByteArray svg_;
 };
 
+// Where icon files live when no theme names them: hicolor, largest first, then
+// the old pixmaps folders.
+QString findIconFile(const QString& name) {
+    static const std::array kSizes{"scalable", "512x512", "256x256", "128x128", "96x96",
+                                   "64x64",    "48x48",   "32x32",   "24x24",   "16x16"};
+    static const std::array kExtensions{".svg", ".png", ".xpm"};
+    QStringList bases = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    bases.prepend(QDir::homePath() + QStringLiteral("/.icons"));
+    for (const QString& base : bases) {
+        for (const char* size : kSizes) {
+            for (const char* extension : kExtensions) {
+                const QString file =
+                    QStringLiteral("%1/icons/hicolor/%2/apps/%3%4")
+                        .arg(base, QLatin1String(size), name, QLatin1String(extension));
+                if (QFileInfo::exists(file)) {
+                    return file;
+                }
+            }
+        }
+    }
+    for (const QString& base : bases) {
+        for (const char* extension : kExtensions) {
+            const QString file =
+                QStringLiteral("%1/pixmaps/%2%3").arg(base, name, QLatin1String(extension));
+            if (QFileInfo::exists(file)) {
+                return file;
+            }
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 QString symbolName(Symbol symbol) {
-    return QString::fromLatin1(infoOf(symbol).name);
+    return QString::fromLatin1(nameOf(symbol));
 }
 
-QString themeIconName(Symbol symbol) {
-    return QString::fromLatin1(infoOf(symbol).themeName);
-}
-
-QIcon bundledSymbolIcon(Symbol symbol, const QColor& colour) {
+QIcon symbolIcon(Symbol symbol, const QColor& colour) {
     // Icons are requested on every redraw of a row; the drawings never change.
     static QHash<QString, QIcon> cache;
     const QString cacheKey = symbolName(symbol) + QLatin1Char('/') + colour.name(QColor::HexArgb);
@@ -117,12 +156,42 @@ QIcon bundledSymbolIcon(Symbol symbol, const QColor& colour) {
     return icon;
 }
 
-QIcon symbolIcon(Symbol symbol, const QColor& colour, bool preferTheme) {
-    const QString themeName = themeIconName(symbol);
-    if (preferTheme && !themeName.isEmpty() && QIcon::hasThemeIcon(themeName)) {
-        return QIcon::fromTheme(themeName);
+Symbol muteSymbol(bool muted, int percent) {
+    if (muted) {
+        return Symbol::speakerSlashFill;
     }
-    return bundledSymbolIcon(symbol, colour);
+    if (percent <= 0) {
+        return Symbol::speakerFill;
+    }
+    if (percent <= 50) {
+        return Symbol::speakerWave1Fill;
+    }
+    return percent <= 100 ? Symbol::speakerWave2Fill : Symbol::speakerWave3Fill;
+}
+
+Symbol outputSymbol(const QString& deviceName) {
+    // The first kind that matches wins: "USB Headphones" are headphones, what
+    // plays over HDMI is the display.
+    static const std::array<std::pair<QRegularExpression, Symbol>, 4> kKinds{{
+        {QRegularExpression(QStringLiteral("head(phone|set)|ear(phone|bud)|airpods|\\bbuds\\b"),
+                            QRegularExpression::CaseInsensitiveOption),
+         Symbol::headphones},
+        {QRegularExpression(
+             QStringLiteral("hdmi|displayport|display port|\\bdp\\b|monitor|\\btv\\b"),
+             QRegularExpression::CaseInsensitiveOption),
+         Symbol::display},
+        {QRegularExpression(QStringLiteral("bluetooth|bluez|\\ba2dp\\b"),
+                            QRegularExpression::CaseInsensitiveOption),
+         Symbol::bluetooth},
+        {QRegularExpression(QStringLiteral("\\busb\\b"), QRegularExpression::CaseInsensitiveOption),
+         Symbol::usb},
+    }};
+    for (const auto& [pattern, symbol] : kKinds) {
+        if (pattern.match(deviceName).hasMatch()) {
+            return symbol;
+        }
+    }
+    return Symbol::hifispeaker;
 }
 
 QIcon applicationIcon(const std::optional<QString>& icon) {
@@ -132,7 +201,22 @@ QIcon applicationIcon(const std::optional<QString>& icon) {
     if (QFileInfo(*icon).isAbsolute()) {
         return QFileInfo::exists(*icon) ? QIcon(*icon) : QIcon();
     }
-    return QIcon::fromTheme(*icon);
+    // An icon name is a single file name; anything with a path in it is not one.
+    if (icon->contains(QLatin1Char('/'))) {
+        return {};
+    }
+    QString name = *icon;
+    static const QRegularExpression kExtension(QStringLiteral("\\.(png|svg|svgz|xpm)$"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    name.remove(kExtension);
+    if (name.isEmpty()) {
+        return {};
+    }
+    if (QIcon::hasThemeIcon(name)) {
+        return QIcon::fromTheme(name);
+    }
+    const QString file = findIconFile(name);
+    return file.isEmpty() ? QIcon() : QIcon(file);
 }
 
 QIcon programIcon() {

@@ -7,17 +7,25 @@
 
 namespace corvalle::ui {
 
-// The symbols the interface draws, named after the symbols they stand for.
+// The symbols the interface draws, named after the symbols they stand for. All
+// of them are drawings Corvalle ships, so that they look alike whatever the
+// icon theme.
 enum class Symbol {
     sliderVertical3,
     appDashed,
     waveform,
     speakerSlashFill,
+    speakerFill,
+    speakerWave1Fill,
     speakerWave2Fill,
+    speakerWave3Fill,
     arrowCounterclockwise,
     hifispeaker,
+    headphones,
+    display,
+    bluetooth,
+    usb,
     checkmark,
-    menubarArrowUpRectangle,
 };
 
 // The symbol's own name, e.g. "speaker.slash.fill". Widgets carry it in the
@@ -26,18 +34,23 @@ enum class Symbol {
 QString symbolName(Symbol symbol);
 inline constexpr const char* kSymbolProperty = "corvalleSymbol";
 
-// The freedesktop icon name that stands for the symbol, or empty when the
-// naming specification has none that means the same.
-QString themeIconName(Symbol symbol);
+// The bundled drawing of the symbol in `colour`, at any size. Its disabled mode
+// is the same drawing, faded.
+QIcon symbolIcon(Symbol symbol, const QColor& colour);
 
-// The symbol from the icon theme when the theme has it, else the bundled
-// drawing in `colour`. `preferTheme` false always uses the bundled drawing,
-// for symbols whose colour carries meaning.
-QIcon symbolIcon(Symbol symbol, const QColor& colour, bool preferTheme = true);
-QIcon bundledSymbolIcon(Symbol symbol, const QColor& colour);
+// The speaker on the mute button: slashed when muted, without waves at 0 %, one
+// wave up to 50 %, two up to 100 % and three above.
+Symbol muteSymbol(bool muted, int percent);
 
-// An application's icon: an absolute file path or a theme icon name. A null
-// icon when there is none or it cannot be found.
+// The kind of an output device, told from its name as the audio system gives it
+// (port and product names such as "HDMI / DisplayPort", "USB Audio",
+// "Headphones"): the symbol the output picker shows for it.
+Symbol outputSymbol(const QString& deviceName);
+
+// An application's icon: an absolute file path or an icon name. A name is looked
+// up in the icon theme, then in the hicolor theme and the pixmaps folders of the
+// XDG data directories, also with a file extension that desktop entries
+// sometimes carry. A null icon when none is found.
 QIcon applicationIcon(const std::optional<QString>& icon);
 
 // The program's own icon: the installed one from the theme, else the copy built in.

@@ -6,14 +6,17 @@
 #include "Symbols.h"
 #include "TempDir.h"
 #include "UiStyle.h"
+#include "VolumeSlider.h"
 
-#include <QGraphicsOpacityEffect>
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QImage>
 #include <QLabel>
-#include <QSlider>
+#include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -32,26 +35,86 @@ QString symbolOf(const QObject& object) {
     return object.property(kSymbolProperty).toString();
 }
 
-void wheel(QWidget& target, int deltaY) {
+// Sends a wheel turn to `target`; true when some widget took it.
+bool wheel(QWidget& target, int deltaY) {
     const QPointF at(target.width() / 2.0, target.height() / 2.0);
     QWheelEvent event(at, target.mapToGlobal(at), QPoint(), QPoint(0, deltaY), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
+    // As from the window system: handed on to the parents until one takes it.
+    // (sendEvent would mark it as the program's own, which is never handed on.)
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    event.setAccepted(false);
+    QApplication::instance()->notify(&target, &event);
+    return event.isAccepted();
+}
+
+void mouse(QWidget& target, QEvent::Type type, int x) {
+    const QPointF at(x, target.height() / 2.0);
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
+    QMouseEvent event(type, at, target.mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
     QApplication::sendEvent(&target, &event);
 }
 
+// Presses the handle where it is and lets go at the x of `percent`.
+void drag(VolumeSlider& slider, int toPercent) {
+    mouse(slider, QEvent::MouseButtonPress, slider.xForPercent(slider.value()));
+    mouse(slider, QEvent::MouseMove, slider.xForPercent(toPercent));
+    mouse(slider, QEvent::MouseButtonRelease, slider.xForPercent(toPercent));
+}
+
 // Values the row never gets from the model: corrupt or out-of-range settings.
-TEST(LevelText, OddValuesAndTheSliderGrid) {
+TEST(LevelText, OddValues) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (const auto& [volume, text] : std::vector<std::pair<double, const char*>>{
              {0.005, "1%"}, {0.0049, "0%"}, {7.5, "400%"}, {-2.0, "0%"}, {nan, "0%"}}) {
         EXPECT_EQ(levelText(AppSetting{volume, false, std::nullopt}), QString::fromLatin1(text))
             << volume;
     }
-    for (int percent = 0; percent <= 400; ++percent) {
-        EXPECT_EQ(levelPercent(volumeAtSliderPosition(sliderPosition(percent / 100.0))), percent);
+}
+
+TEST(Symbols, TheSpeakerFollowsTheLevelAndTheOutputItsKind) {
+    for (const auto& [muted, percent, symbol] :
+         std::vector<std::tuple<bool, int, const char*>>{{false, 0, "speaker.fill"},
+                                                         {false, 1, "speaker.wave.1.fill"},
+                                                         {false, 50, "speaker.wave.1.fill"},
+                                                         {false, 51, "speaker.wave.2.fill"},
+                                                         {false, 100, "speaker.wave.2.fill"},
+                                                         {false, 101, "speaker.wave.3.fill"},
+                                                         {true, 0, "speaker.slash.fill"},
+                                                         {true, 250, "speaker.slash.fill"}}) {
+        EXPECT_EQ(symbolName(muteSymbol(muted, percent)), QString::fromLatin1(symbol)) << percent;
     }
-    EXPECT_EQ(sliderPosition(99.0), 4000);
-    EXPECT_EQ(sliderPosition(nan), 0);
+    for (const auto& [name, symbol] : std::vector<std::pair<const char*, const char*>>{
+             {"Built-in Audio Analog Stereo", "hifispeaker"},
+             {"Speakers", "hifispeaker"},
+             {"USB Headphones", "headphones"},
+             {"Headset Earpiece", "headphones"},
+             {"Jabra Evolve Headset (Bluetooth)", "headphones"},
+             {"HDMI / DisplayPort 2 Output", "display"},
+             {"Monitor of Built-in Audio", "display"},
+             {"WH-1000XM4 (bluez)", "bluetooth"},
+             {"Bluetooth Speaker", "bluetooth"},
+             {"USB Audio Device", "usb"},
+             {"Busy Box", "hifispeaker"}, // "usb" inside a word is no USB
+             {"", "hifispeaker"}}) {
+        EXPECT_EQ(symbolName(outputSymbol(QString::fromUtf8(name))), QString::fromLatin1(symbol))
+            << name;
+    }
+}
+
+TEST(Symbols, EveryShippedSymbolDrawsSomething) {
+    for (int i = 0; i <= static_cast<int>(Symbol::checkmark); ++i) {
+        const auto symbol = static_cast<Symbol>(i);
+        const QImage image = symbolIcon(symbol, Qt::black).pixmap(QSize(24, 24)).toImage();
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                opaque += qAlpha(image.pixel(x, y)) > 128 ? 1 : 0;
+            }
+        }
+        EXPECT_GT(opaque, 8) << symbolName(symbol).toStdString();
+    }
 }
 
 class AppRowTest : public ::testing::Test {
@@ -63,9 +126,11 @@ protected:
         row->resize(352, AppRow::kHeight);
         QObject::connect(&model(), &MixerModel::settingsChanged, row.get(), &AppRow::redraw);
         row->show();
+        QApplication::processEvents();
     }
 
     MixerModel& model() { return *world.model; }
+    VolumeSlider& slider() { return *child<VolumeSlider>(*row, "slider"); }
     void refresh() {
         world.refresh();
         row->setApp(*world.row(kPlayer));
@@ -84,15 +149,18 @@ TEST_F(AppRowTest, StatesFollowTheStoredSetting) {
         bool orange;
         bool resetEnabled;
         int slider;
+        const char* symbol;
     };
     for (const Case c : {
-             Case{1.0, false, "100%", false, false, 1000},
-             Case{1.004, false, "100%", false, false, 1000}, // inside the default band: no entry
-             Case{1.006, false, "101%", true, true, 1006},
-             Case{0.125, false, "13%", false, true, 125}, // a half goes away from zero
-             Case{4.0, false, "400%", true, true, 4000},
-             Case{2.0, true, "Muted", false, true, 2000},
-             Case{1.0, true, "Muted", false, true, 1000},
+             Case{1.0, false, "100%", false, false, 100, "speaker.wave.2.fill"},
+             // inside the default band: no entry
+             Case{1.004, false, "100%", false, false, 100, "speaker.wave.2.fill"},
+             Case{1.006, false, "101%", true, true, 101, "speaker.wave.3.fill"},
+             Case{0.125, false, "13%", false, true, 13, "speaker.wave.1.fill"}, // half goes up
+             Case{0.0, false, "0%", false, true, 0, "speaker.fill"},
+             Case{4.0, false, "400%", true, true, 400, "speaker.wave.3.fill"},
+             Case{2.0, true, "Muted", false, true, 200, "speaker.slash.fill"},
+             Case{1.0, true, "Muted", false, true, 100, "speaker.slash.fill"},
          }) {
         model().reset(kPlayer);
         model().setVolume(c.volume, kPlayer);
@@ -102,17 +170,19 @@ TEST_F(AppRowTest, StatesFollowTheStoredSetting) {
         const std::string label = std::to_string(c.volume) + (c.muted ? " muted" : "");
         const auto* level = child<QLabel>(*row, "level");
         EXPECT_EQ(level->text(), QString::fromLatin1(c.level)) << label;
-        EXPECT_EQ(textColor(*level), c.orange ? orangeColor() : secondaryColor(level->palette()))
+        EXPECT_EQ(textColor(*level),
+                  c.orange ? orangeColor(row->palette()) : secondaryColor(row->palette()))
             << label;
         EXPECT_EQ(child(*row, "reset")->isEnabled(), c.resetEnabled) << label;
-        EXPECT_EQ(symbolOf(*child(*row, "mute")), c.muted ? QStringLiteral("speaker.slash.fill")
-                                                          : QStringLiteral("speaker.wave.2.fill"))
+        auto* mute = child<QToolButton>(*row, "mute");
+        EXPECT_EQ(symbolOf(*mute), QString::fromLatin1(c.symbol)) << label;
+        EXPECT_EQ(mute->isChecked(), c.muted) << label;
+        EXPECT_EQ(mute->toolTip(), c.muted ? QStringLiteral("Unmute") : QStringLiteral("Mute"))
             << label;
-        EXPECT_EQ(child(*row, "mute")->toolTip(),
-                  c.muted ? QStringLiteral("Unmute") : QStringLiteral("Mute"))
-            << label;
-        EXPECT_EQ(child(*row, "slider")->isEnabled(), !c.muted) << label;
-        EXPECT_EQ(child<QSlider>(*row, "slider")->value(), c.slider) << label;
+        // Muted, the slider still shows the stored level, locked and saying why.
+        EXPECT_EQ(slider().isEnabled(), !c.muted) << label;
+        EXPECT_EQ(slider().value(), c.slider) << label;
+        EXPECT_EQ(slider().toolTip().isEmpty(), !c.muted) << label;
     }
 }
 
@@ -124,39 +194,74 @@ TEST_F(AppRowTest, AStoredVolumeJustAboveFullIsOrangeWhileResetStaysDisabled) {
     world.start();
     AppRow stored(model(), *world.row(kPlayer));
     EXPECT_EQ(child<QLabel>(stored, "level")->text(), QStringLiteral("100%"));
-    EXPECT_EQ(textColor(*child<QLabel>(stored, "level")), orangeColor());
+    EXPECT_EQ(textColor(*child<QLabel>(stored, "level")), orangeColor(stored.palette()));
     EXPECT_FALSE(child(stored, "reset")->isEnabled());
 }
 
-TEST_F(AppRowTest, IconFromTheAppElseTheDashedSymbolAt26Points) {
+TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     auto* icon = child<QLabel>(*row, "icon");
     EXPECT_EQ(symbolOf(*icon), QStringLiteral("app.dashed")); // the harness names no real icon
     EXPECT_FALSE(icon->pixmap().isNull());
     EXPECT_EQ(icon->size(), QSize(26, 26));
 
-    test::TempDir dir;
-    const QString file = QString::fromStdString((dir.path() / "player.png").string());
-    QImage red(64, 48, QImage::Format_ARGB32);
-    red.fill(Qt::red);
-    ASSERT_TRUE(red.save(file));
-    world.directory.running[100].icon = file;
-    refresh();
-    EXPECT_EQ(symbolOf(*icon), QString());
-    const QImage shown = icon->pixmap().toImage();
-    EXPECT_EQ(QColor(shown.pixel(shown.width() / 2, shown.height() / 2)), QColor(Qt::red));
+    // An icon theme that has nothing, and a hicolor folder that has the names.
+    test::TempDir data;
+    const QString base = QString::fromStdString(data.path().string());
+    const QByteArray oldDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_DIRS", base.toUtf8());
+    const QString oldTheme = QIcon::themeName();
+    QIcon::setThemeName(QStringLiteral("corvalle-test-none"));
+    const auto put = [&](const QString& relative, QColor colour) {
+        const QString file = base + QLatin1Char('/') + relative;
+        QDir().mkpath(QFileInfo(file).path());
+        QImage image(48, 48, QImage::Format_ARGB32);
+        image.fill(colour);
+        EXPECT_TRUE(image.save(file)) << file.toStdString();
+        return file;
+    };
+    const QString redFile = put(QStringLiteral("own/player.png"), Qt::red);
+    put(QStringLiteral("icons/hicolor/48x48/apps/org.player.png"), Qt::blue);
+    put(QStringLiteral("pixmaps/oldplayer.png"), Qt::green);
+
+    const auto centre = [&] {
+        const QImage shown = icon->pixmap().toImage();
+        return QColor(shown.pixel(shown.width() / 2, shown.height() / 2));
+    };
+    for (const auto& [name, colour] : std::vector<std::pair<QString, QColor>>{
+             {redFile, Qt::red},                           // the application's own file
+             {QStringLiteral("org.player"), Qt::blue},     // hicolor without a theme
+             {QStringLiteral("org.player.png"), Qt::blue}, // a name with an extension
+             {QStringLiteral("oldplayer"), Qt::green},     // the pixmaps folder
+         }) {
+        world.directory.running[100].icon = name;
+        refresh();
+        EXPECT_EQ(symbolOf(*icon), QString()) << name.toStdString();
+        EXPECT_EQ(centre(), colour) << name.toStdString();
+    }
+    for (const QString& missing : {QStringLiteral("no-such-icon"), QStringLiteral("../own/player"),
+                                   base + QStringLiteral("/gone.png")}) {
+        world.directory.running[100].icon = missing;
+        refresh();
+        EXPECT_EQ(symbolOf(*icon), QStringLiteral("app.dashed")) << missing.toStdString();
+    }
+    QIcon::setThemeName(oldTheme);
+    qputenv("XDG_DATA_DIRS", oldDirs);
 }
 
-TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowFaded) {
+TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowDimmedButReadable) {
     auto* waveform = child(*row, "waveform");
+    auto* name = child<ElidedLabel>(*row, "name");
     EXPECT_TRUE(waveform->isVisible());
 
     world.hardware.setRunningOutput(process, false);
     refresh();
     EXPECT_FALSE(waveform->isVisible());
-    EXPECT_EQ(row->graphicsEffect(), nullptr) << "silent but present: full opacity";
+    EXPECT_EQ(name->palette().color(QPalette::WindowText),
+              row->palette().color(QPalette::WindowText))
+        << "silent but present: full colour";
     EXPECT_TRUE(row->toolTip().isEmpty());
 
-    // Gone with a setting: faded, explained, escaped, and still working.
+    // Gone with a setting: dimmed, explained, escaped, and still working.
     world.directory.running[100].name = QStringLiteral("<b>P</b>");
     refresh();
     model().setVolume(0.5, kPlayer);
@@ -164,10 +269,8 @@ TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowFaded) {
     refresh();
     ASSERT_TRUE(world.row(kPlayer)->processObjects.empty());
     EXPECT_FALSE(waveform->isVisible());
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(row->graphicsEffect());
-    ASSERT_NE(effect, nullptr);
-    EXPECT_DOUBLE_EQ(effect->opacity(), 0.6);
-    EXPECT_EQ(child<ElidedLabel>(*row, "name")->text(), QStringLiteral("<b>P</b>"));
+    EXPECT_EQ(name->palette().color(QPalette::WindowText), secondaryColor(row->palette()));
+    EXPECT_EQ(name->text(), QStringLiteral("<b>P</b>"));
     EXPECT_TRUE(row->toolTip().contains(QStringLiteral(
         "&lt;b&gt;P&lt;/b&gt; is not playing right now. Your setting is kept for when it does.")))
         << row->toolTip().toStdString();
@@ -176,34 +279,102 @@ TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowFaded) {
 
     world.addApp(101, kPlayer, QStringLiteral("Player"), true);
     refresh();
-    EXPECT_EQ(row->graphicsEffect(), nullptr);
+    EXPECT_EQ(name->palette().color(QPalette::WindowText),
+              row->palette().color(QPalette::WindowText));
     EXPECT_TRUE(waveform->isVisible());
 }
 
+TEST_F(AppRowTest, ACutOffNameHasTheWholeNameAsTooltip) {
+    auto* name = child<ElidedLabel>(*row, "name");
+    EXPECT_TRUE(name->toolTip().isEmpty());
+    const QString longName =
+        QStringLiteral("A & <i>very</i> long application name ") + QString(80, u'x');
+    world.directory.running[100].name = longName;
+    refresh();
+    QApplication::processEvents();
+    ASSERT_NE(name->shownText(), longName);
+    EXPECT_TRUE(name->toolTip().contains(longName.toHtmlEscaped()))
+        << name->toolTip().toStdString();
+    row->resize(2000, AppRow::kHeight);
+    QApplication::processEvents();
+    EXPECT_EQ(name->shownText(), longName);
+    EXPECT_TRUE(name->toolTip().isEmpty()) << "nothing cut off, nothing to add";
+}
+
 TEST_F(AppRowTest, ControlsCallTheModelWhichIsNotFedBack) {
-    auto* slider = child<QSlider>(*row, "slider");
-    slider->setValue(1006);
-    EXPECT_EQ(model().setting(kPlayer).volume, 1.006);
-    slider->setValue(1004);
-    EXPECT_TRUE(model().settings().empty()) << "inside the default band the entry goes";
-    EXPECT_EQ(slider->value(), 1000);
+    slider().setValue(101);
+    EXPECT_EQ(model().setting(kPlayer).volume, 1.01);
+    slider().setValue(100);
+    EXPECT_TRUE(model().settings().empty()) << "back on 100 % the entry goes";
 
     child<QToolButton>(*row, "mute")->click();
     EXPECT_TRUE(model().setting(kPlayer).muted);
     child<QToolButton>(*row, "mute")->click();
-    slider->setValue(2500);
+    slider().setValue(250);
     child<QToolButton>(*row, "reset")->click();
     EXPECT_TRUE(model().settings().empty());
-    EXPECT_EQ(slider->value(), 1000);
+    EXPECT_EQ(slider().value(), 100);
 
-    // A change from the model moves the slider without coming back as a second write.
+    // A change from the model moves the slider without coming back as a second
+    // write, and a level between whole percents stays as stored.
     const int writes = world.store.writeCount();
-    model().setVolume(0.3, kPlayer);
-    EXPECT_EQ(slider->value(), 300);
+    model().setVolume(1.486, kPlayer);
+    EXPECT_EQ(slider().value(), 149);
+    EXPECT_EQ(model().setting(kPlayer).volume, 1.486);
     EXPECT_EQ(world.store.writeCount(), writes + 1);
 }
 
-TEST_F(AppRowTest, WheelAndKeyboardStep) {
+TEST_F(AppRowTest, DraggingGivesWholePercentsAndStopsAtTheMark) {
+    // Wide enough that every percent has a pixel of its own.
+    row->resize(1200, AppRow::kHeight);
+    QApplication::processEvents();
+    for (const auto& [from, to, expected] :
+         std::vector<std::tuple<double, int, int>>{{0.5, 97, 100},
+                                                   {0.5, 103, 100},
+                                                   {2.0, 102, 100},
+                                                   {0.5, 96, 96},
+                                                   {0.5, 104, 104},
+                                                   {1.0, 400, 400},
+                                                   {1.0, 0, 0},
+                                                   {1.0, 237, 237}}) {
+        model().setVolume(from, kPlayer);
+        drag(slider(), to);
+        const double volume = model().setting(kPlayer).volume;
+        EXPECT_NEAR(volume, expected / 100.0, 1e-9) << from << " → " << to;
+        EXPECT_EQ(volume * 100.0, std::round(volume * 100.0)) << "a whole percent";
+    }
+    // The mark sits where the handle stands at 100 %.
+    EXPECT_LT(slider().xForPercent(99), slider().xForPercent(100));
+    EXPECT_LT(slider().xForPercent(100), slider().xForPercent(101));
+    const QImage image = slider().grab().toImage();
+    const QColor mark = image.pixelColor(slider().xForPercent(100), 1);
+    EXPECT_GE(contrastRatio(mark, backgroundColor(slider().palette())), kGraphicContrast);
+}
+
+TEST_F(AppRowTest, KeysStepWholePercentsAndHomeAndEndStopAtTheMark) {
+    QApplication::setActiveWindow(row.get());
+    slider().setFocus(Qt::TabFocusReason);
+    model().setVolume(0.5, kPlayer);
+    const std::vector<std::pair<Qt::Key, int>> presses{
+        {Qt::Key_Right, 51}, {Qt::Key_Left, 50},  {Qt::Key_PageUp, 60}, {Qt::Key_End, 100},
+        {Qt::Key_End, 400},  {Qt::Key_Home, 100}, {Qt::Key_Left, 99},   {Qt::Key_Home, 0},
+        {Qt::Key_Home, 0},   {Qt::Key_End, 100}};
+    for (const auto& [key, percent] : presses) {
+        QTest::keyClick(&slider(), key);
+        EXPECT_NEAR(model().setting(kPlayer).volume, percent / 100.0, 1e-9) << key;
+    }
+    QTest::keyClick(&slider(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), child(*row, "mute"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(model().setting(kPlayer).muted);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    model().setVolume(1.5, kPlayer);
+    ASSERT_EQ(QApplication::focusWidget(), child(*row, "reset"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(model().settings().empty());
+}
+
+TEST_F(AppRowTest, TheWheelChangesTheVolumeOnlyOverTheSliderAndNotWhileMuted) {
     struct Step {
         double from;
         int delta;
@@ -212,28 +383,86 @@ TEST_F(AppRowTest, WheelAndKeyboardStep) {
     for (const Step s : {Step{1.0, 120, 1.05}, Step{1.0, -240, 0.9}, Step{0.73, 120, 0.75},
                          Step{0.73, -120, 0.70}, Step{3.98, 360, 4.0}, Step{0.02, -360, 0.0}}) {
         model().setVolume(s.from, kPlayer);
-        wheel(*child(*row, "name"), s.delta);
+        EXPECT_TRUE(wheel(slider(), s.delta));
         EXPECT_NEAR(model().setting(kPlayer).volume, s.to, 1e-9) << s.from << " " << s.delta;
     }
     model().setVolume(1.0, kPlayer);
-    wheel(*row, 60);
-    wheel(*row, 60);
-    wheel(*child(*row, "slider"), 120);
-    EXPECT_NEAR(model().setting(kPlayer).volume, 1.10, 1e-9) << "half notches add up";
-    model().toggleMute(kPlayer);
-    wheel(*row, 120);
-    EXPECT_NEAR(model().setting(kPlayer).volume, 1.10, 1e-9) << "muted: the wheel does nothing";
-    model().toggleMute(kPlayer);
+    wheel(slider(), 60);
+    wheel(slider(), 60);
+    EXPECT_NEAR(model().setting(kPlayer).volume, 1.05, 1e-9) << "half notches add up";
 
-    QApplication::setActiveWindow(row.get());
-    auto* slider = child(*row, "slider");
-    slider->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(slider, Qt::Key_Left);
-    EXPECT_NEAR(model().setting(kPlayer).volume, 1.09, 1e-9);
-    QTest::keyClick(slider, Qt::Key_Tab);
-    ASSERT_EQ(QApplication::focusWidget(), child(*row, "mute"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_TRUE(model().setting(kPlayer).muted);
+    // Elsewhere on the row the wheel is left for the list to scroll.
+    for (const char* name : {"name", "icon", "level", "mute", "reset"}) {
+        EXPECT_FALSE(wheel(*child(*row, name), 120)) << name;
+    }
+    EXPECT_FALSE(wheel(*row, 120));
+    EXPECT_NEAR(model().setting(kPlayer).volume, 1.05, 1e-9);
+
+    model().toggleMute(kPlayer);
+    EXPECT_TRUE(wheel(slider(), 120)) << "a muted slider keeps the wheel: the list stays put";
+    EXPECT_NEAR(model().setting(kPlayer).volume, 1.05, 1e-9) << "muted: the wheel does nothing";
+    QTest::keyClick(&slider(), Qt::Key_Right);
+    EXPECT_NEAR(model().setting(kPlayer).volume, 1.05, 1e-9) << "muted: keys do nothing";
+}
+
+TEST_F(AppRowTest, AssistiveTechnologyReadsEachControlWithTheAppsName) {
+    world.directory.running[100].name = QStringLiteral("Firefox");
+    refresh();
+    model().setVolume(1.25, kPlayer);
+
+    QAccessibleInterface* slider = QAccessible::queryAccessibleInterface(&this->slider());
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(slider->role(), QAccessible::Slider);
+    EXPECT_EQ(slider->text(QAccessible::Name), QStringLiteral("Volume of Firefox"));
+    EXPECT_EQ(slider->text(QAccessible::Value), QStringLiteral("125 %"));
+    QAccessibleValueInterface* value = slider->valueInterface();
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->currentValue().toInt(), 125);
+    EXPECT_EQ(value->minimumValue().toInt(), 0);
+    EXPECT_EQ(value->maximumValue().toInt(), 400);
+    EXPECT_EQ(value->minimumStepSize().toInt(), 1);
+    value->setCurrentValue(80);
+    EXPECT_NEAR(model().setting(kPlayer).volume, 0.8, 1e-9);
+
+    QAccessibleInterface* mute = QAccessible::queryAccessibleInterface(child(*row, "mute"));
+    ASSERT_NE(mute, nullptr);
+    EXPECT_EQ(mute->text(QAccessible::Name), QStringLiteral("Mute Firefox"));
+    EXPECT_TRUE(mute->state().checkable);
+    EXPECT_FALSE(mute->state().checked);
+    QAccessibleActionInterface* actions = mute->actionInterface();
+    ASSERT_NE(actions, nullptr);
+    ASSERT_FALSE(actions->actionNames().isEmpty());
+    actions->doAction(actions->actionNames().constFirst());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model().setting(kPlayer).muted; }));
+    EXPECT_TRUE(mute->state().checked) << "muted reads as a pressed toggle";
+    EXPECT_TRUE(slider->state().disabled);
+    EXPECT_FALSE(slider->text(QAccessible::Description).isEmpty());
+    value->setCurrentValue(300);
+    EXPECT_NEAR(model().setting(kPlayer).volume, 0.8, 1e-9) << "locked for every input";
+
+    QAccessibleInterface* reset = QAccessible::queryAccessibleInterface(child(*row, "reset"));
+    EXPECT_EQ(reset->text(QAccessible::Name), QStringLiteral("Reset Firefox to 100%"));
+
+    QAccessibleInterface* name = QAccessible::queryAccessibleInterface(child(*row, "name"));
+    EXPECT_EQ(name->role(), QAccessible::StaticText);
+    EXPECT_EQ(name->text(QAccessible::Name), QStringLiteral("Firefox"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(child(*row, "icon"))->text(QAccessible::Name),
+              QStringLiteral("Icon of Firefox"));
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(child(*row, "waveform"))->text(QAccessible::Name),
+        QStringLiteral("Playing"));
+
+    // The row says whether its app plays, is silent or is not running.
+    QAccessibleInterface* whole = QAccessible::queryAccessibleInterface(row.get());
+    EXPECT_EQ(whole->text(QAccessible::Name), QStringLiteral("Firefox"));
+    EXPECT_EQ(whole->text(QAccessible::Description), QStringLiteral("Playing"));
+    world.hardware.setRunningOutput(process, false);
+    refresh();
+    EXPECT_EQ(whole->text(QAccessible::Description), QStringLiteral("Not playing"));
+    world.hardware.removeProcess(process);
+    refresh();
+    EXPECT_TRUE(whole->text(QAccessible::Description)
+                    .startsWith(QStringLiteral("Firefox is not playing right now.")));
 }
 
 } // namespace

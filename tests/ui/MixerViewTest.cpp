@@ -6,7 +6,9 @@
 #include "Symbols.h"
 #include "UiFakes.h"
 #include "UiStyle.h"
+#include "VolumeSlider.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -14,6 +16,9 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
 namespace corvalle::ui {
@@ -73,7 +78,7 @@ TEST_F(MixerViewTest, ErrorLineOnlyWhenThereIsOneAndAtMostThreeLines) {
     world.model->setVolume(0.5, QStringLiteral("org.player"));
     EXPECT_TRUE(error->isVisible());
     EXPECT_EQ(error->text(), QStringLiteral("Player: Create process tap failed (OSStatus -50)"));
-    EXPECT_EQ(textColor(*error), redColor());
+    EXPECT_EQ(textColor(*error), redColor(view->palette()));
 
     world.directory.running[100].name = QString(400, QLatin1Char('x'));
     world.refresh();
@@ -141,6 +146,102 @@ TEST_F(MixerViewTest, OutputPickerListsDevicesInOrderWithOneCheckmarkAndACappedL
     EXPECT_EQ(picker.text(), QStringLiteral("Unknown"));
     for (const QString& entry : entries(picker)) {
         EXPECT_FALSE(entry.endsWith(QStringLiteral("✓"))) << entry.toStdString();
+    }
+}
+
+void wheel(QWidget& target, int deltaY) {
+    const QPointF at(target.width() / 2.0, target.height() / 2.0);
+    QWheelEvent event(at, target.mapToGlobal(at), QPoint(), QPoint(0, deltaY), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    // As from the window system: handed on to the parents until one takes it.
+    // (sendEvent would mark it as the program's own, which is never handed on.)
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    QApplication::instance()->notify(&target, &event);
+}
+
+TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
+    for (int i = 0; i < 14; ++i) {
+        world.addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
+    }
+    const auto view = makeView();
+    auto* bar = child<QScrollArea>(*view, "appList")->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    AppRow* first = view->rows().front();
+    const QString firstID = first->appID();
+
+    for (const char* over : {"name", "icon", "level", "mute"}) {
+        bar->setValue(0);
+        wheel(*child(*first, over), -120);
+        EXPECT_GT(bar->value(), 0) << over;
+    }
+    wheel(*first, -120);
+    EXPECT_TRUE(world.model->settings().empty()) << "no volume changed while scrolling";
+
+    bar->setValue(0);
+    wheel(*child(*first, "slider"), 120);
+    EXPECT_EQ(bar->value(), 0) << "aimed at the slider: the list stays";
+    EXPECT_NEAR(world.model->setting(firstID).volume, 1.05, 1e-9);
+
+    // A bar that can be seen: wide enough and in a colour that stands out.
+    EXPECT_GE(bar->sizeHint().width(), 10);
+    EXPECT_GE(contrastRatio(bar->property("handleColour").value<QColor>(),
+                            backgroundColor(view->palette())),
+              kGraphicContrast);
+}
+
+TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
+    for (int i = 0; i < 14; ++i) {
+        world.addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
+    }
+    world.start().setVolume(0.5, QStringLiteral("org.app13")); // its reset is enabled
+    const auto view = makeView();
+    QApplication::setActiveWindow(view.get());
+    auto* list = child<QScrollArea>(*view, "appList");
+    EXPECT_EQ(list->focusPolicy(), Qt::NoFocus);
+    view->rows()
+        .front()
+        ->findChild<QWidget*>(QStringLiteral("slider"))
+        ->setFocus(Qt::TabFocusReason);
+    QWidget* lastSlider = view->rows().back()->findChild<QWidget*>(QStringLiteral("slider"));
+    for (int press = 0; press < 60 && QApplication::focusWidget() != lastSlider; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    ASSERT_EQ(QApplication::focusWidget(), lastSlider);
+    const QRect shown = list->viewport()->rect();
+    const QRect focused(lastSlider->mapTo(list->viewport(), QPoint(0, 0)), lastSlider->size());
+    EXPECT_TRUE(shown.contains(focused)) << "the focused slider is scrolled into view";
+}
+
+TEST_F(MixerViewTest, NumbersInNamesSortInTheirNaturalOrder) {
+    world.addApp(301, QStringLiteral("org.ten"), QStringLiteral("Demo App 10"), true);
+    world.addApp(302, QStringLiteral("org.seven"), QStringLiteral("demo app 7"), true);
+    world.addApp(303, QStringLiteral("org.two"), QStringLiteral("Demo App 2"), true);
+    world.addApp(304, QStringLiteral("org.eleven"), QStringLiteral("Demo App 11"), true);
+    const auto view = makeView();
+    std::vector<QString> order;
+    for (const AppRow* appRow : view->rows()) {
+        order.push_back(appRow->app().name);
+    }
+    EXPECT_EQ(order,
+              (std::vector<QString>{QStringLiteral("Demo App 2"), QStringLiteral("demo app 7"),
+                                    QStringLiteral("Demo App 10"), QStringLiteral("Demo App 11")}));
+}
+
+TEST_F(MixerViewTest, ThePickerShowsTheKindOfTheOutputAndNamesIt) {
+    const AudioObjectID phones = world.hardware.addDevice({.uid = "p", .name = "USB Headphones"});
+    const AudioObjectID hdmi =
+        world.hardware.addDevice({.uid = "h", .name = "HDMI / DisplayPort 1 Output"});
+    world.start();
+    OutputPicker picker(*world.model);
+    for (const auto& [device, symbol, name] :
+         std::vector<std::tuple<AudioObjectID, const char*, const char*>>{
+             {world.speakers, "hifispeaker", "Speakers"},
+             {phones, "headphones", "USB Headphones"},
+             {hdmi, "display", "HDMI / DisplayPort 1 Output"}}) {
+        world.model->selectOutput(device);
+        EXPECT_EQ(picker.property(kSymbolProperty).toString(), QString::fromLatin1(symbol));
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(&picker)->text(QAccessible::Name),
+                  QStringLiteral("Output device: %1").arg(QString::fromLatin1(name)));
     }
 }
 
