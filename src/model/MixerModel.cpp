@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "Responsibility.h"
 
+#include <QLocale>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
@@ -22,6 +23,11 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
         env_.now = [] { return QDateTime::currentDateTimeUtc(); };
     }
     ownPID_ = env_.ownPID.value_or(getpid());
+    // The C locale collates by code point, ignoring case and numbers; its users
+    // get the neutral English rules instead.
+    if (collator_.locale().language() == QLocale::C) {
+        collator_.setLocale(QLocale(QLocale::English));
+    }
     collator_.setCaseSensitivity(Qt::CaseInsensitive);
     // "Player 7" comes before "Player 10".
     collator_.setNumericMode(true);

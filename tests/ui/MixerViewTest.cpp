@@ -212,19 +212,28 @@ TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
     EXPECT_TRUE(shown.contains(focused)) << "the focused slider is scrolled into view";
 }
 
-TEST_F(MixerViewTest, NumbersInNamesSortInTheirNaturalOrder) {
-    world.addApp(301, QStringLiteral("org.ten"), QStringLiteral("Demo App 10"), true);
-    world.addApp(302, QStringLiteral("org.seven"), QStringLiteral("demo app 7"), true);
-    world.addApp(303, QStringLiteral("org.two"), QStringLiteral("Demo App 2"), true);
-    world.addApp(304, QStringLiteral("org.eleven"), QStringLiteral("Demo App 11"), true);
-    const auto view = makeView();
-    std::vector<QString> order;
-    for (const AppRow* appRow : view->rows()) {
-        order.push_back(appRow->app().name);
+TEST_F(MixerViewTest, NumbersInNamesSortInTheirNaturalOrderAlsoInTheCLocale) {
+    const QLocale before;
+    for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany), QLocale::c()}) {
+        QLocale::setDefault(locale);
+        test::ModelHarness local;
+        local.addApp(301, QStringLiteral("org.ten"), QStringLiteral("Demo App 10"), true);
+        local.addApp(302, QStringLiteral("org.seven"), QStringLiteral("demo app 7"), true);
+        local.addApp(303, QStringLiteral("org.two"), QStringLiteral("Demo App 2"), true);
+        local.addApp(304, QStringLiteral("org.eleven"), QStringLiteral("Demo App 11"), true);
+        local.addApp(305, QStringLiteral("org.apple"), QStringLiteral("\u00c4pfel"), true);
+        MixerView view(local.start(), loginItem, [] {});
+        std::vector<QString> order;
+        for (const AppRow* appRow : view.rows()) {
+            order.push_back(appRow->app().name);
+        }
+        EXPECT_EQ(order,
+                  (std::vector<QString>{QStringLiteral("\u00c4pfel"), QStringLiteral("Demo App 2"),
+                                        QStringLiteral("demo app 7"), QStringLiteral("Demo App 10"),
+                                        QStringLiteral("Demo App 11")}))
+            << locale.name().toStdString();
     }
-    EXPECT_EQ(order,
-              (std::vector<QString>{QStringLiteral("Demo App 2"), QStringLiteral("demo app 7"),
-                                    QStringLiteral("Demo App 10"), QStringLiteral("Demo App 11")}));
+    QLocale::setDefault(before);
 }
 
 TEST_F(MixerViewTest, ThePickerShowsTheKindOfTheOutputAndNamesIt) {
