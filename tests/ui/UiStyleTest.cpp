@@ -5,6 +5,7 @@
 #include "MixerView.h"
 #include "ModelHarness.h"
 #include "OutputPicker.h"
+#include "Palettes.h"
 #include "UiFakes.h"
 
 #include <QAbstractButton>
@@ -46,29 +47,6 @@ TEST(Contrast, RatiosAndReadableColours) {
               kTextContrast);
 }
 
-QPalette darkPalette() {
-    // As desktops' dark themes set it: light text, a placeholder colour that is
-    // the text colour half transparent.
-    QPalette palette;
-    const QColor text(0xFC, 0xFC, 0xFC);
-    QColor placeholder = text;
-    placeholder.setAlphaF(0.5F);
-    palette.setColor(QPalette::Window, QColor(0x20, 0x23, 0x26));
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(0x14, 0x16, 0x18));
-    palette.setColor(QPalette::AlternateBase, QColor(0x1D, 0x1F, 0x22));
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::Button, QColor(0x29, 0x2C, 0x30));
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::Highlight, QColor(0x3D, 0xAE, 0xE9));
-    palette.setColor(QPalette::HighlightedText, text);
-    palette.setColor(QPalette::PlaceholderText, placeholder);
-    palette.setColor(QPalette::Mid, QColor(0x2E, 0x32, 0x36));
-    palette.setColor(QPalette::Light, QColor(0x40, 0x44, 0x48));
-    palette.setColor(QPalette::Dark, QColor(0x10, 0x10, 0x10));
-    return palette;
-}
-
 // The colour a symbol is drawn in: its most opaque pixel.
 QColor inkOf(const QPixmap& pixmap) {
     const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
@@ -97,7 +75,7 @@ class PanelContrast : public ::testing::TestWithParam<bool> {};
 // the colours the widgets really use.
 TEST_P(PanelContrast, EveryTextAndSymbolIsReadable) {
     const QPalette oldPalette = QApplication::palette();
-    QApplication::setPalette(GetParam() ? darkPalette() : QApplication::style()->standardPalette());
+    QApplication::setPalette(GetParam() ? test::darkPalette() : QApplication::style()->standardPalette());
 
     test::ModelHarness world;
     test::FakeLoginItem loginItem;
