@@ -75,7 +75,8 @@ class PanelContrast : public ::testing::TestWithParam<bool> {};
 // the colours the widgets really use.
 TEST_P(PanelContrast, EveryTextAndSymbolIsReadable) {
     const QPalette oldPalette = QApplication::palette();
-    QApplication::setPalette(GetParam() ? test::darkPalette() : QApplication::style()->standardPalette());
+    QApplication::setPalette(GetParam() ? test::darkPalette()
+                                        : QApplication::style()->standardPalette());
 
     test::ModelHarness world;
     test::FakeLoginItem loginItem;
