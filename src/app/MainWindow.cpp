@@ -96,9 +96,16 @@ void MainWindow::fitToScreen() {
     }
     // Everything but the list has its natural height; the list gets what the
     // screen leaves, frame included.
+    const int room = shownOn->availableGeometry().height() - frameHeight();
     const int around = sizeHint().height() - view_->sizeHint().height();
-    view_->setHeightLimit(shownOn->availableGeometry().height() - frameHeight() - around);
+    view_->setHeightLimit(room - around);
     adjustSize();
+    // The wrapped hint is taller at its real width than its size hint says;
+    // what still sticks out comes off the list.
+    if (const int overflow = height() - room; overflow > 0) {
+        view_->setHeightLimit(view_->heightLimit() - overflow);
+        adjustSize();
+    }
 }
 
 QPoint MainWindow::centredIn(const QRect& available) const {

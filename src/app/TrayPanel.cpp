@@ -47,10 +47,13 @@ void TrayPanel::popUp(const QRect& iconGeometry, const QPoint& clickPoint) {
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
-    if (screen) {
-        view_->setHeightLimit(screen->availableGeometry().height() - 2 * kGap);
-    }
+    const int room = screen ? screen->availableGeometry().height() - 2 * kGap : 0;
+    view_->setHeightLimit(room);
     adjustSize();
+    if (const int overflow = height() - room; room > 0 && overflow > 0) {
+        view_->setHeightLimit(view_->heightLimit() - overflow);
+        adjustSize();
+    }
     if (screen) {
         move(placement(size(), anchor, screen->availableGeometry()));
     }

@@ -31,7 +31,7 @@ void setSymbol(QAbstractButton& button, Symbol symbol, const QColor& colour) {
 }
 
 QPixmap iconPixmap(const QIcon& icon, const QWidget& widget, double opacity) {
-    const QPixmap full =
+    QPixmap full =
         icon.pixmap(QSize(AppRow::kIconSize, AppRow::kIconSize), widget.devicePixelRatioF());
     if (opacity >= 1.0) {
         return full;

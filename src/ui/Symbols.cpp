@@ -106,9 +106,8 @@ QString findIconFile(const QString& name) {
     for (const QString& base : bases) {
         for (const char* size : kSizes) {
             for (const char* extension : kExtensions) {
-                const QString file =
-                    QStringLiteral("%1/icons/hicolor/%2/apps/%3%4")
-                        .arg(base, QLatin1String(size), name, QLatin1String(extension));
+                QString file = QStringLiteral("%1/icons/hicolor/%2/apps/%3%4")
+                                   .arg(base, QLatin1String(size), name, QLatin1String(extension));
                 if (QFileInfo::exists(file)) {
                     return file;
                 }
@@ -117,7 +116,7 @@ QString findIconFile(const QString& name) {
     }
     for (const QString& base : bases) {
         for (const char* extension : kExtensions) {
-            const QString file =
+            QString file =
                 QStringLiteral("%1/pixmaps/%2%3").arg(base, name, QLatin1String(extension));
             if (QFileInfo::exists(file)) {
                 return file;

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 #include "Backend.h"
 #include "MainWindow.h"
+#include "MixerView.h"
 #include "TrayPanel.h"
 #include "UnixSignals.h"
 #include "WindowActivation.h"
@@ -9,6 +10,8 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -178,6 +181,29 @@ TEST(WindowActivationTest, TheUserActionsTimeComesFromTheStartupID) {
              {"x_TIME12abc", 0}}) {
         EXPECT_EQ(startupTimestamp(QString::fromLatin1(startupID)), time) << startupID;
     }
+}
+
+// Fourteen apps on whatever screen the test runs on (also at twice the scale,
+// see CMakeLists.txt): the window with its frame and the panel stay on it.
+TEST(ShellOnTheScreen, WindowAndPanelFitWithTheListScrolling) {
+    auto backend = makeSimulatedBackend(14);
+    AppDelegate delegate(*backend, AppDelegate::Options{});
+    delegate.applicationDidFinishLaunching(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.window() != nullptr; }, 2000));
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    MainWindow* window = delegate.window();
+    QApplication::processEvents();
+    EXPECT_TRUE(available.contains(window->frameGeometry()))
+        << window->frameGeometry().height() << " in " << available.height();
+    auto* list = window->mixerView()->findChild<QScrollArea*>(QStringLiteral("appList"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_GT(list->verticalScrollBar()->maximum(), 0) << "the rest of the rows scroll";
+
+    emit delegate.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    TrayPanel* panel = delegate.trayPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(available.contains(panel->geometry()))
+        << panel->geometry().height() << " in " << available.height();
 }
 
 TEST(TrayPanelPlacement, NextToTheIconAndOnTheScreen) {

@@ -212,7 +212,7 @@ TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     const QString oldTheme = QIcon::themeName();
     QIcon::setThemeName(QStringLiteral("corvalle-test-none"));
     const auto put = [&](const QString& relative, QColor colour) {
-        const QString file = base + QLatin1Char('/') + relative;
+        QString file = base + QLatin1Char('/') + relative;
         QDir().mkpath(QFileInfo(file).path());
         QImage image(48, 48, QImage::Format_ARGB32);
         image.fill(colour);
