@@ -4,14 +4,15 @@
 
 namespace corvalle {
 
+double AppSetting::appliedVolume() const {
+    if (std::isnan(volume) || volume <= 0.0) {
+        return 0.0;
+    }
+    return volume >= MixerModel::maxVolume ? MixerModel::maxVolume : volume;
+}
+
 float AppSetting::effectiveGain() const {
-    if (muted || std::isnan(volume) || volume <= 0.0) {
-        return 0.0F;
-    }
-    if (volume >= MixerModel::maxVolume) {
-        return static_cast<float>(MixerModel::maxVolume);
-    }
-    return static_cast<float>(volume);
+    return muted ? 0.0F : static_cast<float>(appliedVolume());
 }
 
 } // namespace corvalle

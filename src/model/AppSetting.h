@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cmath>
 #include <optional>
@@ -11,11 +12,19 @@ struct AppSetting {
     double volume = 1.0;
     bool muted = false;
     std::optional<QString> name;
+    // Members of the stored entry that this version does not know (a newer
+    // version's, another tool's), as stored: `"key":value` pairs joined by commas.
+    // Written back unchanged with the entry.
+    QByteArray otherMembers = {};
 
     // Within 0.005 of full volume and not muted: no tap is needed.
     bool isDefault() const { return !muted && std::fabs(volume - 1.0) < 0.005; }
-    // The gain a tap applies. A stored volume outside 0 to 4 (a hand-edited or
-    // corrupt file) never reaches a tap as such; NaN gives silence.
+    // The volume a tap plays, mute aside: a stored volume outside 0 to 4 (a
+    // hand-edited or corrupt file) is taken to the nearest end, NaN to silence.
+    double appliedVolume() const;
+    // Whether the stored volume is one that appliedVolume() has to bring into range.
+    bool isVolumeOutOfRange() const { return appliedVolume() != volume; }
+    // The gain a tap applies: appliedVolume(), or silence when muted.
     float effectiveGain() const;
 
     friend bool operator==(const AppSetting&, const AppSetting&) = default;
