@@ -17,6 +17,8 @@ inline constexpr const char* kErrorUnknownOutput =
     "org.corvalle.Corvalle.Mixer.Error.UnknownOutput";
 inline constexpr const char* kErrorInvalidVolume =
     "org.corvalle.Corvalle.Mixer.Error.InvalidVolume";
+// The change is in force but could not be saved.
+inline constexpr const char* kErrorNotSaved = "org.corvalle.Corvalle.Mixer.Error.NotSaved";
 } // namespace dbus
 
 // One application as the mixer interface describes it (an a{sv} on the bus).
@@ -24,8 +26,11 @@ struct ApplicationState {
     QString key;
     QString name;
     bool playing = false;
-    double volume = 1.0;
+    double volume = 1.0; // the level that plays, mute aside: 0.0 to 4.0
     bool muted = false;
+    // The remembered volume lay outside 0.0 to 4.0 (a hand-edited or corrupt
+    // file); `volume` is the level it was brought to.
+    bool volumeOutOfRange = false;
     bool hasProcesses = false;
     bool hasSetting = false;
     bool listed = false;
