@@ -111,8 +111,9 @@ void findEntries(QByteArrayView file, const std::vector<Line>& lines, QByteArray
     }
 }
 
-// Where a new general entry goes: after a leading "[General]" line, or else at
-// the very start, before anything that could run on into it (an open quote).
+// Where a new general entry goes: after a leading "[General]" line and its line
+// break, or else at the very start, before anything that could run on into it
+// (an open quote).
 qsizetype insertionPoint(QByteArrayView file, const std::vector<Line>& lines) {
     const qsizetype bom = file.startsWith("\xef\xbb\xbf") ? 3 : 0;
     if (lines.empty()) {
@@ -127,9 +128,10 @@ qsizetype insertionPoint(QByteArrayView file, const std::vector<Line>& lines) {
     if (file.sliced(first.end).startsWith("\r\n")) {
         return first.end + 2;
     }
+    // Anything else after the header (a comment) and the entry goes first.
     return file.sliced(first.end).startsWith('\n') || file.sliced(first.end).startsWith('\r')
                ? first.end + 1
-               : -1;
+               : bom;
 }
 
 } // namespace
@@ -215,18 +217,10 @@ QByteArray withValue(QByteArrayView file, QByteArrayView key, QByteArrayView val
         return out;
     }
     const qsizetype at = insertionPoint(file, lines);
-    if (at < 0) {
-        // "[General]" is the whole file, without a line break.
-        out.append(file);
-        out.append('\n');
-    } else {
-        out.append(file.first(at));
-    }
+    out.append(file.first(at));
     out.append(entry);
     out.append('\n');
-    if (at >= 0) {
-        out.append(file.sliced(at));
-    }
+    out.append(file.sliced(at));
     return out;
 }
 

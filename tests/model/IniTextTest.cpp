@@ -54,7 +54,9 @@ TEST(IniText, OnlyTheEntryChangesAndEverythingElseStaysAsWritten) {
         {"[Other]\nk=2\n", "k=" + v + "\n[Other]\nk=2\n"},
         {"[General]\r\na=1\r\n", "[General]\r\nk=" + v + "\na=1\r\n"},
         {"[Other]\nb=2\n[general]\na=1\n", "k=" + v + "\n[Other]\nb=2\n[general]\na=1\n"},
-        {"\xef\xbb\xbf[General]", "\xef\xbb\xbf[General]\nk=" + v + "\n"},
+        {"\xef\xbb\xbf[General]", "\xef\xbb\xbfk=" + v + "\n[General]"},
+        // Found by fuzz_ini_text: a comment right after the header.
+        {"[General];c\n[Other]\na=1", "k=" + v + "\n[General];c\n[Other]\na=1"},
         // An open quote would run on into an entry added after it.
         {"a=\"open", "k=" + v + "\na=\"open"},
         {"k=\"multi\nline\"\nz=1\n", "k=" + v + "\nz=1\n"},
