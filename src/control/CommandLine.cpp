@@ -395,6 +395,12 @@ int CommandRun::show() {
 }
 
 std::optional<ApplicationState> CommandRun::resolveApplication(const QString& query) {
+    // A key as written wins over every other match. Asked for alone, it spares
+    // fetching the whole list, which holds every remembered setting: tens of
+    // thousands after long use.
+    if (auto exact = client_.getApplication(query)) {
+        return exact;
+    }
     const auto applications = client_.listApplications();
     if (!applications) {
         pendingExit_ = busFailure();
