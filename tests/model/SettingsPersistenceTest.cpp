@@ -243,8 +243,18 @@ TEST_F(QSettingsStoreFailures, AFolderInTheFilesPlaceIsToldAndTheNextWriteIsJudg
         << write.failure.toStdString();
 
     std::filesystem::remove(dir.path() / "corvalle.conf");
-    EXPECT_TRUE(store.setData(kKey, next).stored) << "QSettings' first error does not stick";
+    EXPECT_TRUE(store.setData(kKey, next).stored) << "an earlier failure does not stick";
     EXPECT_EQ(QSettingsStore(file()).data(kKey), next);
+}
+
+TEST_F(QSettingsStoreFailures, AFileOrFolderThatDisappearsIsMadeAgain) {
+    const auto folder = dir.path() / "config" / "Corvalle";
+    const QString path = QString::fromStdString((folder / "Corvalle.conf").string());
+    QSettingsStore store(path);
+    ASSERT_TRUE(store.setData(kKey, old).stored);
+    std::filesystem::remove_all(dir.path() / "config");
+    ASSERT_TRUE(store.setData(kKey, next).stored);
+    EXPECT_EQ(QSettingsStore(path).data(kKey), next);
 }
 
 TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
