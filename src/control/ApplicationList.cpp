@@ -3,6 +3,7 @@
 #include "MixerModel.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace corvalle {
 
@@ -14,7 +15,8 @@ ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
     state.key = app.id;
     state.name = app.name;
     state.playing = app.isPlaying;
-    state.volume = setting.volume;
+    state.volume = setting.appliedVolume();
+    state.volumeOutOfRange = setting.isVolumeOutOfRange();
     state.muted = setting.muted;
     state.hasProcesses = !app.processObjects.empty();
     state.hasSetting = model.settings().contains(app.id);
@@ -26,7 +28,8 @@ ApplicationState stateOfSetting(const QString& key, const AppSetting& setting) {
     ApplicationState state;
     state.key = key;
     state.name = setting.name.value_or(key);
-    state.volume = setting.volume;
+    state.volume = setting.appliedVolume();
+    state.volumeOutOfRange = setting.isVolumeOutOfRange();
     state.muted = setting.muted;
     state.hasSetting = true;
     return state;
@@ -41,14 +44,25 @@ const AudioApp* findRow(const MixerModel& model, const QString& key) {
 
 } // namespace
 
-std::vector<ApplicationState> applicationStates(const MixerModel& model) {
+std::vector<ApplicationState> listedApplicationStates(const MixerModel& model) {
     std::vector<ApplicationState> states;
     states.reserve(model.apps().size());
     for (const auto& app : model.apps()) {
         states.push_back(stateOfRow(model, app));
     }
+    return states;
+}
+
+std::vector<ApplicationState> applicationStates(const MixerModel& model) {
+    std::vector<ApplicationState> states = listedApplicationStates(model);
+    // Looked up once per setting, and there may be many of them.
+    std::unordered_set<QString> listed;
+    listed.reserve(model.apps().size());
+    for (const auto& app : model.apps()) {
+        listed.insert(app.id);
+    }
     for (const auto& [key, setting] : model.settings()) {
-        if (findRow(model, key) == nullptr) {
+        if (!listed.contains(key)) {
             states.push_back(stateOfSetting(key, setting));
         }
     }

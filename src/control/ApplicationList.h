@@ -14,6 +14,9 @@ class MixerModel;
 // "pid:" key whose process has ended), in key order.
 std::vector<ApplicationState> applicationStates(const MixerModel& model);
 
+// Only the first part of that: the model's rows.
+std::vector<ApplicationState> listedApplicationStates(const MixerModel& model);
+
 // The application with `key`, or nothing when it is neither a row nor remembered.
 std::optional<ApplicationState> applicationState(const MixerModel& model, const QString& key);
 

@@ -77,6 +77,9 @@ QString applicationLine(const ApplicationState& application) {
     if (application.muted) {
         line += QStringLiteral(", muted");
     }
+    if (application.volumeOutOfRange) {
+        line += QStringLiteral(" (the remembered level was out of range)");
+    }
     return line;
 }
 
@@ -84,13 +87,22 @@ QString applicationTable(const std::vector<ApplicationState>& applications) {
     std::vector<QStringList> rows{{QStringLiteral("KEY"), QStringLiteral("NAME"),
                                    QStringLiteral("LEVEL"), QStringLiteral("MUTED"),
                                    QStringLiteral("PLAYING")}};
+    bool outOfRange = false;
     for (const auto& application : applications) {
+        outOfRange = outOfRange || application.volumeOutOfRange;
         rows.push_back({printable(application.key), printable(application.name),
-                        formatPercent(application.volume), yesNo(application.muted),
+                        formatPercent(application.volume) +
+                            (application.volumeOutOfRange ? QStringLiteral("*") : QString()),
+                        yesNo(application.muted),
                         application.hasProcesses ? yesNo(application.playing)
                                                  : QStringLiteral("not running")});
     }
-    return table(rows, {false, false, true, false, false});
+    auto text = table(rows, {false, false, true, false, false});
+    if (outOfRange) {
+        text += QStringLiteral("* the remembered level was out of range; the level shown is "
+                               "the one that plays\n");
+    }
+    return text;
 }
 
 QString outputTable(const std::vector<BusOutput>& outputs, uint currentID) {
@@ -113,6 +125,7 @@ QJsonObject applicationJson(const ApplicationState& application) {
         {QStringLiteral("running"), application.hasProcesses},
         {QStringLiteral("hasSetting"), application.hasSetting},
         {QStringLiteral("listed"), application.listed},
+        {QStringLiteral("volumeOutOfRange"), application.volumeOutOfRange},
     };
 }
 

@@ -16,7 +16,8 @@ QString printable(const QString& text);
 QString applicationLabel(const ApplicationState& application);
 // "Firefox (org.mozilla.firefox): 150%, muted"
 QString applicationLine(const ApplicationState& application);
-// The list as a table with a header: KEY NAME LEVEL MUTED PLAYING.
+// The list as a table with a header: KEY NAME LEVEL MUTED PLAYING. A level marked
+// "*" was remembered out of range; a note under the table says so.
 QString applicationTable(const std::vector<ApplicationState>& applications);
 // The outputs as a table with a header; "*" marks the current one.
 QString outputTable(const std::vector<BusOutput>& outputs, uint currentID);

@@ -421,6 +421,12 @@ int CommandRun::show(const QStringList& /*words*/) {
 }
 
 Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
+    // A key as written wins over every other match. Asked for alone, it spares
+    // fetching the whole list, which holds every remembered setting: tens of
+    // thousands after long use.
+    if (auto exact = client_.getApplication(query)) {
+        return {std::move(exact), kExitDone};
+    }
     const auto applications = client_.listApplications();
     if (!applications) {
         return {std::nullopt, busFailure()};

@@ -15,6 +15,7 @@ const QString kMuted = QStringLiteral("muted");
 const QString kHasProcesses = QStringLiteral("hasProcesses");
 const QString kHasSetting = QStringLiteral("hasSetting");
 const QString kListed = QStringLiteral("listed");
+const QString kVolumeOutOfRange = QStringLiteral("volumeOutOfRange");
 
 void readBool(const QVariantMap& map, const QString& name, bool& into) {
     const auto value = map.value(name);
@@ -35,6 +36,7 @@ QVariantMap toVariantMap(const ApplicationState& application) {
         {kHasProcesses, application.hasProcesses},
         {kHasSetting, application.hasSetting},
         {kListed, application.listed},
+        {kVolumeOutOfRange, application.volumeOutOfRange},
     };
 }
 
@@ -53,6 +55,7 @@ std::optional<ApplicationState> applicationStateFromMap(const QVariantMap& map) 
     readBool(map, kHasProcesses, application.hasProcesses);
     readBool(map, kHasSetting, application.hasSetting);
     readBool(map, kListed, application.listed);
+    readBool(map, kVolumeOutOfRange, application.volumeOutOfRange);
     const auto volume = map.value(kVolume);
     if (volume.metaType() == QMetaType::fromType<double>()) {
         application.volume = volume.toDouble();

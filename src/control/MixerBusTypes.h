@@ -19,6 +19,8 @@ inline constexpr const char* kErrorInvalidVolume =
     "org.corvalle.Corvalle.Mixer.Error.InvalidVolume";
 inline constexpr const char* kErrorOutputRefused =
     "org.corvalle.Corvalle.Mixer.Error.OutputRefused";
+// The change is in force but could not be saved.
+inline constexpr const char* kErrorNotSaved = "org.corvalle.Corvalle.Mixer.Error.NotSaved";
 } // namespace dbus
 
 // One application as the mixer interface describes it (an a{sv} on the bus).
@@ -26,8 +28,11 @@ struct ApplicationState {
     QString key;
     QString name;
     bool playing = false;
-    double volume = 1.0;
+    double volume = 1.0; // the level that plays, mute aside: 0.0 to 4.0
     bool muted = false;
+    // The remembered volume lay outside 0.0 to 4.0 (a hand-edited or corrupt
+    // file); `volume` is the level it was brought to.
+    bool volumeOutOfRange = false;
     bool hasProcesses = false;
     bool hasSetting = false;
     bool listed = false;

@@ -95,6 +95,10 @@ std::optional<ApplicationState> MixerClient::applicationCall(const QString& meth
     return application;
 }
 
+std::optional<ApplicationState> MixerClient::getApplication(const QString& key) {
+    return applicationCall(QStringLiteral("GetApplication"), {key});
+}
+
 std::optional<ApplicationState> MixerClient::setVolume(const QString& key, double volume) {
     return applicationCall(QStringLiteral("SetVolume"), {key, volume});
 }

@@ -23,6 +23,7 @@ public:
     bool isServiceRunning() const;
 
     std::optional<std::vector<ApplicationState>> listApplications();
+    std::optional<ApplicationState> getApplication(const QString& key);
     std::optional<ApplicationState> setVolume(const QString& key, double volume);
     std::optional<ApplicationState> stepVolume(const QString& key, double delta);
     std::optional<ApplicationState> setMute(const QString& key, bool muted);

@@ -10,6 +10,7 @@
 #include <QDBusVirtualObject>
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace corvalle {
 
@@ -66,8 +67,9 @@ private:
 MixerService::MixerService(MixerModel& model, std::function<void()> showWindow, QObject* parent)
     : QObject(parent), model_(model), showWindow_(std::move(showWindow)),
       busObject_(std::make_unique<BusObject>(*this)),
-      publishedApplications_(applicationStates(model)),
-      publishedSettings_(model.settings()), publishedOutput_{model.outputID(), model.outputName()},
+      publishedApplications_(applicationStates(model)), publishedListedCount_(model.apps().size()),
+      publishedSettingsRevision_(model.settingsRevision()), publishedOutput_{model.outputID(),
+                                                                             model.outputName()},
       publishedOutputs_(busOutputs(model)) {
     registerMixerBusTypes();
     for (auto changed :
@@ -201,13 +203,13 @@ QDBusMessage MixerService::showWindow(const QDBusMessage& message) {
 QDBusMessage MixerService::toggleMute(const QDBusMessage& message) {
     const auto key = message.arguments().at(0).toString();
     model_.toggleMute(key);
-    return applicationReply(message);
+    return changeReply(message);
 }
 
 QDBusMessage MixerService::reset(const QDBusMessage& message) {
     const auto key = message.arguments().at(0).toString();
     model_.reset(key);
-    return applicationReply(message);
+    return changeReply(message);
 }
 
 QDBusMessage MixerService::setVolume(const QDBusMessage& message) {
@@ -227,7 +229,7 @@ QDBusMessage MixerService::setMute(const QDBusMessage& message) {
     if (model_.setting(key).muted != message.arguments().at(1).toBool()) {
         model_.toggleMute(key);
     }
-    return applicationReply(message);
+    return changeReply(message);
 }
 
 QDBusMessage MixerService::applicationReply(const QDBusMessage& message) {
@@ -248,6 +250,13 @@ QDBusMessage MixerService::changeVolume(const QDBusMessage& message, const QStri
         return invalidVolume(message, volume);
     }
     model_.setVolume(volume, key);
+    return changeReply(message);
+}
+
+QDBusMessage MixerService::changeReply(const QDBusMessage& message) {
+    if (const auto& failure = model_.saveFailure()) {
+        return message.createErrorReply(QString::fromLatin1(dbus::kErrorNotSaved), *failure);
+    }
     return applicationReply(message);
 }
 
@@ -283,13 +292,26 @@ void MixerService::schedulePublish() {
 
 void MixerService::publishChanges() {
     publishPending_ = false;
-    auto applications = applicationStates(model_);
-    if (applications != publishedApplications_) {
-        publishedApplications_ = std::move(applications);
+    // The model reports its rows once a second. Remembered settings without a row
+    // can only change with the settings or with the set of rows, so only then is
+    // the whole list, which holds every stored setting, built and compared.
+    auto listed = listedApplicationStates(model_);
+    const auto publishedListed = std::span(publishedApplications_).first(publishedListedCount_);
+    const bool sameRows = std::ranges::equal(listed, publishedListed, {}, &ApplicationState::key,
+                                             &ApplicationState::key);
+    if (model_.settingsRevision() != publishedSettingsRevision_ || !sameRows) {
+        auto applications = applicationStates(model_);
+        if (applications != publishedApplications_) {
+            publishedApplications_ = std::move(applications);
+            emitSignal(QStringLiteral("ApplicationsChanged"));
+        }
+        publishedListedCount_ = listed.size();
+    } else if (!std::ranges::equal(listed, publishedListed)) {
+        std::ranges::move(listed, publishedApplications_.begin());
         emitSignal(QStringLiteral("ApplicationsChanged"));
     }
-    if (model_.settings() != publishedSettings_) {
-        publishedSettings_ = model_.settings();
+    if (model_.settingsRevision() != publishedSettingsRevision_) {
+        publishedSettingsRevision_ = model_.settingsRevision();
         emitSignal(QStringLiteral("SettingsChanged"));
     }
     const BusOutput output{model_.outputID(), model_.outputName()};

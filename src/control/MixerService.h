@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -63,6 +64,8 @@ private:
     QDBusMessage setMute(const QDBusMessage& message);
     QDBusMessage selectOutput(const QDBusMessage& message);
     QDBusMessage changeVolume(const QDBusMessage& message, const QString& key, double volume);
+    // The reply to a change: the application, or NotSaved when saving it failed.
+    QDBusMessage changeReply(const QDBusMessage& message);
 
     void schedulePublish();
     void publishChanges();
@@ -75,7 +78,8 @@ private:
 
     // What clients were last told about, to send each signal only on a change.
     std::vector<ApplicationState> publishedApplications_;
-    std::map<QString, AppSetting> publishedSettings_;
+    std::size_t publishedListedCount_ = 0; // how many of those are the model's rows
+    std::uint64_t publishedSettingsRevision_ = 0;
     BusOutput publishedOutput_;
     QList<BusOutput> publishedOutputs_;
     bool publishPending_ = false;

@@ -2,6 +2,7 @@
 
 #include "Volume.h"
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -12,15 +13,20 @@ struct AppSetting {
     double volume = 1.0;
     bool muted = false;
     std::optional<QString> name;
+    // Members of the stored entry that this version does not know (a newer
+    // version's, another tool's), as stored: `"key":value` pairs joined by commas.
+    // Written back unchanged with the entry.
+    QByteArray otherMembers = {};
 
     // Within 0.005 of full volume and not muted: no tap is needed.
     bool isDefault() const { return !muted && Volume::isUnchanged(volume); }
-    // The gain a tap applies: 0 when muted, else Volume::clamped, so a stored
-    // volume outside 0 to 4 (a hand-edited or corrupt file) never reaches a tap as
-    // such and NaN gives silence.
-    float effectiveGain() const {
-        return muted ? 0.0F : static_cast<float>(Volume::clamped(volume));
-    }
+    // The volume a tap plays, mute aside: a stored volume outside 0 to 4 (a
+    // hand-edited or corrupt file) is taken to the nearest end, NaN to silence.
+    double appliedVolume() const { return Volume::clamped(volume); }
+    // Whether the stored volume is one that appliedVolume() has to bring into range.
+    bool isVolumeOutOfRange() const { return appliedVolume() != volume; }
+    // The gain a tap applies: appliedVolume(), or silence when muted.
+    float effectiveGain() const { return muted ? 0.0F : static_cast<float>(appliedVolume()); }
 
     friend bool operator==(const AppSetting&, const AppSetting&) = default;
 };

@@ -10,6 +10,8 @@ namespace corvalle {
 namespace {
 
 const QString kPIDKeyPrefix = QStringLiteral("pid:");
+// The first key after every key that starts with "pid:" (';' follows ':').
+const QString kPIDKeyRangeEnd = QStringLiteral("pid;");
 
 // An empty string from the audio server or a desktop entry identifies nothing.
 std::optional<QString> nonEmpty(std::optional<QString> text) {
@@ -107,8 +109,20 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
 
 std::vector<AudioApp> MixerModel::settingOnlyRows(const std::map<QString, AudioApp>& groups) const {
     std::vector<AudioApp> rows;
-    for (const auto& [key, setting] : settings_) {
-        if (groups.contains(key) || key.startsWith(kPIDKeyPrefix)) {
+    // "pid:" keys are never listed without their process. They sort next to each
+    // other, so they are stepped over as one range: a refresh costs nothing for
+    // each of them, however many are stored.
+    const auto pidBegin = settings_.lower_bound(kPIDKeyPrefix);
+    const auto pidEnd = settings_.lower_bound(kPIDKeyRangeEnd);
+    for (auto it = settings_.begin(); it != settings_.end(); ++it) {
+        if (it == pidBegin) {
+            it = pidEnd;
+            if (it == settings_.end()) {
+                break;
+            }
+        }
+        const auto& [key, setting] = *it;
+        if (groups.contains(key)) {
             continue;
         }
         std::optional<InstalledApplication> installed;

@@ -3,6 +3,7 @@
 #include "AppSetting.h"
 #include "AudioApp.h"
 #include "AudioHardware.h"
+#include "SettingsStore.h"
 
 #include <QByteArray>
 #include <QCollator>
@@ -10,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,7 +26,6 @@ namespace corvalle {
 
 class AppDirectory;
 class AppTap;
-class SettingsStore;
 
 // Everything the model talks to, so tests and --simulate can substitute each part.
 struct MixerEnvironment {
@@ -52,10 +53,16 @@ public:
     // Published fields.
     const std::vector<AudioApp>& apps() const { return apps_; }
     const std::map<QString, AppSetting>& settings() const { return settings_; }
+    // Goes up by one whenever `settings` changes, so observers can tell a change
+    // without comparing the whole map.
+    std::uint64_t settingsRevision() const { return settingsRevision_; }
     const QString& outputName() const { return outputName_; }
     AudioObjectID outputID() const { return outputID_; }
     const std::vector<OutputDevice>& outputDevices() const { return outputDevices_; }
     const std::optional<QString>& lastError() const { return lastError_; }
+    // Why the latest save of the settings failed; nothing once one succeeds. The
+    // settings in memory stay in force either way, and every change saves anew.
+    const std::optional<QString>& saveFailure() const { return saveFailure_; }
 
     // The stored setting of `key`, or the default one. Never creates an entry.
     AppSetting setting(const QString& key) const;
@@ -103,7 +110,7 @@ private:
     // Settings and taps: Reconciliation.cpp.
     void loadSettings();
     void saveSettings();
-    void keepUnreadableSettings();
+    StoreWrite keepUnreadableSettings();
     void update(const AppSetting& setting, const QString& key);
     void reconcile();
 
@@ -128,6 +135,8 @@ private:
     // Stored bytes that could not be read, kept aside before the first save
     // replaces them.
     std::optional<QByteArray> unreadableSettings_;
+    std::optional<QString> saveFailure_;
+    std::uint64_t settingsRevision_ = 0;
 };
 
 } // namespace corvalle

@@ -2,14 +2,19 @@
 
 #include "SettingsStore.h"
 
+#include <map>
 #include <memory>
 
 class QSettings;
 
 namespace corvalle {
 
-// The per-user store: QSettings in the native format under organisation and
-// application "Corvalle".
+// The per-user store: the INI file of QSettings' native format under
+// organisation and application "Corvalle". QSettings reads it; writes replace
+// the one entry in the file's text and put the whole file in place with a
+// rename, after every byte of it has reached the disk. (QSettings itself would
+// put a short-written file in place when the disk is full.) Only the file is
+// ever replaced, so it always holds either the old or the new settings.
 class QSettingsStore final : public SettingsStore {
 public:
     QSettingsStore();
@@ -20,14 +25,21 @@ public:
     QSettingsStore& operator=(const QSettingsStore&) = delete;
 
     std::optional<QByteArray> data(const QString& key) const override;
-    // Written through to disk at once, so a crash loses nothing.
-    void setData(const QString& key, const QByteArray& bytes) override;
+    // The text after "key=" in the file, as it stands there.
+    std::optional<QByteArray> foreignData(const QString& key) const override;
+    // Written through to disk at once, so a crash loses nothing. `key` is plain:
+    // letters, digits, '.', '_' and '-'.
+    StoreWrite setData(const QString& key, const QByteArray& bytes) override;
+
+    const QString& filePath() const { return filePath_; }
 
     static constexpr const char* kOrganisation = "Corvalle";
     static constexpr const char* kApplication = "Corvalle";
 
 private:
-    std::unique_ptr<QSettings> settings_;
+    QString filePath_;
+    std::unique_ptr<QSettings> settings_;   // what the file held when it was opened
+    std::map<QString, QByteArray> written_; // what has been written since
 };
 
 } // namespace corvalle

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 namespace corvalle {
 
@@ -38,45 +39,67 @@ void MixerModel::loadSettings() {
     }
     const std::optional<QByteArray> bytes = env_.store->data(defaultsKey_);
     if (!bytes) {
+        // Another kind of value (a plain string written by hand) is not ours to
+        // read, but it is the user's: keep it like unreadable bytes.
+        unreadableSettings_ = env_.store->foreignData(defaultsKey_);
         return;
     }
     if (auto decoded = SettingsCodec::decode(*bytes)) {
         settings_ = std::move(*decoded);
+        ++settingsRevision_;
         emit settingsChanged();
         return;
     }
     unreadableSettings_ = *bytes;
 }
 
-// Copies bytes that could not be read to "<key>.unreadable" (or ".unreadable.2",
-// ".3", ... when an earlier, different copy is there) so that saving over them
-// loses nothing.
-void MixerModel::keepUnreadableSettings() {
+// Copies a stored value that could not be read to "<key>.unreadable" (or
+// ".unreadable.2", ".3", ... when an earlier, different copy is there) so that
+// saving over it loses nothing.
+StoreWrite MixerModel::keepUnreadableSettings() {
     if (!unreadableSettings_) {
-        return;
+        return {};
     }
     const QString base = defaultsKey_ + kUnreadableSuffix;
     for (int attempt = 1;; ++attempt) {
         const QString key =
             attempt == 1 ? base : base + QLatin1Char('.') + QString::number(attempt);
         const auto kept = env_.store->data(key);
-        if (!kept) {
-            env_.store->setData(key, *unreadableSettings_);
+        if (kept == unreadableSettings_) {
             break;
         }
-        if (*kept == *unreadableSettings_) {
+        if (!kept && !env_.store->foreignData(key)) {
+            if (StoreWrite write = env_.store->setData(key, *unreadableSettings_); !write.stored) {
+                return write;
+            }
             break;
         }
     }
     unreadableSettings_.reset();
+    return {};
 }
 
 void MixerModel::saveSettings() {
     if (env_.store == nullptr) {
         return;
     }
-    keepUnreadableSettings();
-    env_.store->setData(defaultsKey_, SettingsCodec::encode(settings_));
+    // The value in the store is replaced only once any unreadable one is safe.
+    StoreWrite write = keepUnreadableSettings();
+    if (write.stored) {
+        write = env_.store->setData(defaultsKey_, SettingsCodec::encode(settings_));
+    }
+    const std::optional<QString> previous = std::exchange(saveFailure_, std::nullopt);
+    if (write.stored) {
+        if (previous && lastError_ == previous) {
+            lastError_ = std::nullopt;
+            emit lastErrorChanged();
+        }
+        return;
+    }
+    saveFailure_ = tr("Settings could not be saved: %1. Changes apply until Corvalle quits.")
+                       .arg(write.failure);
+    lastError_ = saveFailure_;
+    emit lastErrorChanged();
 }
 
 void MixerModel::update(const AppSetting& setting, const QString& key) {
@@ -88,9 +111,19 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
     }
 
     if (setting.isDefault()) {
-        settings_.erase(key);
+        settingsRevision_ += settings_.erase(key);
     } else {
-        settings_.insert_or_assign(key, AppSetting{setting.volume, setting.muted, name});
+        // Members written by a newer version or another tool stay with the entry.
+        QByteArray otherMembers;
+        if (const auto stored = settings_.find(key); stored != settings_.end()) {
+            otherMembers = stored->second.otherMembers;
+        }
+        AppSetting updated{setting.volume, setting.muted, name, std::move(otherMembers)};
+        if (const auto stored = settings_.find(key);
+            stored == settings_.end() || stored->second != updated) {
+            settings_.insert_or_assign(key, std::move(updated));
+            ++settingsRevision_;
+        }
     }
     emit settingsChanged();
     saveSettings();
@@ -158,7 +191,8 @@ void MixerModel::reconcile() {
             taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
                                                         group.name.toStdString(), gain));
             qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
-            lastError_ = std::nullopt;
+            // A tap made clears a tap's failure, not a save's that still stands.
+            lastError_ = saveFailure_;
         } catch (const CAError& error) {
             lastError_ =
                 group.name + QStringLiteral(": ") + QString::fromStdString(error.description());

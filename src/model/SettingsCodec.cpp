@@ -1,93 +1,212 @@
 #include "SettingsCodec.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
-#include <QJsonValue>
+#include "JsonReader.h"
+
+#include <array>
+#include <charconv>
 #include <cmath>
 
 namespace corvalle::SettingsCodec {
 
 namespace {
 
-// QJsonObject orders members by name, so the entries are laid out here and only
-// each scalar is written by QJsonDocument (escaping, shortest round-trip numbers).
-void appendScalar(QByteArray& out, const QJsonValue& value) {
-    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    out.append(wrapped.mid(1, wrapped.size() - 2)); // drop the enclosing [ ]
+const QString kVolume = QStringLiteral("volume");
+const QString kMuted = QStringLiteral("muted");
+const QString kName = QStringLiteral("name");
+
+void appendEscape(QByteArray& out, char16_t unit) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const std::array<char, 6> escape{'\\',
+                                     'u',
+                                     kHex[(unit >> 12) & 0xF],
+                                     kHex[(unit >> 8) & 0xF],
+                                     kHex[(unit >> 4) & 0xF],
+                                     kHex[unit & 0xF]};
+    out.append(escape.data(), escape.size());
 }
 
-// JSON has no NaN or infinity; such a volume would be written as null and make the
-// whole stored value unreadable. Write the level a tap would actually play instead.
-double storableVolume(const AppSetting& setting) {
-    if (std::isfinite(setting.volume)) {
-        return setting.volume;
+// A JSON string that reads back to exactly `text`: a lone surrogate, which has no
+// UTF-8 form, is written as an escape.
+void appendString(QByteArray& out, const QString& text) {
+    out.append('"');
+    qsizetype run = 0;
+    const auto flush = [&](qsizetype end) {
+        if (end > run) {
+            out.append(QStringView(text).sliced(run, end - run).toUtf8());
+        }
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        const bool pairStart = QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+                               QChar::isLowSurrogate(text[i + 1].unicode());
+        if (pairStart) {
+            ++i;
+            continue;
+        }
+        const bool plain = unit >= 0x20 && unit != '"' && unit != '\\' && !QChar::isSurrogate(unit);
+        if (plain) {
+            continue;
+        }
+        flush(i);
+        run = i + 1;
+        switch (unit) {
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
+        default:
+            appendEscape(out, unit);
+            break;
+        }
     }
-    AppSetting unmuted = setting;
-    unmuted.muted = false;
-    return static_cast<double>(unmuted.effectiveGain());
+    flush(text.size());
+    out.append('"');
 }
 
-std::optional<AppSetting> decodeEntry(const QJsonValue& value) {
-    if (!value.isObject()) {
+// JSON has no NaN or infinity; such a volume would make the whole stored value
+// unreadable. Write the level a tap would actually play instead. Finite numbers
+// are written in their shortest form that reads back to the same double.
+void appendVolume(QByteArray& out, const AppSetting& setting) {
+    const double volume = std::isfinite(setting.volume) ? setting.volume : setting.appliedVolume();
+    std::array<char, 32> digits{};
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), volume);
+    out.append(digits.data(), result.ptr - digits.data());
+}
+
+// One entry's object; its members are read in any order.
+std::optional<AppSetting> readEntry(JsonReader& reader) {
+    if (!reader.take('{')) {
         return std::nullopt;
     }
-    const QJsonObject entry = value.toObject();
-    const QJsonValue volume = entry.value(QLatin1String("volume"));
-    const QJsonValue muted = entry.value(QLatin1String("muted"));
-    const QJsonValue name = entry.value(QLatin1String("name"));
-    if (!volume.isDouble() || !muted.isBool()) {
+    std::optional<double> volume;
+    std::optional<bool> muted;
+    std::optional<QString> name;
+    bool nameSeen = false;
+    QByteArray otherMembers;
+    if (!reader.take('}')) {
+        QString member;
+        do {
+            const qsizetype memberStart = reader.position();
+            if (!reader.readString(member) || !reader.take(':')) {
+                return std::nullopt;
+            }
+            if (member == kVolume) {
+                double value = 0.0;
+                if (volume || !reader.readNumber(value)) {
+                    return std::nullopt;
+                }
+                volume = value;
+            } else if (member == kMuted) {
+                bool value = false;
+                if (muted || !reader.readBool(value)) {
+                    return std::nullopt;
+                }
+                muted = value;
+            } else if (member == kName) {
+                QString value;
+                if (nameSeen) {
+                    return std::nullopt;
+                }
+                nameSeen = true;
+                if (reader.readString(value)) {
+                    name = std::move(value);
+                } else if (!reader.takeNull()) {
+                    return std::nullopt;
+                }
+            } else {
+                QByteArrayView raw;
+                if (!reader.skipValue(raw)) {
+                    return std::nullopt;
+                }
+                const QByteArrayView text = reader.text();
+                // From the member's first byte (after whitespace) to its value's last.
+                qsizetype start = memberStart;
+                while (text[start] != '"') {
+                    ++start;
+                }
+                if (!otherMembers.isEmpty()) {
+                    otherMembers.append(',');
+                }
+                otherMembers.append(text.sliced(start, reader.position() - start));
+            }
+        } while (reader.take(','));
+        if (!reader.take('}')) {
+            return std::nullopt;
+        }
+    }
+    if (!volume || !muted) {
         return std::nullopt;
     }
-    AppSetting setting{volume.toDouble(), muted.toBool(), std::nullopt};
-    if (name.isString()) {
-        setting.name = name.toString();
-    } else if (!name.isUndefined() && !name.isNull()) {
-        return std::nullopt;
-    }
-    return setting;
+    return AppSetting{*volume, *muted, std::move(name), std::move(otherMembers)};
 }
 
 } // namespace
 
+void appendEntry(QByteArray& out, const QString& key, const AppSetting& setting) {
+    appendString(out, key);
+    out.append(":{\"volume\":");
+    appendVolume(out, setting);
+    out.append(setting.muted ? ",\"muted\":true" : ",\"muted\":false");
+    if (setting.name) {
+        out.append(",\"name\":");
+        appendString(out, *setting.name);
+    }
+    if (!setting.otherMembers.isEmpty()) {
+        out.append(',');
+        out.append(setting.otherMembers);
+    }
+    out.append('}');
+}
+
 QByteArray encode(const std::map<QString, AppSetting>& settings) {
     QByteArray out("{");
-    bool first = true;
     for (const auto& [key, setting] : settings) {
-        if (!first) {
+        if (out.size() > 1) {
             out.append(',');
         }
-        first = false;
-        appendScalar(out, key);
-        out.append(":{\"volume\":");
-        appendScalar(out, storableVolume(setting));
-        out.append(",\"muted\":");
-        out.append(setting.muted ? "true" : "false");
-        if (setting.name) {
-            out.append(",\"name\":");
-            appendScalar(out, *setting.name);
-        }
-        out.append('}');
+        appendEntry(out, key, setting);
     }
     out.append('}');
     return out;
 }
 
 std::optional<std::map<QString, AppSetting>> decode(const QByteArray& bytes) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    if (!isValidUtf8(bytes)) {
         return std::nullopt;
     }
-    const QJsonObject object = document.object();
+    JsonReader reader(bytes);
+    if (!reader.take('{')) {
+        return std::nullopt;
+    }
     std::map<QString, AppSetting> settings;
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        auto setting = decodeEntry(it.value());
-        if (!setting) {
+    if (!reader.take('}')) {
+        QString key;
+        do {
+            if (!reader.readString(key) || !reader.take(':')) {
+                return std::nullopt;
+            }
+            auto setting = readEntry(reader);
+            if (!setting || !settings.try_emplace(key, std::move(*setting)).second) {
+                return std::nullopt;
+            }
+        } while (reader.take(','));
+        if (!reader.take('}')) {
             return std::nullopt;
         }
-        settings.insert_or_assign(it.key(), std::move(*setting));
+    }
+    if (!reader.atEnd()) {
+        return std::nullopt;
     }
     return settings;
 }

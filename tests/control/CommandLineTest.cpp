@@ -115,6 +115,25 @@ TEST_F(CommandLineTest, OutputListsSelectsAndReportsARefusal) {
     EXPECT_EQ(windowShown_, 1);
 }
 
+TEST_F(CommandLineTest, AChangeThatCannotBeSavedExitsOneAndSaysWhy) {
+    world_.store.failWrites(QStringLiteral("the disk is full"));
+    EXPECT_EQ(run({"set", "firefox", "50%"}), kExitFailed);
+    EXPECT_EQ(out_, "");
+    EXPECT_TRUE(err_.startsWith("corvalle: Settings could not be saved: the disk is full."))
+        << err_.toStdString();
+    EXPECT_NEAR(levelOf("Firefox"), 0.5F, 1e-5) << "in force until Corvalle quits";
+    EXPECT_EQ(run({"--json", "mute", "firefox"}), kExitFailed);
+    EXPECT_TRUE(outJson().value("error").toString().contains("the disk is full"));
+    ASSERT_EQ(run({"list"}), kExitDone);
+    EXPECT_TRUE(out_.contains("Last error: Settings could not be saved")) << out_.toStdString();
+
+    world_.store.failWrites(std::nullopt);
+    ASSERT_EQ(run({"unmute", "firefox"}), kExitDone) << err_.toStdString();
+    EXPECT_EQ(stored().value("org.mozilla.firefox").toObject().value("volume").toDouble(), 0.5);
+    ASSERT_EQ(run({"list"}), kExitDone);
+    EXPECT_FALSE(out_.contains("Last error")) << out_.toStdString();
+}
+
 TEST_F(CommandLineTest, WithoutAnInstanceItSaysSoAndStartsNone) {
     service_.reset();
     EXPECT_EQ(run({"list"}), kExitFailed);

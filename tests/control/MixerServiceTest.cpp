@@ -154,6 +154,30 @@ TEST_F(MixerServiceTest, LastErrorReportsAFailedChange) {
     EXPECT_TRUE(message.startsWith("Firefox: ")) << message.toStdString();
 }
 
+TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
+    world_.store.failWrites(QStringLiteral("the disk is full"));
+    const QString firefox = QStringLiteral("org.mozilla.firefox");
+    for (const auto& [method, arguments] :
+         std::vector<std::pair<QString, QVariantList>>{{"SetVolume", {firefox, 0.5}},
+                                                       {"StepVolume", {firefox, 0.25}},
+                                                       {"SetMute", {firefox, true}},
+                                                       {"ToggleMute", {firefox}},
+                                                       {"Reset", {"org.example.Old"}}}) {
+        const auto reply = call(method, arguments);
+        EXPECT_EQ(reply.errorName(), dbus::kErrorNotSaved) << method.toStdString();
+        EXPECT_TRUE(reply.errorMessage().contains("the disk is full")) << method.toStdString();
+    }
+    EXPECT_EQ(world_.model->setting(firefox).volume, 0.75) << "every change is in force";
+    EXPECT_FALSE(world_.model->setting(firefox).muted);
+    EXPECT_TRUE(call(QStringLiteral("LastError")).arguments().at(0).toString().contains("full"));
+
+    world_.store.failWrites(std::nullopt);
+    EXPECT_EQ(call(QStringLiteral("SetVolume"), {firefox, 0.5}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(stored().value(firefox).toObject().value("volume").toDouble(), 0.5);
+    EXPECT_FALSE(stored().contains("org.example.Old"));
+    EXPECT_EQ(call(QStringLiteral("LastError")).arguments().at(0).toString(), "");
+}
+
 TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     SignalLog log;
     const auto service = QString::fromLatin1(dbus::kServiceName);

@@ -3,8 +3,18 @@
 #include "SettingsCodec.h"
 #include "TempDir.h"
 
+#include <QFile>
+#include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// Stored values read as text in failure messages.
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"' << bytes.toStdString() << '"';
+}
 
 namespace corvalle {
 namespace {
@@ -13,6 +23,11 @@ using test::ModelHarness;
 
 const QString kKey = QStringLiteral("appSettings");
 const QString kKept = QStringLiteral("appSettings.unreadable");
+
+QByteArray readBytes(const std::filesystem::path& path) {
+    QFile file(QString::fromStdString(path.string()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // The exact written shape is checked where the model saves.
 TEST(SettingsCodec, HostileTextAndEveryVolumeReadBackExactly) {
@@ -25,25 +40,68 @@ TEST(SettingsCodec, HostileTextAndEveryVolumeReadBackExactly) {
 }
 
 TEST(SettingsCodec, AnyUnreadableEntryLoadsNothing) {
-    for (const char* bytes :
-         {"", "not json", "[]", R"({"a":{"volume":1.5,"muted":false},"b":3})",
-          R"({"a":{"volume":1.5,"muted":false},"b":{"volume":0.5}})",
-          R"({"a":{"volume":"0.5","muted":false}})", R"({"a":{"volume":0.5,"muted":0}})",
-          R"({"a":{"volume":0.5,"muted":false,"name":7}})",
-          R"({"a":{"volume":1e400,"muted":false}})"}) {
-        EXPECT_FALSE(SettingsCodec::decode(QByteArray(bytes))) << bytes;
+    const QByteArray cases[] = {
+        "",
+        "not json",
+        "[]",
+        R"({"a":{"volume":1.5,"muted":false},"b":3})",
+        R"({"a":{"volume":1.5,"muted":false},"b":{"volume":0.5}})",
+        R"({"a":{"volume":"0.5","muted":false}})",
+        R"({"a":{"volume":0.5,"muted":0}})",
+        R"({"a":{"volume":0.5,"muted":false,"name":7}})",
+        R"({"a":{"volume":1e400,"muted":false}})",
+        // Saving would keep only one of two entries, or of two volumes.
+        R"({"a":{"volume":0.5,"muted":false},"a":{"volume":2,"muted":true}})",
+        R"({"a":{"volume":0.5,"volume":2,"muted":false}})",
+        // Not JSON at all, though close.
+        R"({"a":{"volume":0.5,"muted":false}} x)",
+        R"({"a":{"volume":05,"muted":false}})",
+        R"({"a":{"volume":0.5,"muted":false,"x":[1,]}})",
+        "{\"a\xff\":{\"volume\":1,\"muted\":true}}",
+        "{\"a\":{\"volume\":1,\"muted\":true,\"x\":\"\xed\xa0\x80\"}}",
+        QByteArray(R"({"a":{"volume":1,"muted":true,"x":)") + QByteArray(100000, '[') +
+            QByteArray(100000, ']') + "}}",
+    };
+    for (const QByteArray& bytes : cases) {
+        EXPECT_FALSE(SettingsCodec::decode(bytes)) << bytes.left(80).toStdString();
     }
 }
 
-TEST(AppSetting, EffectiveGainStaysWithinZeroToFour) {
+TEST(SettingsCodec, MembersItDoesNotKnowAreWrittenBackAsTheyWere) {
+    const QByteArray other =
+        R"("id": 123456789012345678901234567890,"tags":["a",{"b":null}],"x":"\u00e9\ud83d\ude00")";
+    const QByteArray stored = R"( { "org.a" : { "muted":true , )" + other +
+                              R"(, "volume" : 0.50 } , "\ud800":{"volume":2,"muted":false} } )";
+    const auto decoded = SettingsCodec::decode(stored);
+    ASSERT_TRUE(decoded);
+    const AppSetting& entry = decoded->at(QStringLiteral("org.a"));
+    EXPECT_EQ(entry.volume, 0.5);
+    EXPECT_TRUE(entry.muted);
+    EXPECT_EQ(entry.otherMembers, other);
+    EXPECT_EQ(SettingsCodec::encode(*decoded),
+              QByteArray(R"({"org.a":{"volume":0.5,"muted":true,)") + other +
+                  R"(},"\ud800":{"volume":2,"muted":false}})");
+    EXPECT_EQ(SettingsCodec::decode(SettingsCodec::encode(*decoded)), decoded)
+        << "a lone surrogate in a key reads back the same";
+}
+
+TEST(AppSetting, AppliedVolumeAndGainStayWithinZeroToFour) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    const std::tuple<double, bool, float> cases[] = {
-        {0.5, false, 0.5F}, {2.5, true, 0.0F},   {kNaN, false, 0.0F},  {-0.5, false, 0.0F},
-        {4.5, false, 4.0F}, {kInf, false, 4.0F}, {-kInf, false, 0.0F}, {1e308, false, 4.0F},
+    const std::tuple<double, bool, double, float, bool> cases[] = {
+        // volume, muted, applied volume, gain, out of range
+        {0.5, false, 0.5, 0.5F, false},  {2.5, true, 2.5, 0.0F, false},
+        {0.0, false, 0.0, 0.0F, false},  {4.0, false, 4.0, 4.0F, false},
+        {kNaN, false, 0.0, 0.0F, true},  {-0.5, false, 0.0, 0.0F, true},
+        {4.5, false, 4.0, 4.0F, true},   {kInf, false, 4.0, 4.0F, true},
+        {-kInf, false, 0.0, 0.0F, true}, {1e308, false, 4.0, 4.0F, true},
+        {-5.0, true, 0.0, 0.0F, true},   {0.1, false, 0.1, 0.1F, false},
     };
-    for (const auto& [volume, muted, gain] : cases) {
-        EXPECT_EQ(AppSetting({volume, muted, {}}).effectiveGain(), gain) << volume << muted;
+    for (const auto& [volume, muted, applied, gain, outOfRange] : cases) {
+        const AppSetting setting{volume, muted, {}};
+        EXPECT_EQ(setting.appliedVolume(), applied) << volume << muted;
+        EXPECT_EQ(setting.effectiveGain(), gain) << volume << muted;
+        EXPECT_EQ(setting.isVolumeOutOfRange(), outOfRange) << volume << muted;
     }
 }
 
@@ -88,6 +146,164 @@ TEST_F(SettingsStorage, UnreadableBytesAreKeptAsideAndEveryChangeRewritesTheWhol
     EXPECT_EQ(world.store.data(kKept + QStringLiteral(".2")), QByteArray("second broken value"));
     world.model->toggleMute(QStringLiteral("org.a"));
     EXPECT_EQ(world.store.data(kKey), QByteArray("{}")) << "the last removal saves an empty map";
+}
+
+TEST_F(SettingsStorage, AValueOfAnotherTypeIsKeptAsideBeforeTheFirstSave) {
+    const QByteArray text(R"({"org.a":{"volume":0.5,"muted":false}})");
+    world.store.setForeignData(kKey, text);
+    world.start();
+    EXPECT_TRUE(world.model->settings().empty());
+
+    world.model->setVolume(0.25, QStringLiteral("org.c"));
+    EXPECT_EQ(world.store.data(kKept), text);
+    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.c":{"volume":0.25,"muted":false}})"));
+
+    // A slot taken by another type of value is not overwritten either.
+    world.model.reset();
+    world.store.setForeignData(kKey, "second");
+    world.store.setForeignData(kKept + QStringLiteral(".2"), "not ours");
+    world.start().toggleMute(QStringLiteral("org.a"));
+    EXPECT_EQ(world.store.data(kKept), text);
+    EXPECT_EQ(world.store.foreignData(kKept + QStringLiteral(".2")), QByteArray("not ours"));
+    EXPECT_EQ(world.store.data(kKept + QStringLiteral(".3")), QByteArray("second"));
+}
+
+TEST_F(SettingsStorage, MembersItDoesNotKnowSurviveChanges) {
+    world.store.setData(kKey, R"({"org.a":{"volume":0.5,"muted":false,"eq":[1,2,3]},)"
+                              R"("org.b":{"volume":2,"muted":false,"color":"red"}})");
+    world.start();
+    world.model->toggleMute(QStringLiteral("org.a"));
+    world.model->setVolume(0.25, QStringLiteral("org.c"));
+    EXPECT_EQ(world.store.data(kKey),
+              QByteArray(R"({"org.a":{"volume":0.5,"muted":true,"name":"org.a","eq":[1,2,3]},)"
+                         R"("org.b":{"volume":2,"muted":false,"color":"red"},)"
+                         R"("org.c":{"volume":0.25,"muted":false}})"));
+    EXPECT_FALSE(world.store.data(kKept)) << "nothing to keep aside";
+}
+
+TEST_F(SettingsStorage, AFailedSaveIsToldKeptInForceAndRetriedOnTheNextChange) {
+    world.store.setData(kKey, R"({"org.old":{"volume":0.5,"muted":false}})");
+    world.addApp(101, QStringLiteral("org.a"), QStringLiteral("Player"), true);
+    MixerModel& model = world.start();
+    int errorsTold = 0;
+    QObject::connect(&model, &MixerModel::lastErrorChanged, [&] { ++errorsTold; });
+
+    world.store.failWrites(QStringLiteral("the disk is full"));
+    model.setVolume(0.25, QStringLiteral("org.a"));
+    ASSERT_TRUE(model.saveFailure());
+    EXPECT_TRUE(model.saveFailure()->contains(QStringLiteral("the disk is full")));
+    EXPECT_EQ(model.lastError(), model.saveFailure())
+        << "the tap made in the same change does not hide the failure";
+    EXPECT_GE(errorsTold, 1);
+    EXPECT_EQ(model.tapGain(QStringLiteral("org.a")), 0.25F) << "the change is in force";
+    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.old":{"volume":0.5,"muted":false}})"));
+
+    world.store.failWrites(std::nullopt);
+    model.toggleMute(QStringLiteral("org.a"));
+    EXPECT_FALSE(model.saveFailure());
+    EXPECT_FALSE(model.lastError());
+    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.a":{"volume":0.25,"muted":true,)"
+                                                 R"("name":"Player"},)"
+                                                 R"("org.old":{"volume":0.5,"muted":false}})"));
+}
+
+TEST_F(SettingsStorage, UnreadableBytesAreNeverReplacedBeforeTheirCopyIsSafe) {
+    world.store.setData(kKey, "broken");
+    world.start();
+    world.store.failWrites(QStringLiteral("read-only"));
+    world.model->setVolume(0.25, QStringLiteral("org.c"));
+    EXPECT_TRUE(world.model->saveFailure());
+    EXPECT_EQ(world.store.data(kKey), QByteArray("broken"));
+
+    world.store.failWrites(std::nullopt);
+    world.model->setVolume(0.5, QStringLiteral("org.c"));
+    EXPECT_EQ(world.store.data(kKept), QByteArray("broken"));
+    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.c":{"volume":0.5,"muted":false}})"));
+}
+
+// The file store against what stands in the way of a write on a real disk.
+class QSettingsStoreFailures : public ::testing::Test {
+protected:
+    QString file(const char* name = "corvalle.conf") const {
+        return QString::fromStdString((dir.path() / name).string());
+    }
+    test::TempDir dir;
+    const QByteArray old = R"({"org.a":{"volume":0.5,"muted":false}})";
+    const QByteArray next = R"({"org.a":{"volume":0.75,"muted":false}})";
+};
+
+TEST_F(QSettingsStoreFailures, AFolderInTheFilesPlaceIsToldAndTheNextWriteIsJudgedAfresh) {
+    QSettingsStore store(file());
+    ASSERT_TRUE(store.setData(kKey, old).stored);
+    std::filesystem::remove(dir.path() / "corvalle.conf");
+    std::filesystem::create_directory(dir.path() / "corvalle.conf");
+    const StoreWrite write = store.setData(kKey, next);
+    EXPECT_FALSE(write.stored);
+    EXPECT_TRUE(write.failure.contains(QStringLiteral("is a folder")))
+        << write.failure.toStdString();
+
+    std::filesystem::remove(dir.path() / "corvalle.conf");
+    EXPECT_TRUE(store.setData(kKey, next).stored) << "an earlier failure does not stick";
+    EXPECT_EQ(QSettingsStore(file()).data(kKey), next);
+}
+
+TEST_F(QSettingsStoreFailures, AFileOrFolderThatDisappearsIsMadeAgain) {
+    const auto folder = dir.path() / "config" / "Corvalle";
+    const QString path = QString::fromStdString((folder / "Corvalle.conf").string());
+    QSettingsStore store(path);
+    ASSERT_TRUE(store.setData(kKey, old).stored);
+    std::filesystem::remove_all(dir.path() / "config");
+    ASSERT_TRUE(store.setData(kKey, next).stored);
+    EXPECT_EQ(QSettingsStore(path).data(kKey), next);
+}
+
+TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
+    // /proc refuses new files even to root, who may write to any read-only file.
+    QSettingsStore store(QStringLiteral("/proc/corvalle-test/corvalle.conf"));
+    EXPECT_FALSE(store.setData(kKey, next).stored);
+    if (geteuid() == 0) {
+        return;
+    }
+    QSettingsStore readOnly(file());
+    ASSERT_TRUE(readOnly.setData(kKey, old).stored);
+    std::filesystem::permissions(dir.path() / "corvalle.conf", std::filesystem::perms::owner_read);
+    const StoreWrite write = readOnly.setData(kKey, next);
+    EXPECT_FALSE(write.stored);
+    EXPECT_TRUE(write.failure.contains(QStringLiteral("read-only"))) << write.failure.toStdString();
+    EXPECT_EQ(QSettingsStore(file()).data(kKey), old);
+}
+
+// A file size limit fails the write part way, as a full disk does.
+TEST_F(QSettingsStoreFailures, AWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
+    QSettingsStore store(file());
+    ASSERT_TRUE(store.setData(kKey, old).stored);
+    const auto before = readBytes(dir.path() / "corvalle.conf");
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const StoreWrite write = store.setData(kKey, QByteArray(64 * 1024, 'x'));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(write.stored);
+    EXPECT_EQ(readBytes(dir.path() / "corvalle.conf"), before);
+    EXPECT_EQ(QSettingsStore(file()).data(kKey), old);
+}
+
+TEST_F(QSettingsStoreFailures, AValueOfAnotherTypeIsReadAsItStandsInTheFile) {
+    const std::string text = R"("{\"org.a\":{\"volume\":0.5,\"muted\":false}}", more)";
+    dir.writeFile("corvalle.conf", "[General]\nappSettings=" + text + "\r\nother=1\n");
+    QSettingsStore store(file());
+    EXPECT_FALSE(store.data(kKey));
+    EXPECT_EQ(store.foreignData(kKey), QByteArray::fromStdString(text));
+    EXPECT_FALSE(store.foreignData(QStringLiteral("other2")));
+    ASSERT_TRUE(store.setData(kKey, old).stored);
+    EXPECT_FALSE(store.foreignData(kKey));
+    EXPECT_EQ(store.data(kKey), old);
 }
 
 TEST(QSettingsStoreTest, KeepsByteArraysAcrossInstances) {

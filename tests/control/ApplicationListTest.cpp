@@ -1,0 +1,39 @@
+#include "ApplicationList.h"
+
+#include "CommandFormat.h"
+#include "ModelHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace corvalle {
+namespace {
+
+// Remembered volumes a hand-edited file may hold are listed at the level that plays.
+TEST(ApplicationList, StoredVolumesOutOfRangeListAtTheAppliedLevelAndAreMarked) {
+    test::ModelHarness world;
+    world.store.setData(QStringLiteral("appSettings"), R"({"pid:1":{"volume":1e308,"muted":false},)"
+                                                       R"("pid:2":{"volume":-5,"muted":true},)"
+                                                       R"("pid:3":{"volume":2.5,"muted":false}})");
+    world.start();
+    const auto states = applicationStates(*world.model);
+    ASSERT_EQ(states.size(), 3U);
+    const std::tuple<double, bool> expected[] = {{4.0, true}, {0.0, true}, {2.5, false}};
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        EXPECT_EQ(states[i].volume, std::get<0>(expected[i])) << i;
+        EXPECT_EQ(states[i].volumeOutOfRange, std::get<1>(expected[i])) << i;
+        EXPECT_EQ(applicationStateFromMap(toVariantMap(states[i])), states[i]) << i;
+    }
+    EXPECT_EQ(applicationTable(states).toStdString(),
+              "KEY    NAME   LEVEL  MUTED  PLAYING\n"
+              "pid:1  pid:1  400%*  no     not running\n"
+              "pid:2  pid:2    0%*  yes    not running\n"
+              "pid:3  pid:3   250%  no     not running\n"
+              "* the remembered level was out of range; the level shown is the one that plays\n");
+    EXPECT_EQ(applicationLine(states[0]).toStdString(),
+              "pid:1: 400% (the remembered level was out of range)");
+    EXPECT_TRUE(applicationJson(states[1]).value(QStringLiteral("volumeOutOfRange")).toBool());
+    EXPECT_EQ(applicationJson(states[1]).value(QStringLiteral("percent")).toDouble(), 0.0);
+}
+
+} // namespace
+} // namespace corvalle
