@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -101,6 +102,26 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
         3s))
         << grown << " KiB more resident memory";
     EXPECT_TRUE(running());
+}
+
+// Each cycle of the player's sound reaches the device once, times the gain: no
+// block left out or replaced by silence, whatever the graph's quantum.
+TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
+    AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
+    test::MonitorMeter speakers("speakers");
+    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
+    for (const int quantum : {256, 1024, 2048}) {
+        test::forceQuantum(session, quantum);
+        const test::Level level = test::settledLevel(speakers, [&](const test::Level& l) {
+            queue.drain();
+            return std::fabs(l.rmsDB - expectedDB) < 0.05;
+        });
+        EXPECT_NEAR(level.rmsDB, expectedDB, 0.05) << quantum;
+        const std::vector<float> samples = speakers.record(1500);
+        EXPECT_EQ(test::silentRuns(samples), 0) << quantum;
+        EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005) << quantum;
+    }
+    test::forceQuantum(session, 0);
 }
 
 TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {

@@ -15,6 +15,7 @@ inline constexpr const char* kNodeName = "node.name";
 inline constexpr const char* kNodeDescription = "node.description";
 inline constexpr const char* kNodeNick = "node.nick";
 inline constexpr const char* kNodeGroup = "node.group";
+inline constexpr const char* kNodeLinkGroup = "node.link-group";
 inline constexpr const char* kNodePassive = "node.passive";
 inline constexpr const char* kNodeDontReconnect = "node.dont-reconnect";
 inline constexpr const char* kNodeVirtual = "node.virtual";
