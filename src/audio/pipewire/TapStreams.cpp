@@ -79,11 +79,10 @@ void TapStreams::invoke(int (*function)(spa_loop*, bool, std::uint32_t, const vo
 bool TapStreams::connectCapture() {
     pw_properties* props = pw_properties_new(
         keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryCapture,
-        keys::kMediaClass, keys::kClassAudioSink, keys::kMediaName, keys::kOurMediaName,
+        keys::kMediaClass, keys::kClassOurSink, keys::kMediaName, keys::kOurMediaName,
         keys::kNodeName, sinkName_.c_str(), keys::kNodeDescription, description_.c_str(),
         keys::kNodeGroup, group_.c_str(), keys::kNodeLinkGroup, group_.c_str(), keys::kNodeVirtual,
-        keys::kTrue, keys::kPrioritySession, keys::kOurPrioritySession, keys::kAppName,
-        keys::kOurAppName, nullptr);
+        keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
     capture_ = pw_stream_new(core_, keys::kOurMediaName, props);
     if (capture_ == nullptr) {
         captureState_ = State::failed;
