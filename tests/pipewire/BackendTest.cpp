@@ -121,6 +121,8 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
         EXPECT_NEAR(level.rmsDB, expectedDB, 0.05) << quantum;
         const std::vector<float> samples = speakers.record(1500);
         EXPECT_EQ(test::silentRuns(samples), 0) << quantum;
+        std::printf("quantum %4d: level %.2f dB (expected %.2f), %d silent runs in %zu samples\n",
+                    quantum, level.rmsDB, expectedDB, test::silentRuns(samples), samples.size());
         EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005) << quantum;
     }
     test::forceQuantum(session, 0);

@@ -5,9 +5,9 @@
 #include "StereoFormat.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <pipewire/pipewire.h>
+#include <sys/mman.h>
 
 // The interface-call macros of PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -35,6 +35,35 @@ TapStreams::State stateOf(int state) {
     }
 }
 
+// Samples in a mapping of their own: taps come and go by the thousand, and
+// blocks of this size taken from the heap leave it fragmented.
+class MappedSamples {
+public:
+    explicit MappedSamples(std::size_t count) : bytes_(count * sizeof(float)) {
+        void* memory =
+            mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory != MAP_FAILED) {
+            data_ = static_cast<float*>(memory);
+            count_ = count;
+        }
+    }
+    ~MappedSamples() {
+        if (data_ != nullptr) {
+            munmap(data_, bytes_);
+        }
+    }
+    MappedSamples(const MappedSamples&) = delete;
+    MappedSamples& operator=(const MappedSamples&) = delete;
+
+    float* data() const { return data_; }
+    std::size_t size() const { return count_; }
+
+private:
+    std::size_t bytes_;
+    float* data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
 } // namespace
 
 // Touched only on the data loop's thread, or by invoke() while that thread waits.
@@ -48,7 +77,7 @@ struct TapStreams::Realtime {
     const AudioDeviceIOBlock* block = nullptr;
     // The captured sound of the current cycle, for the playback side. Written
     // before cycleReady is set, read after it is taken.
-    std::array<float, std::size_t{kMaxCycleFrames} * kChannels> cycle{};
+    MappedSamples cycle{std::size_t{kMaxCycleFrames} * kChannels};
     std::atomic<std::uint32_t> cycleFrames{0};
     std::atomic<bool> cycleReady{false};
     float heldGain = 0.0F;
@@ -262,10 +291,11 @@ void TapStreams::onCaptureProcess(void* data) {
         const spa_data& d = in->buffer->datas[0];
         if (d.data != nullptr && d.chunk != nullptr && d.chunk->offset <= d.maxsize) {
             const std::uint32_t bytes = std::min(d.chunk->size, d.maxsize - d.chunk->offset);
-            frames = std::min<std::uint32_t>(bytes / kFrameBytes, kMaxCycleFrames);
+            frames = std::min<std::uint32_t>(
+                bytes / kFrameBytes, static_cast<std::uint32_t>(rt.cycle.size() / kChannels));
             const auto* source = reinterpret_cast<const float*>(
                 static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
-            std::copy(source, source + std::size_t{frames} * kChannels, rt.cycle.begin());
+            std::copy(source, source + std::size_t{frames} * kChannels, rt.cycle.data());
         }
     }
     pw_stream_queue_buffer(rt.capture, in);
