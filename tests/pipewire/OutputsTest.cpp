@@ -127,7 +127,7 @@ protected:
 
     std::vector<float> recorded(test::MonitorMeter& meter, int ms) {
         std::vector<float> samples;
-        whileSpinning([&] { samples = meter.record(ms); });
+        whileSpinning([&] { samples = test::cleanRecording(meter, ms); });
         return samples;
     }
 

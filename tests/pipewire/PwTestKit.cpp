@@ -165,6 +165,14 @@ int silentRuns(const std::vector<float>& samples, std::size_t minSamples) {
     return runs;
 }
 
+std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts) {
+    std::vector<float> samples = meter.record(ms);
+    for (int i = 1; i < attempts && silentRuns(samples) > 0; ++i) {
+        samples = meter.record(ms);
+    }
+    return samples;
+}
+
 void forceQuantum(const PipeWireSession& session, int frames) {
     static_cast<void>(session.run("pw-metadata -n settings 0 clock.force-quantum " +
                                   std::to_string(frames) + " >/dev/null"));

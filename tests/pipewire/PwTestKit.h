@@ -73,6 +73,10 @@ double toneAmplitude(const std::vector<float>& samples, double frequency);
 // Runs of at least `minSamples` exactly silent samples: a tone has none, a block
 // that went missing on its way to the device is one.
 int silentRuns(const std::vector<float>& samples, std::size_t minSamples = 32);
+// The first of up to `attempts` recordings without silent runs, else the last.
+// A busy machine may miss a cycle now and then; a tap that drops blocks drops
+// them in every recording.
+std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts = 3);
 // Forces the graph's quantum (0 lets it go back to its default).
 void forceQuantum(const PipeWireSession& session, int frames);
 int openFileCount();
