@@ -3,15 +3,18 @@
 // audio server exists.
 #include "AppTap.h"
 #include "CA.h"
+#include "CAError.h"
 #include "PipeWireAudioHardware.h"
 #include "PwTestKit.h"
 #include "TempDir.h"
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <thread>
 
 namespace corvalle {
@@ -104,22 +107,113 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
     EXPECT_TRUE(running());
 }
 
-TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
+// Each cycle of the player's sound reaches the device once, times the gain: no
+// block left out or replaced by silence, whatever the graph's quantum.
+TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
-    AudioObjectID ours = kAudioObjectUnknown;
-    for (const AudioObjectID id :
-         CA::objectList(*hardware, CA::system, kAudioHardwarePropertyDevices)) {
-        if (CA::deviceUID(*hardware, id).value_or("").rfind("Corvalle-", 0) == 0) {
-            ours = id;
+    test::MonitorMeter speakers("speakers");
+    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
+    for (const int quantum : {256, 1024, 2048}) {
+        test::forceQuantum(session, quantum);
+        const test::Level level = test::settledLevel(speakers, [&](const test::Level& l) {
+            queue.drain();
+            return std::fabs(l.rmsDB - expectedDB) < 0.05;
+        });
+        EXPECT_NEAR(level.rmsDB, expectedDB, 0.05) << quantum;
+        const std::vector<float> samples = test::cleanRecording(speakers, 1500);
+        EXPECT_EQ(test::silentRuns(samples), 0) << quantum;
+        std::printf("quantum %4d: level %.2f dB (expected %.2f), %d silent runs in %zu samples\n",
+                    quantum, level.rmsDB, expectedDB, test::silentRuns(samples), samples.size());
+        EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005) << quantum;
+    }
+    test::forceQuantum(session, 0);
+}
+
+// A tap whose output cannot be used fails at once and takes everything it made
+// with it; the player goes on at its own level. CORVALLE_FAILED_CREATIONS and
+// CORVALLE_FAILED_CREATION_PERIOD_MS stretch it into a long run.
+TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
+    const char* countText = std::getenv("CORVALLE_FAILED_CREATIONS");
+    const char* periodText = std::getenv("CORVALLE_FAILED_CREATION_PERIOD_MS");
+    const int count = countText != nullptr ? std::atoi(countText) : 40;
+    const auto period =
+        std::chrono::milliseconds(periodText != nullptr ? std::atoi(periodText) : 0);
+    test::MonitorMeter speakers("speakers");
+    const double fullDB = test::toDB(0.5 / std::sqrt(2.0));
+    ASSERT_NEAR(
+        test::settledLevel(speakers,
+                           [&](const test::Level& l) { return std::fabs(l.rmsDB - fullDB) < 0.05; })
+            .rmsDB,
+        fullDB, 0.05);
+    // The tap's own sink is as unusable an output as one that does not exist.
+    std::string ownSink;
+    {
+        AppTap held(*hardware, {process}, "speakers", "Player", 0.5F);
+        ownSink = session.output("pw-cli ls Node | grep -o 'Corvalle-[0-9A-F-]*' | head -n 1");
+        while (!ownSink.empty() && ownSink.back() == '\n') {
+            ownSink.pop_back();
         }
     }
-    ASSERT_NE(ours, kAudioObjectUnknown);
-    const auto offered = CA::outputDevices(*hardware);
-    EXPECT_EQ(std::find(offered.begin(), offered.end(), ours), offered.end());
+    ASSERT_FALSE(ownSink.empty());
+    auto fail = [&](int i) {
+        const std::string output = i % 2 == 0 ? "no-such-output" : ownSink;
+        EXPECT_THROW(AppTap(*hardware, {process}, output, "Player", 0.5F), CAError) << output;
+        queue.drain();
+    };
+    fail(0);
+    fail(1);
+    ASSERT_TRUE(eventually([&] { return test::corvalleNodeCount(session) == 0; }, 2s));
+    const int nodes = test::nodeCount(session);
+    const int links = test::nodeCount(session, "type PipeWire:Interface:Link");
+    const int files = test::openFileCount();
+    const long resident = test::residentKiB();
+    for (int i = 0; i < count; ++i) {
+        fail(i);
+        std::this_thread::sleep_for(period);
+    }
+    EXPECT_TRUE(eventually(
+        [&] {
+            queue.drain();
+            return test::corvalleNodeCount(session) == 0 && test::nodeCount(session) == nodes &&
+                   test::nodeCount(session, "type PipeWire:Interface:Link") == links;
+        },
+        2s))
+        << test::nodeCount(session) << " nodes, " << nodes << " before";
+    EXPECT_EQ(session.output("pw-metadata 2>/dev/null | grep -c target.object || true"), "0\n");
+    EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
+        << test::openFileCount() << " open files, " << files << " before";
+    long grown = 0;
+    EXPECT_TRUE(eventually(
+        [&] {
+            grown = test::residentKiB() - resident;
+            return grown < 1024;
+        },
+        3s))
+        << grown << " KiB more resident memory";
+    std::printf(
+        "%d failed creations: %d nodes (%d before), %d open files (%d before), RSS %+ld KiB\n",
+        count, test::nodeCount(session), nodes, test::openFileCount(), files, grown);
+    EXPECT_NEAR(speakers.measure(300).rmsDB, fullDB, 0.05);
+}
+
+TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
+    AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
+    // Our nodes, by their ids in the graph.
+    const std::string listed = session.output(
+        "pw-cli ls Node | awk '/^\\tid /{id=$2} /node.name = \"Corvalle-/{print id+0}'");
+    std::vector<AudioObjectID> ours;
+    std::istringstream ids(listed);
+    for (AudioObjectID id = 0; ids >> id;) {
+        ours.push_back(id);
+    }
+    ASSERT_EQ(ours.size(), 2U) << listed;
+    const auto devices = CA::objectList(*hardware, CA::system, kAudioHardwarePropertyDevices);
     const AudioObjectID speakers = CA::defaultOutputDevice(*hardware);
     const auto address = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
-    EXPECT_EQ(hardware->setPropertyData(CA::system, address, sizeof(ours), &ours),
-              kAudioHardwareIllegalOperationError);
+    for (const AudioObjectID id : ours) {
+        EXPECT_EQ(std::find(devices.begin(), devices.end(), id), devices.end()) << id;
+        EXPECT_NE(hardware->setPropertyData(CA::system, address, sizeof(id), &id), noErr) << id;
+    }
     const std::uint32_t tooShort = 0;
     EXPECT_EQ(hardware->setPropertyData(CA::system, address, 2, &tooShort),
               kAudioHardwareBadPropertySizeError);

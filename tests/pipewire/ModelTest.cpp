@@ -261,7 +261,9 @@ TEST_F(ModelTest, RowsAndTapsAreBackSoonAfterAnAudioServerRestart) {
                    test::corvalleNodeCount(session) == 2;
         },
         5s))
-        << "error: " << model->lastError().value_or(QString()).toStdString();
+        << "connected " << hardware->isConnected() << ", row " << (row(key) != nullptr)
+        << ", tapped " << model->hasTap(key) << ", our nodes " << test::corvalleNodeCount(session)
+        << ", error: " << model->lastError().value_or(QString()).toStdString();
     test::MonitorMeter meter("speakers");
     const double half = test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB;
     EXPECT_NEAR(settledDB(meter, half), half, 0.1);

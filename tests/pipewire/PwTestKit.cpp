@@ -153,6 +153,31 @@ double toneAmplitude(const std::vector<float>& samples, double frequency) {
     return n == 0 ? 0.0 : 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(n);
 }
 
+int silentRuns(const std::vector<float>& samples, std::size_t minSamples) {
+    int runs = 0;
+    std::size_t length = 0;
+    for (const float x : samples) {
+        length = x == 0.0F ? length + 1 : 0;
+        if (length == minSamples) {
+            ++runs;
+        }
+    }
+    return runs;
+}
+
+std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts) {
+    std::vector<float> samples = meter.record(ms);
+    for (int i = 1; i < attempts && silentRuns(samples) > 0; ++i) {
+        samples = meter.record(ms);
+    }
+    return samples;
+}
+
+void forceQuantum(const PipeWireSession& session, int frames) {
+    static_cast<void>(session.run("pw-metadata -n settings 0 clock.force-quantum " +
+                                  std::to_string(frames) + " >/dev/null"));
+}
+
 int openFileCount() {
     const std::filesystem::directory_iterator fds("/proc/self/fd");
     return static_cast<int>(std::distance(begin(fds), end(fds)));

@@ -70,6 +70,15 @@ std::string testPlayerPath();
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency = 440);
 // The amplitude of one frequency in 48 kHz samples (whole 100 ms blocks are used).
 double toneAmplitude(const std::vector<float>& samples, double frequency);
+// Runs of at least `minSamples` exactly silent samples: a tone has none, a block
+// that went missing on its way to the device is one.
+int silentRuns(const std::vector<float>& samples, std::size_t minSamples = 32);
+// The first of up to `attempts` recordings without silent runs, else the last.
+// A busy machine may miss a cycle now and then; a tap that drops blocks drops
+// them in every recording.
+std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts = 3);
+// Forces the graph's quantum (0 lets it go back to its default).
+void forceQuantum(const PipeWireSession& session, int frames);
 int openFileCount();
 // Resident memory once the allocator has handed its free pages back, so that
 // what is counted is memory still in use rather than heap kept for reuse.

@@ -54,8 +54,9 @@ std::filesystem::path PipeWireSession::script() {
            "pw-session";
 }
 
-PipeWireSession::PipeWireSession() {
-    std::string out = output(quoted(script().string()) + " start || echo ' failed'");
+PipeWireSession::PipeWireSession(const std::string& environment) {
+    std::string out =
+        output(environment + " " + quoted(script().string()) + " start || echo ' failed'");
     while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back())) != 0) {
         out.pop_back();
     }

@@ -13,7 +13,9 @@ namespace corvalle::test {
 // everything in it on destruction.
 class PipeWireSession {
 public:
-    PipeWireSession();
+    // `environment` is put before the start command (VAR=value ...): see the
+    // top of scripts/pw-session for the variants it offers.
+    explicit PipeWireSession(const std::string& environment = "");
     ~PipeWireSession();
     PipeWireSession(const PipeWireSession&) = delete;
     PipeWireSession& operator=(const PipeWireSession&) = delete;

@@ -15,6 +15,7 @@ inline constexpr const char* kNodeName = "node.name";
 inline constexpr const char* kNodeDescription = "node.description";
 inline constexpr const char* kNodeNick = "node.nick";
 inline constexpr const char* kNodeGroup = "node.group";
+inline constexpr const char* kNodeLinkGroup = "node.link-group";
 inline constexpr const char* kNodePassive = "node.passive";
 inline constexpr const char* kNodeDontReconnect = "node.dont-reconnect";
 inline constexpr const char* kNodeVirtual = "node.virtual";
@@ -41,6 +42,11 @@ inline constexpr const char* kRemoteName = "remote.name";
 
 // Values of those properties.
 inline constexpr const char* kClassAudioSink = "Audio/Sink";
+// Our capture side. The session manager links streams to any class that names a
+// sink, but elects defaults among, and the PulseAudio server lists as sinks, only
+// nodes of class Audio/Sink or Audio/Duplex: a class of our own keeps the tap
+// out of both (WirePlumber 0.4 and 0.5, pipewire-pulse 0.3 and 1.x alike).
+inline constexpr const char* kClassOurSink = "Audio/Sink/Internal";
 inline constexpr const char* kClassAudioDuplex = "Audio/Duplex";
 inline constexpr const char* kClassStreamOutputAudio = "Stream/Output/Audio";
 inline constexpr const char* kClassStreamInputAudio = "Stream/Input/Audio";
@@ -52,7 +58,6 @@ inline constexpr const char* kTrue = "true";
 // The session manager remembers volumes per media.name: ours never changes.
 inline constexpr const char* kOurMediaName = "Corvalle";
 inline constexpr const char* kOurAppName = "Corvalle";
-inline constexpr const char* kOurPrioritySession = "0";
 
 // The "default" metadata object and its keys.
 inline constexpr const char* kMetadataDefault = "default";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <pipewire/pipewire.h>
+#include <sys/mman.h>
 
 // The interface-call macros of PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -18,6 +19,8 @@ namespace {
 constexpr std::uint32_t kChannels = kStereoChannels;
 constexpr std::uint32_t kFrameBytes = kChannels * sizeof(float);
 constexpr float kMaxHoldGain = 4.0F;
+// The longest graph cycle a tap carries (PipeWire's default quantum limit).
+constexpr std::uint32_t kMaxCycleFrames = 8192;
 
 TapStreams::State stateOf(int state) {
     switch (state) {
@@ -32,6 +35,35 @@ TapStreams::State stateOf(int state) {
     }
 }
 
+// Samples in a mapping of their own: taps come and go by the thousand, and
+// blocks of this size taken from the heap leave it fragmented.
+class MappedSamples {
+public:
+    explicit MappedSamples(std::size_t count) : bytes_(count * sizeof(float)) {
+        void* memory =
+            mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory != MAP_FAILED) {
+            data_ = static_cast<float*>(memory);
+            count_ = count;
+        }
+    }
+    ~MappedSamples() {
+        if (data_ != nullptr) {
+            munmap(data_, bytes_);
+        }
+    }
+    MappedSamples(const MappedSamples&) = delete;
+    MappedSamples& operator=(const MappedSamples&) = delete;
+
+    float* data() const { return data_; }
+    std::size_t size() const { return count_; }
+
+private:
+    std::size_t bytes_;
+    float* data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
 } // namespace
 
 // Touched only on the data loop's thread, or by invoke() while that thread waits.
@@ -43,6 +75,11 @@ struct TapStreams::Realtime {
     // be triggered before.
     std::atomic<bool> playbackStarted{false};
     const AudioDeviceIOBlock* block = nullptr;
+    // The captured sound of the current cycle, for the playback side. Written
+    // before cycleReady is set, read after it is taken.
+    MappedSamples cycle{std::size_t{kMaxCycleFrames} * kChannels};
+    std::atomic<std::uint32_t> cycleFrames{0};
+    std::atomic<bool> cycleReady{false};
     float heldGain = 0.0F;
     float appliedGain = 0.0F; // what the block did, measured on the last cycle
 };
@@ -71,10 +108,10 @@ void TapStreams::invoke(int (*function)(spa_loop*, bool, std::uint32_t, const vo
 bool TapStreams::connectCapture() {
     pw_properties* props = pw_properties_new(
         keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryCapture,
-        keys::kMediaClass, keys::kClassAudioSink, keys::kMediaName, keys::kOurMediaName,
+        keys::kMediaClass, keys::kClassOurSink, keys::kMediaName, keys::kOurMediaName,
         keys::kNodeName, sinkName_.c_str(), keys::kNodeDescription, description_.c_str(),
-        keys::kNodeGroup, group_.c_str(), keys::kNodeVirtual, keys::kTrue, keys::kPrioritySession,
-        keys::kOurPrioritySession, keys::kAppName, keys::kOurAppName, nullptr);
+        keys::kNodeGroup, group_.c_str(), keys::kNodeLinkGroup, group_.c_str(), keys::kNodeVirtual,
+        keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
     capture_ = pw_stream_new(core_, keys::kOurMediaName, props);
     if (capture_ == nullptr) {
         captureState_ = State::failed;
@@ -115,8 +152,9 @@ bool TapStreams::connectPlayback(const std::string& targetName, const std::strin
         keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryPlayback,
         keys::kMediaName, keys::kOurMediaName, keys::kNodeName, nodeName.c_str(),
         keys::kNodeDescription, description.c_str(), keys::kNodeGroup, group_.c_str(),
-        keys::kTargetObject, targetName.c_str(), keys::kNodeDontReconnect, keys::kTrue,
-        keys::kNodePassive, keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
+        keys::kNodeLinkGroup, group_.c_str(), keys::kTargetObject, targetName.c_str(),
+        keys::kNodeDontReconnect, keys::kTrue, keys::kNodePassive, keys::kTrue, keys::kAppName,
+        keys::kOurAppName, nullptr);
     playback_ = pw_stream_new(core_, keys::kOurMediaName, props);
     if (playback_ == nullptr) {
         playbackState_ = State::failed;
@@ -230,17 +268,43 @@ void TapStreams::onPlaybackState(void* data, int, int state, const char*) {
 
 void TapStreams::onCaptureProcess(void* data) {
     // Realtime thread: no allocation, lock, logging or blocking call in here.
-    const Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
-    if (rt.playback != nullptr && rt.playbackStarted) {
-        pw_stream_trigger_process(rt.playback);
+    Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
+    if (rt.capture == nullptr) {
         return;
     }
-    // Nothing plays: let the captured buffers go so none grow stale.
-    if (rt.capture != nullptr) {
-        while (pw_buffer* buffer = pw_stream_dequeue_buffer(rt.capture)) {
-            pw_stream_queue_buffer(rt.capture, buffer);
+    // The cycle's sound is copied out and its buffer handed straight back: a
+    // buffer still held when this callback returns is not recycled to the
+    // tapped streams in this cycle, and PipeWire 1.x then skips every other
+    // cycle of theirs. The newest buffer is this cycle's; older ones go back.
+    pw_buffer* in = nullptr;
+    while (pw_buffer* next = pw_stream_dequeue_buffer(rt.capture)) {
+        if (in != nullptr) {
+            pw_stream_queue_buffer(rt.capture, in);
+        }
+        in = next;
+    }
+    if (in == nullptr) {
+        return;
+    }
+    std::uint32_t frames = 0;
+    if (in->buffer->n_datas > 0) {
+        const spa_data& d = in->buffer->datas[0];
+        if (d.data != nullptr && d.chunk != nullptr && d.chunk->offset <= d.maxsize) {
+            const std::uint32_t bytes = std::min(d.chunk->size, d.maxsize - d.chunk->offset);
+            frames = std::min<std::uint32_t>(
+                bytes / kFrameBytes, static_cast<std::uint32_t>(rt.cycle.size() / kChannels));
+            const auto* source = reinterpret_cast<const float*>(
+                static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
+            std::copy(source, source + std::size_t{frames} * kChannels, rt.cycle.data());
         }
     }
+    pw_stream_queue_buffer(rt.capture, in);
+    if (rt.playback == nullptr || !rt.playbackStarted) {
+        return;
+    }
+    rt.cycleFrames.store(frames, std::memory_order_release);
+    rt.cycleReady.store(true, std::memory_order_release);
+    pw_stream_trigger_process(rt.playback);
 }
 
 void TapStreams::onPlaybackProcess(void* data) {
@@ -249,49 +313,27 @@ void TapStreams::onPlaybackProcess(void* data) {
     if (rt.playback == nullptr) {
         return;
     }
-    // The newest captured buffer is this cycle's; older ones go straight back.
-    pw_buffer* in = nullptr;
-    if (rt.capture != nullptr) {
-        while (pw_buffer* next = pw_stream_dequeue_buffer(rt.capture)) {
-            if (in != nullptr) {
-                pw_stream_queue_buffer(rt.capture, in);
-            }
-            in = next;
-        }
-    }
     pw_buffer* out = pw_stream_dequeue_buffer(rt.playback);
     if (out == nullptr) {
-        if (in != nullptr) {
-            pw_stream_queue_buffer(rt.capture, in);
-        }
         return;
     }
-
-    float* source = nullptr;
-    std::uint32_t inFrames = 0;
-    if (in != nullptr && in->buffer->n_datas > 0) {
-        spa_data& d = in->buffer->datas[0];
-        if (d.data != nullptr && d.chunk != nullptr && d.chunk->offset <= d.maxsize) {
-            const std::uint32_t bytes = std::min(d.chunk->size, d.maxsize - d.chunk->offset);
-            inFrames = bytes / kFrameBytes;
-            source = reinterpret_cast<float*>(static_cast<std::uint8_t*>(d.data) + d.chunk->offset);
-        }
-    }
+    // The captured cycle decides the length; without one, the device's request
+    // is answered with silence.
+    const bool captured = rt.cycleReady.exchange(false, std::memory_order_acquire);
+    const std::uint32_t inFrames = captured ? rt.cycleFrames.load(std::memory_order_acquire) : 0;
+    const float* source = rt.cycle.data();
 
     spa_data& od = out->buffer->datas[0];
     auto* target = static_cast<float*>(od.data);
     const std::uint32_t capacity = target == nullptr ? 0 : od.maxsize / kFrameBytes;
-    // The input decides the cycle's length; without input the device's request.
-    std::uint32_t frames =
-        source != nullptr
-            ? inFrames
-            : static_cast<std::uint32_t>(std::min<std::uint64_t>(out->requested, capacity));
-    frames = std::min(frames, capacity);
+    const std::uint32_t frames =
+        captured ? std::min(inFrames, capacity)
+                 : static_cast<std::uint32_t>(std::min<std::uint64_t>(out->requested, capacity));
 
     if (target != nullptr) {
         if (rt.block != nullptr) {
-            AudioBuffer inBuffer{kChannels, inFrames * kFrameBytes, source};
-            AudioBufferList inList{source != nullptr ? 1U : 0U, &inBuffer};
+            AudioBuffer inBuffer{kChannels, inFrames * kFrameBytes, rt.cycle.data()};
+            AudioBufferList inList{captured ? 1U : 0U, &inBuffer};
             AudioBuffer outBuffer{kChannels, frames * kFrameBytes, target};
             AudioBufferList outList{1, &outBuffer};
             const AudioTimeStamp now{};
@@ -299,22 +341,20 @@ void TapStreams::onPlaybackProcess(void* data) {
             // Remember the gain the block applied, for playing on after it stops.
             double cross = 0.0;
             double energy = 0.0;
-            const std::uint32_t n = source != nullptr ? std::min(frames, inFrames) : 0;
-            for (std::uint32_t i = 0; i < n * kChannels; ++i) {
+            for (std::uint32_t i = 0; i < std::min(frames, inFrames) * kChannels; ++i) {
                 cross += static_cast<double>(target[i]) * source[i];
                 energy += static_cast<double>(source[i]) * source[i];
             }
             if (energy > 1e-9) {
                 rt.appliedGain = std::clamp(static_cast<float>(cross / energy), 0.0F, kMaxHoldGain);
             }
-        } else if (source != nullptr) {
+        } else {
             const std::uint32_t n = std::min(frames, inFrames);
             for (std::uint32_t i = 0; i < n * kChannels; ++i) {
                 target[i] = std::clamp(source[i] * rt.heldGain, -1.0F, 1.0F);
             }
-            std::fill(target + n * kChannels, target + frames * kChannels, 0.0F);
-        } else {
-            std::fill(target, target + frames * kChannels, 0.0F);
+            std::fill(target + std::size_t{n} * kChannels, target + std::size_t{frames} * kChannels,
+                      0.0F);
         }
         od.chunk->offset = 0;
         od.chunk->stride = static_cast<std::int32_t>(kFrameBytes);
@@ -322,9 +362,6 @@ void TapStreams::onPlaybackProcess(void* data) {
     }
     out->size = frames;
     pw_stream_queue_buffer(rt.playback, out);
-    if (in != nullptr) {
-        pw_stream_queue_buffer(rt.capture, in);
-    }
 }
 
 } // namespace corvalle::pw

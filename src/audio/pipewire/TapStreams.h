@@ -17,12 +17,15 @@ namespace corvalle::pw {
 
 class ThreadLoop;
 
-// The two streams of one tap: a capture stream that the graph sees as a sink
-// (media.class Audio/Sink, named "Corvalle-<uuid>") into which the tapped
-// streams are moved, and a playback stream to the output device. Both share one
-// node.group, so they follow the same driver. The capture side only triggers
-// the playback side, whose callback takes both buffers and runs the IO block in
-// the same graph cycle. Every member is used with the loop's lock held.
+// The two streams of one tap: a capture stream that the session manager can
+// link streams to (media.class Audio/Sink/Internal, named "Corvalle-<uuid>"),
+// into which the tapped streams are moved, and a playback stream to the output
+// device. Being no Audio/Sink, the capture side is never elected a default and
+// never listed as an output. Both share one node.group, so they follow the same
+// driver, and one node.link-group, so the playback side runs whenever the
+// capture side does. The capture side copies each cycle's sound and triggers
+// the playback side, whose callback runs the IO block in the same graph cycle.
+// Every member is used with the loop's lock held.
 class TapStreams {
 public:
     enum class State { connecting, ready, failed };

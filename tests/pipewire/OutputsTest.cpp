@@ -1,0 +1,307 @@
+// The mixer model on every kind of output people use, in one private session
+// whose configured outputs carry no priority: null sinks declared in the
+// configuration, a null sink loaded through the PulseAudio server, a loopback
+// virtual sink and a filter-chain sink. The default moves from kind to kind
+// with a player tapped at 50 %; each is heard at its setting without dropouts,
+// a tap is never made a default nor listed as an output, and an output removed
+// while tapped leaves the player on the fallback at its setting.
+#include "CA.h"
+#include "DesktopAppDirectory.h"
+#include "MainThread.h"
+#include "MemorySettingsStore.h"
+#include "MixerModel.h"
+#include "PipeWireAudioHardware.h"
+#include "PwTestKit.h"
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+namespace corvalle {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+constexpr double kToneAmplitude = 0.3;
+const double kHalfDB = test::toDB(kToneAmplitude / std::sqrt(2.0)) + test::toDB(0.5);
+
+// A filter-chain sink that copies each channel, playing on the speakers.
+constexpr const char* kFilterChainConfig = R"(
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-filter-chain
+        args = {
+            node.description = "Test Filter"
+            media.name       = "Test Filter"
+            filter.graph = {
+                nodes = [ { type = builtin name = copy label = copy } ]
+            }
+            audio.channels = 2
+            audio.position = [ FL FR ]
+            capture.props = { node.name = "filter-sink" media.class = "Audio/Sink" }
+            playback.props = {
+                node.name = "filter-out" target.object = "speakers" node.passive = true
+                node.dont-reconnect = true
+            }
+        }
+    }
+]
+)";
+
+class OutputsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "test_pipewire_outputs";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication application(argc, argv);
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(session.isRunning());
+        hardware = std::make_unique<PipeWireAudioHardware>(qtMainThreadPoster());
+        ASSERT_TRUE(hardware->waitUntilConnected(5000));
+        DesktopDirectoryOptions options;
+        options.dataDirs = {QString::fromStdString(dataDir.path().string())};
+        directory = std::make_unique<DesktopAppDirectory>(options);
+        MixerEnvironment env;
+        env.hardware = hardware.get();
+        env.store = &store;
+        env.directory = directory.get();
+        model = std::make_unique<MixerModel>(env);
+    }
+
+    void TearDown() override {
+        model.reset();
+        hardware.reset();
+        QCoreApplication::processEvents();
+    }
+
+    template <typename Condition>
+    bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
+        return test::eventually(
+            [&] {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                return condition();
+            },
+            timeout);
+    }
+
+    // Runs `work` on a worker thread while the main loop turns.
+    template <typename Work> void whileSpinning(Work work) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            work();
+            done = true;
+        });
+        spinUntil([&] { return done.load(); }, 20s);
+        worker.join();
+    }
+
+    double settledDB(test::MonitorMeter& meter, double expected) {
+        test::Level level;
+        whileSpinning([&] {
+            level = test::settledLevel(
+                meter, [&](const test::Level& l) { return std::fabs(l.rmsDB - expected) <= 0.1; });
+        });
+        return level.rmsDB;
+    }
+
+    std::vector<float> recorded(test::MonitorMeter& meter, int ms) {
+        std::vector<float> samples;
+        whileSpinning([&] { samples = test::cleanRecording(meter, ms); });
+        return samples;
+    }
+
+    AudioObjectID deviceNamed(const std::string& uid) {
+        for (const AudioObjectID id : CA::outputDevices(*hardware)) {
+            if (CA::deviceUID(*hardware, id) == uid) {
+                return id;
+            }
+        }
+        return kAudioObjectUnknown;
+    }
+
+    bool nodeExists(const std::string& name) const {
+        return session.run("pw-cli ls Node 2>/dev/null | grep -q 'node.name = \"" + name + "\"'") ==
+               0;
+    }
+
+    void makeDefault(const std::string& name) const {
+        session.run("pw-metadata -n default 0 default.configured.audio.sink '{\"name\":\"" + name +
+                    "\"}' Spa:String:JSON >/dev/null");
+    }
+
+    // Ours must never be a default, nor a sink of the PulseAudio server.
+    void expectTapsHidden(const std::string& when) const {
+        EXPECT_EQ(session.output(
+                      "pw-metadata -n default 0 2>/dev/null | grep -E \"'default\\.audio\\.\" | "
+                      "grep -c Corvalle || true"),
+                  "0\n")
+            << when;
+        EXPECT_EQ(session.output("pactl list short sinks | grep -c Corvalle || true"), "0\n")
+            << when;
+        EXPECT_EQ(session.output("pactl list short sources | grep -c Corvalle || true"), "0\n")
+            << when;
+    }
+
+    test::PipeWireSession session{"PW_SESSION_UNRANKED=1"};
+    test::TempDir dataDir;
+    MemorySettingsStore store;
+    std::unique_ptr<PipeWireAudioHardware> hardware;
+    std::unique_ptr<DesktopAppDirectory> directory;
+    std::unique_ptr<MixerModel> model;
+};
+
+TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
+    ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
+    const QString key = QStringLiteral("pid:%1").arg(tone.pid());
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            const auto& apps = model->apps();
+            return std::any_of(apps.begin(), apps.end(),
+                               [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
+        },
+        5s));
+    model->setVolume(0.5, key);
+    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+    // With no output ranked above the rest, the session manager's election is
+    // open to every sink there is.
+    {
+        test::MonitorMeter meter(CA::deviceUID(*hardware, model->outputID()).value_or(""));
+        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1);
+        expectTapsHidden("first tap");
+    }
+
+    const std::string filterConfig = session.dir().string() + "/test-filter-chain.conf";
+    std::ofstream(filterConfig) << kFilterChainConfig;
+    std::optional<ChildProcess> loopback;
+    std::optional<ChildProcess> filterChain;
+    struct Kind {
+        const char* what;
+        std::function<void()> add;
+        std::string device;
+        std::string heardAt; // the device whose monitor carries its sound
+    };
+    const std::vector<Kind> kinds = {
+        {"null sink declared without priority", [] {}, "headphones", "headphones"},
+        {"pactl null sink",
+         [&] { session.run("pactl load-module module-null-sink sink_name=pulse-null >/dev/null"); },
+         "pulse-null", "pulse-null"},
+        {"pw-loopback virtual sink",
+         [&] {
+             loopback.emplace(std::vector<std::string>{
+                 "pw-loopback", "--capture-props=media.class=Audio/Sink node.name=loop-sink",
+                 "--playback-props=node.name=loop-out target.object=speakers "
+                 "node.dont-reconnect=true"});
+         },
+         "loop-sink", "speakers"},
+        {"filter-chain sink",
+         [&] {
+             filterChain.emplace(std::vector<std::string>{"pipewire", "-c", filterConfig});
+         },
+         "filter-sink", "speakers"},
+    };
+    const std::map<std::string, std::string> heardAt = {{"speakers", "speakers"},
+                                                        {"headphones", "headphones"},
+                                                        {"pulse-null", "pulse-null"},
+                                                        {"loop-sink", "speakers"},
+                                                        {"filter-sink", "speakers"}};
+
+    for (const Kind& kind : kinds) {
+        kind.add();
+        ASSERT_TRUE(spinUntil([&] { return deviceNamed(kind.device) != kAudioObjectUnknown; }, 5s))
+            << kind.what;
+        makeDefault(kind.device);
+        EXPECT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed(kind.device); }, 3s))
+            << kind.what;
+        test::MonitorMeter meter(kind.heardAt);
+        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << kind.what;
+        const std::vector<float> samples = recorded(meter, 1000);
+        EXPECT_EQ(test::silentRuns(samples), 0) << kind.what;
+        std::printf("%-40s level %.2f dB (expected %.2f), %d silent runs in %zu samples\n",
+                    kind.what, test::toDB(test::toneAmplitude(samples, 440.0) / std::sqrt(2.0)),
+                    kHalfDB, test::silentRuns(samples), samples.size());
+        expectTapsHidden(kind.what);
+    }
+
+    // Outputs that go away while tapped: the player goes on, on the fallback
+    // the session manager picks, at its setting.
+    struct Removal {
+        const char* what;
+        std::string device;
+        std::function<void()> remove;
+    };
+    const std::vector<Removal> removals = {
+        {"filter-chain sink removed", "filter-sink", [&] { filterChain.reset(); }},
+        {"pactl null sink removed", "pulse-null",
+         [&] { session.run("pactl unload-module module-null-sink"); }},
+    };
+    for (const Removal& removal : removals) {
+        makeDefault(removal.device);
+        ASSERT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed(removal.device); }, 3s))
+            << removal.what;
+        removal.remove();
+        ASSERT_TRUE(spinUntil([&] { return !nodeExists(removal.device); }, 3s)) << removal.what;
+        std::string fallback;
+        ASSERT_TRUE(spinUntil(
+            [&] {
+                const AudioObjectID id = model->outputID();
+                fallback =
+                    id == kAudioObjectUnknown ? "" : CA::deviceUID(*hardware, id).value_or("");
+                return !fallback.empty() && fallback != removal.device && model->hasTap(key);
+            },
+            5s))
+            << removal.what << ": output " << fallback << ", tapped " << model->hasTap(key) << ", "
+            << model->lastError().value_or(QString()).toStdString();
+        ASSERT_EQ(heardAt.count(fallback), 1U) << fallback;
+        test::MonitorMeter meter(heardAt.at(fallback));
+        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << removal.what << " -> " << fallback;
+        EXPECT_EQ(test::silentRuns(recorded(meter, 500)), 0) << removal.what;
+        expectTapsHidden(removal.what);
+    }
+    EXPECT_FALSE(model->lastError().has_value());
+}
+
+// A tap named as the default by another program is never taken: the session
+// manager keeps a real output, and the player stays audible at its setting.
+TEST_F(OutputsTest, ATapConfiguredAsTheDefaultIsNeverUsed) {
+    ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
+    const QString key = QStringLiteral("pid:%1").arg(tone.pid());
+    ASSERT_TRUE(spinUntil([&] { return !model->apps().empty(); }, 5s));
+    model->setVolume(0.5, key);
+    ASSERT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == 2; }, 3s));
+    const std::string ours = session.output("pw-cli ls Node | grep -o 'Corvalle-[0-9A-F-]*'");
+    const AudioObjectID before = model->outputID();
+    const std::string device = CA::deviceUID(*hardware, before).value_or("");
+    std::istringstream names(ours);
+    for (std::string name; std::getline(names, name);) {
+        makeDefault(name);
+        test::MonitorMeter meter(device);
+        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << name;
+        EXPECT_EQ(model->outputID(), before) << name;
+    }
+    EXPECT_EQ(test::corvalleNodeCount(session), 2);
+    expectTapsHidden("configured as the default");
+}
+
+} // namespace
+} // namespace corvalle
