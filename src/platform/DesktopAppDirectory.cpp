@@ -147,16 +147,15 @@ DesktopAppDirectory::installedApplication(const QString& bundleID) {
     return InstalledApplication{entry->name.value_or(bundleID), entry->icon};
 }
 
-std::vector<std::pair<QString, InstalledApplication>>
-DesktopAppDirectory::installedApplications() {
+std::vector<std::pair<QString, InstalledApplication>> DesktopAppDirectory::installedApplications() {
     if (index_.update()) {
         cache_.clear();
     }
     std::vector<std::pair<QString, InstalledApplication>> applications;
     for (const DesktopEntry& entry : index_.entries()) {
         if (!entry.noDisplay && !entry.hidden && index_.entryByID(entry.id) == &entry) {
-            applications.emplace_back(entry.id,
-                                      InstalledApplication{entry.name.value_or(entry.id), entry.icon});
+            applications.emplace_back(
+                entry.id, InstalledApplication{entry.name.value_or(entry.id), entry.icon});
         }
     }
     return applications;

@@ -18,10 +18,10 @@ constexpr qsizetype kMaxScannedArguments = 32;
 // How an interpreter family's command line names the application it runs.
 struct InterpreterRules {
     QString family;
-    QStringList valueOptions;  // followed by a value that is not the application
-    QStringList inlineOptions; // code on the command line instead of a file
-    QStringList moduleOptions; // followed by a module or class that is the application
-    QStringList fileOptions;   // followed by the file that is the application
+    QStringList valueOptions;        // followed by a value that is not the application
+    QStringList inlineOptions;       // code on the command line instead of a file
+    QStringList moduleOptions;       // followed by a module or class that is the application
+    QStringList fileOptions;         // followed by the file that is the application
     bool positionalIsModule = false; // Java: the first bare argument is a class
 };
 
@@ -144,8 +144,8 @@ QString interpretedKey(const InterpreterRules& rules, const ProgramCommand& comm
             if (i + 1 < arguments.size() && isUsable(arguments[i + 1])) {
                 const QString& value = arguments[i + 1];
                 return file ? scriptKey(executable, value, command.workingDir)
-                            : prefixed(executable + QLatin1Char(' ') + argument +
-                                       QLatin1Char(' ') + value);
+                            : prefixed(executable + QLatin1Char(' ') + argument + QLatin1Char(' ') +
+                                       value);
             }
             break;
         }

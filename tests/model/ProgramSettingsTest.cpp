@@ -20,9 +20,8 @@ const QString kPaplay = QStringLiteral("exe:/usr/bin/paplay");
 AudioObjectID addProgram(ModelHarness& world, pid_t pid, std::optional<QString> programKey,
                          std::optional<std::string> bundleID = std::nullopt,
                          std::optional<std::string> nameHint = std::nullopt) {
-    world.directory.running[pid] =
-        RunningApplication{std::nullopt, QStringLiteral("comm-%1").arg(pid), std::nullopt,
-                           std::move(programKey)};
+    world.directory.running[pid] = RunningApplication{
+        std::nullopt, QStringLiteral("comm-%1").arg(pid), std::nullopt, std::move(programKey)};
     return world.hardware.addProcess({pid, std::move(bundleID), true, std::move(nameHint)});
 }
 
@@ -102,8 +101,9 @@ TEST(ProgramKeys, DifferentProgramsKeepTheirOwnSettings) {
 
 TEST(ProgramKeys, AProgramSettingWithoutANameIsShownByItsFile) {
     ModelHarness world;
-    world.store.setData(kKey, R"({"exe:/home/ana/game.py":{"volume":0.5,"muted":false},)"
-                              R"("exe:/usr/bin/python3.11 -m pkg.tool":{"volume":2,"muted":false}})");
+    world.store.setData(kKey,
+                        R"({"exe:/home/ana/game.py":{"volume":0.5,"muted":false},)"
+                        R"("exe:/usr/bin/python3.11 -m pkg.tool":{"volume":2,"muted":false}})");
     world.start();
     ASSERT_TRUE(world.row(QStringLiteral("exe:/home/ana/game.py")));
     EXPECT_EQ(world.row(QStringLiteral("exe:/home/ana/game.py"))->name, QStringLiteral("game.py"));

@@ -215,8 +215,8 @@ TEST_F(DesktopAppDirectoryTest, HostileFilesGiveSafeAnswers) {
         EXPECT_FALSE(directory().runningApplication(pid)) << pid;
     }
     // Without a name to show, the executable still keys the program.
-    for (const auto& [pid, key] : {std::pair{200, "exe:/usr/bin/gone"},
-                                   std::pair{202, "exe:/usr/bin/unnamed"}}) {
+    for (const auto& [pid, key] :
+         {std::pair{200, "exe:/usr/bin/gone"}, std::pair{202, "exe:/usr/bin/unnamed"}}) {
         const auto app = directory().runningApplication(pid);
         ASSERT_TRUE(app) << pid;
         EXPECT_FALSE(app->bundleID) << pid;

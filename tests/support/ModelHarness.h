@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <set>
 #include <ostream>
+#include <set>
 
 // Readable failure messages for the model's strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
