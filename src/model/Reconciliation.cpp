@@ -130,8 +130,9 @@ void MixerModel::saveSettings() {
 
 void MixerModel::update(const AppSetting& setting, const QString& key) {
     std::optional<QString> name;
-    const bool isRow = std::ranges::find(apps_, key, &AudioApp::id) != apps_.end();
-    if (const auto row = std::ranges::find(apps_, key, &AudioApp::id); isRow) {
+    const auto row = std::ranges::find(apps_, key, &AudioApp::id);
+    const bool isRow = row != apps_.end();
+    if (isRow) {
         name = row->name;
     } else if (const auto stored = settings_.find(key); stored != settings_.end()) {
         name = stored->second.name;
