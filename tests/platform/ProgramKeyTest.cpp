@@ -83,6 +83,10 @@ TEST(ProgramKey, EachProgramHasOneKeyAndDifferentProgramsDiffer) {
     for (const auto& [what, command, expected] : cases) {
         EXPECT_EQ(programKey(command), expected) << what;
     }
+    // A script name longer than any path a person gave is not taken as one.
+    ProgramCommand flood = run("/usr/bin/python3.11", {"python3"});
+    flood.argv.append(QLatin1Char('/') + QString(5000, QLatin1Char('a')));
+    EXPECT_EQ(programKey(flood), QStringLiteral("exe:/usr/bin/python3.11"));
 }
 
 TEST(ProgramKey, KeysNeverLookLikeADesktopFileID) {
