@@ -35,6 +35,15 @@ ApplicationState stateOfSetting(const QString& key, const AppSetting& setting) {
     return state;
 }
 
+// An installed application that is neither running nor remembered: at the
+// default, until a change gives it a setting.
+ApplicationState stateOfInstalled(const QString& key, const InstalledApplication& installed) {
+    ApplicationState state;
+    state.key = key;
+    state.name = installed.displayName;
+    return state;
+}
+
 const AudioApp* findRow(const MixerModel& model, const QString& key) {
     const auto& apps = model.apps();
     const auto row =
@@ -77,7 +86,18 @@ std::optional<ApplicationState> applicationState(const MixerModel& model, const 
     if (const auto entry = settings.find(key); entry != settings.end()) {
         return stateOfSetting(key, entry->second);
     }
+    if (const auto installed = model.installedApplication(key)) {
+        return stateOfInstalled(key, *installed);
+    }
     return std::nullopt;
+}
+
+std::vector<ApplicationState> installedApplicationStates(const MixerModel& model) {
+    std::vector<ApplicationState> states;
+    for (const auto& [key, installed] : model.installedApplications()) {
+        states.push_back(stateOfInstalled(key, installed));
+    }
+    return states;
 }
 
 } // namespace corvalle

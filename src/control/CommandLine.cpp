@@ -8,6 +8,7 @@
 #include "Volume.h"
 #include "VolumeText.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
@@ -51,7 +52,10 @@ const char* const kUsage =
     "  help                 this text\n"
     "\n"
     "APP is an application's key, its name in any case, or the start of either when\n"
-    "only one application has it. DEVICE is a device's ID, or its name or a part of it.\n"
+    "only one application has it. An installed application that is not running can\n"
+    "be given by its desktop file id or its whole name: its setting is remembered\n"
+    "and applies from its next start. DEVICE is a device's ID, or its name or a part\n"
+    "of it.\n"
     "Volumes go from 0% to 400%; a volume outside that range is set to the nearest end.\n"
     "--json prints results, and errors, as JSON on standard output.\n"
     "--verbose logs the calls to the running mixer on standard error.\n"
@@ -121,6 +125,7 @@ private:
     int notRunning(const QString& detail);
     std::optional<int> refuseWordCount(const Verb& verb, const QStringList& words);
     Checked<ApplicationState> resolveApplication(const QString& query);
+    Checked<ApplicationState> resolveInstalledApplication(const QString& query);
     int printApplication(const ApplicationState& application, std::optional<double> requested);
     void printJson(const QJsonObject& object);
 
@@ -439,6 +444,15 @@ Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
     if (match.kind == NameMatch::Kind::found) {
         return {(*applications)[match.indices.front()]};
     }
+    if (match.kind == NameMatch::Kind::none) {
+        // An installed application that neither plays nor is remembered can be
+        // set before it runs: by its whole desktop file id or name only, so that a
+        // short word never picks one of hundreds unseen.
+        auto installed = resolveInstalledApplication(query);
+        if (installed.value || installed.exitCode != kExitNoMatch) {
+            return installed;
+        }
+    }
     const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
     Failure failure;
     failure.exitCode = ambiguous ? kExitAmbiguous : kExitNoMatch;
@@ -462,6 +476,43 @@ Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
     }
     for (const auto index : shown) {
         const auto& application = (*applications)[index];
+        failure.candidates.append(QJsonObject{{QStringLiteral("key"), application.key},
+                                              {QStringLiteral("name"), application.name}});
+    }
+    return {std::nullopt, fail(failure)};
+}
+
+// The installed application named by `query`; kExitNoMatch, with nothing
+// reported, when none is.
+Checked<ApplicationState> CommandRun::resolveInstalledApplication(const QString& query) {
+    QString wanted = query;
+    if (wanted.endsWith(QLatin1String(".desktop"))) {
+        wanted.chop(8);
+    }
+    const auto installed = client_.listInstalledApplications();
+    if (!installed) {
+        // An instance from before installed applications could be set.
+        return {std::nullopt, kExitNoMatch};
+    }
+    std::vector<NameCandidate> candidates;
+    for (const auto& application : *installed) {
+        candidates.push_back({application.key, application.name});
+    }
+    const auto match = matchName(wanted, candidates, NameMatchScope::whole);
+    if (match.kind == NameMatch::Kind::found) {
+        return {(*installed)[match.indices.front()]};
+    }
+    if (match.kind == NameMatch::Kind::none) {
+        return {std::nullopt, kExitNoMatch};
+    }
+    Failure failure;
+    failure.exitCode = kExitAmbiguous;
+    failure.message =
+        QCoreApplication::translate("corvalle::CommandLine",
+                                    "%1 names more than one installed application; give its key:")
+            .arg(printable(query));
+    for (const auto index : match.indices) {
+        const auto& application = (*installed)[index];
         failure.candidates.append(QJsonObject{{QStringLiteral("key"), application.key},
                                               {QStringLiteral("name"), application.name}});
     }

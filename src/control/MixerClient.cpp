@@ -65,7 +65,15 @@ std::optional<QList<T>> MixerClient::listCall(const QString& method, const char*
 }
 
 std::optional<std::vector<ApplicationState>> MixerClient::listApplications() {
-    const auto maps = listCall<QVariantMap>(QStringLiteral("ListApplications"), "aa{sv}");
+    return applicationList(QStringLiteral("ListApplications"));
+}
+
+std::optional<std::vector<ApplicationState>> MixerClient::listInstalledApplications() {
+    return applicationList(QStringLiteral("ListInstalledApplications"));
+}
+
+std::optional<std::vector<ApplicationState>> MixerClient::applicationList(const QString& method) {
+    const auto maps = listCall<QVariantMap>(method, "aa{sv}");
     if (!maps) {
         return std::nullopt;
     }

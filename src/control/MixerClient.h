@@ -23,6 +23,7 @@ public:
     bool isServiceRunning() const;
 
     std::optional<std::vector<ApplicationState>> listApplications();
+    std::optional<std::vector<ApplicationState>> listInstalledApplications();
     std::optional<ApplicationState> getApplication(const QString& key);
     std::optional<ApplicationState> setVolume(const QString& key, double volume);
     std::optional<ApplicationState> stepVolume(const QString& key, double delta);
@@ -47,6 +48,7 @@ private:
     // The one list argument of a reply to a call without arguments.
     template <typename T>
     std::optional<QList<T>> listCall(const QString& method, const char* replySignature);
+    std::optional<std::vector<ApplicationState>> applicationList(const QString& method);
     std::optional<ApplicationState> applicationCall(const QString& method,
                                                     const QVariantList& arguments);
     std::optional<BusOutput> outputCall(const QString& method, const QVariantList& arguments);

@@ -144,6 +144,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
     };
     static constexpr Method kMethods[] = {
         {"ListApplications", "", false, &MixerService::listApplications},
+        {"ListInstalledApplications", "", false, &MixerService::listInstalledApplications},
         {"ListOutputs", "", false, &MixerService::listOutputs},
         {"CurrentOutput", "", false, &MixerService::currentOutput},
         {"LastError", "", false, &MixerService::lastError},
@@ -176,6 +177,14 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
 QDBusMessage MixerService::listApplications(const QDBusMessage& message) {
     QList<QVariantMap> applications;
     for (const auto& application : applicationStates(model_)) {
+        applications.append(toVariantMap(application));
+    }
+    return message.createReply(QVariant::fromValue(applications));
+}
+
+QDBusMessage MixerService::listInstalledApplications(const QDBusMessage& message) {
+    QList<QVariantMap> applications;
+    for (const auto& application : installedApplicationStates(model_)) {
         applications.append(toVariantMap(application));
     }
     return message.createReply(QVariant::fromValue(applications));

@@ -36,8 +36,9 @@ NameMatch matchName(const QString& query, const std::vector<NameCandidate>& cand
                    c.name.compare(query, Qt::CaseInsensitive) == 0;
         },
         [&](const NameCandidate& c) {
-            return c.key.startsWith(query, Qt::CaseInsensitive) ||
-                   c.name.startsWith(query, Qt::CaseInsensitive);
+            return scope != NameMatchScope::whole &&
+                   (c.key.startsWith(query, Qt::CaseInsensitive) ||
+                    c.name.startsWith(query, Qt::CaseInsensitive));
         },
         [&](const NameCandidate& c) {
             return scope == NameMatchScope::substring &&

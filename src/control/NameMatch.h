@@ -19,6 +19,7 @@ struct NameMatch {
 };
 
 enum class NameMatchScope {
+    whole,     // installed applications, hundreds of them: the whole key or name only
     prefix,    // applications: the start of a key or name
     substring, // output devices, whose names often begin alike: any part of the name too
 };

@@ -9,9 +9,26 @@ namespace corvalle {
 
 namespace {
 
-const QString kPIDKeyPrefix = QStringLiteral("pid:");
+const QString kPIDKeys = QLatin1String(kPIDKeyPrefix);
 // The first key after every key that starts with "pid:" (';' follows ':').
 const QString kPIDKeyRangeEnd = QStringLiteral("pid;");
+
+// An application id from the audio server is whatever the client says; one
+// shaped like our own program or PID keys would take over another program's
+// setting.
+bool isReservedKey(const QString& key) {
+    return key.startsWith(QLatin1String(kProgramKeyPrefix)) ||
+           key.startsWith(QLatin1String(kPIDKeyPrefix));
+}
+
+// "exe:/home/ana/bin/game.py" gives "game.py", "exe:/usr/bin/python3 -m pkg"
+// gives "python3 -m pkg".
+QString programName(const QString& key) {
+    const QString path = key.mid(QLatin1String(kProgramKeyPrefix).size());
+    const qsizetype space = path.indexOf(QLatin1Char(' '));
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'), space < 0 ? -1 : space);
+    return path.mid(slash + 1);
+}
 
 // An empty string from the audio server or a desktop entry identifies nothing.
 std::optional<QString> nonEmpty(std::optional<QString> text) {
@@ -67,8 +84,17 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
         std::optional<QString> bundleID = running ? nonEmpty(running->bundleID) : std::nullopt;
         if (!bundleID) {
             bundleID = nonEmpty(CA::string(hardware, object, kAudioProcessPropertyBundleID));
+            if (bundleID && isReservedKey(*bundleID)) {
+                bundleID.reset();
+            }
         }
-        const QString key = bundleID ? *bundleID : kPIDKeyPrefix + QString::number(responsible);
+        // Without a bundle identifier, the program's key follows the application
+        // across restarts; the PID, only as long as this one process runs.
+        const std::optional<QString> programKey =
+            bundleID || !running ? std::nullopt : nonEmpty(running->programKey);
+        const QString key = bundleID     ? *bundleID
+                            : programKey ? *programKey
+                                         : kPIDKeys + QString::number(responsible);
         const bool playing =
             CA::get<std::uint32_t>(hardware, object, kAudioProcessPropertyIsRunningOutput, 0) != 0;
 
@@ -112,7 +138,7 @@ std::vector<AudioApp> MixerModel::settingOnlyRows(const std::map<QString, AudioA
     // "pid:" keys are never listed without their process. They sort next to each
     // other, so they are stepped over as one range: a refresh costs nothing for
     // each of them, however many are stored.
-    const auto pidBegin = settings_.lower_bound(kPIDKeyPrefix);
+    const auto pidBegin = settings_.lower_bound(kPIDKeys);
     const auto pidEnd = settings_.lower_bound(kPIDKeyRangeEnd);
     for (auto it = settings_.begin(); it != settings_.end(); ++it) {
         if (it == pidBegin) {
@@ -135,6 +161,8 @@ std::vector<AudioApp> MixerModel::settingOnlyRows(const std::map<QString, AudioA
         } else if (installed) {
             name = installed->displayName;
             name.remove(QStringLiteral(".app"));
+        } else if (key.startsWith(QLatin1String(kProgramKeyPrefix))) {
+            name = programName(key);
         } else {
             name = key;
         }

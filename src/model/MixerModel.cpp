@@ -3,6 +3,7 @@
 #include "AppTap.h"
 #include "CA.h"
 #include "Log.h"
+#include "ProcessIdentity.h"
 #include "Responsibility.h"
 
 #include <QLocale>
@@ -18,6 +19,11 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     Q_ASSERT(env_.hardware != nullptr);
     if (!env_.responsiblePID) {
         env_.responsiblePID = [](pid_t pid) { return Responsibility::responsiblePID(pid); };
+    }
+    if (!env_.processExists) {
+        env_.processExists = [](pid_t pid) {
+            return process::processStamp("/proc", pid).has_value();
+        };
     }
     if (!env_.now) {
         env_.now = [] { return QDateTime::currentDateTimeUtc(); };

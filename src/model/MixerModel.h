@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppDirectory.h"
 #include "AppSetting.h"
 #include "AudioApp.h"
 #include "AudioHardware.h"
@@ -24,7 +25,6 @@ class QTimer;
 
 namespace corvalle {
 
-class AppDirectory;
 class AppTap;
 
 // Everything the model talks to, so tests and --simulate can substitute each part.
@@ -33,6 +33,7 @@ struct MixerEnvironment {
     SettingsStore* store = nullptr;
     AppDirectory* directory = nullptr;
     std::function<pid_t(pid_t)> responsiblePID; // defaults to Responsibility
+    std::function<bool(pid_t)> processExists;   // defaults to a look in /proc
     std::function<QDateTime()> now;             // defaults to the wall clock
     std::optional<pid_t> ownPID;                // defaults to getpid()
     std::chrono::milliseconds pollInterval{1000};
@@ -76,6 +77,12 @@ public:
     void stopAll();
     void refresh();
 
+    // The installed application whose bundle identifier is `key`: one that can be
+    // given a setting before it ever runs. Nothing for program and PID keys.
+    std::optional<InstalledApplication> installedApplication(const QString& key) const;
+    // Every installed application a menu shows, by bundle identifier.
+    std::vector<std::pair<QString, InstalledApplication>> installedApplications() const;
+
     // Read-only views for tests and the control interface.
     const std::map<QString, AudioApp>& allGroups() const { return allGroups_; }
     const std::map<QString, QDateTime>& lastSeen() const { return lastSeen_; }
@@ -109,6 +116,7 @@ private:
 
     // Settings and taps: Reconciliation.cpp.
     void loadSettings();
+    void forgetEndedProcesses(std::map<QString, AppSetting>& settings) const;
     void saveSettings();
     StoreWrite keepUnreadableSettings();
     void update(const AppSetting& setting, const QString& key);

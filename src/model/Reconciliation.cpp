@@ -1,3 +1,4 @@
+#include "AppDirectory.h"
 #include "AppTap.h"
 #include "CA.h"
 #include "CAError.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <utility>
 
 namespace corvalle {
@@ -45,12 +47,36 @@ void MixerModel::loadSettings() {
         return;
     }
     if (auto decoded = SettingsCodec::decode(*bytes)) {
+        forgetEndedProcesses(*decoded);
         settings_ = std::move(*decoded);
         ++settingsRevision_;
         emit settingsChanged();
         return;
     }
     unreadableSettings_ = *bytes;
+}
+
+// A "pid:" key names one process. Once that process has ended the setting can
+// never apply again, and the PID may already belong to another program that must
+// not inherit it. The stored text keeps them until the next save.
+void MixerModel::forgetEndedProcesses(std::map<QString, AppSetting>& settings) const {
+    const QString prefix = QLatin1String(kPIDKeyPrefix);
+    auto it = settings.lower_bound(prefix);
+    while (it != settings.end() && it->first.startsWith(prefix)) {
+        // Only the form discovery writes ("pid:812", not "pid:0812") can ever match.
+        const QString digits = it->first.mid(prefix.size());
+        bool isNumber = false;
+        const qlonglong pid = digits.toLongLong(&isNumber);
+        const bool ended = !isNumber || pid < 1 || pid > std::numeric_limits<pid_t>::max() ||
+                           QString::number(pid) != digits ||
+                           !env_.processExists(static_cast<pid_t>(pid));
+        if (ended) {
+            qCInfo(lcModel) << "forgetting the setting of ended process" << it->first;
+            it = settings.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 // Copies a stored value that could not be read to "<key>.unreadable" (or
@@ -104,10 +130,16 @@ void MixerModel::saveSettings() {
 
 void MixerModel::update(const AppSetting& setting, const QString& key) {
     std::optional<QString> name;
-    if (const auto row = std::ranges::find(apps_, key, &AudioApp::id); row != apps_.end()) {
+    const auto row = std::ranges::find(apps_, key, &AudioApp::id);
+    const bool isRow = row != apps_.end();
+    if (isRow) {
         name = row->name;
     } else if (const auto stored = settings_.find(key); stored != settings_.end()) {
         name = stored->second.name;
+    } else if (const auto installed = installedApplication(key)) {
+        // An installed application set before it ever ran is remembered by the
+        // name its menu entry gives it.
+        name = installed->displayName;
     }
 
     if (setting.isDefault()) {
@@ -128,6 +160,28 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
     emit settingsChanged();
     saveSettings();
     reconcile();
+    if (!isRow && settings_.contains(key)) {
+        // A setting made for an application that has no row yet (one that is
+        // installed but not running) is shown as a setting-only row right away,
+        // not at the next tick.
+        postRefresh();
+    }
+}
+
+std::optional<InstalledApplication> MixerModel::installedApplication(const QString& key) const {
+    if (env_.directory == nullptr || key.isEmpty() ||
+        key.startsWith(QLatin1String(kProgramKeyPrefix)) ||
+        key.startsWith(QLatin1String(kPIDKeyPrefix))) {
+        return std::nullopt;
+    }
+    return env_.directory->installedApplication(key);
+}
+
+std::vector<std::pair<QString, InstalledApplication>> MixerModel::installedApplications() const {
+    if (env_.directory == nullptr) {
+        return {};
+    }
+    return env_.directory->installedApplications();
 }
 
 void MixerModel::setVolume(double volume, const QString& key) {

@@ -3,6 +3,7 @@
 #include "AppScope.h"
 #include "ExecutableMatch.h"
 #include "ProcFiles.h"
+#include "ProgramKey.h"
 
 #include <QDir>
 #include <QFile>
@@ -146,21 +147,43 @@ DesktopAppDirectory::installedApplication(const QString& bundleID) {
     return InstalledApplication{entry->name.value_or(bundleID), entry->icon};
 }
 
+std::vector<std::pair<QString, InstalledApplication>> DesktopAppDirectory::installedApplications() {
+    if (index_.update()) {
+        cache_.clear();
+    }
+    std::vector<std::pair<QString, InstalledApplication>> applications;
+    for (const DesktopEntry& entry : index_.entries()) {
+        if (!entry.noDisplay && !entry.hidden && index_.entryByID(entry.id) == &entry) {
+            applications.emplace_back(
+                entry.id, InstalledApplication{entry.name.value_or(entry.id), entry.icon});
+        }
+    }
+    return applications;
+}
+
 std::optional<RunningApplication> DesktopAppDirectory::resolve(const QByteArray& processDir,
                                                                const QByteArray& statComm) {
-    const DesktopEntry* entry = entryFromScope(processDir);
-    if (entry == nullptr) {
-        entry = entryFromExecutable(processDir, statComm);
-    }
-    if (entry != nullptr) {
+    if (const DesktopEntry* entry = entryFromScope(processDir)) {
         return RunningApplication{entry->id, entry->name, entry->icon};
     }
+    const ProcessCommand command = readProcessCommand(processDir, statComm);
+    if (const DesktopEntry* entry = matchExecutable(index_, command)) {
+        return RunningApplication{entry->id, entry->name, entry->icon};
+    }
+    ProgramCommand program{command.executable, command.argv, {}};
+    // A script given by a relative path is found from where it was started.
+    if (runsScripts(program.executable)) {
+        if (const auto cwd = proc::readLink(processDir + "/cwd")) {
+            program.workingDir = QFile::decodeName(*cwd);
+        }
+    }
+    std::optional<QString> key = programKey(program);
     const auto comm = proc::readFile(processDir + "/comm", process::kStatLimit);
-    const auto name = comm ? cleanName(*comm) : std::nullopt;
-    if (!name) {
+    std::optional<QString> name = comm ? cleanName(*comm) : std::nullopt;
+    if (!name && !key) {
         return std::nullopt;
     }
-    return RunningApplication{std::nullopt, name, std::nullopt};
+    return RunningApplication{std::nullopt, std::move(name), std::nullopt, std::move(key)};
 }
 
 const DesktopEntry* DesktopAppDirectory::entryFromScope(const QByteArray& processDir) const {
@@ -187,11 +210,6 @@ const DesktopEntry* DesktopAppDirectory::entryFromScope(const QByteArray& proces
         }
     }
     return nullptr;
-}
-
-const DesktopEntry* DesktopAppDirectory::entryFromExecutable(const QByteArray& processDir,
-                                                             const QByteArray& statComm) const {
-    return matchExecutable(index_, readProcessCommand(processDir, statComm));
 }
 
 void DesktopAppDirectory::remember(pid_t pid, const CachedProcess& process) {

@@ -32,6 +32,7 @@ public:
 
     std::optional<RunningApplication> runningApplication(pid_t pid) override;
     std::optional<InstalledApplication> installedApplication(const QString& bundleID) override;
+    std::vector<std::pair<QString, InstalledApplication>> installedApplications() override;
 
     // How often the entry index has been built; for tests.
     int indexBuildCount() const { return index_.buildCount(); }
@@ -51,8 +52,6 @@ private:
     std::optional<RunningApplication> resolve(const QByteArray& processDir,
                                               const QByteArray& statComm);
     const DesktopEntry* entryFromScope(const QByteArray& processDir) const;
-    const DesktopEntry* entryFromExecutable(const QByteArray& processDir,
-                                            const QByteArray& statComm) const;
     void remember(pid_t pid, const CachedProcess& process);
 
     QByteArray procRoot_;

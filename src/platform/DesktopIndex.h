@@ -39,6 +39,10 @@ public:
     // filed under their family name ("python3.11" under "python").
     QList<const DesktopEntry*> entriesByProgram(const QString& name) const;
 
+    // Every entry, in precedence order; an id may appear more than once, and the
+    // first is the one entryByID gives.
+    const std::vector<DesktopEntry>& entries() const { return entries_; }
+
     int buildCount() const { return buildCount_; }
     std::size_t size() const { return entries_.size(); }
 

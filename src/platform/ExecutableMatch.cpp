@@ -134,6 +134,8 @@ ProcessCommand readProcessCommand(const QByteArray& processDir, const QByteArray
     if (argv.size() == 1 && !exePath.isEmpty() && argv[0].startsWith(exePath + QLatin1Char(' '))) {
         argv = argv[0].split(QLatin1Char(' '), Qt::SkipEmptyParts);
     }
+    command.executable = exePath;
+    command.argv = argv;
     QStringList candidates;
     if (!exePath.isEmpty()) {
         candidates.append(baseName(exePath));

@@ -13,6 +13,8 @@ struct ProcessCommand {
     QStringList names;        // basenames of the exe and argv[0] that are not interpreters
     QStringList interpreters; // interpreter families of the exe and argv[0] ("python", "electron")
     QStringList arguments;    // argv[1…]
+    QString executable;       // the target of the exe link; empty when unreadable
+    QStringList argv;         // the whole command line
 };
 
 // Reads the exe link and command line of a /proc/<pid> folder. `comm` stands in

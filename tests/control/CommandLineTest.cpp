@@ -5,6 +5,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 namespace corvalle::test {
 namespace {
@@ -94,6 +95,57 @@ TEST_F(CommandLineTest, MistakesExitWithTheirCodeAndChangeNothing) {
     EXPECT_EQ(candidates.at(1).toObject().value("key").toString(), "org.example.MusicBox");
     EXPECT_TRUE(storeUntouched());
     EXPECT_EQ(world_.model->outputID(), world_.speakers);
+}
+
+TEST_F(CommandLineTest, InstalledApplicationsAreSetByIDOrWholeName) {
+    const std::pair<const char*, const char*> installed[] = {
+        {"chromium", "Chromium"},   {"org.gnome.Totem", "Videos"},      {"org.a.Editor", "Editor"},
+        {"org.b.Editor", "Editor"}, {"org.mozilla.firefox", "Firefox"},
+    };
+    for (const auto& [id, name] : installed) {
+        world_.directory.installed[QString::fromUtf8(id)] =
+            InstalledApplication{QString::fromUtf8(name), std::nullopt};
+    }
+    struct Case {
+        QStringList arguments;
+        int exit;
+        const char* out;
+        const char* err;
+    };
+    const Case cases[] = {
+        // Installed applications are never guessed from the start of a name…
+        {{"set", "chrom", "50%"}, kExitNoMatch, "", "no application matches chrom"},
+        // …but once remembered, a remembered application is.
+        {{"set", "chromium", "50%"}, kExitDone, "Chromium (chromium): 50%\n", ""},
+        {{"set", "VIDEOS", "150%"}, kExitDone, "Videos (org.gnome.Totem): 150%\n", ""},
+        {{"mute", "org.gnome.Totem.desktop"},
+         kExitDone,
+         "Videos (org.gnome.Totem): 150%, muted\n",
+         ""},
+        // A running application still wins over an installed one.
+        {{"set", "firefox", "80%"}, kExitDone, "Firefox (org.mozilla.firefox): 80%\n", ""},
+        {{"set", "editor", "50%"},
+         kExitAmbiguous,
+         "",
+         "editor names more than one installed application; give its key:\n"
+         "  org.a.Editor  Editor\n  org.b.Editor  Editor\n"},
+        {{"get", "chrom"}, kExitDone, "Chromium (chromium): 50%\n", ""},
+    };
+    for (const auto& [arguments, exit, out, err] : cases) {
+        EXPECT_EQ(run(arguments), exit) << arguments.join(' ').toStdString();
+        EXPECT_EQ(out_, QString::fromUtf8(out)) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(err_.contains(QString::fromUtf8(err))) << err_.toStdString();
+    }
+    EXPECT_EQ(world_.model->setting("chromium").volume, 0.5);
+    EXPECT_EQ(world_.model->setting("org.gnome.Totem"), (AppSetting{1.5, true, "Videos"}));
+    EXPECT_FALSE(world_.model->settings().contains("org.a.Editor"));
+
+    ASSERT_TRUE(waitFor([&] { return world_.row(QStringLiteral("chromium")) != nullptr; }));
+    ASSERT_EQ(run({"list"}), kExitDone);
+    const auto line =
+        QRegularExpression(QStringLiteral("^chromium +Chromium +50% +no +not running$"),
+                           QRegularExpression::MultilineOption);
+    EXPECT_TRUE(line.match(out_).hasMatch()) << out_.toStdString();
 }
 
 TEST_F(CommandLineTest, OutputListsSelectsAndReportsARefusal) {

@@ -4,12 +4,14 @@
 #include "PwTestKit.h"
 #include "TempDir.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace corvalle::test {
 namespace {
@@ -54,8 +56,12 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
     TempDir config;
     ChildProcess instance({CORVALLE_BINARY}, {"XDG_CONFIG_HOME=" + config.path().string(),
                                               "QT_QPA_PLATFORM=offscreen"});
-    ChildProcess player({"pw-play", sineFile(session, 0.1)});
-    const auto key = QStringLiteral("pid:%1").arg(player.pid());
+    auto player =
+        std::make_unique<ChildProcess>(std::vector<std::string>{"pw-play", sineFile(session, 0.1)});
+    // pw-play has no desktop entry: it is remembered by its executable (pw-play is
+    // a link to pw-cat), so the setting outlives this one process.
+    const auto key = QString::fromStdString(programKey(*player));
+    ASSERT_FALSE(key.isEmpty()) << "the player never started";
     ASSERT_TRUE(eventually(
         [&] {
             return corvalle({"get", key}).exitCode == kExitDone;
@@ -81,6 +87,25 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
 
     EXPECT_EQ(corvalle({"set", key, "loud"}).exitCode, kExitUsage);
     EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
+
+    // The next run of the player, another process, plays at 50 % too.
+    player.reset();
+    const auto running = [&] {
+        const auto got = corvalle({"--json", "get", key});
+        return QJsonDocument::fromJson(got.out.toUtf8()).object().value("running").toBool();
+    };
+    ASSERT_TRUE(eventually([&] { return !running(); }, 10s)) << "the player's end is seen";
+    EXPECT_LT(MonitorMeter("headphones").measure(300).rmsDB, -60.0) << "the player has ended";
+    player =
+        std::make_unique<ChildProcess>(std::vector<std::string>{"pw-play", sineFile(session, 0.1)});
+    EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
+    const auto listed = corvalle({"--json", "list"});
+    ASSERT_EQ(listed.exitCode, kExitDone) << listed.err.toStdString();
+    const auto applications =
+        QJsonDocument::fromJson(listed.out.toUtf8()).object().value("applications").toArray();
+    ASSERT_EQ(applications.size(), 1) << listed.out.toStdString();
+    EXPECT_EQ(applications.at(0).toObject().value("key").toString(), key)
+        << "one row, with no stale one beside it";
 }
 
 } // namespace

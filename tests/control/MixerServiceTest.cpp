@@ -53,7 +53,7 @@ TEST_F(MixerServiceTest, EveryDocumentedMethodIsAnswered) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << method.toStdString();
     }
-    EXPECT_EQ(methods, 12);
+    EXPECT_EQ(methods, 13);
     EXPECT_EQ(call(QStringLiteral("SetLoudness"), {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownMethod");
 }
@@ -144,6 +144,47 @@ TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgott
     EXPECT_FALSE(world_.model->settings().contains("pid:999"));
     EXPECT_EQ(call(QStringLiteral("Reset"), {"pid:999"}).errorName(),
               dbus::kErrorUnknownApplication);
+}
+
+TEST_F(MixerServiceTest, InstalledApplicationsCanBeSetBeforeTheyRun) {
+    world_.directory.installed[QStringLiteral("chromium")] =
+        InstalledApplication{QStringLiteral("Chromium"), QStringLiteral("chromium")};
+    const auto installed = call(QStringLiteral("ListInstalledApplications"));
+    ASSERT_EQ(installed.type(), QDBusMessage::ReplyMessage)
+        << installed.errorMessage().toStdString();
+    QList<QVariantMap> maps;
+    installed.arguments().at(0).value<QDBusArgument>() >> maps;
+    ASSERT_EQ(maps.size(), 1);
+    EXPECT_EQ(maps.at(0).value("key").toString(), "chromium");
+    EXPECT_EQ(maps.at(0).value("name").toString(), "Chromium");
+
+    const auto before = call(QStringLiteral("GetApplication"), {"chromium"});
+    ASSERT_EQ(before.type(), QDBusMessage::ReplyMessage);
+    auto state = applicationStateFromMap(qdbus_cast<QVariantMap>(before.arguments().at(0)));
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->name, "Chromium");
+    EXPECT_FALSE(state->hasSetting);
+    EXPECT_TRUE(storeUntouched()) << "looking sets nothing";
+
+    const auto set = call(QStringLiteral("SetVolume"), {"chromium", 0.5});
+    ASSERT_EQ(set.type(), QDBusMessage::ReplyMessage) << set.errorMessage().toStdString();
+    state = applicationStateFromMap(qdbus_cast<QVariantMap>(set.arguments().at(0)));
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->volume, 0.5);
+    EXPECT_TRUE(state->hasSetting);
+    EXPECT_FALSE(state->hasProcesses);
+    EXPECT_EQ(stored().value("chromium").toObject().value("name").toString(), "Chromium");
+    ASSERT_TRUE(waitFor([&] { return world_.row(QStringLiteral("chromium")) != nullptr; }))
+        << "shown as a setting-only row";
+
+    // Neither a name nor a key shaped like a program's reaches an installed entry.
+    world_.directory.installed[QStringLiteral("exe:/usr/bin/x")] =
+        InstalledApplication{QStringLiteral("X"), std::nullopt};
+    for (const char* key : {"Chromium", "exe:/usr/bin/x"}) {
+        EXPECT_EQ(call(QStringLiteral("SetVolume"), {key, 0.5}).errorName(),
+                  dbus::kErrorUnknownApplication)
+            << key;
+    }
 }
 
 TEST_F(MixerServiceTest, LastErrorReportsAFailedChange) {

@@ -35,9 +35,8 @@ TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 5s));
 
     const std::string ready = session.dir().string() + "/tapped";
-    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, "pid:" + std::to_string(native.pid()),
-                         "pid:" + std::to_string(pulse.pid()),
-                         "pid:" + std::to_string(ours.pid())});
+    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(native),
+                         test::programKey(pulse), test::programKey(ours)});
     ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude / 2); }, 2s));
     EXPECT_EQ(test::corvalleNodeCount(session), 6);

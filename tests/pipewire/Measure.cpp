@@ -259,7 +259,7 @@ int setVolume() {
     }
     MixerModel& model = *rig.model;
     test::ChildProcess player({test::testPlayerPath(), "--amplitude", "0.5"});
-    const QString key = QStringLiteral("pid:%1").arg(player.pid());
+    const QString key = QString::fromStdString(test::programKey(player));
     auto spin = [](std::chrono::milliseconds time) {
         const auto end = std::chrono::steady_clock::now() + time;
         while (std::chrono::steady_clock::now() < end) {
@@ -324,11 +324,13 @@ int cpu(int argc, char** argv, int players, int seconds) {
         return 1;
     }
     MixerModel& model = *rig.model;
+    // Runs of one program are one application; an id each makes them as many.
+    const auto appID = [](int i) { return "org.example.Player" + std::to_string(i); };
     std::vector<std::unique_ptr<test::ChildProcess>> children;
     for (int i = 0; i < players; ++i) {
         children.push_back(std::make_unique<test::ChildProcess>(
             std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
-                                     std::to_string(300 + 50 * i)}));
+                                     std::to_string(300 + 50 * i), "--app-id", appID(i)}));
     }
     // The event loop sleeps between events, as the application's does.
     auto spin = [](std::chrono::milliseconds time) {
@@ -337,8 +339,8 @@ int cpu(int argc, char** argv, int players, int seconds) {
         loop.exec();
     };
     spin(2s);
-    for (const auto& child : children) {
-        model.setVolume(0.5, QStringLiteral("pid:%1").arg(child->pid()));
+    for (int i = 0; i < players; ++i) {
+        model.setVolume(0.5, QString::fromStdString(appID(i)));
     }
     spin(1s);
     const double before = cpuSeconds();

@@ -30,8 +30,8 @@ using test::Level;
 
 constexpr double kHalfDB = -6.0206;
 
-QString pidKey(pid_t pid) {
-    return QStringLiteral("pid:%1").arg(pid);
+QString keyOf(const ChildProcess& child) {
+    return QString::fromStdString(test::programKey(child));
 }
 
 bool silent(const Level& level) {
@@ -114,7 +114,7 @@ protected:
     QString startTone() {
         tone.emplace(std::vector<std::string>{test::testPlayerPath(), "--amplitude",
                                               std::to_string(kToneAmplitude)});
-        return pidKey(tone->pid());
+        return keyOf(*tone);
     }
     std::optional<ChildProcess> tone;
 
@@ -141,23 +141,24 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
     ChildProcess pulse({"paplay", test::sineFile(session, 0.5)});
     ChildProcess withHelper(
         {test::testPlayerPath(), "--child", "--name", "Helper Player", "--pause-file", pauseFile});
-    const QString helperKey = pidKey(withHelper.pid());
+    const QString helperKey = keyOf(withHelper);
     ASSERT_TRUE(spinUntil(
         [&] {
-            return row(pidKey(native.pid())) != nullptr && row(pidKey(pulse.pid())) != nullptr &&
+            return row(keyOf(native)) != nullptr && row(keyOf(pulse)) != nullptr &&
                    playing(helperKey);
         },
         5s));
     // Without desktop entries the names are what the players announce.
-    EXPECT_EQ(row(pidKey(native.pid()))->name, QStringLiteral("pw-play"));
-    EXPECT_EQ(row(pidKey(pulse.pid()))->name, QStringLiteral("paplay"));
+    EXPECT_EQ(row(keyOf(native))->name, QStringLiteral("pw-play"));
+    EXPECT_EQ(row(keyOf(pulse))->name, QStringLiteral("paplay"));
     EXPECT_EQ(row(helperKey)->name, QStringLiteral("Helper Player"));
     ASSERT_EQ(row(helperKey)->processObjects.size(), 1U);
     // The process that plays is the child, not the row's own process.
     EXPECT_NE(CA::get<std::int32_t>(*hardware, row(helperKey)->processObjects.front(),
                                     kAudioProcessPropertyPID, -1),
               withHelper.pid());
-    EXPECT_EQ(row(pidKey(getpid())), nullptr) << "our own process is never a row";
+    EXPECT_EQ(row(QString::fromStdString(test::programKey(getpid()))), nullptr)
+        << "our own process is never a row";
 
     ASSERT_EQ(session.run("touch '" + pauseFile + "'"), 0);
     EXPECT_TRUE(spinUntil([&] { return row(helperKey) != nullptr && !playing(helperKey); }, 3s));

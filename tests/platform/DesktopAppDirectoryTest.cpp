@@ -4,6 +4,7 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 
 namespace corvalle {
@@ -210,8 +211,16 @@ TEST_F(DesktopAppDirectoryTest, HostileFilesGiveSafeAnswers) {
             EXPECT_TRUE(app->displayName.startsWith(QString::fromUtf8(prefix))) << id;
         }
     }
-    for (const pid_t pid : {200, 201, 202, 203, 999999, 0, -5}) {
+    for (const pid_t pid : {201, 203, 999999, 0, -5}) {
         EXPECT_FALSE(directory().runningApplication(pid)) << pid;
+    }
+    // Without a name to show, the executable still keys the program.
+    for (const auto& [pid, key] :
+         {std::pair{200, "exe:/usr/bin/gone"}, std::pair{202, "exe:/usr/bin/unnamed"}}) {
+        const auto app = directory().runningApplication(pid);
+        ASSERT_TRUE(app) << pid;
+        EXPECT_FALSE(app->bundleID) << pid;
+        EXPECT_EQ(app->programKey, QString::fromLatin1(key)) << pid;
     }
     const auto evil = directory().runningApplication(204);
     ASSERT_TRUE(evil && evil->name);
@@ -271,6 +280,62 @@ TEST_F(DesktopAppDirectoryTest, ProcessesAreRememberedUntilThePidIsReusedAndBoun
         ASSERT_TRUE(dir.runningApplication(pid));
         ASSERT_LE(dir.cachedProcessCount(), 512U);
     }
+}
+
+TEST_F(DesktopAppDirectoryTest, ProgramsWithoutAnEntryAreKeyedByWhatTheyRun) {
+    struct Case {
+        FakeProcess process;
+        const char* key;
+    };
+    FakeProcess script = process(510, "python3", "/usr/bin/python3.11", {"python3", "game.py"});
+    script.cwd = "/home/ana/games";
+    const Case cases[] = {
+        {process(501, "paplay", "/usr/bin/paplay", {"paplay", "a.wav"}), "exe:/usr/bin/paplay"},
+        {process(502, "paplay", "/opt/pa/bin/paplay"), "exe:/opt/pa/bin/paplay"},
+        {script, "exe:/home/ana/games/game.py"},
+        {process(511, "python3", "/usr/bin/python3.11", {"python3", "/srv/other.py"}),
+         "exe:/srv/other.py"},
+    };
+    for (const auto& [fake, key] : cases) {
+        test::writeProcEntry(proc(), fake);
+    }
+    for (const auto& [fake, key] : cases) {
+        const auto app = directory().runningApplication(fake.pid);
+        ASSERT_TRUE(app) << fake.pid;
+        EXPECT_FALSE(app->bundleID) << fake.pid;
+        EXPECT_EQ(app->programKey, QString::fromLatin1(key)) << fake.pid;
+        EXPECT_EQ(app->name, QString::fromStdString(fake.comm)) << fake.pid;
+    }
+    // A program with an entry keeps the entry's id and gets no program key.
+    test::writeProcEntry(proc(), process(520, "firefox", "/usr/lib/firefox/firefox"));
+    const auto firefox = directory().runningApplication(520);
+    ASSERT_TRUE(firefox);
+    EXPECT_EQ(firefox->bundleID, QStringLiteral("firefox"));
+    EXPECT_FALSE(firefox->programKey);
+
+    // A later program that reuses a pid gets its own key, not the earlier one's.
+    const auto staging = tmp_.path() / "staging";
+    test::writeProcEntry(staging, process(501, "beeper", "/usr/games/beeper", {}, {}, {}, 9000));
+    fs::remove_all(proc() / "501");
+    fs::rename(staging / "501", proc() / "501");
+    EXPECT_EQ(directory().runningApplication(501)->programKey,
+              QStringLiteral("exe:/usr/games/beeper"));
+}
+
+TEST_F(DesktopAppDirectoryTest, InstalledApplicationsListTheShownEntriesOnce) {
+    const auto all = directory().installedApplications();
+    std::set<QString> ids;
+    for (const auto& [id, app] : all) {
+        EXPECT_TRUE(ids.insert(id).second) << id.toStdString();
+        EXPECT_EQ(directory().installedApplication(id)->displayName, app.displayName);
+    }
+    EXPECT_TRUE(ids.contains(QStringLiteral("firefox")));
+    EXPECT_TRUE(ids.contains(QStringLiteral("kde4-kmix")));
+    EXPECT_FALSE(ids.contains(QStringLiteral("hidden-one"))) << "hidden in the home folder";
+    const auto shadowed = std::ranges::find(all, QStringLiteral("shadowed"),
+                                            &std::pair<QString, InstalledApplication>::first);
+    ASSERT_NE(shadowed, all.end());
+    EXPECT_EQ(shadowed->second.displayName, QStringLiteral("From Home"));
 }
 
 } // namespace

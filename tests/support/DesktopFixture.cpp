@@ -87,6 +87,9 @@ void writeProcEntry(const std::filesystem::path& procRoot, const FakeProcess& pr
     if (!process.exe.empty()) {
         std::filesystem::create_symlink(process.exe, dir / "exe");
     }
+    if (!process.cwd.empty()) {
+        std::filesystem::create_symlink(process.cwd, dir / "cwd");
+    }
     if (!process.flatpakInfo.empty()) {
         writeText(dir / "root" / ".flatpak-info", process.flatpakInfo);
     }

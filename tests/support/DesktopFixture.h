@@ -28,6 +28,7 @@ struct FakeProcess {
     std::vector<std::string> cgroups; // lines of the cgroup file
     unsigned long long startTime = 0; // field 22 of stat; 0 = derived from the pid
     std::string flatpakInfo;          // contents of root/.flatpak-info; empty = none
+    std::string cwd;                  // target of the cwd symlink; empty = no link
 };
 
 // Writes <procRoot>/<pid>/{stat,status,comm,cmdline,cgroup} and the exe symlink,

@@ -21,6 +21,10 @@ public:
         const auto it = installed.find(bundleID);
         return it == installed.end() ? std::nullopt : std::optional(it->second);
     }
+
+    std::vector<std::pair<QString, InstalledApplication>> installedApplications() override {
+        return {installed.begin(), installed.end()};
+    }
 };
 
 } // namespace corvalle::test

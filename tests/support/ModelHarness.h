@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 
 // Readable failure messages for the model's strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -79,6 +80,7 @@ public:
             const auto it = responsible.find(pid);
             return it == responsible.end() ? pid : it->second;
         };
+        environment.processExists = [this](pid_t pid) { return !endedPIDs.contains(pid); };
         environment.now = [this] { return clock; };
         environment.ownPID = kOwnPID;
         environment.pollInterval = std::chrono::hours(1);
@@ -118,6 +120,8 @@ public:
     MemorySettingsStore store;
     FakeAppDirectory directory;
     std::map<pid_t, pid_t> responsible;
+    // PIDs of processes that have ended; every other one counts as running.
+    std::set<pid_t> endedPIDs;
     QDateTime clock{QDate(2026, 1, 1), QTime(12, 0), QTimeZone::utc()};
     AudioObjectID speakers = kAudioObjectUnknown;
     // Last, so it goes first: its taps are stopped while the hardware exists.

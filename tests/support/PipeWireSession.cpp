@@ -168,4 +168,23 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
     return status_;
 }
 
+std::string programKey(pid_t pid) {
+    std::error_code error;
+    const auto executable =
+        std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+    return error ? std::string() : "exe:" + executable.string();
+}
+
+std::string programKey(const ChildProcess& child, std::chrono::milliseconds timeout) {
+    const std::string forked = programKey(getpid());
+    std::string key;
+    eventually(
+        [&] {
+            key = programKey(child.pid());
+            return !key.empty() && key != forked;
+        },
+        timeout);
+    return key == forked ? std::string() : key;
+}
+
 } // namespace corvalle::test

@@ -59,6 +59,15 @@ private:
 
 void pauseBriefly();
 
+// "exe:" and the executable `pid` runs: the key under which Corvalle remembers a
+// program without a desktop entry (a plain binary; a script is keyed by its own
+// path). Empty when the link cannot be read.
+std::string programKey(pid_t pid);
+// The same for a child, once it runs its program instead of the forked test
+// process; empty when it does not within `timeout`.
+std::string programKey(const ChildProcess& child,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
 // Waits until `condition` holds, checking every few milliseconds.
 template <typename Condition>
 bool eventually(Condition condition, std::chrono::milliseconds timeout) {

@@ -1,0 +1,186 @@
+#include "ModelHarness.h"
+
+#include <gtest/gtest.h>
+
+// Stored values read as text in failure messages.
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"' << bytes.toStdString() << '"';
+}
+
+namespace corvalle {
+namespace {
+
+using test::ModelHarness;
+
+const QString kKey = QStringLiteral("appSettings");
+const QString kPaplay = QStringLiteral("exe:/usr/bin/paplay");
+
+// A process the desktop has no entry for: known by its command name and the key
+// of the program it runs (or, with no key, by nothing but its PID).
+AudioObjectID addProgram(ModelHarness& world, pid_t pid, std::optional<QString> programKey,
+                         std::optional<std::string> bundleID = std::nullopt,
+                         std::optional<std::string> nameHint = std::nullopt) {
+    world.directory.running[pid] = RunningApplication{
+        std::nullopt, QStringLiteral("comm-%1").arg(pid), std::nullopt, std::move(programKey)};
+    return world.hardware.addProcess({pid, std::move(bundleID), true, std::move(nameHint)});
+}
+
+TEST(ProgramKeys, DecideTheGroupOfAProcessWithoutADesktopEntry) {
+    struct Case {
+        const char* what;
+        std::optional<QString> programKey;
+        std::optional<std::string> bundleID;
+        QString key;
+    };
+    const Case cases[] = {
+        {"a plain program", kPaplay, std::nullopt, kPaplay},
+        {"a script", QStringLiteral("exe:/home/ana/game.py"), std::nullopt,
+         QStringLiteral("exe:/home/ana/game.py")},
+        {"no executable to read", std::nullopt, std::nullopt, QStringLiteral("pid:500")},
+        {"the application id the client gives", kPaplay, "org.example.Tool",
+         QStringLiteral("org.example.Tool")},
+        {"an id shaped like a program key is not taken", kPaplay, "exe:/usr/bin/firefox", kPaplay},
+        {"nor one shaped like a PID key", kPaplay, "pid:42", kPaplay},
+        {"an empty program key", QString(), std::nullopt, QStringLiteral("pid:500")},
+    };
+    for (const auto& [what, programKey, bundleID, key] : cases) {
+        ModelHarness world;
+        addProgram(world, 500, programKey, bundleID);
+        world.start();
+        ASSERT_EQ(world.model->allGroups().size(), 1U) << what;
+        EXPECT_EQ(world.model->allGroups().begin()->first, key) << what;
+    }
+}
+
+TEST(ProgramKeys, ASettingFollowsTheProgramToItsNextRun) {
+    ModelHarness world;
+    const AudioObjectID first = addProgram(world, 500, kPaplay, std::nullopt, "paplay");
+    world.start();
+    world.model->setVolume(0.5, kPaplay);
+    ASSERT_TRUE(world.model->hasTap(kPaplay));
+    EXPECT_EQ(world.model->setting(kPaplay).name, QStringLiteral("paplay"));
+
+    world.hardware.removeProcess(first);
+    world.refresh();
+    const AudioApp* remembered = world.row(kPaplay);
+    ASSERT_TRUE(remembered) << "listed by its stored name while not running";
+    EXPECT_TRUE(remembered->processObjects.empty());
+    EXPECT_EQ(remembered->name, QStringLiteral("paplay"));
+    EXPECT_EQ(world.model->apps().size(), 1U);
+
+    // The next run has another PID, and still plays at 50 %.
+    const AudioObjectID second = addProgram(world, 731, kPaplay, std::nullopt, "paplay");
+    world.refresh();
+    ASSERT_EQ(world.model->apps().size(), 1U) << "one row, not a stale one beside a new one";
+    EXPECT_EQ(world.row(kPaplay)->processObjects, std::vector{second});
+    EXPECT_EQ(world.model->tapGain(kPaplay), 0.5F);
+
+    // Two runs at once are one program.
+    const AudioObjectID third = addProgram(world, 732, kPaplay);
+    world.refresh();
+    EXPECT_EQ(world.row(kPaplay)->processObjects, (std::vector{second, third}));
+}
+
+TEST(ProgramKeys, DifferentProgramsKeepTheirOwnSettings) {
+    ModelHarness world;
+    const QString opt = QStringLiteral("exe:/opt/pa/bin/paplay");
+    const QString script = QStringLiteral("exe:/home/ana/game.py");
+    const QString other = QStringLiteral("exe:/home/ana/other.py");
+    addProgram(world, 500, kPaplay);
+    addProgram(world, 501, opt);
+    addProgram(world, 502, script);
+    addProgram(world, 503, other);
+    world.start();
+    world.model->setVolume(0.5, kPaplay);
+    world.model->setVolume(2.0, script);
+    EXPECT_EQ(world.model->tapGain(kPaplay), 0.5F);
+    EXPECT_FALSE(world.model->hasTap(opt)) << "the same binary elsewhere is another program";
+    EXPECT_EQ(world.model->tapGain(script), 2.0F);
+    EXPECT_FALSE(world.model->hasTap(other)) << "another script of the same interpreter";
+}
+
+TEST(ProgramKeys, AProgramSettingWithoutANameIsShownByItsFile) {
+    ModelHarness world;
+    world.store.setData(kKey,
+                        R"({"exe:/home/ana/game.py":{"volume":0.5,"muted":false},)"
+                        R"("exe:/usr/bin/python3.11 -m pkg.tool":{"volume":2,"muted":false}})");
+    world.start();
+    ASSERT_TRUE(world.row(QStringLiteral("exe:/home/ana/game.py")));
+    EXPECT_EQ(world.row(QStringLiteral("exe:/home/ana/game.py"))->name, QStringLiteral("game.py"));
+    EXPECT_EQ(world.row(QStringLiteral("exe:/usr/bin/python3.11 -m pkg.tool"))->name,
+              QStringLiteral("python3.11 -m pkg.tool"));
+}
+
+TEST(PIDSettings, ThoseOfEndedProcessesAreForgottenWhenLoaded) {
+    ModelHarness world;
+    const QByteArray stored = R"({"org.app":{"volume":0.5,"muted":false},)"
+                              R"("pid:812":{"volume":0.25,"muted":false},)"
+                              R"("pid:813":{"volume":0.75,"muted":true,"name":"Live"},)"
+                              R"("pid:0813":{"volume":2,"muted":false},)"
+                              R"("pid:x":{"volume":2,"muted":false},)"
+                              R"("pid:-4":{"volume":2,"muted":false}})";
+    world.store.setData(kKey, stored);
+    world.endedPIDs = {812};
+    world.start();
+    std::vector<QString> keys;
+    for (const auto& [key, setting] : world.model->settings()) {
+        keys.push_back(key);
+    }
+    EXPECT_EQ(keys, (std::vector{QStringLiteral("org.app"), QStringLiteral("pid:813")}));
+    EXPECT_EQ(world.store.data(kKey), stored) << "loading writes nothing";
+
+    world.model->setVolume(0.6, QStringLiteral("org.app"));
+    EXPECT_EQ(world.store.data(kKey),
+              QByteArray(R"({"org.app":{"volume":0.6,"muted":false,"name":"org.app"},)"
+                         R"("pid:813":{"volume":0.75,"muted":true,"name":"Live"}})"));
+}
+
+TEST(PIDSettings, AReusedPIDDoesNotInheritAnEndedProcesssSetting) {
+    ModelHarness world;
+    world.store.setData(kKey, R"({"pid:812":{"volume":0.25,"muted":false}})");
+    world.endedPIDs = {812};
+    world.start();
+    // A new process gets PID 812; its executable cannot be read either.
+    world.endedPIDs.clear();
+    addProgram(world, 812, std::nullopt);
+    world.refresh();
+    EXPECT_EQ(world.model->setting(QStringLiteral("pid:812")), AppSetting{});
+    EXPECT_FALSE(world.model->hasTap(QStringLiteral("pid:812")));
+}
+
+TEST(InstalledApplications, CanBeSetBeforeTheyRun) {
+    ModelHarness world;
+    world.directory.installed[QStringLiteral("chromium")] =
+        InstalledApplication{QStringLiteral("Chromium"), QStringLiteral("chromium")};
+    world.start();
+    EXPECT_TRUE(world.model->apps().empty());
+    world.model->setVolume(0.5, QStringLiteral("chromium"));
+    EXPECT_EQ(world.model->setting(QStringLiteral("chromium")).name, QStringLiteral("Chromium"));
+    EXPECT_EQ(world.model->tapCount(), 0U);
+    test::drainEvents();
+    const AudioApp* row = world.row(QStringLiteral("chromium"));
+    ASSERT_TRUE(row) << "shown as a setting-only row without waiting for the next tick";
+    EXPECT_EQ(row->name, QStringLiteral("Chromium"));
+    EXPECT_EQ(row->icon, QStringLiteral("chromium"));
+    EXPECT_TRUE(row->processObjects.empty());
+
+    world.addApp(900, QStringLiteral("chromium"), QStringLiteral("Chromium"), true);
+    world.refresh();
+    EXPECT_EQ(world.model->tapGain(QStringLiteral("chromium")), 0.5F) << "applies from its start";
+}
+
+TEST(InstalledApplications, AreFoundOnlyByTheirDesktopFileID) {
+    ModelHarness world;
+    world.directory.installed[QStringLiteral("chromium")] =
+        InstalledApplication{QStringLiteral("Chromium"), std::nullopt};
+    world.directory.installed[QStringLiteral("exe:/usr/bin/x")] =
+        InstalledApplication{QStringLiteral("Odd"), std::nullopt};
+    world.start();
+    EXPECT_TRUE(world.model->installedApplication(QStringLiteral("chromium")));
+    for (const char* key : {"Chromium", "", "exe:/usr/bin/x", "pid:1"}) {
+        EXPECT_FALSE(world.model->installedApplication(QString::fromUtf8(key))) << key;
+    }
+}
+
+} // namespace
+} // namespace corvalle
