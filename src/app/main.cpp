@@ -79,6 +79,17 @@ int main(int argc, char** argv) {
     }
 #endif
 
+    // --version and --help answer without a display, so that they also work over
+    // ssh, in a package's checks and in scripts.
+    if (asksForInformationOnly(arguments)) {
+        QCoreApplication application(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("corvalle"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(CORVALLE_VERSION));
+        const LaunchParse parsed = parseLaunchOptions(arguments);
+        print(parsed.exitCode == 0 ? stdout : stderr, parsed.message);
+        return parsed.exitCode;
+    }
+
     // Qt's xcb plugin takes DESKTOP_STARTUP_ID out of the environment as it
     // starts; a second launch hands it on to the running instance.
     const ActivationRequest launchActivation =
