@@ -16,7 +16,7 @@ namespace corvalle {
 
 namespace {
 
-constexpr qsizetype kMaxEntrySize = 64 * 1024;
+constexpr qsizetype kMaxEntrySize = qsizetype{64} * 1024;
 
 // Quotes one argument by the Exec rules: reserved characters need double quotes,
 // and inside them ", `, $ and \ take a backslash.
@@ -68,7 +68,7 @@ QString defaultConfigHome() {
 
 } // namespace
 
-AutostartLoginItem::AutostartLoginItem(QString configHome, QString executable)
+AutostartLoginItem::AutostartLoginItem(const QString& configHome, const QString& executable)
     : autostartDir_((configHome.isEmpty() ? defaultConfigHome() : configHome) +
                     QStringLiteral("/autostart")),
       entryPath_(autostartDir_ + QStringLiteral("/corvalle.desktop")),
