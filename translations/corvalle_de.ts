@@ -192,6 +192,11 @@ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
         <source>Muted</source>
         <translation>Stummgeschaltet</translation>
     </message>
+    <message>
+        <source>%1%</source>
+        <comment>a level in percent</comment>
+        <translation>%1 %</translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::MixerView</name>

@@ -188,6 +188,11 @@ each command; &quot;man corvalle&quot; explains all of it.</source>
         <source>Muted</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1%</source>
+        <comment>a level in percent</comment>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::MixerView</name>

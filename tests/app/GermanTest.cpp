@@ -93,6 +93,15 @@ TEST_F(German, TheWindowSpeaksGerman) {
     ASSERT_FALSE(resets.isEmpty());
     EXPECT_EQ(resets.constFirst()->toolTip(), QStringLiteral("Auf 100 % zurücksetzen"));
 
+    // Levels take German's space before the percent sign.
+    const auto levels = window->findChildren<QLabel*>(QStringLiteral("level"));
+    ASSERT_FALSE(levels.isEmpty());
+    for (const auto* level : levels) {
+        EXPECT_TRUE(level->text().endsWith(QStringLiteral(" %")) ||
+                    level->text() == QStringLiteral("Stummgeschaltet"))
+            << level->text().toStdString();
+    }
+
     // Without a tray the window says how to leave, in German too.
     bool explained = false;
     for (const auto* label : window->findChildren<QLabel*>()) {
