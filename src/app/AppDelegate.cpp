@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
 
 namespace corvalle {
 
@@ -167,7 +168,9 @@ void AppDelegate::createTray() {
     // The panel's colours are unknown (light and dark ones are both common): a
     // middle grey reads on either.
     tray_->setIcon(ui::symbolIcon(ui::Symbol::sliderVertical3, QColor(0x8E, 0x8E, 0x93)));
-    tray_->setToolTip(tr("Corvalle"));
+    tray_->setToolTip(trayToolTip(model().apps()));
+    connect(&model(), &MixerModel::appsChanged, tray_,
+            [this] { tray_->setToolTip(trayToolTip(model().apps())); });
     // Some tray hosts show only a menu on any click; it leads to the same places.
     trayMenu_ = new QMenu;
     trayMenu_->addAction(tr("Open Corvalle"), this, [this] { showWindow(); });
@@ -177,6 +180,15 @@ void AppDelegate::createTray() {
     connect(tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { trayActivated(reason); });
     tray_->show();
+}
+
+QString AppDelegate::trayToolTip(const std::vector<AudioApp>& apps) {
+    const auto playing =
+        std::ranges::count_if(apps, [](const AudioApp& app) { return app.isPlaying; });
+    if (playing == 0) {
+        return tr("Corvalle");
+    }
+    return tr("Corvalle\n%n app(s) playing", "tray icon tooltip", static_cast<int>(playing));
 }
 
 void AppDelegate::trayActivated(int reason) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioApp.h"
 #include "Backend.h"
 #include "SingleInstance.h"
 
@@ -7,6 +8,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QSystemTrayIcon;
 class QMenu;
@@ -55,6 +57,9 @@ public:
     void applicationWillTerminate();
     // Asks the event loop to end; the teardown above follows.
     void quit();
+
+    // The tray icon's tooltip: the program, and how many applications play.
+    static QString trayToolTip(const std::vector<AudioApp>& apps);
 
     MainWindow* window() const { return window_; }
     TrayPanel* trayPanel() const { return trayPanel_; }

@@ -11,10 +11,27 @@ constexpr int kMaxDemoApps = 64;
 
 } // namespace
 
+bool asksForInformationOnly(const QStringList& arguments) {
+    for (const auto& argument : arguments) {
+        if (argument == QLatin1String("--")) {
+            return false;
+        }
+        if (argument == QLatin1String("--version") || argument == QLatin1String("--help") ||
+            argument == QLatin1String("-h")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 LaunchParse parseLaunchOptions(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QCoreApplication::translate("corvalle::LaunchOptions", "Per-application volume mixer."));
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "corvalle::LaunchOptions",
+        "Per-application volume mixer.\n\n"
+        "With a command, controls the running Corvalle instead: list, get, set, up,\n"
+        "down, mute, unmute, toggle-mute, reset, output, show. \"corvalle help\" explains\n"
+        "each command; \"man corvalle\" explains all of it."));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")},
         QCoreApplication::translate("corvalle::LaunchOptions", "Show this help."));

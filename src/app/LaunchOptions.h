@@ -27,6 +27,9 @@ struct LaunchParse {
     QString message; // for standard output (help, version) or standard error
 };
 
+// Whether the arguments only ask for --version or --help, which need no display.
+bool asksForInformationOnly(const QStringList& arguments);
+
 // Reads the GUI's options from the arguments after the program name.
 LaunchParse parseLaunchOptions(const QStringList& arguments);
 

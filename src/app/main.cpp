@@ -5,6 +5,7 @@
 #include "MainWindow.h"
 #include "SingleInstance.h"
 #include "Symbols.h"
+#include "Translations.h"
 #include "TrayWatcher.h"
 #include "UnixSignals.h"
 
@@ -79,6 +80,18 @@ int main(int argc, char** argv) {
     }
 #endif
 
+    // --version and --help answer without a display, so that they also work over
+    // ssh, in a package's checks and in scripts.
+    if (asksForInformationOnly(arguments)) {
+        QCoreApplication application(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("corvalle"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(CORVALLE_VERSION));
+        installTranslations(application, QLocale::system());
+        const LaunchParse parsed = parseLaunchOptions(arguments);
+        print(parsed.exitCode == 0 ? stdout : stderr, parsed.message);
+        return parsed.exitCode;
+    }
+
     // Qt's xcb plugin takes DESKTOP_STARTUP_ID out of the environment as it
     // starts; a second launch hands it on to the running instance.
     const ActivationRequest launchActivation =
@@ -91,6 +104,9 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // The interface follows the user's language; the command line above stays
+    // in English, as scripts read it.
+    installTranslations(application, QLocale::system());
     QApplication::setApplicationName(QStringLiteral("Corvalle"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvalle"));
     QApplication::setApplicationVersion(QStringLiteral(CORVALLE_VERSION));

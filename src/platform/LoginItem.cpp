@@ -16,7 +16,7 @@ namespace corvalle {
 
 namespace {
 
-constexpr qsizetype kMaxEntrySize = 64 * 1024;
+constexpr qsizetype kMaxEntrySize = qsizetype{64} * 1024;
 
 // Quotes one argument by the Exec rules: reserved characters need double quotes,
 // and inside them ", `, $ and \ take a backslash.
@@ -68,7 +68,7 @@ QString defaultConfigHome() {
 
 } // namespace
 
-AutostartLoginItem::AutostartLoginItem(QString configHome, QString executable)
+AutostartLoginItem::AutostartLoginItem(const QString& configHome, const QString& executable)
     : autostartDir_((configHome.isEmpty() ? defaultConfigHome() : configHome) +
                     QStringLiteral("/autostart")),
       entryPath_(autostartDir_ + QStringLiteral("/corvalle.desktop")),
@@ -112,13 +112,16 @@ bool AutostartLoginItem::registerItem() {
     if (!QDir().mkpath(autostartDir_)) {
         return false;
     }
+    // The icon is the installed one's name; TryExec lets the desktop pass over
+    // an entry whose program was uninstalled, as no package may remove it.
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Corvalle\n"
-                                        "Icon=corvalle\n"
-                                        "Exec=%1\n"
+                                        "Icon=org.corvalle.Corvalle\n"
+                                        "TryExec=%1\n"
+                                        "Exec=%2\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(execLine(executable_));
+                             .arg(escapeValue(executable_), execLine(executable_));
     QSaveFile file(entryPath_);
     const QByteArray bytes = text.toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {

@@ -21,7 +21,7 @@ class AutostartLoginItem final : public LoginItem {
 public:
     // `configHome` empty = $XDG_CONFIG_HOME, else ~/.config; `executable` empty =
     // this program's own file.
-    explicit AutostartLoginItem(QString configHome = {}, QString executable = {});
+    explicit AutostartLoginItem(const QString& configHome = {}, const QString& executable = {});
 
     int status() const override;
     bool registerItem() override;

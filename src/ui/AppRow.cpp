@@ -110,8 +110,10 @@ AppRow::AppRow(MixerModel& model, AudioApp app, QWidget* parent)
     level_->setTextFormat(Qt::PlainText);
     level_->setFont(styleFont(TextStyle::caption));
     level_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Wide enough for "400%" so that the name does not shift while dragging.
-    level_->setMinimumWidth(level_->fontMetrics().horizontalAdvance(QStringLiteral("400%")));
+    // Wide enough for the widest level so that the name does not shift while dragging.
+    AppSetting widest;
+    widest.volume = MixerModel::maxVolume;
+    level_->setMinimumWidth(level_->fontMetrics().horizontalAdvance(levelText(widest)));
     title->addWidget(level_, 0, Qt::AlignVCenter);
 
     slider_ = new VolumeSlider(this);

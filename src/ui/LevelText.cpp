@@ -15,7 +15,9 @@ QString levelText(const AppSetting& setting) {
     if (setting.muted) {
         return QCoreApplication::translate("corvalle::ui::AppRow", "Muted");
     }
-    return QString::number(levelPercent(setting.volume)) + QLatin1Char('%');
+    // Languages differ in the space before the sign (German writes "150 %").
+    return QCoreApplication::translate("corvalle::ui::AppRow", "%1%", "a level in percent")
+        .arg(levelPercent(setting.volume));
 }
 
 bool isBoosted(const AppSetting& setting) {

@@ -3,6 +3,8 @@
 #include "DesktopEntry.h"
 #include "TempDir.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -36,7 +38,8 @@ TEST_F(LoginItemTest, RegisterWritesAnEntryThatStartsUsAsALoginItem) {
     const std::string text = entryText();
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0U);
     for (const char* line :
-         {"\nType=Application\n", "\nName=Corvalle\n", "\nExec=/usr/bin/corvalle --login-item\n"}) {
+         {"\nType=Application\n", "\nName=Corvalle\n", "\nIcon=org.corvalle.Corvalle\n",
+          "\nTryExec=/usr/bin/corvalle\n", "\nExec=/usr/bin/corvalle --login-item\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     ASSERT_TRUE(login.registerItem());
@@ -51,6 +54,24 @@ TEST_F(LoginItemTest, RegisterWritesAnEntryThatStartsUsAsALoginItem) {
         ASSERT_TRUE(entry) << path;
         EXPECT_EQ(entry->program, QStringLiteral("corvalle")) << path;
         EXPECT_EQ(entry->arguments, QStringList{QStringLiteral("--login-item")}) << path;
+    }
+}
+
+// The entry is one a desktop accepts, for an installed program and for one in
+// an odd place (desktop-file-utils is part of the project's tools).
+TEST_F(LoginItemTest, TheEntryPassesDesktopFileValidate) {
+    const QString validator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty()) {
+        GTEST_SKIP() << "desktop-file-validate is not installed";
+    }
+    for (const char* path : {"/usr/bin/corvalle", "/opt/My Apps/corvalle"}) {
+        ASSERT_TRUE(item(QString::fromUtf8(path)).registerItem());
+        QProcess validate;
+        validate.start(validator, {QString::fromStdString(entryFile().string())});
+        ASSERT_TRUE(validate.waitForFinished(10000));
+        EXPECT_EQ(validate.exitCode(), 0)
+            << path << ": " << validate.readAllStandardOutput().toStdString();
     }
 }
 

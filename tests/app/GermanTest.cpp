@@ -1,0 +1,114 @@
+// The interface in German: ctest starts this process with LANGUAGE=de, and the
+// translations are installed the way main() installs them, for the system locale.
+#include "AppDelegate.h"
+#include "AudioApp.h"
+#include "Backend.h"
+#include "MainWindow.h"
+#include "Translations.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace corvalle {
+namespace {
+
+std::vector<AudioApp> appsPlaying(int playing, int silent) {
+    std::vector<AudioApp> apps;
+    for (int i = 0; i < playing + silent; ++i) {
+        AudioApp app;
+        app.id = QStringLiteral("app%1").arg(i);
+        app.isPlaying = i < playing;
+        apps.push_back(app);
+    }
+    return apps;
+}
+
+class German : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(installTranslations(*qApp, QLocale::system()))
+            << "no translation for " << QLocale::system().uiLanguages().join(u',').toStdString();
+    }
+};
+
+TEST_F(German, TheSystemLocaleAsksForGerman) {
+    ASSERT_FALSE(QLocale::system().uiLanguages().isEmpty());
+    EXPECT_TRUE(QLocale::system().uiLanguages().constFirst().startsWith(QLatin1String("de")));
+}
+
+TEST_F(German, TheTrayToolTipCountsPlayingAppsWithGermanPluralForms) {
+    const struct {
+        int playing;
+        int silent;
+        const char* expected;
+    } cases[] = {
+        {0, 2, "Corvalle"},
+        {1, 0, "Corvalle\n1 App spielt"},
+        {1, 3, "Corvalle\n1 App spielt"},
+        {2, 0, "Corvalle\n2 Apps spielen"},
+        {11, 1, "Corvalle\n11 Apps spielen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.playing);
+        EXPECT_EQ(AppDelegate::trayToolTip(appsPlaying(c.playing, c.silent)),
+                  QString::fromUtf8(c.expected));
+    }
+}
+
+TEST_F(German, TheWindowSpeaksGerman) {
+    auto backend = makeSimulatedBackend(3);
+    AppDelegate::Options options;
+    options.withTray = false;
+    options.windowDelayMs = 0;
+    AppDelegate delegate(*backend, options);
+    delegate.applicationDidFinishLaunching(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.window() != nullptr; }, 2000));
+    MainWindow* window = delegate.window();
+
+    auto* launchAtLogin = window->findChild<QCheckBox*>(QStringLiteral("launchAtLogin"));
+    ASSERT_NE(launchAtLogin, nullptr);
+    EXPECT_EQ(launchAtLogin->text(), QStringLiteral("Bei der Anmeldung starten"));
+    auto* quit = window->findChild<QPushButton*>(QStringLiteral("quit"));
+    ASSERT_NE(quit, nullptr);
+    EXPECT_EQ(quit->text(), QStringLiteral("Beenden"));
+
+    // Each row names its controls in German for screen readers, with the
+    // application's own name untouched.
+    const auto sliders = window->findChildren<QSlider*>(QStringLiteral("slider"));
+    ASSERT_FALSE(sliders.isEmpty());
+    EXPECT_TRUE(
+        sliders.constFirst()->accessibleName().startsWith(QStringLiteral("Lautstärke von ")))
+        << sliders.constFirst()->accessibleName().toStdString();
+    const auto mutes = window->findChildren<QAbstractButton*>(QStringLiteral("mute"));
+    ASSERT_FALSE(mutes.isEmpty());
+    EXPECT_TRUE(mutes.constFirst()->accessibleName().endsWith(QStringLiteral(" stummschalten")))
+        << mutes.constFirst()->accessibleName().toStdString();
+    const auto resets = window->findChildren<QAbstractButton*>(QStringLiteral("reset"));
+    ASSERT_FALSE(resets.isEmpty());
+    EXPECT_EQ(resets.constFirst()->toolTip(), QStringLiteral("Auf 100 % zurücksetzen"));
+
+    // Levels take German's space before the percent sign.
+    const auto levels = window->findChildren<QLabel*>(QStringLiteral("level"));
+    ASSERT_FALSE(levels.isEmpty());
+    for (const auto* level : levels) {
+        EXPECT_TRUE(level->text().endsWith(QStringLiteral(" %")) ||
+                    level->text() == QStringLiteral("Stummgeschaltet"))
+            << level->text().toStdString();
+    }
+
+    // Without a tray the window says how to leave, in German too.
+    bool explained = false;
+    for (const auto* label : window->findChildren<QLabel*>()) {
+        explained = explained || label->text().contains(QStringLiteral("wird Corvalle beendet"));
+    }
+    EXPECT_TRUE(explained);
+}
+
+} // namespace
+} // namespace corvalle
