@@ -53,14 +53,14 @@ TEST(NameMatch, OutputsAlsoMatchByAnyPartOfTheNameButLast) {
 
 TEST(NameMatch, InstalledApplicationsMatchOnlyByTheWholeKeyOrName) {
     const auto scope = NameMatchScope::whole;
-    for (const auto& [query, kind] : std::vector<std::pair<const char*, Kind>>{
-             {"org.mozilla.firefox", Kind::found},
-             {"Firefox", Kind::found},
-             {"MUSIC", Kind::found},
-             {"videos", Kind::ambiguous},
-             {"fire", Kind::none},
-             {"org.moz", Kind::none},
-             {"mus", Kind::none}}) {
+    for (const auto& [query, kind] :
+         std::vector<std::pair<const char*, Kind>>{{"org.mozilla.firefox", Kind::found},
+                                                   {"Firefox", Kind::found},
+                                                   {"MUSIC", Kind::found},
+                                                   {"videos", Kind::ambiguous},
+                                                   {"fire", Kind::none},
+                                                   {"org.moz", Kind::none},
+                                                   {"mus", Kind::none}}) {
         EXPECT_EQ(matchName(QString::fromUtf8(query), kApplications, scope).kind, kind) << query;
     }
 }
