@@ -173,7 +173,7 @@ protected:
 
 TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
     ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
-    const QString key = QStringLiteral("pid:%1").arg(tone.pid());
+    const QString key = QString::fromStdString(test::programKey(tone));
     ASSERT_TRUE(spinUntil(
         [&] {
             const auto& apps = model->apps();
@@ -285,7 +285,7 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
 // manager keeps a real output, and the player stays audible at its setting.
 TEST_F(OutputsTest, ATapConfiguredAsTheDefaultIsNeverUsed) {
     ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
-    const QString key = QStringLiteral("pid:%1").arg(tone.pid());
+    const QString key = QString::fromStdString(test::programKey(tone));
     ASSERT_TRUE(spinUntil([&] { return !model->apps().empty(); }, 5s));
     model->setVolume(0.5, key);
     ASSERT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == 2; }, 3s));
