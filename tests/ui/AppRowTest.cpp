@@ -7,6 +7,7 @@
 #include "TempDir.h"
 #include "UiStyle.h"
 #include "VolumeSlider.h"
+#include "WidgetProbes.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
@@ -15,37 +16,19 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
-#include <QWheelEvent>
-#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 #include <limits>
 
 namespace corvalle::ui {
 namespace {
 
-const QString kPlayer = QStringLiteral("org.player");
+using test::child;
+using test::wheel;
 
-template <typename T = QWidget> T* child(const QWidget& parent, const char* name) {
-    auto* found = parent.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
+const QString kPlayer = QStringLiteral("org.player");
 
 QString symbolOf(const QObject& object) {
     return object.property(kSymbolProperty).toString();
-}
-
-// Sends a wheel turn to `target`; true when some widget took it.
-bool wheel(QWidget& target, int deltaY) {
-    const QPointF at(target.width() / 2.0, target.height() / 2.0);
-    QWheelEvent event(at, target.mapToGlobal(at), QPoint(), QPoint(0, deltaY), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    // As from the window system: handed on to the parents until one takes it.
-    // (sendEvent would mark it as the program's own, which is never handed on.)
-    QSpontaneKeyEvent::setSpontaneous(&event);
-    event.setAccepted(false);
-    QApplication::instance()->notify(&target, &event);
-    return event.isAccepted();
 }
 
 void mouse(QWidget& target, QEvent::Type type, int x) {
@@ -74,30 +57,29 @@ TEST(LevelText, OddValues) {
 }
 
 TEST(Symbols, TheSpeakerFollowsTheLevelAndTheOutputItsKind) {
-    for (const auto& [muted, percent, symbol] :
-         std::vector<std::tuple<bool, int, const char*>>{{false, 0, "speaker.fill"},
-                                                         {false, 1, "speaker.wave.1.fill"},
-                                                         {false, 50, "speaker.wave.1.fill"},
-                                                         {false, 51, "speaker.wave.2.fill"},
-                                                         {false, 100, "speaker.wave.2.fill"},
-                                                         {false, 101, "speaker.wave.3.fill"},
-                                                         {true, 0, "speaker.slash.fill"},
-                                                         {true, 250, "speaker.slash.fill"}}) {
+    const std::tuple<bool, int, const char*> levels[] = {
+        {false, 0, "speaker.fill"},          {false, 1, "speaker.wave.1.fill"},
+        {false, 50, "speaker.wave.1.fill"},  {false, 51, "speaker.wave.2.fill"},
+        {false, 100, "speaker.wave.2.fill"}, {false, 101, "speaker.wave.3.fill"},
+        {true, 0, "speaker.slash.fill"},     {true, 250, "speaker.slash.fill"}};
+    for (const auto& [muted, percent, symbol] : levels) {
         EXPECT_EQ(symbolName(muteSymbol(muted, percent)), QString::fromLatin1(symbol)) << percent;
     }
-    for (const auto& [name, symbol] : std::vector<std::pair<const char*, const char*>>{
-             {"Built-in Audio Analog Stereo", "hifispeaker"},
-             {"Speakers", "hifispeaker"},
-             {"USB Headphones", "headphones"},
-             {"Headset Earpiece", "headphones"},
-             {"Jabra Evolve Headset (Bluetooth)", "headphones"},
-             {"HDMI / DisplayPort 2 Output", "display"},
-             {"Monitor of Built-in Audio", "display"},
-             {"WH-1000XM4 (bluez)", "bluetooth"},
-             {"Bluetooth Speaker", "bluetooth"},
-             {"USB Audio Device", "usb"},
-             {"Busy Box", "hifispeaker"}, // "usb" inside a word is no USB
-             {"", "hifispeaker"}}) {
+    // "usb" inside a word is no USB.
+    const std::pair<const char*, const char*> outputs[] = {
+        {"Built-in Audio Analog Stereo", "hifispeaker"},
+        {"Speakers", "hifispeaker"},
+        {"USB Headphones", "headphones"},
+        {"Headset Earpiece", "headphones"},
+        {"Jabra Evolve Headset (Bluetooth)", "headphones"},
+        {"HDMI / DisplayPort 2 Output", "display"},
+        {"Monitor of Built-in Audio", "display"},
+        {"WH-1000XM4 (bluez)", "bluetooth"},
+        {"Bluetooth Speaker", "bluetooth"},
+        {"USB Audio Device", "usb"},
+        {"Busy Box", "hifispeaker"},
+        {"", "hifispeaker"}};
+    for (const auto& [name, symbol] : outputs) {
         EXPECT_EQ(symbolName(outputSymbol(QString::fromUtf8(name))), QString::fromLatin1(symbol))
             << name;
     }
@@ -202,7 +184,6 @@ TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     auto* icon = child<QLabel>(*row, "icon");
     EXPECT_EQ(symbolOf(*icon), QStringLiteral("app.dashed")); // the harness names no real icon
     EXPECT_FALSE(icon->pixmap().isNull());
-    EXPECT_EQ(icon->size(), QSize(26, 26));
 
     // An icon theme that has nothing, and a hicolor folder that has the names.
     test::TempDir data;
@@ -343,9 +324,7 @@ TEST_F(AppRowTest, DraggingGivesWholePercentsAndStopsAtTheMark) {
         EXPECT_NEAR(volume, expected / 100.0, 1e-9) << from << " → " << to;
         EXPECT_EQ(volume * 100.0, std::round(volume * 100.0)) << "a whole percent";
     }
-    // The mark sits where the handle stands at 100 %.
-    EXPECT_LT(slider().xForPercent(99), slider().xForPercent(100));
-    EXPECT_LT(slider().xForPercent(100), slider().xForPercent(101));
+    // The mark sits where the handle stands at 100 %, and can be seen.
     const QImage image = slider().grab().toImage();
     const QColor mark = image.pixelColor(slider().xForPercent(100), 1);
     EXPECT_GE(contrastRatio(mark, backgroundColor(slider().palette())), kGraphicContrast);

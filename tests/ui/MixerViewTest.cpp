@@ -7,6 +7,7 @@
 #include "UiFakes.h"
 #include "UiStyle.h"
 #include "VolumeSlider.h"
+#include "WidgetProbes.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -17,17 +18,19 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
-#include <QWheelEvent>
-#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
 namespace corvalle::ui {
 namespace {
 
-template <typename T = QWidget> T* child(const QWidget& parent, const char* name) {
-    auto* found = parent.findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
+using test::child;
+using test::wheel;
+
+// Adds `count` playing apps named "App", keyed org.app0, org.app1, ...
+void addApps(test::ModelHarness& world, int count) {
+    for (int i = 0; i < count; ++i) {
+        world.addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
+    }
 }
 
 class MixerViewTest : public ::testing::Test {
@@ -51,9 +54,7 @@ TEST_F(MixerViewTest, ListHeightGrowsWithTheRowsUpTo420ThenScrolls) {
     for (const auto& [count, height] :
          std::vector<std::pair<int, int>>{{0, 0}, {1, 44}, {9, 396}, {10, 420}, {14, 420}}) {
         test::ModelHarness local;
-        for (int i = 0; i < count; ++i) {
-            local.addApp(200 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
-        }
+        addApps(local, count);
         local.start();
         MixerView view(*local.model, loginItem, [] {});
         view.show();
@@ -149,20 +150,8 @@ TEST_F(MixerViewTest, OutputPickerListsDevicesInOrderWithOneCheckmarkAndACappedL
     }
 }
 
-void wheel(QWidget& target, int deltaY) {
-    const QPointF at(target.width() / 2.0, target.height() / 2.0);
-    QWheelEvent event(at, target.mapToGlobal(at), QPoint(), QPoint(0, deltaY), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    // As from the window system: handed on to the parents until one takes it.
-    // (sendEvent would mark it as the program's own, which is never handed on.)
-    QSpontaneKeyEvent::setSpontaneous(&event);
-    QApplication::instance()->notify(&target, &event);
-}
-
 TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
-    for (int i = 0; i < 14; ++i) {
-        world.addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
-    }
+    addApps(world, 14);
     const auto view = makeView();
     auto* bar = child<QScrollArea>(*view, "appList")->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
@@ -190,9 +179,7 @@ TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
 }
 
 TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
-    for (int i = 0; i < 14; ++i) {
-        world.addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
-    }
+    addApps(world, 14);
     world.start().setVolume(0.5, QStringLiteral("org.app13")); // its reset is enabled
     const auto view = makeView();
     QApplication::setActiveWindow(view.get());
