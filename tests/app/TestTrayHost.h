@@ -1,41 +1,15 @@
 #pragma once
 
+#include "PrivateBus.h"
+
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QObject>
-#include <QProcess>
 #include <QStringList>
 #include <atomic>
 
 namespace corvalle::test {
-
-// A session dbus-daemon of the test's own.
-struct PrivateBus {
-    PrivateBus() {
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                      QStringLiteral("--print-address=1")});
-        if (daemon.waitForReadyRead(10000)) {
-            address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
-        }
-    }
-    ~PrivateBus() {
-        for (const QString& name : names) {
-            QDBusConnection::disconnectFromBus(name);
-        }
-        daemon.kill();
-        daemon.waitForFinished(5000);
-    }
-    QDBusConnection connect(const QString& name) {
-        names.append(name);
-        return QDBusConnection::connectToBus(address, name);
-    }
-
-    QProcess daemon;
-    QString address;
-    QStringList names;
-};
 
 // A StatusNotifierWatcher as a panel serves it, on a connection of its own so
 // that it can come and go while the program runs.

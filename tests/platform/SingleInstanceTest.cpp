@@ -1,49 +1,22 @@
 #include "SingleInstance.h"
 
 #include "DBusNames.h"
+#include "PrivateBus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <csignal>
 #include <future>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <vector>
 
 namespace corvalle {
 namespace {
 
-// A session dbus-daemon of the test's own, so tests never touch the user's bus.
 class SingleInstanceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        // The daemon goes with the test even if the test dies first.
-        daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--session"), QStringLiteral("--address=unix:tmpdir=/tmp"),
-                       QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        ASSERT_TRUE(daemon_.waitForStarted(5000));
-        while (!daemon_.canReadLine() && daemon_.waitForReadyRead(5000)) {
-        }
-        address_ = QString::fromUtf8(daemon_.readLine().trimmed());
-    }
-
-    void TearDown() override {
-        for (const QString& name : names_) {
-            QDBusConnection::disconnectFromBus(name);
-        }
-        daemon_.kill();
-        daemon_.waitForFinished(3000);
-    }
-
-    QDBusConnection connect(const QString& name) {
-        names_.append(name);
-        QDBusConnection connection = QDBusConnection::connectToBus(address_, name);
-        EXPECT_TRUE(connection.isConnected()) << name.toStdString();
-        return connection;
-    }
+    QDBusConnection connect(const QString& name) { return bus_.connect(name); }
 
     // Asks from another thread, as a second launch would from another process,
     // while this thread serves the running instance.
@@ -59,9 +32,7 @@ protected:
         return answer.get();
     }
 
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
+    test::PrivateBus bus_;
 };
 
 TEST_F(SingleInstanceTest, OnlyTheFirstInstanceClaimsTheNameAndASecondLaunchShowsIt) {
