@@ -98,6 +98,17 @@ protected:
         return *directory_;
     }
 
+    // Puts `next` in the place of the process with its pid. Like the kernel, the
+    // fake tree gives it new inodes: it is written aside while the old one still
+    // exists, then moved into place.
+    void reusePID(const FakeProcess& next) const {
+        const auto staging = tmp_.path() / "staging";
+        const auto pid = std::to_string(next.pid);
+        test::writeProcEntry(staging, next);
+        fs::remove_all(proc() / pid);
+        fs::rename(staging / pid, proc() / pid);
+    }
+
     fs::path proc() const { return tmp_.path() / "proc"; }
     fs::path applications() const { return tmp_.path() / system_ / "applications"; }
 
@@ -260,13 +271,8 @@ TEST_F(DesktopAppDirectoryTest, ProcessesAreRememberedUntilThePidIsReusedAndBoun
     test::writeProcEntry(proc(), process(400, "player", "/usr/bin/firefox", {}, {}, {}, 5000));
     auto& dir = directory();
     EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("firefox"));
-    // A later process of the same name takes the pid. Like the kernel, the fake
-    // tree gives it new inodes: it is written aside while the old one still
-    // exists, then moved into place.
-    const auto staging = tmp_.path() / "staging";
-    test::writeProcEntry(staging, process(400, "player", "/usr/bin/kmix", {}, {}, {}, 6000));
-    fs::remove_all(proc() / "400");
-    fs::rename(staging / "400", proc() / "400");
+    // A later process of the same name takes the pid.
+    reusePID(process(400, "player", "/usr/bin/kmix", {}, {}, {}, 6000));
     EXPECT_EQ(dir.runningApplication(400)->bundleID, QStringLiteral("kde4-kmix"));
     fs::remove_all(proc() / "400");
     EXPECT_FALSE(dir.runningApplication(400));
@@ -314,10 +320,7 @@ TEST_F(DesktopAppDirectoryTest, ProgramsWithoutAnEntryAreKeyedByWhatTheyRun) {
     EXPECT_FALSE(firefox->programKey);
 
     // A later program that reuses a pid gets its own key, not the earlier one's.
-    const auto staging = tmp_.path() / "staging";
-    test::writeProcEntry(staging, process(501, "beeper", "/usr/games/beeper", {}, {}, {}, 9000));
-    fs::remove_all(proc() / "501");
-    fs::rename(staging / "501", proc() / "501");
+    reusePID(process(501, "beeper", "/usr/games/beeper", {}, {}, {}, 9000));
     EXPECT_EQ(directory().runningApplication(501)->programKey,
               QStringLiteral("exe:/usr/games/beeper"));
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <optional>
-#include <set>
 
 namespace corvalle {
 namespace {
@@ -87,16 +86,6 @@ TEST(ProgramKey, EachProgramHasOneKeyAndDifferentProgramsDiffer) {
     ProgramCommand flood = run("/usr/bin/python3.11", {"python3"});
     flood.argv.append(QLatin1Char('/') + QString(5000, QLatin1Char('a')));
     EXPECT_EQ(programKey(flood), QStringLiteral("exe:/usr/bin/python3.11"));
-}
-
-TEST(ProgramKey, KeysNeverLookLikeADesktopFileID) {
-    // Desktop file ids hold no '/'; every program key does, right after its prefix.
-    for (const auto& command : {run("/usr/bin/paplay", {}), run("/usr/bin/python3", {"py", "x"}),
-                                run("/usr/bin/wine", {"g.exe"})}) {
-        const auto found = programKey(command);
-        ASSERT_TRUE(found);
-        EXPECT_TRUE(found->startsWith(QLatin1String("exe:/"))) << found->toStdString();
-    }
 }
 
 } // namespace
