@@ -306,13 +306,5 @@ TEST_F(QSettingsStoreFailures, AValueOfAnotherTypeIsReadAsItStandsInTheFile) {
     EXPECT_EQ(store.data(kKey), old);
 }
 
-TEST(QSettingsStoreTest, KeepsByteArraysAcrossInstances) {
-    const test::TempDir dir;
-    const QString file = QString::fromStdString((dir.path() / "corvalle.conf").string());
-    const QByteArray bytes(R"({"org.a":{"volume":0.5,"muted":false}})");
-    QSettingsStore(file).setData(kKey, bytes);
-    EXPECT_EQ(QSettingsStore(file).data(kKey), bytes);
-}
-
 } // namespace
 } // namespace corvalle

@@ -3,8 +3,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
-#include <tuple>
-#include <vector>
+#include <utility>
 
 namespace corvalle {
 namespace {
@@ -13,18 +12,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(Volume, ClampedIsTheLevelActuallyApplied) {
-    for (const auto& [requested, applied] : std::vector<std::tuple<double, double>>{{0.5, 0.5},
-                                                                                    {0.0, 0.0},
-                                                                                    {-0.0, 0.0},
-                                                                                    {-0.3, 0.0},
-                                                                                    {4.0, 4.0},
-                                                                                    {4.0001, 4.0},
-                                                                                    {5.0, 4.0},
-                                                                                    {1e308, 4.0},
-                                                                                    {kInf, 4.0},
-                                                                                    {-kInf, 0.0},
-                                                                                    {kNaN, 0.0},
-                                                                                    {-kNaN, 0.0}}) {
+    const std::pair<double, double> cases[] = {
+        {0.5, 0.5}, {0.0, 0.0},   {-0.0, 0.0}, {-0.3, 0.0},  {4.0, 4.0},  {4.0001, 4.0},
+        {5.0, 4.0}, {1e308, 4.0}, {kInf, 4.0}, {-kInf, 0.0}, {kNaN, 0.0}, {-kNaN, 0.0}};
+    for (const auto& [requested, applied] : cases) {
         const double result = Volume::clamped(requested);
         EXPECT_EQ(result, applied) << requested;
         EXPECT_FALSE(std::signbit(result)) << requested;
@@ -33,28 +24,21 @@ TEST(Volume, ClampedIsTheLevelActuallyApplied) {
 }
 
 TEST(Volume, UnchangedIsStrictlyWithinTheBandAroundOne) {
-    for (const auto& [volume, unchanged] : std::vector<std::tuple<double, bool>>{{1.0, true},
-                                                                                 {1.004, true},
-                                                                                 {0.996, true},
-                                                                                 {1.006, false},
-                                                                                 {0.994, false},
-                                                                                 {0.0, false},
-                                                                                 {kNaN, false},
-                                                                                 {kInf, false}}) {
+    const std::pair<double, bool> cases[] = {{1.0, true},    {1.004, true},  {0.996, true},
+                                             {1.006, false}, {0.994, false}, {0.0, false},
+                                             {kNaN, false},  {kInf, false}};
+    for (const auto& [volume, unchanged] : cases) {
         EXPECT_EQ(Volume::isUnchanged(volume), unchanged) << volume;
     }
 }
 
 TEST(Volume, PlayableGainTurnsInfinityIntoSilence) {
     constexpr float kFloatInf = std::numeric_limits<float>::infinity();
-    for (const auto& [gain, played] :
-         std::vector<std::tuple<float, float>>{{0.5F, 0.5F},
-                                               {4.0F, 4.0F},
-                                               {4.5F, 4.0F},
-                                               {-0.5F, 0.0F},
-                                               {kFloatInf, 0.0F},
-                                               {-kFloatInf, 0.0F},
-                                               {std::numeric_limits<float>::quiet_NaN(), 0.0F}}) {
+    constexpr float kFloatNaN = std::numeric_limits<float>::quiet_NaN();
+    const std::pair<float, float> cases[] = {
+        {0.5F, 0.5F},      {4.0F, 4.0F},       {4.5F, 4.0F},     {-0.5F, 0.0F},
+        {kFloatInf, 0.0F}, {-kFloatInf, 0.0F}, {kFloatNaN, 0.0F}};
+    for (const auto& [gain, played] : cases) {
         EXPECT_EQ(Volume::playableGain(gain), played) << gain;
     }
 }
