@@ -88,9 +88,6 @@ TEST(IniText, TheStoreKeepsWhatElseTheFileHolds) {
     EXPECT_EQ(written.readAll(), QByteArray("; settings by hand\n[General]\n"
                                             "appSettings=\"@ByteArray({\\\"a\\\":1})\"\n"
                                             "mine=\"a, b\"\n[Window]\nsize=@Size(10 20)\n"));
-    QSettings settings(file, QSettings::IniFormat);
-    EXPECT_EQ(settings.value(QStringLiteral("mine")).toStringList(),
-              QStringList({QStringLiteral("a, b")}));
     EXPECT_EQ(QSettingsStore(file).data(QStringLiteral("appSettings")), QByteArray(R"({"a":1})"));
 }
 
