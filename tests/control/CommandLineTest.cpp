@@ -71,8 +71,8 @@ TEST_F(CommandLineTest, NamesResolveAlikeWithAndWithoutFindApplications) {
     enum class Lists { never, whenOlder, always };
     struct Case {
         QStringList arguments;
-        int exit;
-        Lists lists;
+        int exit = kExitDone;
+        Lists lists = Lists::never;
     };
     const Case cases[] = {
         {{"get", "org.mozilla.firefox"}, kExitDone, Lists::never},
