@@ -126,6 +126,10 @@ private:
     std::optional<int> refuseWordCount(const Verb& verb, const QStringList& words);
     Checked<ApplicationState> resolveApplication(const QString& query);
     Checked<ApplicationState> resolveInstalledApplication(const QString& query);
+    static Failure ambiguousApplication(const QString& query,
+                                        const std::vector<ApplicationState>& fitting);
+    static void appendCandidates(Failure& failure,
+                                 const std::vector<ApplicationState>& applications);
     int printApplication(const ApplicationState& application, std::optional<double> requested);
     void printJson(const QJsonObject& object);
 
@@ -432,6 +436,24 @@ Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
     if (auto exact = client_.getApplication(query)) {
         return {std::move(exact), kExitDone};
     }
+    // The instance matches a name by the same rules and sends only what fits. An
+    // instance from before FindApplications sends nothing, and so does any
+    // failure: the whole list below then decides, and reports a bus failure.
+    auto found = client_.findApplications(query);
+    if (found && found->size() == 1) {
+        return {std::move(found->front())};
+    }
+    if (found && found->size() > 1) {
+        return {std::nullopt, fail(ambiguousApplication(query, *found))};
+    }
+    const bool installedTried = found.has_value();
+    if (installedTried) {
+        auto installed = resolveInstalledApplication(query);
+        if (installed.value || installed.exitCode != kExitNoMatch) {
+            return installed;
+        }
+    }
+    // Nothing fits: the message lists every application, so it needs the whole list.
     const auto applications = client_.listApplications();
     if (!applications) {
         return {std::nullopt, busFailure()};
@@ -444,7 +466,14 @@ Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
     if (match.kind == NameMatch::Kind::found) {
         return {(*applications)[match.indices.front()]};
     }
-    if (match.kind == NameMatch::Kind::none) {
+    if (match.kind == NameMatch::Kind::ambiguous) {
+        std::vector<ApplicationState> fitting;
+        for (const auto index : match.indices) {
+            fitting.push_back((*applications)[index]);
+        }
+        return {std::nullopt, fail(ambiguousApplication(query, fitting))};
+    }
+    if (!installedTried) {
         // An installed application that neither plays nor is remembered can be
         // set before it runs: by its whole desktop file id or name only, so that a
         // short word never picks one of hundreds unseen.
@@ -453,14 +482,9 @@ Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
             return installed;
         }
     }
-    const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
     Failure failure;
-    failure.exitCode = ambiguous ? kExitAmbiguous : kExitNoMatch;
-    if (ambiguous) {
-        failure.message = QStringLiteral("%1 matches more than one application; give more of "
-                                         "its name, or its key:")
-                              .arg(printable(query));
-    } else if (applications->empty()) {
+    failure.exitCode = kExitNoMatch;
+    if (applications->empty()) {
         failure.message = QStringLiteral("no application matches %1; none is playing or "
                                          "remembered")
                               .arg(printable(query));
@@ -468,18 +492,27 @@ Checked<ApplicationState> CommandRun::resolveApplication(const QString& query) {
         failure.message = QStringLiteral("no application matches %1; the applications are:")
                               .arg(printable(query));
     }
-    std::vector<std::size_t> shown = match.indices;
-    if (!ambiguous) {
-        for (std::size_t index = 0; index < applications->size(); ++index) {
-            shown.push_back(index);
-        }
-    }
-    for (const auto index : shown) {
-        const auto& application = (*applications)[index];
+    appendCandidates(failure, *applications);
+    return {std::nullopt, fail(failure)};
+}
+
+Failure CommandRun::ambiguousApplication(const QString& query,
+                                         const std::vector<ApplicationState>& fitting) {
+    Failure failure;
+    failure.exitCode = kExitAmbiguous;
+    failure.message = QStringLiteral("%1 matches more than one application; give more of "
+                                     "its name, or its key:")
+                          .arg(printable(query));
+    appendCandidates(failure, fitting);
+    return failure;
+}
+
+void CommandRun::appendCandidates(Failure& failure,
+                                  const std::vector<ApplicationState>& applications) {
+    for (const auto& application : applications) {
         failure.candidates.append(QJsonObject{{QStringLiteral("key"), application.key},
                                               {QStringLiteral("name"), application.name}});
     }
-    return {std::nullopt, fail(failure)};
 }
 
 // The installed application named by `query`; kExitNoMatch, with nothing

@@ -54,8 +54,9 @@ std::optional<QDBusMessage> MixerClient::call(const QString& method, const QVari
 }
 
 template <typename T>
-std::optional<QList<T>> MixerClient::listCall(const QString& method, const char* replySignature) {
-    const auto reply = call(method, {}, replySignature);
+std::optional<QList<T>> MixerClient::listCall(const QString& method, const char* replySignature,
+                                              const QVariantList& arguments) {
+    const auto reply = call(method, arguments, replySignature);
     if (!reply) {
         return std::nullopt;
     }
@@ -65,15 +66,20 @@ std::optional<QList<T>> MixerClient::listCall(const QString& method, const char*
 }
 
 std::optional<std::vector<ApplicationState>> MixerClient::listApplications() {
-    return applicationList(QStringLiteral("ListApplications"));
+    return applicationList(QStringLiteral("ListApplications"), {});
+}
+
+std::optional<std::vector<ApplicationState>> MixerClient::findApplications(const QString& query) {
+    return applicationList(QStringLiteral("FindApplications"), {query});
 }
 
 std::optional<std::vector<ApplicationState>> MixerClient::listInstalledApplications() {
-    return applicationList(QStringLiteral("ListInstalledApplications"));
+    return applicationList(QStringLiteral("ListInstalledApplications"), {});
 }
 
-std::optional<std::vector<ApplicationState>> MixerClient::applicationList(const QString& method) {
-    const auto maps = listCall<QVariantMap>(method, "aa{sv}");
+std::optional<std::vector<ApplicationState>>
+MixerClient::applicationList(const QString& method, const QVariantList& arguments) {
+    const auto maps = listCall<QVariantMap>(method, "aa{sv}", arguments);
     if (!maps) {
         return std::nullopt;
     }

@@ -23,6 +23,9 @@ public:
     bool isServiceRunning() const;
 
     std::optional<std::vector<ApplicationState>> listApplications();
+    // The applications a name may mean, as the running instance matches it;
+    // nothing from an instance older than FindApplications.
+    std::optional<std::vector<ApplicationState>> findApplications(const QString& query);
     std::optional<std::vector<ApplicationState>> listInstalledApplications();
     std::optional<ApplicationState> getApplication(const QString& key);
     std::optional<ApplicationState> setVolume(const QString& key, double volume);
@@ -47,8 +50,10 @@ private:
                                      const char* replySignature);
     // The one list argument of a reply to a call without arguments.
     template <typename T>
-    std::optional<QList<T>> listCall(const QString& method, const char* replySignature);
-    std::optional<std::vector<ApplicationState>> applicationList(const QString& method);
+    std::optional<QList<T>> listCall(const QString& method, const char* replySignature,
+                                     const QVariantList& arguments = {});
+    std::optional<std::vector<ApplicationState>> applicationList(const QString& method,
+                                                                 const QVariantList& arguments);
     std::optional<ApplicationState> applicationCall(const QString& method,
                                                     const QVariantList& arguments);
     std::optional<BusOutput> outputCall(const QString& method, const QVariantList& arguments);

@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "MixerIntrospection.h"
 #include "MixerModel.h"
+#include "NameMatch.h"
 #include "Volume.h"
 
 #include <QDBusVirtualObject>
@@ -149,6 +150,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"CurrentOutput", "", false, &MixerService::currentOutput},
         {"LastError", "", false, &MixerService::lastError},
         {"ShowWindow", "", false, &MixerService::showWindow},
+        {"FindApplications", "s", false, &MixerService::findApplications},
         {"GetApplication", "s", true, &MixerService::applicationReply},
         {"ToggleMute", "s", true, &MixerService::toggleMute},
         {"Reset", "s", true, &MixerService::reset},
@@ -178,6 +180,23 @@ QDBusMessage MixerService::listApplications(const QDBusMessage& message) {
     QList<QVariantMap> applications;
     for (const auto& application : applicationStates(model_)) {
         applications.append(toVariantMap(application));
+    }
+    return message.createReply(QVariant::fromValue(applications));
+}
+
+QDBusMessage MixerService::findApplications(const QDBusMessage& message) {
+    // The command line's own matching, done here so that a client naming one
+    // application is not sent every remembered setting to match against.
+    const auto query = message.arguments().at(0).toString();
+    auto states = applicationStates(model_);
+    std::vector<NameCandidate> candidates;
+    candidates.reserve(states.size());
+    for (const auto& application : states) {
+        candidates.push_back({application.key, application.name});
+    }
+    QList<QVariantMap> applications;
+    for (const auto index : matchName(query, candidates).indices) {
+        applications.append(toVariantMap(states[index]));
     }
     return message.createReply(QVariant::fromValue(applications));
 }

@@ -52,6 +52,7 @@ private:
 
     // One a method of the interface; the arguments are checked by answer().
     QDBusMessage listApplications(const QDBusMessage& message);
+    QDBusMessage findApplications(const QDBusMessage& message);
     QDBusMessage listInstalledApplications(const QDBusMessage& message);
     QDBusMessage listOutputs(const QDBusMessage& message);
     QDBusMessage currentOutput(const QDBusMessage& message);

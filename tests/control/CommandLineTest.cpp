@@ -4,6 +4,7 @@
 #include "DBusNames.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -11,6 +12,102 @@ namespace corvalle::test {
 namespace {
 
 class CommandLineTest : public ControlTest {};
+
+// Stands in front of the mixer on the bus, noting the methods called; as an
+// instance from before FindApplications, it refuses that method as unknown.
+class MixerInFront final : public QDBusVirtualObject {
+public:
+    MixerInFront(QDBusConnection bus, bool knowsFind)
+        : bus_(std::move(bus)), knowsFind_(knowsFind) {
+        const auto path = QString::fromLatin1(dbus::kMixerPath);
+        mixer_ = dynamic_cast<QDBusVirtualObject*>(bus_.objectRegisteredAt(path));
+        bus_.unregisterObject(path);
+        registered_ = mixer_ != nullptr && bus_.registerVirtualObject(path, this);
+    }
+    ~MixerInFront() override {
+        const auto path = QString::fromLatin1(dbus::kMixerPath);
+        bus_.unregisterObject(path);
+        if (mixer_ != nullptr) {
+            bus_.registerVirtualObject(path, mixer_);
+        }
+    }
+    MixerInFront(const MixerInFront&) = delete;
+    MixerInFront& operator=(const MixerInFront&) = delete;
+
+    QString introspect(const QString& path) const override { return mixer_->introspect(path); }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        called.append(message.member());
+        if (!knowsFind_ && message.member() == QLatin1String("FindApplications")) {
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                                     QStringLiteral("no such method")));
+            return true;
+        }
+        return mixer_->handleMessage(message, connection);
+    }
+
+    bool registered_ = false;
+    QStringList called;
+
+private:
+    QDBusConnection bus_;
+    bool knowsFind_;
+    QDBusVirtualObject* mixer_ = nullptr;
+};
+
+// The instance matches a name for the command line; an older one that cannot is
+// sent the whole list instead. Either way every outcome is the same, and only a
+// name that fits nothing fetches the whole list from a current instance.
+TEST_F(CommandLineTest, NamesResolveAlikeWithAndWithoutFindApplications) {
+    world_.addApp(300, QStringLiteral("org.example.MusicBox"), QStringLiteral("Music Box"), true);
+    world_.directory.installed[QStringLiteral("chromium")] =
+        InstalledApplication{QStringLiteral("Chromium"), std::nullopt};
+    world_.directory.installed[QStringLiteral("org.a.Editor")] =
+        InstalledApplication{QStringLiteral("Editor"), std::nullopt};
+    world_.directory.installed[QStringLiteral("org.b.Editor")] =
+        InstalledApplication{QStringLiteral("Editor"), std::nullopt};
+    world_.refresh();
+    // When the whole list is fetched: never (a key as written), only from an
+    // older instance, or always (nothing fits, and the message lists everything).
+    enum class Lists { never, whenOlder, always };
+    struct Case {
+        QStringList arguments;
+        int exit = kExitDone;
+        Lists lists = Lists::never;
+    };
+    const Case cases[] = {
+        {{"get", "org.mozilla.firefox"}, kExitDone, Lists::never},
+        {{"get", "FIREFOX"}, kExitDone, Lists::whenOlder},
+        {{"get", "fire"}, kExitDone, Lists::whenOlder},
+        {{"get", "old player"}, kExitDone, Lists::whenOlder},
+        {{"get", "PID:9"}, kExitDone, Lists::whenOlder},
+        {{"get", "music"}, kExitDone, Lists::whenOlder},
+        {{"get", "mus"}, kExitAmbiguous, Lists::whenOlder},
+        {{"--json", "get", "org.example"}, kExitAmbiguous, Lists::whenOlder},
+        {{"get", "Chromium"}, kExitDone, Lists::whenOlder},
+        {{"get", "editor"}, kExitAmbiguous, Lists::whenOlder},
+        {{"get", "chrom"}, kExitNoMatch, Lists::always},
+        {{"--json", "get", "nothing"}, kExitNoMatch, Lists::always},
+    };
+    for (const auto& [arguments, exit, lists] : cases) {
+        const auto what = arguments.join(' ').toStdString();
+        QString out[2];
+        QString err[2];
+        for (const bool knowsFind : {true, false}) {
+            MixerInFront front(serviceBus_, knowsFind);
+            ASSERT_TRUE(front.registered_);
+            EXPECT_EQ(run(arguments), exit) << what;
+            out[knowsFind ? 1 : 0] = out_;
+            err[knowsFind ? 1 : 0] = err_;
+            EXPECT_EQ(front.called.contains(QStringLiteral("ListApplications")),
+                      lists == Lists::always || (lists == Lists::whenOlder && !knowsFind))
+                << what << " " << front.called.join(' ').toStdString();
+        }
+        EXPECT_EQ(out[1], out[0]) << what;
+        EXPECT_EQ(err[1], err[0]) << what;
+        EXPECT_FALSE(out[0].isEmpty() && err[0].isEmpty()) << what;
+    }
+    EXPECT_TRUE(storeUntouched());
+}
 
 TEST_F(CommandLineTest, ListShowsEveryApplicationForPeopleAndPrograms) {
     ASSERT_EQ(run({"list"}), kExitDone) << err_.toStdString();

@@ -1,6 +1,7 @@
 #include "ControlFixture.h"
 #include "DBusNames.h"
 #include "MixerBusTypes.h"
+#include "NameMatch.h"
 
 #include <QDBusArgument>
 #include <QFile>
@@ -53,7 +54,7 @@ TEST_F(MixerServiceTest, EveryDocumentedMethodIsAnswered) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << method.toStdString();
     }
-    EXPECT_EQ(methods, 13);
+    EXPECT_EQ(methods, 14);
     EXPECT_EQ(call(QStringLiteral("SetLoudness"), {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownMethod");
 }
@@ -133,6 +134,55 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
     EXPECT_TRUE(storeUntouched());
     EXPECT_EQ(world_.model->settings().size(), 2U);
     EXPECT_EQ(world_.model->outputID(), world_.speakers);
+}
+
+// FindApplications answers with exactly the rows that matching the name against
+// ListApplications picks, in the same order, so a client gets the same result
+// from either.
+TEST_F(MixerServiceTest, FindApplicationsReturnsWhatMatchingTheWholeListPicks) {
+    world_.addApp(300, QStringLiteral("org.example.MusicBox"), QStringLiteral("Music Box"), true);
+    world_.refresh();
+    const auto keysOf = [](const QDBusMessage& reply) {
+        QList<QVariantMap> maps;
+        reply.arguments().at(0).value<QDBusArgument>() >> maps;
+        QStringList keys;
+        for (const auto& map : maps) {
+            keys.append(map.value("key").toString());
+        }
+        return keys;
+    };
+    const auto all = call(QStringLiteral("ListApplications"));
+    ASSERT_EQ(all.type(), QDBusMessage::ReplyMessage);
+    QList<QVariantMap> maps;
+    all.arguments().at(0).value<QDBusArgument>() >> maps;
+    std::vector<NameCandidate> candidates;
+    for (const auto& map : maps) {
+        candidates.push_back({map.value("key").toString(), map.value("name").toString()});
+    }
+    const std::pair<const char*, QStringList> cases[] = {
+        {"org.mozilla.firefox", {"org.mozilla.firefox"}},
+        {"FIREFOX", {"org.mozilla.firefox"}},
+        {"fire", {"org.mozilla.firefox"}},
+        {"OLD PLAYER", {"org.example.Old"}},
+        {"pid:", {"pid:999"}},
+        {"music", {"org.example.Music"}},
+        {"mus", {"org.example.Music", "org.example.MusicBox"}},
+        {"org.example", {"org.example.Music", "org.example.MusicBox", "org.example.Old"}},
+        {"player", {}},
+        {"", {}},
+    };
+    for (const auto& [query, expected] : cases) {
+        const auto reply = call(QStringLiteral("FindApplications"), {QString::fromUtf8(query)});
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_EQ(reply.signature(), "aa{sv}");
+        const auto keys = keysOf(reply);
+        EXPECT_EQ(keys, expected) << query;
+        QStringList matched;
+        for (const auto index : matchName(QString::fromUtf8(query), candidates).indices) {
+            matched.append(candidates[index].key);
+        }
+        EXPECT_EQ(keys, matched) << query;
+    }
 }
 
 TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgotten) {

@@ -1,0 +1,173 @@
+// What naming one application costs the command line, with 50,000 remembered
+// settings against 30 in the same run: through FindApplications, and through the
+// whole list (what an instance without FindApplications leaves to the client).
+// Both go over a private session bus to a MixerService in this process. After the
+// table it prints "ratio <name> <time with 50,000 / time with 30>", "ratio
+// find-vs-list-50000 <find / list>" and the times in ms.
+#include "ControlBus.h"
+#include "DBusNames.h"
+#include "FakeAppDirectory.h"
+#include "MainThread.h"
+#include "MemorySettingsStore.h"
+#include "MixerClient.h"
+#include "MixerModel.h"
+#include "MixerService.h"
+#include "NameMatch.h"
+#include "SettingsCodec.h"
+#include "SimulatedAudioHardware.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace corvalle {
+namespace {
+
+constexpr int kBaselineEntries = 30;
+constexpr int kManyEntries = 50000;
+const QString kQuery = QStringLiteral("Stopped player 1");
+
+// A mixer with `entries` remembered settings of programs that are not running,
+// served on a private bus, and a client connection to it.
+class World {
+public:
+    explicit World(int entries) {
+        hardware.setDefaultOutput(hardware.addDevice({.uid = "speakers", .name = "Speakers"}));
+        std::map<QString, AppSetting> settings;
+        for (int entry = 0; entry < entries; ++entry) {
+            settings[QStringLiteral("exe:/opt/players/player%1").arg(entry)] =
+                AppSetting{0.5, entry % 3 == 0, QStringLiteral("Stopped player %1").arg(entry)};
+        }
+        store.setData(QStringLiteral("appSettings"), SettingsCodec::encode(settings));
+        MixerEnvironment environment;
+        environment.hardware = &hardware;
+        environment.store = &store;
+        environment.directory = &directory;
+        environment.responsiblePID = [](pid_t pid) { return pid; };
+        environment.ownPID = 1;
+        environment.pollInterval = std::chrono::hours(1);
+        model = std::make_unique<MixerModel>(environment);
+        service = std::make_unique<MixerService>(*model, nullptr);
+        const auto address = QString::fromStdString(bus.address());
+        serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("lookup-service"));
+        clientBus = QDBusConnection::connectToBus(address, QStringLiteral("lookup-client"));
+        ready = bus.isRunning() && service->registerOn(serviceBus) &&
+                serviceBus.registerService(QString::fromLatin1(dbus::kServiceName));
+        QCoreApplication::sendPostedEvents();
+    }
+    ~World() {
+        service.reset();
+        serviceBus = QDBusConnection(QString());
+        clientBus = QDBusConnection(QString());
+        QDBusConnection::disconnectFromBus(QStringLiteral("lookup-service"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("lookup-client"));
+    }
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    test::PrivateSessionBus bus;
+    SimulatedAudioHardware hardware{qtMainThreadPoster()};
+    MemorySettingsStore store;
+    test::FakeAppDirectory directory;
+    std::unique_ptr<MixerModel> model;
+    std::unique_ptr<MixerService> service;
+    QDBusConnection serviceBus{QString()};
+    QDBusConnection clientBus{QString()};
+    bool ready = false;
+};
+
+// The key as written is asked for first either way; it is not one here.
+void BM_FindByName(benchmark::State& state) {
+    World world(static_cast<int>(state.range(0)));
+    MixerClient client(world.clientBus);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(client.getApplication(kQuery));
+        const auto found = client.findApplications(kQuery);
+        if (!world.ready || !found || found->size() != 1) {
+            state.SkipWithError("FindApplications did not find the one application");
+            break;
+        }
+    }
+}
+
+void BM_ListAndMatchByName(benchmark::State& state) {
+    World world(static_cast<int>(state.range(0)));
+    MixerClient client(world.clientBus);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(client.getApplication(kQuery));
+        const auto applications = client.listApplications();
+        if (!world.ready || !applications) {
+            state.SkipWithError("ListApplications failed");
+            break;
+        }
+        std::vector<NameCandidate> candidates;
+        for (const auto& application : *applications) {
+            candidates.push_back({application.key, application.name});
+        }
+        if (matchName(kQuery, candidates).kind != NameMatch::Kind::found) {
+            state.SkipWithError("the name did not match one application");
+            break;
+        }
+    }
+}
+
+BENCHMARK(BM_FindByName)
+    ->Arg(kBaselineEntries)
+    ->Arg(kManyEntries)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ListAndMatchByName)
+    ->Arg(kBaselineEntries)
+    ->Arg(kManyEntries)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Service and client share this process and wait for each other: wall time it is.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (!run.error_occurred) {
+                seconds[run.benchmark_name()] =
+                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            }
+        }
+    }
+    std::map<std::string, double> seconds;
+};
+
+} // namespace
+} // namespace corvalle
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    corvalle::RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const auto& seconds = reporter.seconds;
+    for (const char* name : {"BM_FindByName", "BM_ListAndMatchByName"}) {
+        const auto many = seconds.find(std::string(name) + "/50000/real_time");
+        const auto few = seconds.find(std::string(name) + "/30/real_time");
+        if (many == seconds.end() || few == seconds.end()) {
+            continue;
+        }
+        std::printf("ratio %s %.2f\n", name + 3, many->second / few->second);
+        std::printf("ms %s-50000 %.3f\n", name + 3, many->second * 1000.0);
+        std::printf("ms %s-30 %.3f\n", name + 3, few->second * 1000.0);
+    }
+    const auto find = seconds.find("BM_FindByName/50000/real_time");
+    const auto list = seconds.find("BM_ListAndMatchByName/50000/real_time");
+    if (find != seconds.end() && list != seconds.end()) {
+        std::printf("ratio find-vs-list-50000 %.4f\n", find->second / list->second);
+    }
+    return 0;
+}
