@@ -20,6 +20,18 @@ namespace {
 
 constexpr int kFirstBackoffMs = 100;
 constexpr int kMaxBackoffMs = 2000;
+constexpr int kFirstMetadataCheckMs = 250;
+constexpr int kMaxMetadataCheckMs = 2000;
+
+timespec afterMs(int ms) {
+    timespec value{};
+    value.tv_sec = ms / 1000;
+    value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    if (ms == 0) {
+        value.tv_nsec = 1; // zero would disarm the timer
+    }
+    return value;
+}
 
 Properties toProperties(const spa_dict* dict) {
     Properties result;
@@ -70,6 +82,10 @@ Connection::Connection(ThreadLoop& loop, std::string remoteName, ConnectionEvent
       hooks_(std::make_unique<Hooks>()) {}
 
 Connection::~Connection() {
+    if (metadataTimer_ != nullptr) {
+        pw_loop_destroy_source(loop_.loop(), metadataTimer_);
+        metadataTimer_ = nullptr;
+    }
     if (reconnectTimer_ != nullptr) {
         pw_loop_destroy_source(loop_.loop(), reconnectTimer_);
         reconnectTimer_ = nullptr;
@@ -79,6 +95,7 @@ Connection::~Connection() {
 
 void Connection::start() {
     reconnectTimer_ = pw_loop_add_timer(loop_.loop(), &Connection::onReconnectTimer, this);
+    metadataTimer_ = pw_loop_add_timer(loop_.loop(), &Connection::onMetadataTimer, this);
     connect();
     if (core_ == nullptr) {
         scheduleReconnect();
@@ -132,11 +149,11 @@ void Connection::disconnect() {
         pw_proxy_destroy(bound->proxy);
     }
     bound_.clear();
-    if (metadata_ != nullptr) {
-        spa_hook_remove(&hooks_->metadata);
-        pw_proxy_destroy(metadata_);
-        metadata_ = nullptr;
-        metadataID_ = 0;
+    unbindMetadata();
+    metadataID_ = 0;
+    if (metadataTimer_ != nullptr) {
+        timespec off{};
+        pw_loop_update_timer(loop_.loop(), metadataTimer_, &off, nullptr, false);
     }
     if (registry_ != nullptr) {
         spa_hook_remove(&hooks_->registry);
@@ -155,12 +172,7 @@ void Connection::scheduleReconnect() {
     if (reconnectTimer_ == nullptr) {
         return;
     }
-    timespec value{};
-    value.tv_sec = backoffMs_ / 1000;
-    value.tv_nsec = static_cast<long>(backoffMs_ % 1000) * 1000000L;
-    if (backoffMs_ == 0) {
-        value.tv_nsec = 1; // zero would disarm the timer
-    }
+    timespec value = afterMs(backoffMs_);
     pw_loop_update_timer(loop_.loop(), reconnectTimer_, &value, nullptr, false);
     backoffMs_ = backoffMs_ == 0 ? kFirstBackoffMs : std::min(backoffMs_ * 2, kMaxBackoffMs);
 }
@@ -295,21 +307,64 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
     } else if (isInterface(type, PW_TYPE_INTERFACE_Metadata)) {
         const auto name = props.find(keys::kMetadataName);
         if (name != props.end() && name->second == keys::kMetadataDefault && metadata_ == nullptr) {
-            metadata_ = static_cast<pw_proxy*>(pw_registry_bind(
-                registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
-            if (metadata_ != nullptr) {
-                metadataID_ = id;
-                static const pw_metadata_events metadataEvents = [] {
-                    pw_metadata_events e{};
-                    e.version = PW_VERSION_METADATA_EVENTS;
-                    e.property = &Connection::onMetadataProperty;
-                    return e;
-                }();
-                pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(metadata_),
-                                         &hooks_->metadata, &metadataEvents, this);
-            }
+            bindMetadata(id);
+            metadataRetryMs_ = kFirstMetadataCheckMs;
+            scheduleMetadataCheck();
         }
     }
+}
+
+void Connection::bindMetadata(std::uint32_t id) {
+    metadata_ = static_cast<pw_proxy*>(
+        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    if (metadata_ == nullptr) {
+        return;
+    }
+    metadataID_ = id;
+    static const pw_metadata_events metadataEvents = [] {
+        pw_metadata_events e{};
+        e.version = PW_VERSION_METADATA_EVENTS;
+        e.property = &Connection::onMetadataProperty;
+        return e;
+    }();
+    pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(metadata_), &hooks_->metadata,
+                             &metadataEvents, this);
+}
+
+void Connection::unbindMetadata() {
+    if (metadata_ == nullptr) {
+        return;
+    }
+    spa_hook_remove(&hooks_->metadata);
+    pw_proxy_destroy(metadata_);
+    metadata_ = nullptr;
+}
+
+void Connection::scheduleMetadataCheck() {
+    if (metadataTimer_ == nullptr) {
+        return;
+    }
+    timespec value = afterMs(metadataRetryMs_);
+    pw_loop_update_timer(loop_.loop(), metadataTimer_, &value, nullptr, false);
+}
+
+// The "default" metadata belongs to the session manager. Bound while it is
+// still being set up (right after a server restart), it can stay silent even
+// though the session manager sets the default sink on it later; without a
+// default sink no tap is ever rebuilt. A fresh bind replays every key.
+void Connection::onMetadataTimer(void* data, std::uint64_t) {
+    auto* self = static_cast<Connection*>(data);
+    if (self->core_ == nullptr || self->metadata_ == nullptr ||
+        self->graph_.defaultSinkName.has_value()) {
+        return;
+    }
+    const std::uint32_t id = self->metadataID_;
+    self->unbindMetadata();
+    self->graph_.targets.clear();
+    self->bindMetadata(id);
+    self->metadataRetryMs_ = std::min(self->metadataRetryMs_ * 2, kMaxMetadataCheckMs);
+    self->scheduleMetadataCheck();
+    self->changed();
 }
 
 void Connection::bind(std::uint32_t id, const char* type, std::uint32_t) {
@@ -371,9 +426,7 @@ void Connection::removeGlobal(std::uint32_t id) {
     graph_.links.erase(id);
     graph_.targets.erase(id);
     if (metadata_ != nullptr && id == metadataID_) {
-        spa_hook_remove(&hooks_->metadata);
-        pw_proxy_destroy(metadata_);
-        metadata_ = nullptr;
+        unbindMetadata();
         metadataID_ = 0;
         graph_.defaultSinkName.reset();
         graph_.targets.clear();

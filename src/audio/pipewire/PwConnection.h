@@ -74,6 +74,9 @@ private:
     void nodeInfo(std::uint32_t id, const spa_dict* props, bool running);
     void clientInfo(std::uint32_t id, const spa_dict* props);
     void metadataProperty(std::uint32_t subject, const char* key, const char* value);
+    void bindMetadata(std::uint32_t id);
+    void unbindMetadata();
+    void scheduleMetadataCheck();
 
     static void onCoreDone(void* data, std::uint32_t id, int seq);
     static void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
@@ -85,6 +88,7 @@ private:
     static int onMetadataProperty(void* data, std::uint32_t subject, const char* key,
                                   const char* type, const char* value);
     static void onReconnectTimer(void* data, std::uint64_t expirations);
+    static void onMetadataTimer(void* data, std::uint64_t expirations);
 
     ThreadLoop& loop_;
     std::string remoteName_;
@@ -110,6 +114,10 @@ private:
     spa_source* reconnectTimer_ = nullptr;
     int backoffMs_ = 0;
     bool lost_ = false;
+    // Checks that the bound "default" metadata told us the default sink; a bind
+    // made while the session manager is still starting can stay without it.
+    spa_source* metadataTimer_ = nullptr;
+    int metadataRetryMs_ = 0;
 };
 
 } // namespace corvalle::pw
