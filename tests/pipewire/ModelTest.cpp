@@ -7,6 +7,7 @@
 #include "MainThread.h"
 #include "MemorySettingsStore.h"
 #include "MixerModel.h"
+#include "ModelOnPipeWire.h"
 #include "PipeWireAudioHardware.h"
 #include "PwTestKit.h"
 #include "TempDir.h"
@@ -38,57 +39,14 @@ bool silent(const Level& level) {
     return level.rmsDB < -90.0;
 }
 
-class ModelTest : public ::testing::Test {
+class ModelTest : public test::ModelOnPipeWire {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_pipewire_model";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(session.isRunning());
-        hardware = std::make_unique<PipeWireAudioHardware>(qtMainThreadPoster());
-        ASSERT_TRUE(hardware->waitUntilConnected(5000));
-        DesktopDirectoryOptions options;
-        options.dataDirs = {QString::fromStdString(dataDir.path().string())};
-        directory = std::make_unique<DesktopAppDirectory>(options);
-        MixerEnvironment env;
-        env.hardware = hardware.get();
-        env.store = &store;
-        env.directory = directory.get();
-        model = std::make_unique<MixerModel>(env);
-    }
-
-    void TearDown() override {
-        model.reset();
-        hardware.reset();
-        QCoreApplication::processEvents();
-    }
-
-    // test::eventually, with the main loop running meanwhile.
-    template <typename Condition>
-    bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
-        return test::eventually(
-            [&] {
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-                return condition();
-            },
-            timeout);
-    }
-
     // The level once `accept` takes it, measured while the main loop runs.
     Level settled(test::MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
                   int timeoutMs = 3000) {
         Level level;
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
-            level = test::settledLevel(meter, accept, timeoutMs);
-            done = true;
-        });
-        spinUntil([&] { return done.load(); }, std::chrono::milliseconds(timeoutMs + 2000));
-        worker.join();
+        whileSpinning([&] { level = test::settledLevel(meter, accept, timeoutMs); },
+                      std::chrono::milliseconds(timeoutMs + 2000));
         return level;
     }
     double settledDB(test::MonitorMeter& meter, double expectedDB, int timeoutMs = 3000) {
@@ -117,22 +75,6 @@ protected:
         return keyOf(*tone);
     }
     std::optional<ChildProcess> tone;
-
-    AudioObjectID deviceNamed(const std::string& uid) {
-        for (const AudioObjectID id : CA::outputDevices(*hardware)) {
-            if (CA::deviceUID(*hardware, id) == uid) {
-                return id;
-            }
-        }
-        return kAudioObjectUnknown;
-    }
-
-    test::PipeWireSession session;
-    test::TempDir dataDir;
-    MemorySettingsStore store;
-    std::unique_ptr<PipeWireAudioHardware> hardware;
-    std::unique_ptr<DesktopAppDirectory> directory;
-    std::unique_ptr<MixerModel> model;
 };
 
 TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPause) {

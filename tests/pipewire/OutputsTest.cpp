@@ -10,6 +10,7 @@
 #include "MainThread.h"
 #include "MemorySettingsStore.h"
 #include "MixerModel.h"
+#include "ModelOnPipeWire.h"
 #include "PipeWireAudioHardware.h"
 #include "PwTestKit.h"
 #include "TempDir.h"
@@ -66,55 +67,9 @@ context.modules = [
 ]
 )";
 
-class OutputsTest : public ::testing::Test {
+class OutputsTest : public test::ModelOnPipeWire {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test_pipewire_outputs";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(session.isRunning());
-        hardware = std::make_unique<PipeWireAudioHardware>(qtMainThreadPoster());
-        ASSERT_TRUE(hardware->waitUntilConnected(5000));
-        DesktopDirectoryOptions options;
-        options.dataDirs = {QString::fromStdString(dataDir.path().string())};
-        directory = std::make_unique<DesktopAppDirectory>(options);
-        MixerEnvironment env;
-        env.hardware = hardware.get();
-        env.store = &store;
-        env.directory = directory.get();
-        model = std::make_unique<MixerModel>(env);
-    }
-
-    void TearDown() override {
-        model.reset();
-        hardware.reset();
-        QCoreApplication::processEvents();
-    }
-
-    template <typename Condition>
-    bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
-        return test::eventually(
-            [&] {
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-                return condition();
-            },
-            timeout);
-    }
-
-    // Runs `work` on a worker thread while the main loop turns.
-    template <typename Work> void whileSpinning(Work work) {
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
-            work();
-            done = true;
-        });
-        spinUntil([&] { return done.load(); }, 20s);
-        worker.join();
-    }
+    OutputsTest() : ModelOnPipeWire("PW_SESSION_UNRANKED=1") {}
 
     double settledDB(test::MonitorMeter& meter, double expected) {
         test::Level level;
@@ -129,15 +84,6 @@ protected:
         std::vector<float> samples;
         whileSpinning([&] { samples = test::cleanRecording(meter, ms); });
         return samples;
-    }
-
-    AudioObjectID deviceNamed(const std::string& uid) {
-        for (const AudioObjectID id : CA::outputDevices(*hardware)) {
-            if (CA::deviceUID(*hardware, id) == uid) {
-                return id;
-            }
-        }
-        return kAudioObjectUnknown;
     }
 
     bool nodeExists(const std::string& name) const {
@@ -162,13 +108,6 @@ protected:
         EXPECT_EQ(session.output("pactl list short sources | grep -c Corvalle || true"), "0\n")
             << when;
     }
-
-    test::PipeWireSession session{"PW_SESSION_UNRANKED=1"};
-    test::TempDir dataDir;
-    MemorySettingsStore store;
-    std::unique_ptr<PipeWireAudioHardware> hardware;
-    std::unique_ptr<DesktopAppDirectory> directory;
-    std::unique_ptr<MixerModel> model;
 };
 
 TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "CA.h"
+#include "DesktopAppDirectory.h"
+#include "MainThread.h"
+#include "MemorySettingsStore.h"
+#include "MixerModel.h"
+#include "PipeWireAudioHardware.h"
+#include "PwTestKit.h"
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace corvalle::test {
+
+// The mixer model on the PipeWire backend in a private session of its own, with
+// the main loop turned by the waits below.
+class ModelOnPipeWire : public ::testing::Test {
+protected:
+    // `sessionEnvironment`: the variant of scripts/pw-session to start.
+    explicit ModelOnPipeWire(const std::string& sessionEnvironment = "")
+        : session(sessionEnvironment) {}
+
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "corvalle-pipewire-test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication application(argc, argv);
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(session.isRunning());
+        hardware = std::make_unique<PipeWireAudioHardware>(qtMainThreadPoster());
+        ASSERT_TRUE(hardware->waitUntilConnected(5000));
+        DesktopDirectoryOptions options;
+        options.dataDirs = {QString::fromStdString(dataDir.path().string())};
+        directory = std::make_unique<DesktopAppDirectory>(options);
+        MixerEnvironment env;
+        env.hardware = hardware.get();
+        env.store = &store;
+        env.directory = directory.get();
+        model = std::make_unique<MixerModel>(env);
+    }
+
+    void TearDown() override {
+        model.reset();
+        hardware.reset();
+        QCoreApplication::processEvents();
+    }
+
+    // test::eventually, with the main loop running meanwhile.
+    template <typename Condition>
+    bool spinUntil(Condition condition, std::chrono::milliseconds timeout) {
+        return eventually(
+            [&] {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                return condition();
+            },
+            timeout);
+    }
+
+    // Runs `work` on a worker thread while the main loop turns.
+    template <typename Work>
+    void whileSpinning(Work work,
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            work();
+            done = true;
+        });
+        spinUntil([&] { return done.load(); }, timeout);
+        worker.join();
+    }
+
+    AudioObjectID deviceNamed(const std::string& uid) {
+        for (const AudioObjectID id : CA::outputDevices(*hardware)) {
+            if (CA::deviceUID(*hardware, id) == uid) {
+                return id;
+            }
+        }
+        return kAudioObjectUnknown;
+    }
+
+    PipeWireSession session;
+    TempDir dataDir;
+    MemorySettingsStore store;
+    std::unique_ptr<PipeWireAudioHardware> hardware;
+    std::unique_ptr<DesktopAppDirectory> directory;
+    std::unique_ptr<MixerModel> model;
+};
+
+} // namespace corvalle::test
