@@ -118,54 +118,73 @@ protected:
     std::optional<DesktopAppDirectory> directory_;
 };
 
+// A process with an entry gets its id and no program key; one without is keyed
+// by what it runs and named by its command.
 TEST_F(DesktopAppDirectoryTest, ProcessesAreMatchedBySandboxScopeOrExecutable) {
     const std::string electron = "/usr/lib/electron25/electron";
     const std::string spotify = "[Application]\nname=com.spotify.Client\n";
-    const std::tuple<FakeProcess, const char*, const char*> cases[] = {
-        {process(100, "firefox", "/usr/lib/firefox/firefox"), "firefox", "Firefox-Webbrowser"},
+    FakeProcess script = process(510, "python3", "/usr/bin/python3.11", {"python3", "game.py"});
+    script.cwd = "/home/ana/games";
+    const struct {
+        FakeProcess process;
+        const char* bundleID;
+        const char* name;
+        const char* key;
+    } cases[] = {
+        {process(100, "firefox", "/usr/lib/firefox/firefox"), "firefox", "Firefox-Webbrowser",
+         nullptr},
         {process(101, "gst-plugin-scan", "/usr/libexec/gst-plugin-scanner", {},
                  scope("app-gnome-org.gnome.Totem-4242.scope")),
-         "org.gnome.Totem", "Videos"},
+         "org.gnome.Totem", "Videos", nullptr},
         {process(102, "electron", electron, {electron, "--type=renderer"},
                  scope("app-gnome-slack-11.scope")),
-         "slack", "Slack"},
+         "slack", "Slack", nullptr},
         {process(103, "electron", electron, {electron, "--type=renderer"},
                  scope("app-kde-discord-12.scope")),
-         "discord", "Discord"},
+         "discord", "Discord", nullptr},
         {process(104, "electron", electron, {electron, "/usr/lib/discord/app.asar"}), "discord",
-         "Discord"},
-        {process(105, "electron", electron, {electron, "--type=gpu"}), nullptr, "electron"},
+         "Discord", nullptr},
+        {process(105, "electron", electron, {electron, "--type=gpu"}), nullptr, "electron",
+         "exe:/usr/lib/electron25/electron"},
         {process(106, "spotify", "/app/spotify", {}, scope("app-gnome-x-1.scope"), spotify),
-         "com.spotify.Client", "Spotify"},
+         "com.spotify.Client", "Spotify", nullptr},
         {process(107, "spotify", "/app/spotify", {},
                  scope("app-flatpak-com.spotify.Client-9.scope")),
-         "com.spotify.Client", "Spotify"},
+         "com.spotify.Client", "Spotify", nullptr},
         {process(108, "sandboxed", "/app/bin/sandboxed", {}, {},
                  "[Application]\nname=org.example.Sandboxed\n"),
-         "org.example.Exported", "Exported"},
+         "org.example.Exported", "Exported", nullptr},
         {process(110, "quodlibet", "/usr/bin/python3.11", {"python3", "/usr/bin/quodlibet"}),
-         "io.github.quodlibet.QuodLibet", "Quod Libet"},
-        {process(111, "kmix", "/usr/bin/kmix"), "kde4-kmix", "KMix"},
-        {process(112, "hidden-one", "/usr/bin/hidden-one"), nullptr, "hidden-one"},
-        {process(114, "firefox", "", {""}), "firefox", "Firefox-Webbrowser"},
+         "io.github.quodlibet.QuodLibet", "Quod Libet", nullptr},
+        {process(111, "kmix", "/usr/bin/kmix"), "kde4-kmix", "KMix", nullptr},
+        {process(112, "hidden-one", "/usr/bin/hidden-one"), nullptr, "hidden-one",
+         "exe:/usr/bin/hidden-one"},
+        {process(114, "firefox", "", {""}), "firefox", "Firefox-Webbrowser", nullptr},
         {process(115, "firefox", "/usr/lib/firefox/firefox", {},
                  scope("app-gnome-org.unknown.App-5.scope")),
-         "firefox", "Firefox-Webbrowser"},
+         "firefox", "Firefox-Webbrowser", nullptr},
+        {process(501, "paplay", "/usr/bin/paplay", {"paplay", "a.wav"}), nullptr, "paplay",
+         "exe:/usr/bin/paplay"},
+        {process(502, "paplay", "/opt/pa/bin/paplay"), nullptr, "paplay", "exe:/opt/pa/bin/paplay"},
+        {script, nullptr, "python3", "exe:/home/ana/games/game.py"},
+        {process(511, "python3", "/usr/bin/python3.11", {"python3", "/srv/other.py"}), nullptr,
+         "python3", "exe:/srv/other.py"},
     };
-    for (const auto& [process, bundleID, name] : cases) {
-        test::writeProcEntry(proc(), process);
+    for (const auto& c : cases) {
+        test::writeProcEntry(proc(), c.process);
     }
-    for (const auto& [process, bundleID, name] : cases) {
+    for (const auto& [process, bundleID, name, key] : cases) {
         const auto app = directory().runningApplication(process.pid);
         ASSERT_TRUE(app) << process.pid;
         EXPECT_EQ(app->bundleID, text(bundleID)) << process.pid;
         EXPECT_EQ(app->name, text(name)) << process.pid;
+        EXPECT_EQ(app->programKey, text(key)) << process.pid;
     }
     EXPECT_EQ(directory().runningApplication(100)->icon, QStringLiteral("firefox"));
 }
 
 // Subfolders become part of the id; earlier data folders win over later ones.
-TEST_F(DesktopAppDirectoryTest, InstalledApplicationsByDesktopFileID) {
+TEST_F(DesktopAppDirectoryTest, InstalledApplicationsByDesktopFileIDAndAsAList) {
     const std::pair<const char*, const char*> cases[] = {
         {"firefox", "Firefox-Webbrowser"},
         {"kde4-kmix", "KMix"},
@@ -183,6 +202,16 @@ TEST_F(DesktopAppDirectoryTest, InstalledApplicationsByDesktopFileID) {
         const auto app = directory().installedApplication(QString::fromUtf8(id));
         EXPECT_EQ(app ? std::optional(app->displayName) : std::nullopt, text(name)) << id;
     }
+    // The list holds the shown entries once each, as looked up by their id.
+    std::set<QString> ids;
+    for (const auto& [id, app] : directory().installedApplications()) {
+        EXPECT_TRUE(ids.insert(id).second) << id.toStdString();
+        EXPECT_EQ(directory().installedApplication(id)->displayName, app.displayName);
+    }
+    for (const char* id : {"firefox", "kde4-kmix", "shadowed"}) {
+        EXPECT_TRUE(ids.contains(QString::fromUtf8(id))) << id;
+    }
+    EXPECT_FALSE(ids.contains(QStringLiteral("hidden-one"))) << "hidden in the home folder";
 }
 
 // A folder reached again through a link is read once; names are one printable line.
@@ -286,59 +315,6 @@ TEST_F(DesktopAppDirectoryTest, ProcessesAreRememberedUntilThePidIsReusedAndBoun
         ASSERT_TRUE(dir.runningApplication(pid));
         ASSERT_LE(dir.cachedProcessCount(), 512U);
     }
-}
-
-TEST_F(DesktopAppDirectoryTest, ProgramsWithoutAnEntryAreKeyedByWhatTheyRun) {
-    struct Case {
-        FakeProcess process;
-        const char* key;
-    };
-    FakeProcess script = process(510, "python3", "/usr/bin/python3.11", {"python3", "game.py"});
-    script.cwd = "/home/ana/games";
-    const Case cases[] = {
-        {process(501, "paplay", "/usr/bin/paplay", {"paplay", "a.wav"}), "exe:/usr/bin/paplay"},
-        {process(502, "paplay", "/opt/pa/bin/paplay"), "exe:/opt/pa/bin/paplay"},
-        {script, "exe:/home/ana/games/game.py"},
-        {process(511, "python3", "/usr/bin/python3.11", {"python3", "/srv/other.py"}),
-         "exe:/srv/other.py"},
-    };
-    for (const auto& [fake, key] : cases) {
-        test::writeProcEntry(proc(), fake);
-    }
-    for (const auto& [fake, key] : cases) {
-        const auto app = directory().runningApplication(fake.pid);
-        ASSERT_TRUE(app) << fake.pid;
-        EXPECT_FALSE(app->bundleID) << fake.pid;
-        EXPECT_EQ(app->programKey, QString::fromLatin1(key)) << fake.pid;
-        EXPECT_EQ(app->name, QString::fromStdString(fake.comm)) << fake.pid;
-    }
-    // A program with an entry keeps the entry's id and gets no program key.
-    test::writeProcEntry(proc(), process(520, "firefox", "/usr/lib/firefox/firefox"));
-    const auto firefox = directory().runningApplication(520);
-    ASSERT_TRUE(firefox);
-    EXPECT_EQ(firefox->bundleID, QStringLiteral("firefox"));
-    EXPECT_FALSE(firefox->programKey);
-
-    // A later program that reuses a pid gets its own key, not the earlier one's.
-    reusePID(process(501, "beeper", "/usr/games/beeper", {}, {}, {}, 9000));
-    EXPECT_EQ(directory().runningApplication(501)->programKey,
-              QStringLiteral("exe:/usr/games/beeper"));
-}
-
-TEST_F(DesktopAppDirectoryTest, InstalledApplicationsListTheShownEntriesOnce) {
-    const auto all = directory().installedApplications();
-    std::set<QString> ids;
-    for (const auto& [id, app] : all) {
-        EXPECT_TRUE(ids.insert(id).second) << id.toStdString();
-        EXPECT_EQ(directory().installedApplication(id)->displayName, app.displayName);
-    }
-    EXPECT_TRUE(ids.contains(QStringLiteral("firefox")));
-    EXPECT_TRUE(ids.contains(QStringLiteral("kde4-kmix")));
-    EXPECT_FALSE(ids.contains(QStringLiteral("hidden-one"))) << "hidden in the home folder";
-    const auto shadowed = std::ranges::find(all, QStringLiteral("shadowed"),
-                                            &std::pair<QString, InstalledApplication>::first);
-    ASSERT_NE(shadowed, all.end());
-    EXPECT_EQ(shadowed->second.displayName, QStringLiteral("From Home"));
 }
 
 } // namespace

@@ -45,33 +45,25 @@ TEST_F(LoginItemTest, RegisterWritesAnEntryThatStartsUsAsALoginItem) {
     ASSERT_TRUE(login.registerItem());
     EXPECT_EQ(entryText(), text) << "registering again replaces the entry";
 
-    // Whatever the path, a desktop reads back the same program and argument.
-    for (const char* path : {"/opt/My Apps/corvalle", "/home/u/$HOME/back\\slash/corvalle",
-                             "/home/u/100%/\"quoted\"/corvalle"}) {
-        const QString executable = QString::fromUtf8(path);
-        ASSERT_TRUE(item(executable).registerItem());
+    // Whatever the path, a desktop reads back the same program and argument, and
+    // accepts the entry (desktop-file-utils is part of the project's tools).
+    const QString validator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    for (const char* path :
+         {"/usr/bin/corvalle", "/opt/My Apps/corvalle", "/home/u/$HOME/back\\slash/corvalle",
+          "/home/u/100%/\"quoted\"/corvalle"}) {
+        ASSERT_TRUE(item(QString::fromUtf8(path)).registerItem());
         const auto entry = parseDesktopEntry(QByteArray::fromStdString(entryText()), {});
         ASSERT_TRUE(entry) << path;
         EXPECT_EQ(entry->program, QStringLiteral("corvalle")) << path;
         EXPECT_EQ(entry->arguments, QStringList{QStringLiteral("--login-item")}) << path;
-    }
-}
-
-// The entry is one a desktop accepts, for an installed program and for one in
-// an odd place (desktop-file-utils is part of the project's tools).
-TEST_F(LoginItemTest, TheEntryPassesDesktopFileValidate) {
-    const QString validator =
-        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (validator.isEmpty()) {
-        GTEST_SKIP() << "desktop-file-validate is not installed";
-    }
-    for (const char* path : {"/usr/bin/corvalle", "/opt/My Apps/corvalle"}) {
-        ASSERT_TRUE(item(QString::fromUtf8(path)).registerItem());
-        QProcess validate;
-        validate.start(validator, {QString::fromStdString(entryFile().string())});
-        ASSERT_TRUE(validate.waitForFinished(10000));
-        EXPECT_EQ(validate.exitCode(), 0)
-            << path << ": " << validate.readAllStandardOutput().toStdString();
+        if (!validator.isEmpty()) {
+            QProcess validate;
+            validate.start(validator, {QString::fromStdString(entryFile().string())});
+            ASSERT_TRUE(validate.waitForFinished(10000));
+            EXPECT_EQ(validate.exitCode(), 0)
+                << path << ": " << validate.readAllStandardOutput().toStdString();
+        }
     }
 }
 
