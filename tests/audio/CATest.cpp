@@ -66,9 +66,7 @@ private:
 
 class CATest : public ::testing::Test {
 protected:
-    CATest() : hardware_(nullptr) {}
-
-    SimulatedAudioHardware hardware_;
+    SimulatedAudioHardware hardware_{nullptr};
 };
 
 TEST(CAError, DescribesWhatFailedWithTheSignedStatus) {
@@ -102,24 +100,22 @@ TEST_F(CATest, StringIsAnOwnedCopyOrAbsent) {
     EXPECT_EQ(CA::deviceUID(hardware_, device), std::nullopt);
 }
 
-class CAObjectList : public ::testing::TestWithParam<ListCase> {};
-
-TEST_P(CAObjectList, HoldsWholeIDsOrNothing) {
-    ScriptedList scripted(GetParam());
-    EXPECT_EQ(CA::objectList(scripted, CA::system, kAudioHardwarePropertyDevices),
-              GetParam().expected);
-    EXPECT_EQ(scripted.requestedDataSizes, GetParam().requested);
+TEST(CAObjectList, HoldsWholeIDsOrNothing) {
+    const ListCase cases[] = {
+        {"three", noErr, 12, noErr, {100, 101, 102}, {12}},
+        {"size zero makes no data call", noErr, 0, noErr, {}, {}},
+        {"size below one ID makes no data call", noErr, 3, noErr, {}, {}},
+        {"a ragged size asks for whole IDs only", noErr, 10, noErr, {100, 101}, {8}},
+        {"size fails", -1, 12, noErr, {}, {}},
+        {"data fails", noErr, 12, -1, {}, {12}},
+    };
+    for (const ListCase& c : cases) {
+        ScriptedList scripted(c);
+        EXPECT_EQ(CA::objectList(scripted, CA::system, kAudioHardwarePropertyDevices), c.expected)
+            << c.name;
+        EXPECT_EQ(scripted.requestedDataSizes, c.requested) << c.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CAObjectList,
-    ::testing::Values(ListCase{"Three", noErr, 12, noErr, {100, 101, 102}, {12}},
-                      ListCase{"SizeZeroMakesNoDataCall", noErr, 0, noErr, {}, {}},
-                      ListCase{"SizeBelowOneIDMakesNoDataCall", noErr, 3, noErr, {}, {}},
-                      ListCase{"RaggedSizeAsksForWholeIDsOnly", noErr, 10, noErr, {100, 101}, {8}},
-                      ListCase{"SizeFails", -1, 12, noErr, {}, {}},
-                      ListCase{"DataFails", noErr, 12, -1, {}, {12}}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(CATest, DefaultOutputFallsBackToNone) {
     const auto speakers = hardware_.addDevice(SimDevice{"spk", "Speakers", 2, 0});
@@ -130,42 +126,38 @@ TEST_F(CATest, DefaultOutputFallsBackToNone) {
     EXPECT_EQ(CA::defaultOutputDevice(hardware_), 0U);
 }
 
-struct DeviceCase {
-    const char* name;
-    SimDevice device;
-    bool uidUnreadable;
-    bool listed;
-};
-
-class CAOutputDevices : public CATest, public ::testing::WithParamInterface<DeviceCase> {};
-
-TEST_P(CAOutputDevices, ListsOutputsThatAreNotOursInOrder) {
-    const DeviceCase& c = GetParam();
-    const auto before = hardware_.addDevice(SimDevice{"before", "Before", 1, 0});
-    const auto device = hardware_.addDevice(c.device);
-    const auto after = hardware_.addDevice(SimDevice{"after", "After", 1, 0});
-    if (c.uidUnreadable) {
-        hardware_.setPropertyFailure(device, kAudioDevicePropertyDeviceUID, -1);
+// Listed: outputs that are not ours, in order; ours carry the exact "Corvalle-" prefix.
+TEST(CAOutputDevices, AreTheOutputsThatAreNotOursInOrder) {
+    const struct {
+        SimDevice device;
+        bool uidUnreadable;
+        bool listed;
+    } cases[] = {
+        {SimDevice{"duplex", "D", 1, 1}, false, true},
+        {SimDevice{"mic", "M", 0, 2}, false, false},
+        {SimDevice{"none", "N", 0, 0}, false, false},
+        {SimDevice{"Corvalle-1234", "O", 1, 0}, false, false},
+        {SimDevice{"corvalle-1", "L", 1, 0}, false, true},
+        {SimDevice{"CORVALLE-1", "U", 1, 0}, false, true},
+        {SimDevice{"Corvalle1234", "N", 1, 0}, false, true},
+        {SimDevice{"x-Corvalle-1", "I", 1, 0}, false, true},
+        {SimDevice{std::nullopt, "N", 1, 0}, false, true},
+        {SimDevice{"Corvalle-1", "U", 1, 0}, true, true},
+    };
+    for (const auto& c : cases) {
+        SimulatedAudioHardware hardware(nullptr);
+        const auto before = hardware.addDevice(SimDevice{"before", "Before", 1, 0});
+        const auto device = hardware.addDevice(c.device);
+        const auto after = hardware.addDevice(SimDevice{"after", "After", 1, 0});
+        if (c.uidUnreadable) {
+            hardware.setPropertyFailure(device, kAudioDevicePropertyDeviceUID, -1);
+        }
+        const auto expected =
+            c.listed ? std::vector{before, device, after} : std::vector{before, after};
+        EXPECT_EQ(CA::outputDevices(hardware), expected)
+            << c.device.uid.value_or("(null)") << (c.uidUnreadable ? " unreadable" : "");
     }
-    const auto expected =
-        c.listed ? std::vector{before, device, after} : std::vector{before, after};
-    EXPECT_EQ(CA::outputDevices(hardware_), expected);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CAOutputDevices,
-    ::testing::Values(
-        DeviceCase{"Duplex", SimDevice{"duplex", "D", 1, 1}, false, true},
-        DeviceCase{"InputOnly", SimDevice{"mic", "M", 0, 2}, false, false},
-        DeviceCase{"NoStreams", SimDevice{"none", "N", 0, 0}, false, false},
-        DeviceCase{"OurPrefix", SimDevice{"Corvalle-1234", "O", 1, 0}, false, false},
-        DeviceCase{"LowerCasePrefix", SimDevice{"corvalle-1", "L", 1, 0}, false, true},
-        DeviceCase{"UpperCasePrefix", SimDevice{"CORVALLE-1", "U", 1, 0}, false, true},
-        DeviceCase{"NoDash", SimDevice{"Corvalle1234", "N", 1, 0}, false, true},
-        DeviceCase{"PrefixInside", SimDevice{"x-Corvalle-1", "I", 1, 0}, false, true},
-        DeviceCase{"NullUID", SimDevice{std::nullopt, "N", 1, 0}, false, true},
-        DeviceCase{"UnreadableUID", SimDevice{"Corvalle-1", "U", 1, 0}, true, true}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
 } // namespace corvalle
