@@ -81,24 +81,6 @@ TEST(ProgramKeys, ASettingFollowsTheProgramToItsNextRun) {
     EXPECT_EQ(world.row(kPaplay)->processObjects, (std::vector{second, third}));
 }
 
-TEST(ProgramKeys, DifferentProgramsKeepTheirOwnSettings) {
-    ModelHarness world;
-    const QString opt = QStringLiteral("exe:/opt/pa/bin/paplay");
-    const QString script = QStringLiteral("exe:/home/ana/game.py");
-    const QString other = QStringLiteral("exe:/home/ana/other.py");
-    addProgram(world, 500, kPaplay);
-    addProgram(world, 501, opt);
-    addProgram(world, 502, script);
-    addProgram(world, 503, other);
-    world.start();
-    world.model->setVolume(0.5, kPaplay);
-    world.model->setVolume(2.0, script);
-    EXPECT_EQ(world.model->tapGain(kPaplay), 0.5F);
-    EXPECT_FALSE(world.model->hasTap(opt)) << "the same binary elsewhere is another program";
-    EXPECT_EQ(world.model->tapGain(script), 2.0F);
-    EXPECT_FALSE(world.model->hasTap(other)) << "another script of the same interpreter";
-}
-
 TEST(ProgramKeys, AProgramSettingWithoutANameIsShownByItsFile) {
     ModelHarness world;
     world.store.setData(kKey,
@@ -133,19 +115,6 @@ TEST(PIDSettings, ThoseOfEndedProcessesAreForgottenWhenLoaded) {
     EXPECT_EQ(world.store.data(kKey),
               QByteArray(R"({"org.app":{"volume":0.6,"muted":false,"name":"org.app"},)"
                          R"("pid:813":{"volume":0.75,"muted":true,"name":"Live"}})"));
-}
-
-TEST(PIDSettings, AReusedPIDDoesNotInheritAnEndedProcesssSetting) {
-    ModelHarness world;
-    world.store.setData(kKey, R"({"pid:812":{"volume":0.25,"muted":false}})");
-    world.endedPIDs = {812};
-    world.start();
-    // A new process gets PID 812; its executable cannot be read either.
-    world.endedPIDs.clear();
-    addProgram(world, 812, std::nullopt);
-    world.refresh();
-    EXPECT_EQ(world.model->setting(QStringLiteral("pid:812")), AppSetting{});
-    EXPECT_FALSE(world.model->hasTap(QStringLiteral("pid:812")));
 }
 
 TEST(InstalledApplications, CanBeSetBeforeTheyRun) {
