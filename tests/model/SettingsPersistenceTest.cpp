@@ -232,29 +232,26 @@ protected:
     const QByteArray next = R"({"org.a":{"volume":0.75,"muted":false}})";
 };
 
-TEST_F(QSettingsStoreFailures, AFolderInTheFilesPlaceIsToldAndTheNextWriteIsJudgedAfresh) {
-    QSettingsStore store(file());
+// A folder in the file's place is told and the next write judged afresh; the
+// file and its folders are made again when they disappear.
+TEST_F(QSettingsStoreFailures, AFolderInTheFilesPlaceIsToldAndWhatDisappearsIsMadeAgain) {
+    const auto conf = dir.path() / "config" / "Corvalle" / "Corvalle.conf";
+    const QString path = QString::fromStdString(conf.string());
+    QSettingsStore store(path);
     ASSERT_TRUE(store.setData(kKey, old).stored);
-    std::filesystem::remove(dir.path() / "corvalle.conf");
-    std::filesystem::create_directory(dir.path() / "corvalle.conf");
+    std::filesystem::remove(conf);
+    std::filesystem::create_directory(conf);
     const StoreWrite write = store.setData(kKey, next);
     EXPECT_FALSE(write.stored);
     EXPECT_TRUE(write.failure.contains(QStringLiteral("is a folder")))
         << write.failure.toStdString();
 
-    std::filesystem::remove(dir.path() / "corvalle.conf");
+    std::filesystem::remove(conf);
     EXPECT_TRUE(store.setData(kKey, next).stored) << "an earlier failure does not stick";
-    EXPECT_EQ(QSettingsStore(file()).data(kKey), next);
-}
-
-TEST_F(QSettingsStoreFailures, AFileOrFolderThatDisappearsIsMadeAgain) {
-    const auto folder = dir.path() / "config" / "Corvalle";
-    const QString path = QString::fromStdString((folder / "Corvalle.conf").string());
-    QSettingsStore store(path);
-    ASSERT_TRUE(store.setData(kKey, old).stored);
-    std::filesystem::remove_all(dir.path() / "config");
-    ASSERT_TRUE(store.setData(kKey, next).stored);
     EXPECT_EQ(QSettingsStore(path).data(kKey), next);
+    std::filesystem::remove_all(dir.path() / "config");
+    ASSERT_TRUE(store.setData(kKey, old).stored);
+    EXPECT_EQ(QSettingsStore(path).data(kKey), old);
 }
 
 TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
