@@ -130,8 +130,8 @@ TEST_F(CATest, DefaultOutputFallsBackToNone) {
 TEST(CAOutputDevices, AreTheOutputsThatAreNotOursInOrder) {
     const struct {
         SimDevice device;
-        bool uidUnreadable;
-        bool listed;
+        bool uidUnreadable = false;
+        bool listed = false;
     } cases[] = {
         {SimDevice{"duplex", "D", 1, 1}, false, true},
         {SimDevice{"mic", "M", 0, 2}, false, false},

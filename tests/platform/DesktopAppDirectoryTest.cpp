@@ -127,9 +127,9 @@ TEST_F(DesktopAppDirectoryTest, ProcessesAreMatchedBySandboxScopeOrExecutable) {
     script.cwd = "/home/ana/games";
     const struct {
         FakeProcess process;
-        const char* bundleID;
-        const char* name;
-        const char* key;
+        const char* bundleID = nullptr;
+        const char* name = nullptr;
+        const char* key = nullptr;
     } cases[] = {
         {process(100, "firefox", "/usr/lib/firefox/firefox"), "firefox", "Firefox-Webbrowser",
          nullptr},
