@@ -10,7 +10,7 @@ namespace {
 std::optional<std::string> readString(AudioHardware& hardware, AudioObjectID objectID,
                                       const AudioObjectPropertyAddress& addr) {
     AudioStringRef ref = nullptr;
-    auto size = static_cast<std::uint32_t>(sizeof(ref));
+    auto size = static_cast<std::uint32_t>(sizeof(AudioStringRef));
     if (hardware.getPropertyData(objectID, addr, &size, &ref) != noErr) {
         return std::nullopt;
     }

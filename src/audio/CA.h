@@ -29,7 +29,6 @@ template <typename T>
 T get(AudioHardware& hardware, AudioObjectID objectID, AudioObjectPropertySelector selector,
       T fallback) {
     static_assert(std::is_trivially_copyable_v<T>);
-    static_assert(sizeof(T) <= UINT32_MAX);
     T value = fallback;
     auto size = static_cast<std::uint32_t>(sizeof(T));
     const auto addr = address(selector);

@@ -18,7 +18,7 @@ namespace {
 constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxFiles = 50000;
 constexpr std::size_t kMaxFolders = 500;
-constexpr qsizetype kMaxFileSize = 1024 * 1024;
+constexpr qsizetype kMaxFileSize = qsizetype{1024} * 1024;
 // File systems stamp times with a granularity of up to two seconds (FAT; ext3 has
 // one): a folder changed this recently may change again without a new stamp, so
 // the next check rebuilds regardless.
