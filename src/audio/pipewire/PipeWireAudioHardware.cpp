@@ -244,6 +244,8 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
         tap->streams->destroyPlayback();
         return kAudioHardwareUnspecifiedError;
     }
+    tap->playbackName = description.uid;
+    tap->playbackDescription = description.name;
     auto aggregate = std::make_unique<AggregateObject>();
     aggregate->id = impl_->nextOwnID++;
     aggregate->description = description;
@@ -265,7 +267,7 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID deviceID) {
     for (auto& proc : it->second->ioProcs) {
         if (proc->started) {
             if (TapObject* tap = impl_->liveTap(it->second->tapID); tap && tap->streams) {
-                tap->streams->runBlock(nullptr);
+                impl_->runBlock(*tap, nullptr);
             }
         }
     }
@@ -316,7 +318,7 @@ OSStatus PipeWireAudioHardware::destroyIOProcID(AudioObjectID deviceID,
     }
     if ((*it)->started) {
         if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-            tap->streams->runBlock(nullptr);
+            impl_->runBlock(*tap, nullptr);
         }
     }
     procs.erase(it);
@@ -362,7 +364,7 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
         }
     }
     if (!proc->started) {
-        streams.runBlock(&proc->block);
+        impl_->runBlock(*tap, &proc->block);
         proc->started = true;
     }
     if (!tap->claiming) {
@@ -389,7 +391,7 @@ OSStatus PipeWireAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceIO
         if (reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID) {
             if (proc->started) {
                 if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-                    tap->streams->runBlock(nullptr);
+                    impl_->runBlock(*tap, nullptr);
                 }
                 proc->started = false;
             }
