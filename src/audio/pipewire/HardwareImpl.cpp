@@ -36,6 +36,7 @@ PipeWireAudioHardware::Impl::~Impl() {
     }
     {
         pw::ThreadLoopLock lock(loop);
+        restoreMovedStreams(lock);
         for (auto& [id, tap] : taps) {
             retiring.push_back(std::move(tap));
         }
@@ -112,6 +113,7 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
     if (client == nullptr) {
         return;
     }
+    moveStream(nodeID);
     // A new stream of a tapped process joins its tap at once.
     for (auto& [id, tap] : taps) {
         for (const std::uint32_t clientID : tap->clientIDs) {
@@ -178,6 +180,8 @@ void PipeWireAudioHardware::Impl::disconnected() {
     }
     reaper.destroyAll();
     ownTargets.clear();
+    clientOutputs.clear();
+    movedFrom.clear();
 }
 
 TapObject* PipeWireAudioHardware::Impl::liveTap(AudioObjectID id) {

@@ -121,6 +121,8 @@ struct TapObject {
     std::string playbackName;
     std::string playbackDescription;
     unsigned lanesMade = 0;
+    // Every stream plays through `streams`, whatever it chose itself.
+    bool overridesStreamOutputs = false;
 };
 
 struct AggregateObject {
@@ -149,6 +151,10 @@ public:
         listeners;
     // Under the loop's lock.
     std::map<AudioObjectID, std::unique_ptr<TapObject>> taps;
+    // Clients whose untapped streams are sent to an output device (its node.name),
+    // and each stream so moved with the target.object it had before.
+    std::map<std::uint32_t, std::string> clientOutputs;
+    std::map<std::uint32_t, std::optional<std::string>> movedFrom;
     std::map<AudioObjectID, std::unique_ptr<AggregateObject>> aggregates;
     std::vector<std::unique_ptr<TapObject>> retiring;
     std::vector<std::unique_ptr<AggregateObject>> retiredAggregates;
@@ -185,6 +191,11 @@ public:
     static bool ownsSink(const TapObject& tap, const std::string& sinkName);
     bool linkedToTap(const TapObject& tap, std::uint32_t nodeID) const;
     void destroyLanes(TapObject& tap, bool settled);
+
+    // Untapped streams sent to an output: ProcessOutputs.cpp.
+    OSStatus setProcessOutput(AudioObjectID processObjectID, const std::string& deviceUID);
+    void moveStream(std::uint32_t nodeID);
+    void restoreMovedStreams(pw::ThreadLoopLock& lock);
     void scheduleRelease();
     void releaseRetired();
     void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);

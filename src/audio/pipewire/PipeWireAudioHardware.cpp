@@ -125,6 +125,18 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
 OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
                                                 const AudioObjectPropertyAddress& address,
                                                 std::uint32_t dataSize, const void* data) {
+    if (address.selector == kAudioProcessPropertyOutputDevice) {
+        if (data == nullptr || dataSize != sizeof(AudioStringRef)) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        AudioStringRef uid = nullptr;
+        std::memcpy(&uid, data, sizeof(uid));
+        if (uid == nullptr || !impl_->loop.isValid()) {
+            return uid == nullptr ? kAudioParamError : kAudioHardwareNotRunningError;
+        }
+        pw::ThreadLoopLock lock(impl_->loop);
+        return impl_->setProcessOutput(objectID, *uid);
+    }
     if (objectID != kAudioObjectSystemObject ||
         address.selector != kAudioHardwarePropertyDefaultOutputDevice) {
         return kAudioHardwareUnknownPropertyError;
@@ -245,6 +257,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
         return kAudioHardwareUnspecifiedError;
     }
     tap->playbackName = description.uid;
+    tap->overridesStreamOutputs = description.overridesStreamOutputs;
     tap->playbackDescription = description.name;
     auto aggregate = std::make_unique<AggregateObject>();
     aggregate->id = impl_->nextOwnID++;

@@ -95,7 +95,7 @@ void PipeWireAudioHardware::Impl::routeNode(TapObject& tap, std::uint32_t nodeID
         return;
     }
     std::optional<std::string> output;
-    if (tap.streams->hasPlayback()) {
+    if (tap.streams->hasPlayback() && !tap.overridesStreamOutputs) {
         output = graph.chosenOutput(nodeID, tap.claimed[nodeID]);
     }
     pw::TapStreams* streams = output ? laneFor(tap, *output) : nullptr;
