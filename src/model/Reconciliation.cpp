@@ -231,9 +231,10 @@ void MixerModel::reconcile() {
         return;
     }
 
-    // The output a group's tap plays to: the one chosen for it while that device is
-    // there (every stream goes there), else the default output (each stream that
-    // chose an output of its own is heard there).
+    // The output a group's tap plays to. With an output chosen for it, every stream
+    // goes there, or to the default output while that device is away (as untapped
+    // streams sent there do). Without, the default output, and each stream that
+    // chose an output of its own is heard there.
     // Read only when a tapped group has an output of its own.
     std::optional<std::set<std::string>> present;
     auto isPresent = [&](const std::string& uid) {
@@ -248,10 +249,11 @@ void MixerModel::reconcile() {
         return present->contains(uid);
     };
     auto tapOutput = [&](const AppSetting& current) -> std::pair<std::string, bool> {
-        if (current.output && isPresent(current.output->toStdString())) {
-            return {current.output->toStdString(), true};
+        if (!current.output) {
+            return {*outputUID, false};
         }
-        return {*outputUID, false};
+        const std::string chosen = current.output->toStdString();
+        return {isPresent(chosen) ? chosen : *outputUID, true};
     };
 
     std::erase_if(taps_, [&](auto& entry) {

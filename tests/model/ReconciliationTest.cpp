@@ -159,7 +159,7 @@ TEST_F(Controls, AChosenOutputTakesTheTapOrTheStreamsAndFollowsTheDeviceAway) {
         {"tapped at 50 %", [&] { model().setVolume(0.5, kPlayer); }, {"headphones", true}, "", hp},
         {"device away",
          [&] { world.hardware.removeDevice(headphones); },
-         {"speakers", false},
+         {"speakers", true},
          "",
          hp},
         {"device back",

@@ -165,5 +165,57 @@ TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
     session.run("pactl unload-module module-null-sink");
 }
 
+// An output chosen in Corvalle: untapped, the player's streams are sent there;
+// tapped, its tap plays there; either way over the output the player chose for
+// itself. While that device is away it plays on the default, and it goes back
+// when the device returns. The choice outlives Corvalle and is undone on clearing.
+TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndReturns) {
+    auto loadExtra = [&] {
+        session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
+        return spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s);
+    };
+    auto unloadExtra = [&] {
+        session.run("pactl unload-module module-null-sink");
+        return spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s);
+    };
+    ASSERT_TRUE(loadExtra());
+    const QString key = tappedPlayer({"--targets", "headphones"});
+    model->setVolume(1.0, key);
+    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+    model->setOutput(QStringLiteral("extra"), key);
+    expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
+
+    model->setVolume(0.5, key);
+    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+    expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "tapped at 50 % on extra");
+
+    // Corvalle restarted: the stored choice applies again.
+    model.reset();
+    MixerEnvironment env;
+    env.hardware = hardware.get();
+    env.store = &store;
+    env.directory = directory.get();
+    model = std::make_unique<MixerModel>(env);
+    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+    expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "Corvalle restarted");
+
+    ASSERT_TRUE(unloadExtra());
+    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "extra removed while tapped");
+    ASSERT_TRUE(loadExtra());
+    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back while tapped");
+
+    model->setVolume(1.0, key);
+    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+    ASSERT_TRUE(unloadExtra());
+    expectHeard({{"speakers", kFullDB}, {"headphones", kSilentDB}}, "extra removed, untapped");
+    ASSERT_TRUE(loadExtra());
+    expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}}, "extra back, untapped");
+
+    model->setOutput(std::nullopt, key);
+    expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "choice cleared");
+    EXPECT_FALSE(model->lastError().has_value());
+    session.run("pactl unload-module module-null-sink");
+}
+
 } // namespace
 } // namespace corvalle
