@@ -191,6 +191,8 @@ public:
     static bool ownsSink(const TapObject& tap, const std::string& sinkName);
     bool linkedToTap(const TapObject& tap, std::uint32_t nodeID) const;
     void destroyLanes(TapObject& tap, bool settled);
+    void dropStaleTarget(std::uint32_t nodeID);
+    void dropStaleTargets();
 
     // Untapped streams sent to an output: ProcessOutputs.cpp.
     OSStatus setProcessOutput(AudioObjectID processObjectID, const std::string& deviceUID);

@@ -71,7 +71,11 @@ bool PipeWireAudioHardware::waitUntilConnected(int timeoutMs) {
         }
     }
     // Node and client details arrive after the globals: one more round trip.
-    return impl_->connection->sync(lock, timeoutMs);
+    if (!impl_->connection->sync(lock, timeoutMs)) {
+        return false;
+    }
+    impl_->dropStaleTargets();
+    return true;
 }
 
 OSStatus PipeWireAudioHardware::getPropertyDataSize(AudioObjectID objectID,

@@ -142,7 +142,51 @@ void PipeWireAudioHardware::Impl::laneLinked(TapObject& tap, std::uint32_t playb
     }
 }
 
+// A target naming a sink of ours that is gone was left by a Corvalle that ended
+// without handing its streams back (killed, crashed). The session manager sends
+// such a stream to the default output, whatever it chose itself; without the
+// target it goes where it would be without Corvalle.
+void PipeWireAudioHardware::Impl::dropStaleTarget(std::uint32_t nodeID) {
+    const auto& graph = connection->graph();
+    const auto target = graph.targets.find(nodeID);
+    if (!connection->isComplete() || target == graph.targets.end() || !isOwnName(target->second) ||
+        graph.nodes.count(nodeID) == 0) {
+        return;
+    }
+    for (const auto& [id, node] : graph.nodes) {
+        const std::string* name = property(node.props, pw::keys::kNodeName);
+        if (name != nullptr && *name == target->second) {
+            return;
+        }
+    }
+    for (const auto& [id, tap] : taps) {
+        if (ownsSink(*tap, target->second)) {
+            return;
+        }
+    }
+    for (const auto& tap : retiring) {
+        if (ownsSink(*tap, target->second)) {
+            return;
+        }
+    }
+    ownTargets.erase(nodeID);
+    connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr, nullptr);
+}
+
+void PipeWireAudioHardware::Impl::dropStaleTargets() {
+    std::vector<std::uint32_t> nodes;
+    for (const auto& [nodeID, target] : connection->graph().targets) {
+        nodes.push_back(nodeID);
+    }
+    for (const std::uint32_t nodeID : nodes) {
+        dropStaleTarget(nodeID);
+    }
+}
+
 void PipeWireAudioHardware::Impl::targetChanged(std::uint32_t nodeID, bool inMetadata) {
+    if (inMetadata) {
+        dropStaleTarget(nodeID);
+    }
     for (auto& [id, tap] : taps) {
         const auto claimed = tap->claimed.find(nodeID);
         if (!tap->claiming || claimed == tap->claimed.end()) {
