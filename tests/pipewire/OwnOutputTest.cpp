@@ -211,6 +211,12 @@ TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndR
     ASSERT_TRUE(loadExtra());
     expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}}, "extra back, untapped");
 
+    // The player started again: its new streams are sent there too.
+    player.reset();
+    player.emplace(std::vector<std::string>{test::testPlayerPath(), "--targets", "headphones",
+                                            "--amplitude", std::to_string(kToneAmplitude)});
+    expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "player started again");
+
     model->setOutput(std::nullopt, key);
     expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "choice cleared");
     EXPECT_FALSE(model->lastError().has_value());
