@@ -310,8 +310,9 @@ void MixerModel::sendUntappedStreams() {
         std::string text = uid;
         AudioStringRef ref = &text;
         for (const AudioObjectID process : processes) {
-            const OSStatus status = hardware.setPropertyData(
-                process, CA::address(kAudioProcessPropertyOutputDevice), sizeof(ref), &ref);
+            const OSStatus status =
+                hardware.setPropertyData(process, CA::address(kAudioProcessPropertyOutputDevice),
+                                         sizeof(AudioStringRef), &ref);
             if (status != noErr) {
                 qCDebug(lcModel) << "could not send process" << process << "to" << uid.c_str()
                                  << "-" << status;

@@ -134,7 +134,7 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
             return kAudioHardwareBadPropertySizeError;
         }
         AudioStringRef uid = nullptr;
-        std::memcpy(&uid, data, sizeof(uid));
+        std::memcpy(&uid, data, sizeof(AudioStringRef));
         if (uid == nullptr || !impl_->loop.isValid()) {
             return uid == nullptr ? kAudioParamError : kAudioHardwareNotRunningError;
         }

@@ -318,7 +318,7 @@ OSStatus SimulatedAudioHardware::setPropertyData(AudioObjectID objectID,
             return kAudioHardwareBadPropertySizeError;
         }
         AudioStringRef uid = nullptr;
-        std::memcpy(&uid, data, sizeof(uid));
+        std::memcpy(&uid, data, sizeof(AudioStringRef));
         if (uid == nullptr) {
             return kAudioParamError;
         }
