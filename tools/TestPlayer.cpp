@@ -3,10 +3,13 @@
 //   corvalle-test-player [--frequency HZ] [--amplitude A] [--seconds S]
 //                        [--name APP-NAME] [--icon ICON-NAME] [--app-id ID]
 //                        [--streams N] [--child] [--pause-file PATH]
+//                        [--targets OUTPUT,...]
 //
 // --child leaves the playing to a child process started from the same program
 // (the parent only waits for it), as applications with audio helpers do.
 // --pause-file: while the file exists the streams are paused (corked).
+// --targets: the output each stream asks for (target.object), one per stream in
+// order; an empty one (or none given) follows the default output.
 #include "StereoFormat.h"
 
 #include <atomic>
@@ -38,6 +41,7 @@ struct Options {
     int streams = 1;
     bool child = false;
     std::string pauseFile;
+    std::vector<std::string> targets;
 };
 
 struct Player {
@@ -154,6 +158,12 @@ Options parse(int argc, char** argv) {
             o.child = true;
         } else if (arg == "--pause-file") {
             o.pauseFile = next();
+        } else if (arg == "--targets") {
+            std::string list = next() + ",";
+            for (std::size_t at = list.find(','); at != std::string::npos; at = list.find(',')) {
+                o.targets.push_back(list.substr(0, at));
+                list.erase(0, at + 1);
+            }
         } else {
             std::fprintf(stderr, "unknown option %s\n", arg.c_str());
             std::exit(2);
@@ -190,6 +200,9 @@ int play(const Options& options) {
         }
         if (!options.appID.empty()) {
             pw_properties_set(props, PW_KEY_APP_ID, options.appID.c_str());
+        }
+        if (i < options.targets.size() && !options.targets[i].empty()) {
+            pw_properties_set(props, PW_KEY_TARGET_OBJECT, options.targets[i].c_str());
         }
         player.stream = pw_stream_new_simple(loop, "tone", props, &events, &player);
         std::uint8_t buffer[1024];

@@ -218,6 +218,21 @@ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
     </message>
 </context>
 <context>
+    <name>corvalle::ui::OutputMenu</name>
+    <message>
+        <source>Play %1 On</source>
+        <translation>%1 abspielen über</translation>
+    </message>
+    <message>
+        <source>Default Output</source>
+        <translation>Standardausgabe</translation>
+    </message>
+    <message>
+        <source>%1 (not connected)</source>
+        <translation>%1 (nicht verbunden)</translation>
+    </message>
+</context>
+<context>
     <name>corvalle::ui::OutputPicker</name>
     <message>
         <source>Choose the output device</source>

@@ -214,6 +214,21 @@ each command; &quot;man corvalle&quot; explains all of it.</source>
     </message>
 </context>
 <context>
+    <name>corvalle::ui::OutputMenu</name>
+    <message>
+        <source>Play %1 On</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Default Output</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (not connected)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>corvalle::ui::OutputPicker</name>
     <message>
         <source>Choose the output device</source>

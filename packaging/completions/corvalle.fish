@@ -1,8 +1,8 @@
 # fish completion for corvalle. Application keys, names and output devices come
 # from the running Corvalle; without one only the commands and options complete.
 
-set -l corvalle_commands list get set up down mute unmute toggle-mute reset output show help
-set -l corvalle_app_commands get set up down mute unmute toggle-mute reset
+set -l corvalle_commands list get set up down mute unmute toggle-mute reset output route show help
+set -l corvalle_app_commands get set up down mute unmute toggle-mute reset route
 
 # The values of one JSON string member of `corvalle --json COMMAND`, one a line.
 function __corvalle_json_strings -a command member
@@ -22,12 +22,15 @@ end
 function __corvalle_wants_application
     set -l words (__corvalle_arguments)
     test (count $words) -eq 1
-    and contains -- $words[1] get set up down mute unmute toggle-mute reset
+    and contains -- $words[1] get set up down mute unmute toggle-mute reset route
 end
 
 function __corvalle_wants_output
     set -l words (__corvalle_arguments)
     test (count $words) -eq 1; and test "$words[1]" = output
+    or begin
+        test (count $words) -eq 2; and test "$words[1]" = route
+    end
 end
 
 complete -c corvalle -f
@@ -50,10 +53,12 @@ complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a 
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a toggle-mute -d 'Mute or unmute'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a reset -d 'Back to 100% and unmuted'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a output -d 'Output devices'
+complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a route -d 'Play an application on a device'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a show -d 'Open the mixer window'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a help -d 'Explain the commands'
 
 complete -c corvalle -n __corvalle_wants_application -a '(__corvalle_json_strings list key)' -d 'Application key'
 complete -c corvalle -n __corvalle_wants_application -a '(__corvalle_json_strings list name)' -d 'Application name'
 complete -c corvalle -n __corvalle_wants_output -a '(__corvalle_json_strings output name)' -d 'Output device'
+complete -c corvalle -n "__corvalle_wants_output; and __fish_seen_subcommand_from route" -a default -d 'The default output'
 complete -c corvalle -n "__fish_seen_subcommand_from help" -a "$corvalle_commands"

@@ -54,6 +54,10 @@ struct AggregateDeviceDescription {
     bool tapAutoStart = false;
     std::vector<AggregateSubDevice> subDevices;
     std::vector<AggregateSubTap> taps;
+    // Every tapped stream plays to the main sub-device, whatever output it chose
+    // for itself (an output chosen for the application in Corvalle). Otherwise a
+    // stream that chose an output of its own is heard there.
+    bool overridesStreamOutputs = false;
 };
 
 // An IO procedure: the realtime callback registered on a device, named by this handle.

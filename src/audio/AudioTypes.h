@@ -61,6 +61,11 @@ constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fou
 // (as the process's kAudioObjectPropertyName) its display name. Used where the
 // desktop knows no application for the process.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIconHint = fourCC("picn");
+// Settable only: the UID of the output device the process's untapped streams are
+// sent to, as an AudioStringRef; an empty string sends them back where they were.
+// The audio server keeps the choice while the device is away (its streams play on
+// the fallback meanwhile) and goes back to it when the device returns.
+constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputDevice = fourCC("pout");
 
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector selector = 0;

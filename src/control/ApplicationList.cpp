@@ -9,6 +9,20 @@ namespace corvalle {
 
 namespace {
 
+// The chosen output, named as the output list names it.
+void addOutput(ApplicationState& state, const MixerModel& model, const AppSetting& setting) {
+    if (!setting.output) {
+        return;
+    }
+    state.output = *setting.output;
+    state.outputName = *setting.output;
+    for (const OutputDevice& device : model.outputDevices()) {
+        if (device.uid == *setting.output) {
+            state.outputName = device.name;
+        }
+    }
+}
+
 ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
     const auto setting = model.setting(app.id);
     ApplicationState state;
@@ -21,6 +35,7 @@ ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
     state.hasProcesses = !app.processObjects.empty();
     state.hasSetting = model.settings().contains(app.id);
     state.listed = true;
+    addOutput(state, model, setting);
     return state;
 }
 
@@ -73,6 +88,7 @@ std::vector<ApplicationState> applicationStates(const MixerModel& model) {
     for (const auto& [key, setting] : model.settings()) {
         if (!listed.contains(key)) {
             states.push_back(stateOfSetting(key, setting));
+            addOutput(states.back(), model, setting);
         }
     }
     return states;
@@ -84,7 +100,9 @@ std::optional<ApplicationState> applicationState(const MixerModel& model, const 
     }
     const auto& settings = model.settings();
     if (const auto entry = settings.find(key); entry != settings.end()) {
-        return stateOfSetting(key, entry->second);
+        auto state = stateOfSetting(key, entry->second);
+        addOutput(state, model, entry->second);
+        return state;
     }
     if (const auto installed = model.installedApplication(key)) {
         return stateOfInstalled(key, *installed);

@@ -80,6 +80,9 @@ QString applicationLine(const ApplicationState& application) {
     if (application.volumeOutOfRange) {
         line += QStringLiteral(" (the remembered level was out of range)");
     }
+    if (!application.output.isEmpty()) {
+        line += QStringLiteral(", on %1").arg(printable(application.outputName));
+    }
     return line;
 }
 
@@ -126,6 +129,8 @@ QJsonObject applicationJson(const ApplicationState& application) {
         {QStringLiteral("hasSetting"), application.hasSetting},
         {QStringLiteral("listed"), application.listed},
         {QStringLiteral("volumeOutOfRange"), application.volumeOutOfRange},
+        {QStringLiteral("output"), application.output},
+        {QStringLiteral("outputName"), application.outputName},
     };
 }
 

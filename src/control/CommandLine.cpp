@@ -48,6 +48,8 @@ const char* const kUsage =
     "  reset APP            back to 100% and unmuted; the setting is forgotten\n"
     "  output               the output devices; * marks the current one\n"
     "  output DEVICE        make DEVICE the output\n"
+    "  route APP DEVICE     play APP on DEVICE, whatever the default output is\n"
+    "  route APP default    let APP play where it chooses (the default output)\n"
     "  show                 open the mixer window\n"
     "  help                 this text\n"
     "\n"
@@ -114,6 +116,8 @@ private:
     int toggleMute(const QStringList& words);
     int reset(const QStringList& words);
     int output(const QStringList& words);
+    int route(const QStringList& words);
+    Checked<BusOutput> resolveOutput(const QString& query, const std::vector<BusOutput>& outputs);
     int show(const QStringList& words);
     int step(const QStringList& words, double sign);
     int change(const QStringList& words,
@@ -150,6 +154,7 @@ const Verb CommandRun::kVerbs[] = {
     {"toggle-mute", 1, 1, true, &CommandRun::toggleMute},
     {"reset", 1, 1, true, &CommandRun::reset},
     {"output", 0, 1, true, &CommandRun::output, "output takes at most one device"},
+    {"route", 2, 2, true, &CommandRun::route, "route takes an application and one device"},
     {"show", 0, 0, true, &CommandRun::show},
     {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
 };
@@ -373,33 +378,11 @@ int CommandRun::output(const QStringList& words) {
         return kExitDone;
     }
 
-    std::vector<NameCandidate> candidates;
-    for (const auto& device : *outputs) {
-        candidates.push_back({QString::number(device.id), device.name});
+    const auto found = resolveOutput(words.at(0), *outputs);
+    if (!found.value) {
+        return found.exitCode;
     }
-    const auto match = matchName(words.at(0), candidates, NameMatchScope::substring);
-    if (match.kind != NameMatch::Kind::found) {
-        const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
-        Failure failure;
-        failure.exitCode = ambiguous ? kExitAmbiguous : kExitNoMatch;
-        failure.message = ambiguous
-                              ? QStringLiteral("%1 matches more than one output device:")
-                                    .arg(printable(words.at(0)))
-                              : QStringLiteral("no output device matches %1; the devices are:")
-                                    .arg(printable(words.at(0)));
-        std::vector<std::size_t> shown = match.indices;
-        if (!ambiguous) {
-            for (std::size_t index = 0; index < outputs->size(); ++index) {
-                shown.push_back(index);
-            }
-        }
-        for (const auto index : shown) {
-            failure.candidates.append(outputJson((*outputs)[index]));
-        }
-        return fail(failure);
-    }
-
-    const auto& wanted = (*outputs)[match.indices.front()];
+    const auto& wanted = *found.value;
     auto result = client_.selectOutput(wanted.id);
     if (!result) {
         return busFailure();
@@ -421,6 +404,70 @@ int CommandRun::output(const QStringList& words) {
         printJson(outputJson(*result));
     } else {
         out_ << "Output: " << printable(result->name) << '\n';
+    }
+    return kExitDone;
+}
+
+// A device by its ID, or its name or a part of it.
+Checked<BusOutput> CommandRun::resolveOutput(const QString& query,
+                                             const std::vector<BusOutput>& outputs) {
+    std::vector<NameCandidate> candidates;
+    for (const auto& device : outputs) {
+        candidates.push_back({QString::number(device.id), device.name});
+    }
+    const auto match = matchName(query, candidates, NameMatchScope::substring);
+    if (match.kind == NameMatch::Kind::found) {
+        return {outputs[match.indices.front()]};
+    }
+    const bool ambiguous = match.kind == NameMatch::Kind::ambiguous;
+    Failure failure;
+    failure.exitCode = ambiguous ? kExitAmbiguous : kExitNoMatch;
+    failure.message =
+        ambiguous
+            ? QStringLiteral("%1 matches more than one output device:").arg(printable(query))
+            : QStringLiteral("no output device matches %1; the devices are:").arg(printable(query));
+    std::vector<std::size_t> shown = match.indices;
+    if (!ambiguous) {
+        for (std::size_t index = 0; index < outputs.size(); ++index) {
+            shown.push_back(index);
+        }
+    }
+    for (const auto index : shown) {
+        failure.candidates.append(outputJson(outputs[index]));
+    }
+    return {std::nullopt, fail(failure)};
+}
+
+// "default" (as a whole word) hands the application back to the default output;
+// anything else names a device as `output` does.
+int CommandRun::route(const QStringList& words) {
+    uint deviceID = 0;
+    if (words.at(1) != QLatin1String("default")) {
+        const auto outputs = client_.listOutputs();
+        if (!outputs) {
+            return busFailure();
+        }
+        const auto device = resolveOutput(words.at(1), *outputs);
+        if (!device.value) {
+            return device.exitCode;
+        }
+        deviceID = device.value->id;
+    }
+    const auto application = resolveApplication(words.at(0));
+    if (!application.value) {
+        return application.exitCode;
+    }
+    const auto result = client_.routeApplication(application.value->key, deviceID);
+    if (!result) {
+        return busFailure();
+    }
+    if (json_) {
+        printJson(applicationJson(*result));
+    } else {
+        out_ << printable(result->name) << ": plays on "
+             << (result->output.isEmpty() ? QStringLiteral("the default output")
+                                          : printable(result->outputName))
+             << '\n';
     }
     return kExitDone;
 }

@@ -16,6 +16,15 @@ const QString kHasProcesses = QStringLiteral("hasProcesses");
 const QString kHasSetting = QStringLiteral("hasSetting");
 const QString kListed = QStringLiteral("listed");
 const QString kVolumeOutOfRange = QStringLiteral("volumeOutOfRange");
+const QString kOutput = QStringLiteral("output");
+const QString kOutputName = QStringLiteral("outputName");
+
+void readString(const QVariantMap& map, const QString& name, QString& into) {
+    const auto value = map.value(name);
+    if (value.metaType() == QMetaType::fromType<QString>()) {
+        into = value.toString();
+    }
+}
 
 void readBool(const QVariantMap& map, const QString& name, bool& into) {
     const auto value = map.value(name);
@@ -37,6 +46,8 @@ QVariantMap toVariantMap(const ApplicationState& application) {
         {kHasSetting, application.hasSetting},
         {kListed, application.listed},
         {kVolumeOutOfRange, application.volumeOutOfRange},
+        {kOutput, application.output},
+        {kOutputName, application.outputName},
     };
 }
 
@@ -56,6 +67,8 @@ std::optional<ApplicationState> applicationStateFromMap(const QVariantMap& map) 
     readBool(map, kHasSetting, application.hasSetting);
     readBool(map, kListed, application.listed);
     readBool(map, kVolumeOutOfRange, application.volumeOutOfRange);
+    readString(map, kOutput, application.output);
+    readString(map, kOutputName, application.outputName);
     const auto volume = map.value(kVolume);
     if (volume.metaType() == QMetaType::fromType<double>()) {
         application.volume = volume.toDouble();

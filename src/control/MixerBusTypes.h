@@ -36,6 +36,10 @@ struct ApplicationState {
     bool hasProcesses = false;
     bool hasSetting = false;
     bool listed = false;
+    // The output chosen for it in Corvalle (a device UID) and that device's name
+    // (the UID while the device is away); both empty when it has none.
+    QString output;
+    QString outputName;
 
     friend bool operator==(const ApplicationState&, const ApplicationState&) = default;
 };

@@ -125,6 +125,10 @@ std::optional<ApplicationState> MixerClient::setMute(const QString& key, bool mu
     return applicationCall(QStringLiteral("SetMute"), {key, muted});
 }
 
+std::optional<ApplicationState> MixerClient::routeApplication(const QString& key, uint deviceID) {
+    return applicationCall(QStringLiteral("RouteApplication"), {key, deviceID});
+}
+
 std::optional<ApplicationState> MixerClient::toggleMute(const QString& key) {
     return applicationCall(QStringLiteral("ToggleMute"), {key});
 }

@@ -37,6 +37,8 @@ public:
     std::optional<std::vector<BusOutput>> listOutputs();
     std::optional<BusOutput> currentOutput();
     std::optional<BusOutput> selectOutput(uint deviceID);
+    // Plays the application on the output `deviceID` (0: where it chooses itself).
+    std::optional<ApplicationState> routeApplication(const QString& key, uint deviceID);
     // The current output once it is `deviceID`, or as it is when `timeout` has
     // passed without the instance announcing that device (OutputChanged).
     std::optional<BusOutput> waitForOutput(uint deviceID, std::chrono::milliseconds timeout);

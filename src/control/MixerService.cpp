@@ -158,6 +158,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"StepVolume", "sd", true, &MixerService::stepVolume},
         {"SetMute", "sb", true, &MixerService::setMute},
         {"SelectOutput", "u", false, &MixerService::selectOutput},
+        {"RouteApplication", "su", true, &MixerService::routeApplication},
     };
     const auto method = std::ranges::find_if(
         kMethods, [&](const Method& row) { return message.member() == QLatin1String(row.name); });
@@ -307,6 +308,25 @@ QDBusMessage MixerService::selectOutput(const QDBusMessage& message) {
                 .arg(status));
     }
     return message.createReply({model_.outputID(), model_.outputName()});
+}
+
+QDBusMessage MixerService::routeApplication(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    const uint deviceID = message.arguments().at(1).toUInt();
+    if (deviceID == 0) {
+        model_.setOutput(std::nullopt, key);
+        return changeReply(message);
+    }
+    const auto& devices = model_.outputDevices();
+    const auto device = std::ranges::find(devices, deviceID, &OutputDevice::id);
+    if (device == devices.end() || device->uid.isEmpty()) {
+        return message.createErrorReply(
+            QString::fromLatin1(dbus::kErrorUnknownOutput),
+            QStringLiteral("No output device has the ID %1; ListOutputs gives the IDs")
+                .arg(deviceID));
+    }
+    model_.setOutput(device->uid, key);
+    return changeReply(message);
 }
 
 void MixerService::schedulePublish() {

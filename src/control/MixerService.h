@@ -65,6 +65,7 @@ private:
     QDBusMessage stepVolume(const QDBusMessage& message);
     QDBusMessage setMute(const QDBusMessage& message);
     QDBusMessage selectOutput(const QDBusMessage& message);
+    QDBusMessage routeApplication(const QDBusMessage& message);
     QDBusMessage changeVolume(const QDBusMessage& message, const QString& key, double volume);
     // The reply to a change: the application, or NotSaved when saving it failed.
     QDBusMessage changeReply(const QDBusMessage& message);

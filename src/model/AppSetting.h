@@ -8,7 +8,7 @@
 
 namespace corvalle {
 
-// The remembered volume and mute switch of one application group.
+// The remembered volume, mute switch and output of one application group.
 struct AppSetting {
     double volume = 1.0;
     bool muted = false;
@@ -17,9 +17,14 @@ struct AppSetting {
     // version's, another tool's), as stored: `"key":value` pairs joined by commas.
     // Written back unchanged with the entry.
     QByteArray otherMembers = {};
+    // The UID of the output device chosen for the application in Corvalle; none
+    // when it plays where it (or the system) chooses.
+    std::optional<QString> output = {};
 
     // Within 0.005 of full volume and not muted: no tap is needed.
-    bool isDefault() const { return !muted && Volume::isUnchanged(volume); }
+    bool needsTap() const { return muted || !Volume::isUnchanged(volume); }
+    // Nothing to remember: no tap and no output of its own.
+    bool isDefault() const { return !needsTap() && !output; }
     // The volume a tap plays, mute aside: a stored volume outside 0 to 4 (a
     // hand-edited or corrupt file) is taken to the nearest end, NaN to silence.
     double appliedVolume() const { return Volume::clamped(volume); }

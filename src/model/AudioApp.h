@@ -22,6 +22,7 @@ struct AudioApp {
 struct OutputDevice {
     AudioObjectID id = kAudioObjectUnknown;
     QString name;
+    QString uid = {}; // what an application's chosen output is stored as
 };
 
 } // namespace corvalle

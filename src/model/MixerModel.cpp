@@ -41,6 +41,8 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     loadSettings();
     addListener(kAudioHardwarePropertyProcessObjectList);
     addListener(kAudioHardwarePropertyDefaultOutputDevice);
+    // A chosen output that goes or comes back moves its taps at once.
+    addListener(kAudioHardwarePropertyDevices);
 
     timer_ = new QTimer(this);
     timer_->setInterval(env_.pollInterval);

@@ -71,6 +71,10 @@ public:
     void setVolume(double volume, const QString& key);
     void toggleMute(const QString& key);
     void reset(const QString& key);
+    // Plays the application on the output device `outputUID` (a tap's sound or,
+    // untapped, its streams), or with nothing where it chooses itself. Stored
+    // with its setting; while that device is away it follows the default output.
+    void setOutput(const std::optional<QString>& outputUID, const QString& key);
     // Asks the audio system for `deviceID` as the default output and refreshes;
     // the audio system's status: noErr when it took the request.
     OSStatus selectOutput(AudioObjectID deviceID);
@@ -121,6 +125,7 @@ private:
     StoreWrite keepUnreadableSettings();
     void update(const AppSetting& setting, const QString& key);
     void reconcile();
+    void sendUntappedStreams();
 
     MixerEnvironment env_;
 
@@ -132,6 +137,9 @@ private:
     std::optional<QString> lastError_;
 
     std::map<QString, std::unique_ptr<AppTap>> taps_;
+    // Untapped groups whose streams were sent to a chosen output: their processes
+    // and that output's UID.
+    std::map<QString, std::pair<std::vector<AudioObjectID>, std::string>> sentTo_;
     std::map<QString, QDateTime> lastSeen_;
     QTimer* timer_ = nullptr;
     pid_t ownPID_ = 0;

@@ -24,8 +24,10 @@ void MixerModel::refreshOutput() {
     devices.reserve(deviceIDs.size());
     for (const AudioObjectID id : deviceIDs) {
         const auto deviceName = CA::deviceName(hardware, id);
+        const auto uid = CA::deviceUID(hardware, id);
         devices.push_back(
-            {id, deviceName ? QString::fromStdString(*deviceName) : tr("Device %1").arg(id)});
+            {id, deviceName ? QString::fromStdString(*deviceName) : tr("Device %1").arg(id),
+             uid ? QString::fromStdString(*uid) : QString()});
     }
     outputDevices_ = std::move(devices);
     emit outputDevicesChanged();

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <set>
 #include <utility>
 
 namespace corvalle {
@@ -150,7 +151,8 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         if (const auto stored = settings_.find(key); stored != settings_.end()) {
             otherMembers = stored->second.otherMembers;
         }
-        AppSetting updated{setting.volume, setting.muted, name, std::move(otherMembers)};
+        AppSetting updated{setting.volume, setting.muted, name, std::move(otherMembers),
+                           setting.output};
         if (const auto stored = settings_.find(key);
             stored == settings_.end() || stored->second != updated) {
             settings_.insert_or_assign(key, std::move(updated));
@@ -191,12 +193,22 @@ void MixerModel::setVolume(double volume, const QString& key) {
         return;
     }
     const AppSetting current = setting(key);
-    update(AppSetting{Volume::clamped(volume), current.muted, std::nullopt}, key);
+    update(AppSetting{Volume::clamped(volume), current.muted, std::nullopt, {}, current.output},
+           key);
 }
 
 void MixerModel::toggleMute(const QString& key) {
     const AppSetting current = setting(key);
-    update(AppSetting{current.volume, !current.muted, std::nullopt}, key);
+    update(AppSetting{current.volume, !current.muted, std::nullopt, {}, current.output}, key);
+}
+
+void MixerModel::setOutput(const std::optional<QString>& outputUID, const QString& key) {
+    const AppSetting current = setting(key);
+    std::optional<QString> output = outputUID;
+    if (output && output->isEmpty()) {
+        output.reset();
+    }
+    update(AppSetting{current.volume, current.muted, std::nullopt, {}, output}, key);
 }
 
 void MixerModel::reset(const QString& key) {
@@ -211,6 +223,7 @@ void MixerModel::stopAll() {
 }
 
 void MixerModel::reconcile() {
+    sendUntappedStreams();
     AudioHardware& hardware = *env_.hardware;
     const std::optional<std::string> outputUID =
         CA::deviceUID(hardware, CA::defaultOutputDevice(hardware));
@@ -218,12 +231,39 @@ void MixerModel::reconcile() {
         return;
     }
 
+    // The output a group's tap plays to. With an output chosen for it, every stream
+    // goes there, or to the default output while that device is away (as untapped
+    // streams sent there do). Without, the default output, and each stream that
+    // chose an output of its own is heard there.
+    // Read only when a tapped group has an output of its own.
+    std::optional<std::set<std::string>> present;
+    auto isPresent = [&](const std::string& uid) {
+        if (!present) {
+            present.emplace();
+            for (const AudioObjectID device : CA::outputDevices(hardware)) {
+                if (auto deviceUID = CA::deviceUID(hardware, device)) {
+                    present->insert(std::move(*deviceUID));
+                }
+            }
+        }
+        return present->contains(uid);
+    };
+    auto tapOutput = [&](const AppSetting& current) -> std::pair<std::string, bool> {
+        if (!current.output) {
+            return {*outputUID, false};
+        }
+        const std::string chosen = current.output->toStdString();
+        return {isPresent(chosen) ? chosen : *outputUID, true};
+    };
+
     std::erase_if(taps_, [&](auto& entry) {
         auto& [key, tap] = entry;
         const auto group = allGroups_.find(key);
-        const bool keep = group != allGroups_.end() && !setting(key).isDefault() &&
-                          tap->outputUID() == *outputUID &&
-                          sameProcessSet(tap->processObjects(), group->second.processObjects);
+        const AppSetting current = setting(key);
+        const bool keep =
+            group != allGroups_.end() && current.needsTap() &&
+            std::pair(tap->outputUID(), tap->overridesStreamOutputs()) == tapOutput(current) &&
+            sameProcessSet(tap->processObjects(), group->second.processObjects);
         if (!keep) {
             qCDebug(lcModel) << "stopping the tap of" << key;
             tap->stop();
@@ -233,7 +273,7 @@ void MixerModel::reconcile() {
 
     for (const auto& [key, group] : allGroups_) {
         const AppSetting current = setting(key);
-        if (current.isDefault()) {
+        if (!current.needsTap()) {
             continue;
         }
         const float gain = current.effectiveGain();
@@ -242,8 +282,9 @@ void MixerModel::reconcile() {
             continue;
         }
         try {
-            taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
-                                                        group.name.toStdString(), gain));
+            const auto [output, overrides] = tapOutput(current);
+            taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, output,
+                                                        group.name.toStdString(), gain, overrides));
             qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
             // A tap made clears a tap's failure, not a save's that still stands.
             lastError_ = saveFailure_;
@@ -257,6 +298,50 @@ void MixerModel::reconcile() {
             qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
         }
         emit lastErrorChanged();
+    }
+}
+
+// An untapped group with an output of its own has its streams sent there; the
+// audio system keeps that choice while the device is away. Anything else is left
+// where it plays by itself.
+void MixerModel::sendUntappedStreams() {
+    AudioHardware& hardware = *env_.hardware;
+    auto send = [&](const std::vector<AudioObjectID>& processes, const std::string& uid) {
+        std::string text = uid;
+        AudioStringRef ref = &text;
+        for (const AudioObjectID process : processes) {
+            const OSStatus status =
+                hardware.setPropertyData(process, CA::address(kAudioProcessPropertyOutputDevice),
+                                         sizeof(AudioStringRef), &ref);
+            if (status != noErr) {
+                qCDebug(lcModel) << "could not send process" << process << "to" << uid.c_str()
+                                 << "-" << status;
+            }
+        }
+    };
+    for (auto it = sentTo_.begin(); it != sentTo_.end();) {
+        const auto group = allGroups_.find(it->first);
+        const AppSetting current = setting(it->first);
+        const bool stays = group != allGroups_.end() && !current.needsTap() && current.output &&
+                           current.output->toStdString() == it->second.second &&
+                           sameProcessSet(group->second.processObjects, it->second.first);
+        if (stays) {
+            ++it;
+            continue;
+        }
+        if (group != allGroups_.end()) {
+            send(it->second.first, std::string());
+        }
+        it = sentTo_.erase(it);
+    }
+    for (const auto& [key, group] : allGroups_) {
+        const AppSetting current = setting(key);
+        if (current.needsTap() || !current.output || sentTo_.contains(key)) {
+            continue;
+        }
+        const std::string uid = current.output->toStdString();
+        send(group.processObjects, uid);
+        sentTo_[key] = {group.processObjects, uid};
     }
 }
 

@@ -13,6 +13,22 @@ namespace {
 const QString kVolume = QStringLiteral("volume");
 const QString kMuted = QStringLiteral("muted");
 const QString kName = QStringLiteral("name");
+const QString kOutput = QStringLiteral("output");
+
+// A string member that may also be null (read as nothing); false when the member
+// comes twice or is of another type.
+bool readOptionalString(JsonReader& reader, bool& seen, std::optional<QString>& out) {
+    if (seen) {
+        return false;
+    }
+    seen = true;
+    QString value;
+    if (reader.readString(value)) {
+        out = std::move(value);
+        return true;
+    }
+    return reader.takeNull();
+}
 
 void appendEscape(QByteArray& out, char16_t unit) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -93,6 +109,8 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
     std::optional<bool> muted;
     std::optional<QString> name;
     bool nameSeen = false;
+    std::optional<QString> output;
+    bool outputSeen = false;
     QByteArray otherMembers;
     if (!reader.take('}')) {
         QString member;
@@ -113,15 +131,10 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
                     return std::nullopt;
                 }
                 muted = value;
-            } else if (member == kName) {
-                QString value;
-                if (nameSeen) {
-                    return std::nullopt;
-                }
-                nameSeen = true;
-                if (reader.readString(value)) {
-                    name = std::move(value);
-                } else if (!reader.takeNull()) {
+            } else if (member == kName || member == kOutput) {
+                const bool isName = member == kName;
+                if (!readOptionalString(reader, isName ? nameSeen : outputSeen,
+                                        isName ? name : output)) {
                     return std::nullopt;
                 }
             } else {
@@ -148,7 +161,7 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
     if (!volume || !muted) {
         return std::nullopt;
     }
-    return AppSetting{*volume, *muted, std::move(name), std::move(otherMembers)};
+    return AppSetting{*volume, *muted, std::move(name), std::move(otherMembers), std::move(output)};
 }
 
 } // namespace
@@ -161,6 +174,10 @@ void appendEntry(QByteArray& out, const QString& key, const AppSetting& setting)
     if (setting.name) {
         out.append(",\"name\":");
         appendString(out, *setting.name);
+    }
+    if (setting.output) {
+        out.append(",\"output\":");
+        appendString(out, *setting.output);
     }
     if (!setting.otherMembers.isEmpty()) {
         out.append(',');

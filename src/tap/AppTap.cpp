@@ -32,9 +32,11 @@ void check(OSStatus status, const char* step) {
 } // namespace
 
 AppTap::AppTap(AudioHardware& hardware, std::vector<AudioObjectID> processObjects,
-               std::string outputUID, const std::string& label, float gain)
+               std::string outputUID, const std::string& label, float gain,
+               bool overridesStreamOutputs)
     : hardware_(hardware), processObjects_(std::move(processObjects)),
-      outputUID_(std::move(outputUID)), gainState_(std::make_unique<GainState>()) {
+      outputUID_(std::move(outputUID)), overridesStreamOutputs_(overridesStreamOutputs),
+      gainState_(std::make_unique<GainState>()) {
     const float safe = Volume::playableGain(gain);
     gainState_->target.store(safe, std::memory_order_relaxed);
     gainState_->applied.store(safe, std::memory_order_relaxed);
@@ -82,6 +84,7 @@ void AppTap::start(const std::string& label) {
     aggregate.tapAutoStart = true;
     aggregate.subDevices = {AggregateSubDevice{outputUID_}};
     aggregate.taps = {AggregateSubTap{true, tap.uuid}};
+    aggregate.overridesStreamOutputs = overridesStreamOutputs_;
 
     AudioObjectID aggregateID = kAudioObjectUnknown;
     check(hardware_.createAggregateDevice(aggregate, &aggregateID), kCreateAggregateStep);

@@ -17,15 +17,19 @@ namespace corvalle {
 // stop() or destruction; never restarted.
 class AppTap {
 public:
-    // Throws CAError when a step fails; nothing created by it remains then.
+    // Throws CAError when a step fails; nothing created by it remains then. With
+    // `overridesStreamOutputs` every stream is heard on `outputUID`; otherwise a
+    // stream that chose an output of its own is heard there.
     AppTap(AudioHardware& hardware, std::vector<AudioObjectID> processObjects,
-           std::string outputUID, const std::string& label, float gain);
+           std::string outputUID, const std::string& label, float gain,
+           bool overridesStreamOutputs = false);
     ~AppTap();
     AppTap(const AppTap&) = delete;
     AppTap& operator=(const AppTap&) = delete;
 
     const std::vector<AudioObjectID>& processObjects() const { return processObjects_; }
     const std::string& outputUID() const { return outputUID_; }
+    bool overridesStreamOutputs() const { return overridesStreamOutputs_; }
 
     float gain() const;
     // Stored as Volume::playableGain(gain): NaN, negative or infinite gains as 0,
@@ -50,6 +54,7 @@ private:
     AudioHardware& hardware_;
     std::vector<AudioObjectID> processObjects_;
     std::string outputUID_;
+    bool overridesStreamOutputs_ = false;
     AudioObjectID tapID_ = kAudioObjectUnknown;
     AudioObjectID aggregateID_ = kAudioObjectUnknown;
     std::optional<AudioDeviceIOProcID> ioProcID_;

@@ -3,14 +3,17 @@
 #include "ElidedLabel.h"
 #include "LevelText.h"
 #include "MixerModel.h"
+#include "OutputMenu.h"
 #include "SymbolButton.h"
 #include "Symbols.h"
 #include "UiStyle.h"
 #include "VolumeSlider.h"
 
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -251,6 +254,13 @@ void AppRow::redraw() {
 
 void AppRow::sliderMoved(int percent) {
     model_.setVolume(percent / 100.0, app_.id);
+}
+
+void AppRow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = makeOutputMenu(model_, app_.id, app_.name, this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
 }
 
 void AppRow::changeEvent(QEvent* event) {

@@ -20,7 +20,8 @@ class VolumeSlider;
 // One application in the panel: icon, name, playing sign, level, volume slider,
 // mute and reset. Everything it shows is read from its AudioApp and from the
 // model's setting for the app's id; every control calls the model. The wheel
-// changes the volume only over the slider; elsewhere it is left to the list.
+// changes the volume only over the slider; elsewhere it is left to the list. Its
+// context menu (right click, the menu key) chooses the output the app plays on.
 //
 // Children carry object names for tests and tools: "icon", "name", "waveform",
 // "level", "slider", "mute", "reset". Assistive technology reads each control
@@ -47,6 +48,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void redrawApp();

@@ -264,6 +264,53 @@ TEST_F(CommandLineTest, OutputListsSelectsAndReportsARefusal) {
     EXPECT_EQ(windowShown_, 1);
 }
 
+// `route` sends an application to a device named as `output` names it, or back
+// to the default; the choice is remembered and shown; a wrong device changes nothing.
+TEST_F(CommandLineTest, RouteSendsAnApplicationToADeviceOrBackToTheDefault) {
+    const QString firefox = QStringLiteral("org.mozilla.firefox");
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* printed; // part of standard output, or of the error
+        std::optional<QString> stored;
+    };
+    const Case cases[] = {
+        {{"route", "firefox", "phones"},
+         kExitDone,
+         "Firefox: plays on Headphones\n",
+         QStringLiteral("headphones")},
+        {{"get", "firefox"},
+         kExitDone,
+         "Firefox (org.mozilla.firefox): 100%, on Headphones\n",
+         QStringLiteral("headphones")},
+        {{"route", "firefox", "nowhere"},
+         kExitNoMatch,
+         "corvalle: no output device matches",
+         QStringLiteral("headphones")},
+        {{"route", "firefox"},
+         kExitUsage,
+         "corvalle: missing arguments",
+         QStringLiteral("headphones")},
+        {{"route", "firefox", "default"},
+         kExitDone,
+         "Firefox: plays on the default output\n",
+         std::nullopt},
+        {{"--json", "route", "firefox", QString::number(world_.speakers)},
+         kExitDone,
+         R"("output":"speakers","outputName":"Speakers")",
+         QStringLiteral("speakers")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.arguments), c.exitCode) << c.arguments.join(' ').toStdString();
+        const QString printed = c.exitCode == kExitDone ? out_ : err_;
+        EXPECT_TRUE(printed.contains(QString::fromUtf8(c.printed)))
+            << c.arguments.join(' ').toStdString() << ": " << printed.toStdString();
+        EXPECT_EQ(world_.model->setting(firefox).output, c.stored)
+            << c.arguments.join(' ').toStdString();
+    }
+    EXPECT_EQ(stored().value(firefox).toObject().value("output").toString(), "speakers");
+}
+
 TEST_F(CommandLineTest, AChangeThatCannotBeSavedExitsOneAndSaysWhy) {
     world_.store.failWrites(QStringLiteral("the disk is full"));
     EXPECT_EQ(run({"set", "firefox", "50%"}), kExitFailed);

@@ -54,7 +54,7 @@ TEST_F(MixerServiceTest, EveryDocumentedMethodIsAnswered) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << method.toStdString();
     }
-    EXPECT_EQ(methods, 14);
+    EXPECT_EQ(methods, 15);
     EXPECT_EQ(call(QStringLiteral("SetLoudness"), {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownMethod");
 }
@@ -126,6 +126,8 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
              {"SetVolume", {firefox, inf}, dbus::kErrorInvalidVolume},
              {"StepVolume", {firefox, std::nan("")}, dbus::kErrorInvalidVolume},
              {"SelectOutput", {uint{4242}}, dbus::kErrorUnknownOutput},
+             {"RouteApplication", {firefox, uint{4242}}, dbus::kErrorUnknownOutput},
+             {"RouteApplication", {"org.nowhere", uint{0}}, dbus::kErrorUnknownApplication},
              {"SetVolume", {firefox, QStringLiteral("150%")}, invalidArgs},
              {"SetMute", {firefox}, invalidArgs}}) {
         EXPECT_EQ(call(method, arguments).errorName(), error)

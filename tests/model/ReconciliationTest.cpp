@@ -1,5 +1,6 @@
 #include "ModelHarness.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace corvalle {
@@ -129,6 +130,69 @@ TEST_F(Controls, AQuietPassOnlyReadsTheOutputAndStopAllDoesNotBlockLaterPasses) 
     world.refresh();
     EXPECT_EQ(model().tapCount(), 2U);
     EXPECT_EQ(model().tapGain(kOther), 0.0F);
+}
+
+// An output chosen for an application: a tapped one plays its tap there (every
+// stream, whatever it chose itself), an untapped one has its streams sent there;
+// while the device is away the tap plays to the default and comes back after.
+TEST_F(Controls, AChosenOutputTakesTheTapOrTheStreamsAndFollowsTheDeviceAway) {
+    const AudioObjectID headphones =
+        world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
+    drainEvents();
+    auto tapOutput = [&]() -> std::pair<std::string, bool> {
+        for (const auto& [id, aggregate] : world.hardware.aggregates()) {
+            return {aggregate.description.mainSubDevice,
+                    aggregate.description.overridesStreamOutputs};
+        }
+        return {};
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::pair<std::string, bool> tap; // empty: no tap
+        std::string sentTo;               // where the untapped streams were sent
+        std::optional<QString> stored;
+    };
+    const QString hp = QStringLiteral("headphones");
+    const std::vector<Step> steps = {
+        {"untapped, chosen", [&] { model().setOutput(hp, kPlayer); }, {}, "headphones", hp},
+        {"tapped at 50 %", [&] { model().setVolume(0.5, kPlayer); }, {"headphones", true}, "", hp},
+        {"device away",
+         [&] { world.hardware.removeDevice(headphones); },
+         {"speakers", true},
+         "",
+         hp},
+        {"device back",
+         [&] { world.hardware.addDevice({.uid = "headphones", .name = "Headphones"}); },
+         {"headphones", true},
+         "",
+         hp},
+        {"back to 100 %", [&] { model().setVolume(1.0, kPlayer); }, {}, "headphones", hp},
+        {"default output again",
+         [&] { model().setOutput(std::nullopt, kPlayer); },
+         {},
+         "",
+         std::nullopt},
+        {"chosen, then reset",
+         [&] {
+             model().setOutput(hp, kPlayer);
+             model().reset(kPlayer);
+         },
+         {},
+         "",
+         std::nullopt},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        drainEvents();
+        EXPECT_EQ(tapOutput(), step.tap) << step.what;
+        EXPECT_EQ(world.hardware.sentTo(process), step.sentTo) << step.what;
+        EXPECT_EQ(model().setting(kPlayer).output, step.stored) << step.what;
+    }
+    EXPECT_FALSE(model().settings().contains(kPlayer)) << "nothing left to remember";
+    model().setOutput(hp, kPlayer);
+    EXPECT_TRUE(model().settings().contains(kPlayer)) << "an output alone is remembered";
+    EXPECT_EQ(world.hardware.sentTo(process), "headphones");
 }
 
 } // namespace

@@ -49,6 +49,8 @@ TEST(SettingsCodec, AnyUnreadableEntryLoadsNothing) {
         R"({"a":{"volume":"0.5","muted":false}})",
         R"({"a":{"volume":0.5,"muted":0}})",
         R"({"a":{"volume":0.5,"muted":false,"name":7}})",
+        R"({"a":{"volume":0.5,"muted":false,"output":["hdmi"]}})",
+        R"({"a":{"volume":0.5,"muted":false,"output":"a","output":"b"}})",
         R"({"a":{"volume":1e400,"muted":false}})",
         // Saving would keep only one of two entries, or of two volumes.
         R"({"a":{"volume":0.5,"muted":false},"a":{"volume":2,"muted":true}})",
@@ -83,6 +85,33 @@ TEST(SettingsCodec, MembersItDoesNotKnowAreWrittenBackAsTheyWere) {
                   R"(},"\ud800":{"volume":2,"muted":false}})");
     EXPECT_EQ(SettingsCodec::decode(SettingsCodec::encode(*decoded)), decoded)
         << "a lone surrogate in a key reads back the same";
+}
+
+// The chosen output is optional: files without it load as before and are written
+// back byte for byte; a version that does not know it keeps it as another member.
+TEST(SettingsCodec, TheOutputMemberIsOptionalAndKeptInItsPlace) {
+    struct Case {
+        QByteArray stored;
+        std::optional<QString> output;
+        QByteArray written;
+    };
+    const Case cases[] = {
+        {R"({"a":{"volume":0.5,"muted":false,"name":"A"}})", std::nullopt,
+         R"({"a":{"volume":0.5,"muted":false,"name":"A"}})"},
+        {R"({"a":{"output":"hdmi-2","muted":false,"volume":1}})", QStringLiteral("hdmi-2"),
+         R"({"a":{"volume":1,"muted":false,"output":"hdmi-2"}})"},
+        {R"({"a":{"volume":1,"muted":true,"output":null,"eq":1}})", std::nullopt,
+         R"({"a":{"volume":1,"muted":true,"eq":1}})"},
+        {R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})",
+         QStringLiteral("x\"y"),
+         R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})"},
+    };
+    for (const Case& c : cases) {
+        const auto decoded = SettingsCodec::decode(c.stored);
+        ASSERT_TRUE(decoded) << c.stored.toStdString();
+        EXPECT_EQ(decoded->at(QStringLiteral("a")).output, c.output) << c.stored.toStdString();
+        EXPECT_EQ(SettingsCodec::encode(*decoded), c.written) << c.stored.toStdString();
+    }
 }
 
 TEST(AppSetting, AppliedVolumeAndGainStayWithinZeroToFour) {

@@ -2,6 +2,7 @@
 // nodes and the session manager hands every player back to a real device.
 #include "PwTestKit.h"
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -49,6 +50,36 @@ TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(back).count()));
     EXPECT_EQ(test::corvalleNodeCount(session), 0);
+}
+
+// A player on an output of its own, tapped when Corvalle is killed: the target
+// left behind sends it to the default output until Corvalle starts again, which
+// hands it back to its own output even though it taps something else.
+TEST(CrashTest, APlayerOnItsOwnOutputIsBackThereOnceCorvalleStartsAgain) {
+    test::PipeWireSession session;
+    ASSERT_TRUE(session.isRunning());
+    constexpr double kAmplitude = 0.2;
+    ChildProcess own({test::testPlayerPath(), "--targets", "headphones", "--amplitude",
+                      std::to_string(kAmplitude)});
+    ChildProcess other({"pw-play", test::sineFile(session, kAmplitude, 660)});
+    test::MonitorMeter headphones("headphones");
+    auto ownAt = [&](double expected) {
+        return std::fabs(test::toneAmplitude(headphones.record(120), 440.0) - expected) <=
+               expected * 0.02;
+    };
+    ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude); }, 5s));
+
+    const std::string ready = session.dir().string() + "/tapped";
+    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(own)});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
+    ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude / 2); }, 2s));
+    holder.signal(SIGKILL);
+    holder.wait(5s);
+
+    const std::string readyAgain = session.dir().string() + "/tapped-again";
+    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, test::programKey(other)});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
+    EXPECT_TRUE(test::eventually([&] { return ownAt(kAmplitude); }, 2s));
 }
 
 } // namespace

@@ -11,8 +11,10 @@
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
+#include <QContextMenuEvent>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
@@ -442,6 +444,62 @@ TEST_F(AppRowTest, AssistiveTechnologyReadsEachControlWithTheAppsName) {
     refresh();
     EXPECT_TRUE(whole->text(QAccessible::Description)
                     .startsWith(QStringLiteral("Firefox is not playing right now.")));
+}
+
+// The row's context menu chooses the output: the choice is checked, reaches the
+// model, and a chosen device that went away stays visible but cannot be picked.
+TEST_F(AppRowTest, TheContextMenuChoosesTheOutputAndShowsAnAbsentChoice) {
+    const AudioObjectID headphones =
+        world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
+    world.refresh();
+    auto openMenu = [&]() -> QMenu* {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                                row->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(row.get(), &event);
+        QMenu* menu = nullptr;
+        for (QMenu* candidate : row->findChildren<QMenu*>(QStringLiteral("outputMenu"))) {
+            menu = candidate->isVisible() ? candidate : menu;
+        }
+        return menu;
+    };
+    // Each entry: text, checked, enabled.
+    using Entries = std::vector<std::tuple<QString, bool, bool>>;
+    auto entriesOf = [](QMenu& menu) {
+        Entries entries;
+        for (QAction* action : menu.actions()) {
+            if (action->isCheckable()) {
+                entries.emplace_back(action->text(), action->isChecked(), action->isEnabled());
+            }
+        }
+        return entries;
+    };
+    auto pick = [](QMenu& menu, const QString& text) {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == text) {
+                action->trigger();
+            }
+        }
+        menu.close();
+    };
+
+    QMenu* menu = openMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(entriesOf(*menu), (Entries{{"Default Output", true, true},
+                                         {"Speakers", false, true},
+                                         {"Headphones", false, true}}));
+    pick(*menu, QStringLiteral("Headphones"));
+    EXPECT_EQ(model().setting(kPlayer).output, QStringLiteral("headphones"));
+
+    world.hardware.removeDevice(headphones);
+    world.refresh();
+    menu = openMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(entriesOf(*menu), (Entries{{"Default Output", false, true},
+                                         {"Speakers", false, true},
+                                         {"headphones (not connected)", true, false}}));
+    pick(*menu, QStringLiteral("Default Output"));
+    EXPECT_EQ(model().setting(kPlayer).output, std::nullopt);
+    EXPECT_FALSE(model().settings().contains(kPlayer)) << "nothing left to remember";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "AppRow.h"
 #include "MixerView.h"
 #include "ModelHarness.h"
+#include "OutputMenu.h"
 #include "OutputPicker.h"
 #include "Palettes.h"
 #include "TempDir.h"
@@ -138,6 +139,30 @@ TEST(PanelScreenshots, MainStates) {
     }
     ASSERT_TRUE(both.save(screenshotPath(QStringLiteral("output-menu"))));
     picker->menu()->hide();
+
+    // A row's own output menu, opened on the first row, whose app plays on the
+    // USB headphones whatever the default output is.
+    model.setOutput(QStringLiteral("usb"), QStringLiteral("org.example.App0"));
+    AppRow* row = withMenu.row(QStringLiteral("org.example.App0"));
+    ASSERT_NE(row, nullptr);
+    QMenu* rowMenu = makeOutputMenu(model, row->appID(), row->app().name, row);
+    rowMenu->adjustSize();
+    rowMenu->show();
+    QApplication::processEvents();
+    const QImage panelAgain = withMenu.grab().toImage();
+    const QImage rowMenuImage = rowMenu->grab().toImage();
+    const QPoint rowAt = row->mapTo(&withMenu, QPoint(row->width() / 3, row->height() / 2));
+    QImage withRowMenu(panelAgain.width(),
+                       std::max(panelAgain.height(), rowAt.y() + rowMenuImage.height()),
+                       QImage::Format_ARGB32);
+    withRowMenu.fill(Qt::transparent);
+    {
+        QPainter painter(&withRowMenu);
+        painter.drawImage(0, 0, panelAgain);
+        painter.drawImage(rowAt, rowMenuImage);
+    }
+    ASSERT_TRUE(withRowMenu.save(screenshotPath(QStringLiteral("row-output-menu"))));
+    rowMenu->hide();
 }
 
 TEST(PanelScreenshots, ALongListScrolledHalfway) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <spa/utils/json.h>
+#include <utility>
 
 namespace corvalle::pw {
 
@@ -141,6 +142,50 @@ bool GraphState::isRunningOutput(const ClientRecord& client) const {
     return false;
 }
 
+std::optional<std::string>
+GraphState::chosenOutput(std::uint32_t nodeID,
+                         const std::optional<std::string>& objectTarget) const {
+    const auto node = nodes.find(nodeID);
+    if (node == nodes.end()) {
+        return std::nullopt;
+    }
+    // The value and what a number in it counts: object serials or global ids.
+    std::optional<std::pair<std::string, bool>> choice;
+    if (objectTarget) {
+        choice = {{*objectTarget, true}};
+    } else if (const auto meta = targetNodes.find(nodeID); meta != targetNodes.end()) {
+        choice = {{meta->second, false}};
+    } else if (const std::string* prop = find(node->second.props, keys::kTargetObject)) {
+        choice = {{*prop, true}};
+    } else if (const std::string* legacy = find(node->second.props, keys::kNodeTarget)) {
+        choice = {{*legacy, false}};
+    }
+    if (!choice || choice->first.empty() || choice->first == keys::kFollowDefault) {
+        return std::nullopt;
+    }
+    const auto& [value, bySerial] = *choice;
+    const std::optional<std::uint32_t> number = parseID(&value);
+    for (const auto& [id, candidate] : nodes) {
+        if (!isDevice(candidate)) {
+            continue;
+        }
+        bool matches = false;
+        if (number) {
+            matches = bySerial ? parseID(find(candidate.props, keys::kObjectSerial)) == number
+                               : id == *number;
+        } else {
+            const std::string* name = find(candidate.props, keys::kNodeName);
+            const std::string* path = find(candidate.props, keys::kObjectPath);
+            matches = (name != nullptr && *name == value) || (path != nullptr && *path == value);
+        }
+        if (matches) {
+            const std::string* name = find(candidate.props, keys::kNodeName);
+            return name == nullptr ? std::nullopt : std::optional<std::string>(*name);
+        }
+    }
+    return std::nullopt;
+}
+
 bool GraphState::isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID) const {
     for (const auto& [id, link] : links) {
         if (link.outputNodeID == outputNodeID && link.inputNodeID == inputNodeID) {
@@ -175,6 +220,7 @@ void GraphState::clear() {
     links.clear();
     defaultSinkName.reset();
     targets.clear();
+    targetNodes.clear();
 }
 
 std::optional<std::string> deviceDescription(const Properties& props) {

@@ -60,6 +60,8 @@ public:
     std::optional<std::string> defaultSinkName;
     // target.object of the "default" metadata, by subject (a node id).
     std::map<std::uint32_t, std::string> targets;
+    // target.node of the "default" metadata (older tools, the PulseAudio server).
+    std::map<std::uint32_t, std::string> targetNodes;
 
     static bool isDevice(const NodeRecord& node);
     static bool isAudioStream(const NodeRecord& node);
@@ -75,6 +77,14 @@ public:
     // The output streams of one client.
     std::vector<std::uint32_t> outputStreamsOf(std::uint32_t clientID) const;
     bool isRunningOutput(const ClientRecord& client) const;
+    // The node.name of the output device that stream `nodeID` chose for itself,
+    // as the session manager reads it: `objectTarget` (its target.object in the
+    // metadata, given apart since a tap overwrites it), else its target.node in
+    // the metadata, else target.object or node.target of its own properties. The
+    // first one present decides. Nothing when it follows the default output: no
+    // choice, "-1", or a device that is not there (the session manager's fallback).
+    std::optional<std::string> chosenOutput(std::uint32_t nodeID,
+                                            const std::optional<std::string>& objectTarget) const;
     // Whether any link runs from `outputNodeID` to `inputNodeID`.
     bool isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID) const;
     // Whether any link starts at `outputNodeID`.

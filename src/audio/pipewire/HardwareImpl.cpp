@@ -21,6 +21,9 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, Options options)
     };
     events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
     events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
+    events.targetChanged = [this](std::uint32_t nodeID, bool inMetadata) {
+        targetChanged(nodeID, inMetadata);
+    };
     events.disconnected = [this] { disconnected(); };
     pw::ThreadLoopLock lock(loop);
     connection = std::make_unique<pw::Connection>(loop, options.remoteName, std::move(events));
@@ -33,6 +36,7 @@ PipeWireAudioHardware::Impl::~Impl() {
     }
     {
         pw::ThreadLoopLock lock(loop);
+        restoreMovedStreams(lock);
         for (auto& [id, tap] : taps) {
             retiring.push_back(std::move(tap));
         }
@@ -69,6 +73,8 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
     std::vector<std::pair<AudioObjectID, AudioObjectPropertySelector>> changes;
     if (before.devices != after.devices) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
+        // A stream's own output went or came back.
+        rerouteAll();
     }
     if (before.processes != after.processes) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
@@ -107,6 +113,7 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
     if (client == nullptr) {
         return;
     }
+    moveStream(nodeID);
     // A new stream of a tapped process joins its tap at once.
     for (auto& [id, tap] : taps) {
         for (const std::uint32_t clientID : tap->clientIDs) {
@@ -128,6 +135,8 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
                 scheduleRelease();
             }
         }
+        laneLinked(*tap, link.outputNodeID);
+        dropIdleLanes(*tap);
     }
 }
 
@@ -136,7 +145,9 @@ bool PipeWireAudioHardware::Impl::heldBackByPendingClaim(const TapObject& retire
         return false;
     }
     for (const auto& [id, tap] : taps) {
-        if (!tap->claimPending || !tap->streams ||
+        // Streams waiting for a lane of the new tap stay in the old one until then.
+        const bool pending = tap->claimPending || !tap->waiting.empty();
+        if (!pending || !tap->streams ||
             tap->streams->playbackState() == pw::TapStreams::State::failed) {
             continue;
         }
@@ -155,6 +166,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
         if (tap->streams) {
             tap->streams->destroy();
         }
+        destroyLanes(*tap, false);
         tap->claiming = false;
         tap->claimPending = false;
         tap->claimed.clear();
@@ -163,10 +175,13 @@ void PipeWireAudioHardware::Impl::disconnected() {
         if (tap->streams) {
             tap->streams->destroy();
         }
+        destroyLanes(*tap, false);
         tap->claimed.clear();
     }
     reaper.destroyAll();
     ownTargets.clear();
+    clientOutputs.clear();
+    movedFrom.clear();
 }
 
 TapObject* PipeWireAudioHardware::Impl::liveTap(AudioObjectID id) {
@@ -190,17 +205,9 @@ void PipeWireAudioHardware::Impl::claimNode(TapObject& tap, std::uint32_t nodeID
         return;
     }
     if (tap.claimed.find(nodeID) == tap.claimed.end()) {
-        std::optional<std::string> previous;
-        if (const auto target = graph.targets.find(nodeID); target != graph.targets.end()) {
-            if (!isOwnName(target->second)) {
-                previous = target->second;
-            }
-        }
-        tap.claimed[nodeID] = previous;
+        tap.claimed[nodeID] = foreignTarget(nodeID);
     }
-    ownTargets[nodeID] = tap.streams->sinkName();
-    connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
-                            tap.streams->sinkName().c_str());
+    routeNode(tap, nodeID);
 }
 
 void PipeWireAudioHardware::Impl::claimAll(TapObject& tap) {
@@ -237,6 +244,9 @@ void PipeWireAudioHardware::Impl::releaseRetired() {
     for (auto& aggregate : retiredAggregates) {
         if (TapObject* tap = liveTap(aggregate->tapID); tap != nullptr && tap->streams) {
             tap->streams->destroyPlayback();
+            for (auto& [output, lane] : tap->lanes) {
+                lane->destroyPlayback();
+            }
         }
     }
     retiredAggregates.clear();
@@ -259,13 +269,12 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
     }
     tap.claiming = false;
     tap.claimPending = false;
-    const std::string sink = tap.streams->sinkName();
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     if (current && !tap.claimed.empty()) {
         // Hand the streams back (unless a newer tap took them over already).
         for (const auto& [nodeID, previous] : tap.claimed) {
             const auto target = ownTargets.find(nodeID);
-            if (target == ownTargets.end() || target->second != sink) {
+            if (target == ownTargets.end() || !ownsSink(tap, target->second)) {
                 continue;
             }
             ownTargets.erase(target);
@@ -276,11 +285,10 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
                                     previous ? previous->c_str() : nullptr);
         }
         if (connection->sync(lock, kSyncTimeoutMs) && waitForRelink) {
-            const std::uint32_t sinkNode = tap.streams->captureNodeID();
             const timespec deadline = lock.deadlineIn(kRelinkTimeoutMs);
             auto stillLinked = [&] {
                 for (const auto& [nodeID, previous] : tap.claimed) {
-                    if (connection->graph().isLinked(nodeID, sinkNode)) {
+                    if (linkedToTap(tap, nodeID)) {
                         return true;
                     }
                 }
@@ -294,6 +302,7 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
         }
     }
     tap.claimed.clear();
+    destroyLanes(tap, current);
     if (current) {
         reaper.destroyWhenSettled(std::move(tap.streams));
     } else {

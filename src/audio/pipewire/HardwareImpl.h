@@ -107,6 +107,22 @@ struct TapObject {
     // before the tapped streams are moved in.
     bool claimPending = false;
     bool claiming = false;
+    // Streams that chose an output of their own play there through a lane: a
+    // pair of streams of its own per output, by the output's node.name. The
+    // others play through `streams`, to the aggregate's main device.
+    std::map<std::string, std::unique_ptr<pw::TapStreams>> lanes;
+    // Claimed stream node -> the output of the lane it was moved to ("" for
+    // `streams`); and streams whose lane is not linked yet, which stay where they
+    // are until it is.
+    std::map<std::uint32_t, std::string> laneOf;
+    std::map<std::uint32_t, std::string> waiting;
+    // The running IO block, and the names a lane's playback side takes after.
+    const AudioDeviceIOBlock* block = nullptr;
+    std::string playbackName;
+    std::string playbackDescription;
+    unsigned lanesMade = 0;
+    // Every stream plays through `streams`, whatever it chose itself.
+    bool overridesStreamOutputs = false;
 };
 
 struct AggregateObject {
@@ -135,6 +151,10 @@ public:
         listeners;
     // Under the loop's lock.
     std::map<AudioObjectID, std::unique_ptr<TapObject>> taps;
+    // Clients whose untapped streams are sent to an output device (its node.name),
+    // and each stream so moved with the target.object it had before.
+    std::map<std::uint32_t, std::string> clientOutputs;
+    std::map<std::uint32_t, std::optional<std::string>> movedFrom;
     std::map<AudioObjectID, std::unique_ptr<AggregateObject>> aggregates;
     std::vector<std::unique_ptr<TapObject>> retiring;
     std::vector<std::unique_ptr<AggregateObject>> retiredAggregates;
@@ -148,6 +168,7 @@ public:
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
     void outputStreamAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
+    void targetChanged(std::uint32_t nodeID, bool inMetadata);
     bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();
 
@@ -158,6 +179,25 @@ public:
     AggregateObject* liveAggregate(AudioObjectID id);
     void claimNode(TapObject& tap, std::uint32_t nodeID);
     void claimAll(TapObject& tap);
+
+    // Lanes, one per output a tapped stream chose: TapRouting.cpp.
+    std::optional<std::string> foreignTarget(std::uint32_t nodeID) const;
+    void routeNode(TapObject& tap, std::uint32_t nodeID);
+    pw::TapStreams* laneFor(TapObject& tap, const std::string& output);
+    void laneLinked(TapObject& tap, std::uint32_t playbackNodeID);
+    void rerouteAll();
+    void dropIdleLanes(TapObject& tap);
+    void runBlock(TapObject& tap, const AudioDeviceIOBlock* block);
+    static bool ownsSink(const TapObject& tap, const std::string& sinkName);
+    bool linkedToTap(const TapObject& tap, std::uint32_t nodeID) const;
+    void destroyLanes(TapObject& tap, bool settled);
+    void dropStaleTarget(std::uint32_t nodeID);
+    void dropStaleTargets();
+
+    // Untapped streams sent to an output: ProcessOutputs.cpp.
+    OSStatus setProcessOutput(AudioObjectID processObjectID, const std::string& deviceUID);
+    void moveStream(std::uint32_t nodeID);
+    void restoreMovedStreams(pw::ThreadLoopLock& lock);
     void scheduleRelease();
     void releaseRetired();
     void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);

@@ -71,7 +71,11 @@ bool PipeWireAudioHardware::waitUntilConnected(int timeoutMs) {
         }
     }
     // Node and client details arrive after the globals: one more round trip.
-    return impl_->connection->sync(lock, timeoutMs);
+    if (!impl_->connection->sync(lock, timeoutMs)) {
+        return false;
+    }
+    impl_->dropStaleTargets();
+    return true;
 }
 
 OSStatus PipeWireAudioHardware::getPropertyDataSize(AudioObjectID objectID,
@@ -125,6 +129,18 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
 OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
                                                 const AudioObjectPropertyAddress& address,
                                                 std::uint32_t dataSize, const void* data) {
+    if (address.selector == kAudioProcessPropertyOutputDevice) {
+        if (data == nullptr || dataSize != sizeof(AudioStringRef)) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        AudioStringRef uid = nullptr;
+        std::memcpy(&uid, data, sizeof(AudioStringRef));
+        if (uid == nullptr || !impl_->loop.isValid()) {
+            return uid == nullptr ? kAudioParamError : kAudioHardwareNotRunningError;
+        }
+        pw::ThreadLoopLock lock(impl_->loop);
+        return impl_->setProcessOutput(objectID, *uid);
+    }
     if (objectID != kAudioObjectSystemObject ||
         address.selector != kAudioHardwarePropertyDefaultOutputDevice) {
         return kAudioHardwareUnknownPropertyError;
@@ -244,6 +260,9 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
         tap->streams->destroyPlayback();
         return kAudioHardwareUnspecifiedError;
     }
+    tap->playbackName = description.uid;
+    tap->overridesStreamOutputs = description.overridesStreamOutputs;
+    tap->playbackDescription = description.name;
     auto aggregate = std::make_unique<AggregateObject>();
     aggregate->id = impl_->nextOwnID++;
     aggregate->description = description;
@@ -265,7 +284,7 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID deviceID) {
     for (auto& proc : it->second->ioProcs) {
         if (proc->started) {
             if (TapObject* tap = impl_->liveTap(it->second->tapID); tap && tap->streams) {
-                tap->streams->runBlock(nullptr);
+                impl_->runBlock(*tap, nullptr);
             }
         }
     }
@@ -316,7 +335,7 @@ OSStatus PipeWireAudioHardware::destroyIOProcID(AudioObjectID deviceID,
     }
     if ((*it)->started) {
         if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-            tap->streams->runBlock(nullptr);
+            impl_->runBlock(*tap, nullptr);
         }
     }
     procs.erase(it);
@@ -362,7 +381,7 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
         }
     }
     if (!proc->started) {
-        streams.runBlock(&proc->block);
+        impl_->runBlock(*tap, &proc->block);
         proc->started = true;
     }
     if (!tap->claiming) {
@@ -389,7 +408,7 @@ OSStatus PipeWireAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceIO
         if (reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID) {
             if (proc->started) {
                 if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-                    tap->streams->runBlock(nullptr);
+                    impl_->runBlock(*tap, nullptr);
                 }
                 proc->started = false;
             }

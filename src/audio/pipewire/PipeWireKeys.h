@@ -27,6 +27,11 @@ inline constexpr const char* kClientID = "client.id";
 inline constexpr const char* kClientAPI = "client.api";
 inline constexpr const char* kObjectSerial = "object.serial";
 inline constexpr const char* kTargetObject = "target.object";
+// A stream's output by global id: a node property of older clients, and a key of
+// the "default" metadata that the PulseAudio server and session manager write.
+inline constexpr const char* kTargetNode = "target.node";
+inline constexpr const char* kNodeTarget = "node.target";
+inline constexpr const char* kObjectPath = "object.path";
 inline constexpr const char* kStreamCaptureSink = "stream.capture.sink";
 inline constexpr const char* kSecPID = "pipewire.sec.pid";
 inline constexpr const char* kPortalAppID = "pipewire.access.portal.app_id";
@@ -55,6 +60,8 @@ inline constexpr const char* kMediaTypeAudio = "Audio";
 inline constexpr const char* kMediaCategoryPlayback = "Playback";
 inline constexpr const char* kMediaCategoryCapture = "Capture";
 inline constexpr const char* kTrue = "true";
+// A stream target that means "follow the default output".
+inline constexpr const char* kFollowDefault = "-1";
 // The session manager remembers volumes per media.name: ours never changes.
 inline constexpr const char* kOurMediaName = "Corvalle";
 inline constexpr const char* kOurAppName = "Corvalle";

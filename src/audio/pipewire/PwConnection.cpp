@@ -361,6 +361,7 @@ void Connection::onMetadataTimer(void* data, std::uint64_t) {
     const std::uint32_t id = self->metadataID_;
     self->unbindMetadata();
     self->graph_.targets.clear();
+    self->graph_.targetNodes.clear();
     self->bindMetadata(id);
     self->metadataRetryMs_ = std::min(self->metadataRetryMs_ * 2, kMaxMetadataCheckMs);
     self->scheduleMetadataCheck();
@@ -425,11 +426,13 @@ void Connection::removeGlobal(std::uint32_t id) {
     graph_.ports.erase(id);
     graph_.links.erase(id);
     graph_.targets.erase(id);
+    graph_.targetNodes.erase(id);
     if (metadata_ != nullptr && id == metadataID_) {
         unbindMetadata();
         metadataID_ = 0;
         graph_.defaultSinkName.reset();
         graph_.targets.clear();
+        graph_.targetNodes.clear();
     }
 }
 
@@ -444,8 +447,20 @@ void Connection::nodeInfo(std::uint32_t id, const spa_dict* props, bool running)
         return;
     }
     const std::uint32_t clientBefore = idFrom(it->second.props, keys::kClientID);
+    auto chosen = [&] {
+        const Properties& p = it->second.props;
+        const auto object = p.find(keys::kTargetObject);
+        const auto legacy = p.find(keys::kNodeTarget);
+        return std::pair{object == p.end() ? std::string() : object->second,
+                         legacy == p.end() ? std::string() : legacy->second};
+    };
+    const auto chosenBefore = chosen();
     for (auto& [key, value] : toProperties(props)) {
         it->second.props[key] = std::move(value);
+    }
+    if (chosen() != chosenBefore && GraphState::isOutputStream(it->second) &&
+        events_.targetChanged) {
+        events_.targetChanged(id, false);
     }
     it->second.running = running;
     const std::uint32_t clientAfter = idFrom(it->second.props, keys::kClientID);
@@ -487,16 +502,28 @@ void Connection::metadataProperty(std::uint32_t subject, const char* key, const 
             graph_.defaultSinkName.reset();
         }
         graph_.targets.erase(subject);
+        graph_.targetNodes.erase(subject);
+        notifyTarget(subject);
         return;
     }
     if (subject == PW_ID_CORE && std::strcmp(key, keys::kDefaultAudioSink) == 0) {
         graph_.defaultSinkName = value == nullptr ? std::nullopt : nameFromJSON(std::string(value));
-    } else if (std::strcmp(key, keys::kTargetObject) == 0) {
+    } else if (std::strcmp(key, keys::kTargetObject) == 0 ||
+               std::strcmp(key, keys::kTargetNode) == 0) {
+        auto& targets =
+            std::strcmp(key, keys::kTargetObject) == 0 ? graph_.targets : graph_.targetNodes;
         if (value == nullptr) {
-            graph_.targets.erase(subject);
+            targets.erase(subject);
         } else {
-            graph_.targets[subject] = value;
+            targets[subject] = value;
         }
+        notifyTarget(subject);
+    }
+}
+
+void Connection::notifyTarget(std::uint32_t subject) {
+    if (subject != PW_ID_CORE && events_.targetChanged) {
+        events_.targetChanged(subject, true);
     }
 }
 

@@ -30,6 +30,9 @@ struct ConnectionEvents {
     std::function<void(std::uint32_t nodeID)> outputStreamAdded;
     // A link appeared.
     std::function<void(const LinkRecord& link)> linkAdded;
+    // A stream's target.object or target.node in the "default" metadata changed
+    // (`inMetadata`), or its own target.object or node.target property did.
+    std::function<void(std::uint32_t nodeID, bool inMetadata)> targetChanged;
     // The server went away: every object made on the old connection is gone.
     std::function<void()> disconnected;
 };
@@ -74,6 +77,7 @@ private:
     void nodeInfo(std::uint32_t id, const spa_dict* props, bool running);
     void clientInfo(std::uint32_t id, const spa_dict* props);
     void metadataProperty(std::uint32_t subject, const char* key, const char* value);
+    void notifyTarget(std::uint32_t subject);
     void bindMetadata(std::uint32_t id);
     void unbindMetadata();
     void scheduleMetadataCheck();

@@ -311,6 +311,20 @@ OSStatus SimulatedAudioHardware::setPropertyData(AudioObjectID objectID,
     if (const auto failure = failureOf(SimCall::setPropertyData)) {
         return *failure;
     }
+    if (const auto process = state_->processes.find(objectID);
+        process != state_->processes.end() &&
+        address.selector == kAudioProcessPropertyOutputDevice) {
+        if (dataSize != sizeof(AudioStringRef) || data == nullptr) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        AudioStringRef uid = nullptr;
+        std::memcpy(&uid, data, sizeof(AudioStringRef));
+        if (uid == nullptr) {
+            return kAudioParamError;
+        }
+        process->second.sentTo = *uid;
+        return noErr;
+    }
     if (objectID != kAudioObjectSystemObject) {
         return isKnownObject(objectID) ? kAudioHardwareUnknownPropertyError
                                        : kAudioHardwareBadObjectError;
@@ -506,6 +520,11 @@ std::optional<OSStatus> SimulatedAudioHardware::failureOf(SimCall call) const {
         return std::nullopt;
     }
     return it->second;
+}
+
+std::string SimulatedAudioHardware::sentTo(AudioObjectID processID) const {
+    const auto it = state_->processes.find(processID);
+    return it == state_->processes.end() ? std::string() : it->second.sentTo;
 }
 
 bool SimulatedAudioHardware::isKnownObject(AudioObjectID objectID) const {

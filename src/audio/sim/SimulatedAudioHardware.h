@@ -49,6 +49,8 @@ struct SimProcess {
     // What the application told the audio server.
     std::optional<std::string> nameHint = std::nullopt;
     std::optional<std::string> iconHint = std::nullopt;
+    // The output its untapped streams were sent to ('pout'); empty: their own.
+    std::string sentTo = {};
 };
 
 // A process tap that exists while created.
@@ -114,6 +116,8 @@ public:
     const std::map<AudioObjectID, SimTap>& taps() const { return taps_; }
     const std::map<AudioObjectID, SimAggregate>& aggregates() const { return aggregates_; }
     std::size_t ioProcCount() const;
+    // Where 'pout' last sent the process's untapped streams; empty when nowhere.
+    std::string sentTo(AudioObjectID processID) const;
 
     // Runs one IO cycle of `deviceID`: every started IO proc of it, in order of
     // creation, with the given buffers. May be called from another thread;

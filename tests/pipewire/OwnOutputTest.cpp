@@ -1,0 +1,227 @@
+// A tapped application is heard on the output each of its streams chose, at its
+// setting: streams sent to a device of their own stay there when the default
+// output changes, follow a move by another tool, fall back when their device
+// goes and return when it comes back; streams that follow the default follow it.
+#include "ModelOnPipeWire.h"
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+
+namespace corvalle {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+constexpr double kToneAmplitude = 0.3;
+const double kFullDB = test::toDB(kToneAmplitude / std::sqrt(2.0));
+const double kHalfDB = kFullDB + test::toDB(0.5);
+constexpr double kSilentDB = -70.0;
+constexpr const char* kPlayerName = "corvalle-test-player";
+
+class OwnOutputTest : public test::ModelOnPipeWire {
+protected:
+    // What each output's monitor should carry: a level in dB, or kSilentDB.
+    using Expected = std::map<std::string, double>;
+
+    // Every output settles at what `expected` says, without silent blocks where
+    // sound is expected. Prints the figures.
+    void expectHeard(const Expected& expected, const std::string& when) {
+        for (const auto& [device, db] : expected) {
+            test::MonitorMeter meter(device);
+            test::Level level;
+            std::vector<float> samples;
+            whileSpinning([&] {
+                level = test::settledLevel(meter, [&](const test::Level& l) {
+                    return db <= kSilentDB ? l.rmsDB < kSilentDB : std::fabs(l.rmsDB - db) <= 0.1;
+                });
+                if (db > kSilentDB) {
+                    samples = test::cleanRecording(meter, 500);
+                }
+            });
+            if (db <= kSilentDB) {
+                EXPECT_LT(level.rmsDB, kSilentDB) << when << ": " << device;
+            } else {
+                EXPECT_NEAR(level.rmsDB, db, 0.1) << when << ": " << device;
+                EXPECT_EQ(test::silentRuns(samples), 0) << when << ": " << device;
+            }
+            std::printf("%-44s %-11s %8.2f dB (expected %s), %d silent runs\n", when.c_str(),
+                        device.c_str(), level.rmsDB,
+                        db <= kSilentDB ? "silence" : std::to_string(db).c_str(),
+                        test::silentRuns(samples));
+        }
+    }
+
+    // The node id of the player's stream that asked for `target` itself.
+    std::string playerStream(const std::string& target) const {
+        std::istringstream listing(session.output("pactl list sink-inputs") + "Sink Input #\n");
+        std::string nodeID;
+        int matches = 0;
+        auto value = [](const std::string& line,
+                        const std::string& key) -> std::optional<std::string> {
+            const auto at = line.find(key + " = \"");
+            if (at == std::string::npos) {
+                return std::nullopt;
+            }
+            const auto start = at + key.size() + 4;
+            return line.substr(start, line.find('"', start) - start);
+        };
+        for (std::string line; std::getline(listing, line);) {
+            if (line.rfind("Sink Input #", 0) == 0) {
+                if (matches == 2) {
+                    return nodeID;
+                }
+                matches = 0;
+            } else if (const auto id = value(line, "object.id")) {
+                nodeID = *id;
+            } else if (value(line, "node.name") == kPlayerName ||
+                       value(line, "target.object") == target) {
+                ++matches;
+            }
+        }
+        return {};
+    }
+
+    void makeDefault(const std::string& name) const {
+        session.run("pw-metadata -n default 0 default.configured.audio.sink '{\"name\":\"" + name +
+                    "\"}' Spa:String:JSON >/dev/null");
+    }
+
+    QString tappedPlayer(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv = {test::testPlayerPath(), "--amplitude",
+                                         std::to_string(kToneAmplitude)};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        player.emplace(argv);
+        const QString key = QString::fromStdString(test::programKey(*player));
+        EXPECT_TRUE(spinUntil(
+            [&] {
+                const auto& apps = model->apps();
+                return std::any_of(apps.begin(), apps.end(),
+                                   [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
+            },
+            5s));
+        model->setVolume(0.5, key);
+        EXPECT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+        return key;
+    }
+
+    std::optional<ChildProcess> player;
+};
+
+// One player, one stream on the headphones (its own choice) and one following
+// the default output (the speakers).
+TEST_F(OwnOutputTest, EachStreamIsHeardOnItsOwnOutputAtTheSetting) {
+    const QString key = tappedPlayer({"--streams", "2", "--targets", "headphones,"});
+    expectHeard({{"headphones", kHalfDB}, {"speakers", kHalfDB}}, "tapped at 50 %");
+
+    // A new default takes the stream that follows it, not the one sent elsewhere.
+    session.run("pactl load-module module-null-sink sink_name=third >/dev/null");
+    ASSERT_TRUE(spinUntil([&] { return deviceNamed("third") != kAudioObjectUnknown; }, 5s));
+    makeDefault("third");
+    ASSERT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed("third"); }, 3s));
+    expectHeard({{"headphones", kHalfDB}, {"third", kHalfDB}, {"speakers", kSilentDB}},
+                "default changed to third");
+
+    // Other tools move the headphones stream while it is tapped.
+    const std::string nodeID = playerStream("headphones");
+    ASSERT_FALSE(nodeID.empty());
+    // By global id, the way the PulseAudio server and the session manager's
+    // restore write it, then by name.
+    session.run("pw-metadata -n default " + nodeID + " target.node " +
+                std::to_string(deviceNamed("speakers")) + " Spa:Id >/dev/null");
+    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}, {"third", kHalfDB}},
+                "moved to speakers by target.node");
+    session.run("pw-metadata -n default " + nodeID + " target.object headphones >/dev/null");
+    expectHeard({{"headphones", kHalfDB}, {"speakers", kSilentDB}, {"third", kHalfDB}},
+                "moved back by target.object");
+
+    // Released, each stream plays where it would without Corvalle, at full level.
+    model->reset(key);
+    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+    expectHeard({{"headphones", kFullDB}, {"third", kFullDB}, {"speakers", kSilentDB}}, "released");
+    session.run("pactl unload-module module-null-sink");
+}
+
+// The output a stream chose goes away while tapped: it is heard on the session
+// manager's fallback at its setting, and back on its own output when that returns.
+TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
+    session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
+    ASSERT_TRUE(spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s));
+    tappedPlayer({"--targets", "extra"});
+    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "tapped at 50 % on extra");
+
+    session.run("pactl unload-module module-null-sink");
+    ASSERT_TRUE(spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s));
+    expectHeard({{"speakers", kHalfDB}}, "extra removed");
+
+    session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
+    ASSERT_TRUE(spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s));
+    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back");
+    EXPECT_FALSE(model->lastError().has_value());
+    session.run("pactl unload-module module-null-sink");
+}
+
+// An output chosen in Corvalle: untapped, the player's streams are sent there;
+// tapped, its tap plays there; either way over the output the player chose for
+// itself. While that device is away it plays on the default, and it goes back
+// when the device returns. The choice outlives Corvalle and is undone on clearing.
+TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndReturns) {
+    auto loadExtra = [&] {
+        session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
+        return spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s);
+    };
+    auto unloadExtra = [&] {
+        session.run("pactl unload-module module-null-sink");
+        return spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s);
+    };
+    ASSERT_TRUE(loadExtra());
+    const QString key = tappedPlayer({"--targets", "headphones"});
+    model->setVolume(1.0, key);
+    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+    model->setOutput(QStringLiteral("extra"), key);
+    expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
+
+    model->setVolume(0.5, key);
+    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+    expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "tapped at 50 % on extra");
+
+    // Corvalle restarted: the stored choice applies again.
+    model.reset();
+    MixerEnvironment env;
+    env.hardware = hardware.get();
+    env.store = &store;
+    env.directory = directory.get();
+    model = std::make_unique<MixerModel>(env);
+    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+    expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "Corvalle restarted");
+
+    ASSERT_TRUE(unloadExtra());
+    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "extra removed while tapped");
+    ASSERT_TRUE(loadExtra());
+    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back while tapped");
+
+    model->setVolume(1.0, key);
+    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+    ASSERT_TRUE(unloadExtra());
+    expectHeard({{"speakers", kFullDB}, {"headphones", kSilentDB}}, "extra removed, untapped");
+    ASSERT_TRUE(loadExtra());
+    expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}}, "extra back, untapped");
+
+    // The player started again: its new streams are sent there too.
+    player.reset();
+    player.emplace(std::vector<std::string>{test::testPlayerPath(), "--targets", "headphones",
+                                            "--amplitude", std::to_string(kToneAmplitude)});
+    expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "player started again");
+
+    model->setOutput(std::nullopt, key);
+    expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "choice cleared");
+    EXPECT_FALSE(model->lastError().has_value());
+    session.run("pactl unload-module module-null-sink");
+}
+
+} // namespace
+} // namespace corvalle
