@@ -61,6 +61,12 @@ constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fou
 // (as the process's kAudioObjectPropertyName) its display name. Used where the
 // desktop knows no application for the process.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIconHint = fourCC("picn");
+// A process's level, measured only while asked for: writing 1 (a UInt32) to
+// 'pmtr' starts measuring what the process plays, 0 stops it and frees whatever
+// measured it. 'ppek' reads (a Float32) the largest sample magnitude played since
+// the last read, 1 being full scale, and starts over; 0 while not measured.
+constexpr AudioObjectPropertySelector kAudioProcessPropertyPeakMetering = fourCC("pmtr");
+constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputPeak = fourCC("ppek");
 
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector selector = 0;
