@@ -41,6 +41,7 @@ PipeWireAudioHardware::Impl::~Impl() {
             release(lock, *retired, true);
         }
         retiring.clear();
+        peakStreams.clear();
         reaper.destroyAll();
         aggregates.clear();
         retiredAggregates.clear();
@@ -72,6 +73,9 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
     }
     if (before.processes != after.processes) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+        if (!meteredProcesses.empty()) {
+            syncPeakStreams();
+        }
     }
     if (before.defaultOutput != after.defaultOutput) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
@@ -106,6 +110,9 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
     const std::string* client = property(node->second.props, pw::keys::kClientID);
     if (client == nullptr) {
         return;
+    }
+    if (!meteredProcesses.empty()) {
+        syncPeakStreams();
     }
     // A new stream of a tapped process joins its tap at once.
     for (auto& [id, tap] : taps) {
@@ -167,6 +174,9 @@ void PipeWireAudioHardware::Impl::disconnected() {
     }
     reaper.destroyAll();
     ownTargets.clear();
+    // Process objects are new on the next connection.
+    peakStreams.clear();
+    meteredProcesses.clear();
 }
 
 TapObject* PipeWireAudioHardware::Impl::liveTap(AudioObjectID id) {

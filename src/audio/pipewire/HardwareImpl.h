@@ -3,6 +3,7 @@
 // The state behind PipeWireAudioHardware, shared by its source files. Every
 // member of Impl except `listeners` is used with the loop's lock held.
 #include "GraphState.h"
+#include "PeakStream.h"
 #include "PipeWireAudioHardware.h"
 #include "PwConnection.h"
 #include "PwLoop.h"
@@ -116,6 +117,12 @@ struct AggregateObject {
     std::vector<std::unique_ptr<IOProcRecord>> ioProcs;
 };
 
+// A stream measuring one output stream node of a process whose level is asked for.
+struct MeteredStream {
+    AudioObjectID processObjectID = kAudioObjectUnknown;
+    std::unique_ptr<pw::PeakStream> stream;
+};
+
 } // namespace pipewire_backend
 
 class PipeWireAudioHardware::Impl {
@@ -142,6 +149,9 @@ public:
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
     bool releasePosted = false;
+    // Processes whose level is measured, and the measuring streams by node id.
+    std::set<AudioObjectID> meteredProcesses;
+    std::map<std::uint32_t, MeteredStream> peakStreams;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
@@ -150,6 +160,11 @@ public:
     void linkAdded(const pw::LinkRecord& link);
     bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();
+
+    // Levels: PeakMetering.cpp.
+    OSStatus setPeakMetering(AudioObjectID processObjectID, bool on);
+    void syncPeakStreams();
+    float takeProcessPeak(AudioObjectID processObjectID);
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
     OSStatus setDefaultOutput(pw::ThreadLoopLock& lock, AudioObjectID deviceID);

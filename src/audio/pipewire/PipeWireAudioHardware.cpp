@@ -101,6 +101,14 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     if (!impl_->loop.isValid()) {
         return kAudioHardwareNotRunningError;
     }
+    if (address.selector == kAudioProcessPropertyOutputPeak) {
+        pw::ThreadLoopLock lock(impl_->loop);
+        if (!impl_->connection ||
+            impl_->connection->graph().clientByProcessObject(objectID) == nullptr) {
+            return kAudioHardwareBadObjectError;
+        }
+        return writeValue(impl_->takeProcessPeak(objectID), ioDataSize, outData);
+    }
     Answer a;
     {
         pw::ThreadLoopLock lock(impl_->loop);
@@ -125,6 +133,18 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
 OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
                                                 const AudioObjectPropertyAddress& address,
                                                 std::uint32_t dataSize, const void* data) {
+    if (address.selector == kAudioProcessPropertyPeakMetering) {
+        if (data == nullptr || dataSize != sizeof(std::uint32_t)) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        if (!impl_->loop.isValid()) {
+            return kAudioHardwareNotRunningError;
+        }
+        std::uint32_t on = 0;
+        std::memcpy(&on, data, sizeof(on));
+        pw::ThreadLoopLock lock(impl_->loop);
+        return impl_->setPeakMetering(objectID, on != 0);
+    }
     if (objectID != kAudioObjectSystemObject ||
         address.selector != kAudioHardwarePropertyDefaultOutputDevice) {
         return kAudioHardwareUnknownPropertyError;

@@ -28,6 +28,9 @@ inline constexpr const char* kClientAPI = "client.api";
 inline constexpr const char* kObjectSerial = "object.serial";
 inline constexpr const char* kTargetObject = "target.object";
 inline constexpr const char* kStreamCaptureSink = "stream.capture.sink";
+inline constexpr const char* kStreamMonitor = "stream.monitor";
+// The adapter's resampler reports each output sample as the peak of its span.
+inline constexpr const char* kResamplePeaks = "resample.peaks";
 inline constexpr const char* kSecPID = "pipewire.sec.pid";
 inline constexpr const char* kPortalAppID = "pipewire.access.portal.app_id";
 inline constexpr const char* kAppName = "application.name";
@@ -58,6 +61,8 @@ inline constexpr const char* kTrue = "true";
 // The session manager remembers volumes per media.name: ours never changes.
 inline constexpr const char* kOurMediaName = "Corvalle";
 inline constexpr const char* kOurAppName = "Corvalle";
+// node.name of a level-measuring stream, followed by the measured node's id.
+inline constexpr const char* kLevelNodePrefix = "Corvalle-level-";
 
 // The "default" metadata object and its keys.
 inline constexpr const char* kMetadataDefault = "default";
