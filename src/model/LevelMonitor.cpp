@@ -27,7 +27,11 @@ float heardPeak(float peak) {
 
 LevelMonitor::LevelMonitor(MixerModel& model, AudioHardware& hardware, QObject* parent)
     : QObject(parent), model_(model), hardware_(hardware),
-      clock_([] { return std::chrono::steady_clock::now(); }) {}
+      clock_([] { return std::chrono::steady_clock::now(); }) {
+    const auto stale = [this] { meteringStale_ = true; };
+    connect(&model_, &MixerModel::appsChanged, this, stale);
+    connect(&model_, &MixerModel::settingsChanged, this, stale);
+}
 
 LevelMonitor::~LevelMonitor() {
     for (const AudioObjectID process : metered_) {
@@ -112,6 +116,12 @@ void LevelMonitor::syncMetering() {
         }
     }
     metered_ = std::move(wanted);
+    // Rows that went keep no level.
+    std::erase_if(peaks_, [&](const auto& entry) {
+        return std::ranges::none_of(model_.apps(),
+                                    [&](const AudioApp& app) { return app.id == entry.first; });
+    });
+    meteringStale_ = false;
 }
 
 float LevelMonitor::processPeak(AudioObjectID processObject) {
@@ -132,8 +142,9 @@ void LevelMonitor::takeFrame() {
     sinceLastFrame_ = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastFrame_);
     lastFrame_ = now;
     // Taps come and go with the settings, processes with the applications.
-    syncMetering();
-    std::map<QString, float> peaks;
+    if (meteringStale_) {
+        syncMetering();
+    }
     for (const AudioApp& app : model_.apps()) {
         float peak = 0.0F;
         if (const std::optional<float> tapPeak = model_.takeTapPeak(app.id)) {
@@ -145,9 +156,8 @@ void LevelMonitor::takeFrame() {
                 }
             }
         }
-        peaks.emplace(app.id, peak);
+        peaks_.insert_or_assign(app.id, peak);
     }
-    peaks_ = std::move(peaks);
     emit levelsChanged();
 }
 

@@ -69,6 +69,8 @@ private:
     std::map<QString, float> peaks_;
     std::chrono::steady_clock::time_point lastFrame_;
     std::chrono::milliseconds sinceLastFrame_{0};
+    // The rows or their settings (and so the taps) changed since the last sync.
+    bool meteringStale_ = true;
 };
 
 } // namespace corvalle

@@ -46,7 +46,7 @@ QString LevelMeter::valueText() const {
 
 int LevelMeter::barLength(double decibels) const {
     return static_cast<int>(
-        std::lround((decibels - kFloorDecibels) / -kFloorDecibels * width() * devicePixelRatioF()));
+        std::lround((decibels - kFloorDecibels) / -kFloorDecibels * width() * pixelRatio_));
 }
 
 void LevelMeter::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) {
@@ -54,12 +54,9 @@ void LevelMeter::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) 
         decibels_ - kDecayPerSecond * std::chrono::duration<double>(sinceLastFrame).count();
     const double next = std::max(decibelsOf(peak), std::max(fallen, kFloorDecibels));
     const bool atLimit = peak >= kLimitPeak;
-    const bool wasAtLimit = property("atLimit").toBool();
-    const bool redraw = barLength(next) != barLength(decibels_) || atLimit != wasAtLimit;
+    const bool redraw = barLength(next) != barLength(decibels_) || atLimit != atLimit_;
     decibels_ = next;
-    if (atLimit != wasAtLimit) {
-        setProperty("atLimit", atLimit);
-    }
+    atLimit_ = atLimit;
     if (redraw) {
         update();
     }
@@ -71,6 +68,7 @@ void LevelMeter::clear() {
 
 void LevelMeter::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    pixelRatio_ = painter.device()->devicePixelRatioF();
     const QPalette& colours = palette();
     const int top = (height() - kBarHeight) / 2;
     const QRectF track(0, top, width(), kBarHeight);
@@ -80,8 +78,7 @@ void LevelMeter::paintEvent(QPaintEvent*) {
     painter.fillRect(track, trackColour);
     const double length = fill() * width();
     if (length > 0.0) {
-        const QColor bar =
-            property("atLimit").toBool() ? orangeColor(colours) : greenColor(colours);
+        const QColor bar = atLimit_ ? orangeColor(colours) : greenColor(colours);
         painter.fillRect(QRectF(0, top, length, kBarHeight), bar);
     }
 }

@@ -41,6 +41,10 @@ private:
     int barLength(double decibels) const;
 
     double decibels_ = kFloorDecibels;
+    bool atLimit_ = false;
+    // The pixel ratio it was last painted at: asking the screen for every peak
+    // would cost more than the meter itself.
+    double pixelRatio_ = 1.0;
 };
 
 } // namespace corvalle::ui

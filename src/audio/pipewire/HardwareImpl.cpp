@@ -41,7 +41,7 @@ PipeWireAudioHardware::Impl::~Impl() {
             release(lock, *retired, true);
         }
         retiring.clear();
-        peakStreams.clear();
+        peakFilter.reset();
         reaper.destroyAll();
         aggregates.clear();
         retiredAggregates.clear();
@@ -74,7 +74,7 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
     if (before.processes != after.processes) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
         if (!meteredProcesses.empty()) {
-            syncPeakStreams();
+            syncPeakPorts();
         }
     }
     if (before.defaultOutput != after.defaultOutput) {
@@ -112,7 +112,7 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
         return;
     }
     if (!meteredProcesses.empty()) {
-        syncPeakStreams();
+        syncPeakPorts();
     }
     // A new stream of a tapped process joins its tap at once.
     for (auto& [id, tap] : taps) {
@@ -175,7 +175,8 @@ void PipeWireAudioHardware::Impl::disconnected() {
     reaper.destroyAll();
     ownTargets.clear();
     // Process objects are new on the next connection.
-    peakStreams.clear();
+    peakFilter.reset();
+    meteredPorts.clear();
     meteredProcesses.clear();
 }
 

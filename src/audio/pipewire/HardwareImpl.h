@@ -3,7 +3,7 @@
 // The state behind PipeWireAudioHardware, shared by its source files. Every
 // member of Impl except `listeners` is used with the loop's lock held.
 #include "GraphState.h"
-#include "PeakStream.h"
+#include "PeakFilter.h"
 #include "PipeWireAudioHardware.h"
 #include "PwConnection.h"
 #include "PwLoop.h"
@@ -117,12 +117,6 @@ struct AggregateObject {
     std::vector<std::unique_ptr<IOProcRecord>> ioProcs;
 };
 
-// A stream measuring one output stream node of a process whose level is asked for.
-struct MeteredStream {
-    AudioObjectID processObjectID = kAudioObjectUnknown;
-    std::unique_ptr<pw::PeakStream> stream;
-};
-
 } // namespace pipewire_backend
 
 class PipeWireAudioHardware::Impl {
@@ -149,9 +143,12 @@ public:
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
     bool releasePosted = false;
-    // Processes whose level is measured, and the measuring streams by node id.
+    // Processes whose level is measured; the node that measures their output
+    // ports while there are any, and which process each measured port is of.
     std::set<AudioObjectID> meteredProcesses;
-    std::map<std::uint32_t, MeteredStream> peakStreams;
+    std::unique_ptr<pw::PeakFilter> peakFilter;
+    std::map<AudioObjectID, std::vector<std::uint32_t>> meteredPorts;
+    std::uint64_t peakSyncPortChanges = 0;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
@@ -163,7 +160,7 @@ public:
 
     // Levels: PeakMetering.cpp.
     OSStatus setPeakMetering(AudioObjectID processObjectID, bool on);
-    void syncPeakStreams();
+    void syncPeakPorts();
     float takeProcessPeak(AudioObjectID processObjectID);
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);

@@ -1,5 +1,4 @@
 #include "HardwareImpl.h"
-#include "PipeWireKeys.h"
 
 #include <algorithm>
 
@@ -14,19 +13,22 @@ OSStatus PipeWireAudioHardware::Impl::setPeakMetering(AudioObjectID processObjec
     } else {
         meteredProcesses.erase(processObjectID);
     }
-    syncPeakStreams();
+    syncPeakPorts();
     return noErr;
 }
 
-// One measuring stream for each output stream of a metered process; streams of
-// nodes that went, or of processes no longer metered, are destroyed.
-void PipeWireAudioHardware::Impl::syncPeakStreams() {
+// Measures every output port of every output stream of the metered processes,
+// and nothing else; with nothing to measure the measuring node goes too.
+void PipeWireAudioHardware::Impl::syncPeakPorts() {
     if (!connection || !connection->isConnected()) {
-        peakStreams.clear();
+        peakFilter.reset();
+        meteredPorts.clear();
         return;
     }
     const pw::GraphState& graph = connection->graph();
+    peakSyncPortChanges = graph.portChanges;
     std::map<std::uint32_t, AudioObjectID> wanted;
+    std::map<std::uint32_t, std::uint32_t> nodeOf;
     for (auto process = meteredProcesses.begin(); process != meteredProcesses.end();) {
         const pw::ClientRecord* client = graph.clientByProcessObject(*process);
         if (client == nullptr) {
@@ -34,30 +36,55 @@ void PipeWireAudioHardware::Impl::syncPeakStreams() {
             continue;
         }
         for (const std::uint32_t nodeID : graph.outputStreamsOf(client->id)) {
-            wanted.emplace(nodeID, *process);
+            for (const auto& [portID, port] : graph.ports) {
+                if (port.nodeID == nodeID && port.isOutput) {
+                    wanted.emplace(portID, *process);
+                    nodeOf.emplace(portID, nodeID);
+                }
+            }
         }
         ++process;
     }
-    std::erase_if(peakStreams, [&](const auto& entry) { return !wanted.contains(entry.first); });
-    for (const auto& [nodeID, process] : wanted) {
-        if (peakStreams.contains(nodeID)) {
-            continue;
+    if (meteredProcesses.empty()) {
+        peakFilter.reset();
+        meteredPorts.clear();
+        return;
+    }
+    if (!peakFilter) {
+        peakFilter = std::make_unique<pw::PeakFilter>(loop, connection->core());
+    }
+    std::vector<std::uint32_t> unwanted;
+    peakFilter->forEachMeasured([&](std::uint32_t portID) {
+        if (!wanted.contains(portID)) {
+            unwanted.push_back(portID);
         }
-        const pw::NodeRecord& node = graph.nodes.at(nodeID);
-        const std::string* serial = property(node.props, pw::keys::kObjectSerial);
-        auto stream = std::make_unique<pw::PeakStream>(
-            connection->core(), nodeID, serial != nullptr ? *serial : std::to_string(nodeID));
-        if (stream->isValid()) {
-            peakStreams.emplace(nodeID, MeteredStream{process, std::move(stream)});
+    });
+    for (const std::uint32_t portID : unwanted) {
+        peakFilter->forget(portID);
+    }
+    meteredPorts.clear();
+    for (const auto& [portID, process] : wanted) {
+        peakFilter->measure(portID, nodeOf.at(portID));
+        if (peakFilter->measures(portID)) {
+            meteredPorts[process].push_back(portID);
         }
     }
+    peakFilter->link(graph);
 }
 
 float PipeWireAudioHardware::Impl::takeProcessPeak(AudioObjectID processObjectID) {
+    if (!peakFilter) {
+        return 0.0F;
+    }
+    // Ports of a measured stream appear after its node, and our own input ports
+    // after we add them: both are taken up at the next read.
+    if (connection->graph().portChanges != peakSyncPortChanges) {
+        syncPeakPorts();
+    }
     float peak = 0.0F;
-    for (auto& [nodeID, metered] : peakStreams) {
-        if (metered.processObjectID == processObjectID) {
-            peak = std::max(peak, metered.stream->takePeak());
+    if (const auto ports = meteredPorts.find(processObjectID); ports != meteredPorts.end()) {
+        for (const std::uint32_t portID : ports->second) {
+            peak = std::max(peak, peakFilter->takePeak(portID));
         }
     }
     return peak;

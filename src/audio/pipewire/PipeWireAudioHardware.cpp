@@ -103,8 +103,10 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     }
     if (address.selector == kAudioProcessPropertyOutputPeak) {
         pw::ThreadLoopLock lock(impl_->loop);
-        if (!impl_->connection ||
-            impl_->connection->graph().clientByProcessObject(objectID) == nullptr) {
+        // Measured processes first: this is read for every row in every frame.
+        if (!impl_->meteredPorts.contains(objectID) &&
+            (!impl_->connection ||
+             impl_->connection->graph().clientByProcessObject(objectID) == nullptr)) {
             return kAudioHardwareBadObjectError;
         }
         return writeValue(impl_->takeProcessPeak(objectID), ioDataSize, outData);
