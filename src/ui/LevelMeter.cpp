@@ -50,9 +50,20 @@ int LevelMeter::barLength(double decibels) const {
 }
 
 void LevelMeter::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) {
-    const double fallen =
-        decibels_ - kDecayPerSecond * std::chrono::duration<double>(sinceLastFrame).count();
-    const double next = std::max(decibelsOf(peak), std::max(fallen, kFloorDecibels));
+    const double incoming = decibelsOf(peak);
+    double next = incoming;
+    if (incoming < decibels_) {
+        // Only the part of this frame past the hold falls.
+        const auto before = held_;
+        held_ += sinceLastFrame;
+        const auto falling = std::max(held_ - kHold, std::chrono::milliseconds{0}) -
+                             std::max(before - kHold, std::chrono::milliseconds{0});
+        const double fallen =
+            decibels_ - kDecayPerSecond * std::chrono::duration<double>(falling).count();
+        next = std::max(incoming, std::max(fallen, kFloorDecibels));
+    } else {
+        held_ = std::chrono::milliseconds{0};
+    }
     const bool atLimit = peak >= kLimitPeak;
     const bool redraw = barLength(next) != barLength(decibels_) || atLimit != atLimit_;
     decibels_ = next;

@@ -7,7 +7,8 @@ namespace corvalle::ui {
 
 // A row's live level: a thin bar whose length is the peak in decibels from
 // −60 dB (empty) to 0 dB (full), green, and orange at the limit. A louder peak
-// shows at once; a quieter one lets the bar fall at kDecayPerSecond, so short
+// shows at once; the bar holds for kHold, longer than an audio cycle (so frames
+// between two cycles do not flicker it), then falls at kDecayPerSecond, so short
 // peaks stay readable. It repaints only when the bar's length changes.
 class LevelMeter final : public QWidget {
     Q_OBJECT
@@ -15,6 +16,7 @@ class LevelMeter final : public QWidget {
 public:
     static constexpr double kFloorDecibels = -60.0;
     static constexpr double kDecayPerSecond = 30.0; // decibels
+    static constexpr std::chrono::milliseconds kHold{50};
     static constexpr int kWidth = 44;
     static constexpr int kBarHeight = 4;
 
@@ -42,6 +44,8 @@ private:
 
     double decibels_ = kFloorDecibels;
     bool atLimit_ = false;
+    // How long the bar has stood at or above every peak since it was set.
+    std::chrono::milliseconds held_{0};
     // The pixel ratio it was last painted at: asking the screen for every peak
     // would cost more than the meter itself.
     double pixelRatio_ = 1.0;

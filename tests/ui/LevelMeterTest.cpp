@@ -36,8 +36,15 @@ TEST(LevelMeter, ShowsAPeakAtOnceAndLetsItFallAtTheDecayRate) {
         {"quieter than the floor", {{1e-5F, 16ms, -60.0}}},
         {"over full scale reads full", {{4.0F, 16ms, 0.0}}},
         {"NaN reads silent", {{nan, 16ms, -60.0}}},
-        {"falls 3 dB in 100 ms", {{1.0F, 16ms, 0.0}, {0.0F, 100ms, -3.0}}},
-        {"holds a louder past", {{1.0F, 16ms, 0.0}, {0.5F, 100ms, -3.0}}},
+        {"holds 50 ms, then falls 3 dB in 100 ms", {{1.0F, 16ms, 0.0}, {0.0F, 150ms, -3.0}}},
+        {"holds through frames without a cycle",
+         {{0.5F, 16ms, -6.0206},
+          {0.0F, 16ms, -6.0206},
+          {0.0F, 16ms, -6.0206},
+          {0.5F, 16ms, -6.0206}}},
+        {"falls frame by frame after the hold",
+         {{1.0F, 16ms, 0.0}, {0.0F, 40ms, 0.0}, {0.0F, 20ms, -0.3}, {0.0F, 100ms, -3.3}}},
+        {"a quieter peak does not pull it down", {{1.0F, 16ms, 0.0}, {0.5F, 150ms, -3.0}}},
         {"a louder peak wins", {{0.5F, 16ms, -6.0206}, {1.0F, 16ms, 0.0}}},
         {"falls to the floor, no further", {{1.0F, 16ms, 0.0}, {0.0F, 5000ms, -60.0}}},
     };
@@ -90,7 +97,7 @@ TEST_F(LevelMeterViewTest, TheRowShowsTheLevelWhileVisibleAndNothingRunsWhileHid
 
     frame(0.5F, 16ms);
     EXPECT_NEAR(meter().decibels(), -6.02, 0.01);
-    frame(0.0F, 200ms);
+    frame(0.0F, 250ms);
     EXPECT_NEAR(meter().decibels(), -12.02, 0.01) << "decays by the time between frames";
 
     view->hide();

@@ -158,16 +158,17 @@ float PeakFilter::takePeak(std::uint32_t portID) {
 namespace {
 
 // The largest magnitude of `count` samples; NaNs count as silence. Compared as
-// bits, whose order is that of the magnitudes, so that it vectorises.
+// bits, whose order is that of the magnitudes; as signed 32-bit integers (a
+// magnitude has no sign bit) so that plain SSE2 compares vectorise it.
 float loudestOf(const float* samples, std::uint32_t count) {
-    constexpr std::uint32_t kMagnitude = 0x7FFFFFFFU;
-    constexpr std::uint32_t kInfinity = 0x7F800000U;
-    std::uint32_t loudest = 0;
+    constexpr std::int32_t kMagnitude = 0x7FFFFFFF;
+    constexpr std::int32_t kInfinity = 0x7F800000;
+    std::int32_t loudest = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t bits = 0;
+        std::int32_t bits = 0;
         std::memcpy(&bits, samples + i, sizeof bits);
         bits &= kMagnitude;
-        bits = bits > kInfinity ? 0U : bits;
+        bits = bits > kInfinity ? 0 : bits;
         loudest = bits > loudest ? bits : loudest;
     }
     float peak = 0.0F;
