@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +109,7 @@ int run(int players, int seconds, int tapped) {
     MixerModel model(env);
     const auto appID = [](int i) { return "org.example.Player" + std::to_string(i); };
     std::vector<std::unique_ptr<test::ChildProcess>> children;
+    children.reserve(static_cast<std::size_t>(std::max(players, 0)));
     for (int i = 0; i < players; ++i) {
         children.push_back(std::make_unique<test::ChildProcess>(
             std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
