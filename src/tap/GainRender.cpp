@@ -190,8 +190,20 @@ float rampGains(float g, float step, float* gains, std::size_t count) {
 // `count` samples, contiguous on both sides, at one gain.
 CORVALLE_VECTOR_CLONES
 std::uint32_t scaleContiguous(float* out, const float* in, std::size_t count, float gain) {
-    std::uint32_t loudest = 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    // Written in vectors: the compiler does not vectorise the loudest sample
+    // alongside the stores on its own.
+    const Floats gains = Floats{} + gain;
+    Bits lanes{};
+    std::size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        Floats y;
+        loadFloats(y, in + i);
+        y *= gains;
+        limitLanes(y, lanes);
+        storeFloats(out + i, y);
+    }
+    std::uint32_t loudest = loudestLane(lanes);
+    for (; i < count; ++i) {
         const float y = limited(in[i] * gain);
         out[i] = y;
         loudest = louder(loudest, magnitudeOf(y));
