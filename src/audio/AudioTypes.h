@@ -66,6 +66,12 @@ constexpr AudioObjectPropertySelector kAudioProcessPropertyIconHint = fourCC("pi
 // The audio server keeps the choice while the device is away (its streams play on
 // the fallback meanwhile) and goes back to it when the device returns.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputDevice = fourCC("pout");
+// A process's level, measured only while asked for: writing 1 (a UInt32) to
+// 'pmtr' starts measuring what the process plays, 0 stops it and frees whatever
+// measured it. 'ppek' reads (a Float32) the largest sample magnitude played since
+// the last read, 1 being full scale, and starts over; 0 while not measured.
+constexpr AudioObjectPropertySelector kAudioProcessPropertyPeakMetering = fourCC("pmtr");
+constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputPeak = fourCC("ppek");
 
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector selector = 0;

@@ -2,6 +2,7 @@
 
 #include "AppTap.h"
 #include "CA.h"
+#include "LevelMonitor.h"
 #include "Log.h"
 #include "ProcessIdentity.h"
 #include "Responsibility.h"
@@ -50,6 +51,7 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     timer_->start();
 
     refresh();
+    levels_ = std::make_unique<LevelMonitor>(*this, *env_.hardware);
 }
 
 MixerModel::~MixerModel() = default;
@@ -176,6 +178,14 @@ std::optional<float> MixerModel::tapGain(const QString& key) const {
         return std::nullopt;
     }
     return it->second->gain();
+}
+
+std::optional<float> MixerModel::takeTapPeak(const QString& key) {
+    const auto it = taps_.find(key);
+    if (it == taps_.end()) {
+        return std::nullopt;
+    }
+    return it->second->takePeak();
 }
 
 } // namespace corvalle

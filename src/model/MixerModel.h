@@ -26,6 +26,7 @@ class QTimer;
 namespace corvalle {
 
 class AppTap;
+class LevelMonitor;
 
 // Everything the model talks to, so tests and --simulate can substitute each part.
 struct MixerEnvironment {
@@ -94,6 +95,11 @@ public:
     std::size_t tapCount() const;
     // The gain the running tap of `key` applies, or nothing without a tap.
     std::optional<float> tapGain(const QString& key) const;
+    // The loudest sample the tap of `key` played since the last call, or nothing
+    // without a tap.
+    std::optional<float> takeTapPeak(const QString& key);
+    // The rows' levels, measured while a view watches.
+    LevelMonitor& levels() { return *levels_; }
 
 signals:
     void appsChanged();
@@ -153,6 +159,8 @@ private:
     std::optional<QByteArray> unreadableSettings_;
     std::optional<QString> saveFailure_;
     std::uint64_t settingsRevision_ = 0;
+    // Last: it turns off what it measures before the taps go.
+    std::unique_ptr<LevelMonitor> levels_;
 };
 
 } // namespace corvalle

@@ -60,6 +60,10 @@ void AppTap::setGain(float gain) {
     gainState_->target.store(Volume::playableGain(gain), std::memory_order_relaxed);
 }
 
+float AppTap::takePeak() {
+    return corvalle::takePeak(*gainState_);
+}
+
 void AppTap::start(const std::string& label) {
     const std::string name = kNamePrefix + label;
 

@@ -36,6 +36,10 @@ public:
     // gains above 4 as 4.
     void setGain(float gain);
 
+    // The largest sample magnitude the IO procedure played since the last call,
+    // after the gain and the limit: in [0, 1], 0 while muted.
+    float takePeak();
+
     // Tears everything down in reverse order of creation; safe to repeat.
     void stop();
 

@@ -81,6 +81,16 @@ inline float limited(float y) {
     return std::bit_cast<float>(magnitude > kInfinity ? 0U : limitedBits);
 }
 
+// The magnitude of a limited sample as bits: their order is the order of the
+// magnitudes, so the loudest sample is an integer maximum, which vectorises.
+inline std::uint32_t magnitudeOf(float y) {
+    return std::bit_cast<std::uint32_t>(y) & ~kSign;
+}
+
+inline std::uint32_t louder(std::uint32_t a, std::uint32_t b) {
+    return a < b ? b : a;
+}
+
 // Frames whose gains are computed at a time; lives on the stack.
 constexpr std::size_t kChunk = 256;
 
@@ -102,13 +112,25 @@ void storeFloats(float* p, const Floats& v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-// The bit-level limit of `limited`, eight lanes at a time, in place.
-void limitLanes(Floats& y) {
+// The bit-level limit of `limited`, eight lanes at a time, in place; raises
+// `loudest` lane by lane to the magnitudes written.
+void limitLanes(Floats& y, Bits& loudest) {
     const Bits bits = reinterpret_cast<Bits>(y);
     const Bits magnitude = bits & ~kSign;
     const Bits one = Bits{} + kOne;
-    const Bits limitedBits = (bits & kSign) | (magnitude < one ? magnitude : one);
-    y = reinterpret_cast<Floats>(magnitude > kInfinity ? Bits{} : limitedBits);
+    const Bits limitedMagnitude =
+        magnitude > kInfinity ? Bits{} : (magnitude < one ? magnitude : one);
+    loudest = loudest < limitedMagnitude ? limitedMagnitude : loudest;
+    y = reinterpret_cast<Floats>(magnitude > kInfinity ? Bits{}
+                                                       : (bits & kSign) | limitedMagnitude);
+}
+
+std::uint32_t loudestLane(const Bits& lanes) {
+    std::uint32_t loudest = 0;
+    for (std::size_t i = 0; i < kLanes; ++i) {
+        loudest = louder(loudest, lanes[i]);
+    }
+    return loudest;
 }
 
 bool sameBits(float a, float b) {
@@ -163,17 +185,36 @@ float rampGains(float g, float step, float* gains, std::size_t count) {
     return g;
 }
 
+// Each scaling loop below returns the largest magnitude it wrote, as bits.
+
 // `count` samples, contiguous on both sides, at one gain.
 CORVALLE_VECTOR_CLONES
-void scaleContiguous(float* out, const float* in, std::size_t count, float gain) {
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i] = limited(in[i] * gain);
+std::uint32_t scaleContiguous(float* out, const float* in, std::size_t count, float gain) {
+    // Written in vectors: the compiler does not vectorise the loudest sample
+    // alongside the stores on its own.
+    const Floats gains = Floats{} + gain;
+    Bits lanes{};
+    std::size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        Floats y;
+        loadFloats(y, in + i);
+        y *= gains;
+        limitLanes(y, lanes);
+        storeFloats(out + i, y);
     }
+    std::uint32_t loudest = loudestLane(lanes);
+    for (; i < count; ++i) {
+        const float y = limited(in[i] * gain);
+        out[i] = y;
+        loudest = louder(loudest, magnitudeOf(y));
+    }
+    return loudest;
 }
 
 // `frames` stereo interleaved frames, each at its own gain.
 CORVALLE_VECTOR_CLONES
-void scaleStereo(float* out, const float* in, std::size_t frames, const float* gains) {
+std::uint32_t scaleStereo(float* out, const float* in, std::size_t frames, const float* gains) {
+    Bits lanes{};
     std::size_t k = 0;
     for (; k + kLanes <= frames; k += kLanes) {
         Floats g;
@@ -184,30 +225,41 @@ void scaleStereo(float* out, const float* in, std::size_t frames, const float* g
         loadFloats(high, in + 2 * k + kLanes);
         low *= __builtin_shufflevector(g, g, 0, 0, 1, 1, 2, 2, 3, 3);
         high *= __builtin_shufflevector(g, g, 4, 4, 5, 5, 6, 6, 7, 7);
-        limitLanes(low);
-        limitLanes(high);
+        limitLanes(low, lanes);
+        limitLanes(high, lanes);
         storeFloats(out + 2 * k, low);
         storeFloats(out + 2 * k + kLanes, high);
     }
+    std::uint32_t loudest = loudestLane(lanes);
     for (; k < frames; ++k) {
         out[2 * k] = limited(in[2 * k] * gains[k]);
         out[2 * k + 1] = limited(in[2 * k + 1] * gains[k]);
+        loudest = louder(loudest, louder(magnitudeOf(out[2 * k]), magnitudeOf(out[2 * k + 1])));
     }
+    return loudest;
 }
 
 // One channel of `frames` frames, with any strides, each frame at its own gain.
-void scaleStrided(float* out, std::size_t outStride, const float* in, std::size_t inStride,
-                  std::size_t frames, const float* gains) {
+std::uint32_t scaleStrided(float* out, std::size_t outStride, const float* in, std::size_t inStride,
+                           std::size_t frames, const float* gains) {
+    std::uint32_t loudest = 0;
     for (std::size_t k = 0; k < frames; ++k) {
-        out[k * outStride] = limited(in[k * inStride] * gains[k]);
+        const float y = limited(in[k * inStride] * gains[k]);
+        out[k * outStride] = y;
+        loudest = louder(loudest, magnitudeOf(y));
     }
+    return loudest;
 }
 
-void scaleStridedConstant(float* out, std::size_t outStride, const float* in, std::size_t inStride,
-                          std::size_t frames, float gain) {
+std::uint32_t scaleStridedConstant(float* out, std::size_t outStride, const float* in,
+                                   std::size_t inStride, std::size_t frames, float gain) {
+    std::uint32_t loudest = 0;
     for (std::size_t k = 0; k < frames; ++k) {
-        out[k * outStride] = limited(in[k * inStride] * gain);
+        const float y = limited(in[k * inStride] * gain);
+        out[k * outStride] = y;
+        loudest = louder(loudest, magnitudeOf(y));
     }
+    return loudest;
 }
 
 void silence(float* out, std::size_t stride, std::size_t frames) {
@@ -217,9 +269,11 @@ void silence(float* out, std::size_t stride, std::size_t frames) {
 }
 
 // One output buffer of `channels` interleaved channels and `outFrames` frames,
-// whose first channel is global channel `base`.
-void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_t outFrames,
-                  const Source& source, float applied, float target) {
+// whose first channel is global channel `base`. Returns the largest magnitude
+// written, as bits.
+std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
+                           std::size_t outFrames, const Source& source, float applied,
+                           float target) {
     const std::size_t n =
         source.frames < outFrames ? static_cast<std::size_t>(source.frames) : outFrames;
     const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
@@ -236,15 +290,18 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
     const bool stereo = channels == 2 && base == 0 && source.stride == 2 &&
                         source.left != nullptr && source.right == source.left + 1;
 
+    std::uint32_t loudest = 0;
     if (step == 0.0F) {
         if (stereo) {
-            scaleContiguous(out, source.left, n * 2, applied);
+            loudest = scaleContiguous(out, source.left, n * 2, applied);
         } else {
             for (std::size_t c = 0; c < channels; ++c) {
                 const float* src = sourceOf(c);
                 const std::size_t readable = src != nullptr ? readableOf(c) : 0;
                 if (readable > 0) {
-                    scaleStridedConstant(out + c, channels, src, source.stride, readable, applied);
+                    loudest =
+                        louder(loudest, scaleStridedConstant(out + c, channels, src, source.stride,
+                                                             readable, applied));
                 }
                 silence(out + readable * channels + c, channels, n - readable);
             }
@@ -258,7 +315,8 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
             const std::size_t count = n - f < kChunk ? n - f : kChunk;
             g = rampGains(g, step, gains, count);
             if (stereo) {
-                scaleStereo(out + f * 2, source.left + f * 2, count, gains);
+                loudest =
+                    louder(loudest, scaleStereo(out + f * 2, source.left + f * 2, count, gains));
                 continue;
             }
             for (std::size_t c = 0; c < channels; ++c) {
@@ -267,8 +325,9 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
                 const std::size_t scaled =
                     readable > f ? (readable - f < count ? readable - f : count) : 0;
                 if (scaled > 0) {
-                    scaleStrided(out + f * channels + c, channels, src + f * source.stride,
-                                 source.stride, scaled, gains);
+                    loudest = louder(loudest, scaleStrided(out + f * channels + c, channels,
+                                                           src + f * source.stride, source.stride,
+                                                           scaled, gains));
                 }
                 silence(out + (f + scaled) * channels + c, channels, count - scaled);
             }
@@ -276,13 +335,16 @@ void renderBuffer(float* out, std::size_t channels, std::size_t base, std::size_
     }
     // Frames without a source: contiguous across all channels.
     silence(out + n * channels, 1, (outFrames - n) * channels);
+    return loudest;
 }
 
 } // namespace
 
-// Runs on the realtime IO thread: no allocation, lock, logging or blocking call.
+// Runs on the realtime IO thread: no allocation, lock, logging or blocking call;
+// the main thread is reached only through the atomics of `state`.
 void renderGain(const AudioBufferList* input, AudioBufferList* output, GainState* state) noexcept {
     const Source source = chooseSource(input);
+    std::uint32_t loudest = 0;
     const float target = state->target.load(std::memory_order_relaxed);
     const float applied = state->applied.load(std::memory_order_relaxed);
 
@@ -296,14 +358,28 @@ void renderGain(const AudioBufferList* input, AudioBufferList* output, GainState
             const std::uint64_t outFrames = framesOf(buffer);
             // A buffer without whole frames gets nothing; its channels still count.
             if (outFrames > 0) {
-                renderBuffer(static_cast<float*>(buffer.data), buffer.numberChannels, base,
-                             static_cast<std::size_t>(outFrames), source, applied, target);
+                loudest = louder(loudest, renderBuffer(static_cast<float*>(buffer.data),
+                                                       buffer.numberChannels, base,
+                                                       static_cast<std::size_t>(outFrames), source,
+                                                       applied, target));
             }
             base += buffer.numberChannels;
         }
     }
 
     state->applied.store(target, std::memory_order_relaxed);
+
+    // Raised, never lowered here: only the main thread resets it. The exchange
+    // is retried only when the main thread took the value in between.
+    const float peak = std::bit_cast<float>(loudest);
+    float held = state->peak.load(std::memory_order_relaxed);
+    while (peak > held &&
+           !state->peak.compare_exchange_weak(held, peak, std::memory_order_relaxed)) {
+    }
+}
+
+float takePeak(GainState& state) noexcept {
+    return state.peak.exchange(0.0F, std::memory_order_relaxed);
 }
 
 } // namespace corvalle

@@ -1,6 +1,7 @@
 #include "Accessibility.h"
 
 #include "ElidedLabel.h"
+#include "LevelMeter.h"
 #include "VolumeSlider.h"
 
 #include <QAccessibleWidget>
@@ -56,7 +57,25 @@ public:
     }
 };
 
+// Read on demand only: a level that changes every frame would drown a reader in
+// announcements.
+class LevelMeterAccessible final : public QAccessibleWidget {
+public:
+    explicit LevelMeterAccessible(LevelMeter* meter)
+        : QAccessibleWidget(meter, QAccessible::Indicator) {}
+
+    QString text(QAccessible::Text type) const override {
+        if (type == QAccessible::Value) {
+            return static_cast<LevelMeter*>(widget())->valueText();
+        }
+        return QAccessibleWidget::text(type);
+    }
+};
+
 QAccessibleInterface* makeInterface(const QString&, QObject* object) {
+    if (auto* meter = qobject_cast<LevelMeter*>(object)) {
+        return new LevelMeterAccessible(meter);
+    }
     if (auto* slider = qobject_cast<VolumeSlider*>(object)) {
         return new VolumeSliderAccessible(slider);
     }

@@ -1,6 +1,7 @@
 #include "AppRow.h"
 
 #include "ElidedLabel.h"
+#include "LevelMeter.h"
 #include "LevelText.h"
 #include "MixerModel.h"
 #include "OutputMenu.h"
@@ -98,13 +99,12 @@ AppRow::AppRow(MixerModel& model, AudioApp app, QWidget* parent)
     name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     title->addWidget(name_, 0, Qt::AlignVCenter);
 
-    waveform_ = new QLabel(this);
-    waveform_->setObjectName(QStringLiteral("waveform"));
-    const int waveformSize = QFontMetrics(styleFont(TextStyle::caption2)).height();
-    waveform_->setFixedSize(waveformSize, waveformSize);
-    waveform_->setProperty(kSymbolProperty, symbolName(Symbol::waveform));
-    waveform_->setAccessibleName(tr("Playing"));
-    title->addWidget(waveform_, 0, Qt::AlignVCenter);
+    // The meter takes the place of a "playing" sign: it shows while the app
+    // plays, and moves while a view is open. It fits the title line's height.
+    meter_ = new LevelMeter(this);
+    meter_->setObjectName(QStringLiteral("meter"));
+    meter_->setFixedSize(LevelMeter::kWidth, QFontMetrics(styleFont(TextStyle::caption2)).height());
+    title->addWidget(meter_, 0, Qt::AlignVCenter);
 
     title->addStretch(1);
 
@@ -193,20 +193,17 @@ void AppRow::redrawApp() {
         namePalette.setColor(QPalette::WindowText, nameColour);
         name_->setPalette(namePalette);
     }
-    const QColor green = greenColor(colours);
-    if (waveform_->property("colour").value<QColor>() != green) {
-        const int size = waveform_->width();
-        waveform_->setPixmap(
-            symbolIcon(Symbol::waveform, green).pixmap(QSize(size, size), devicePixelRatioF()));
-        waveform_->setProperty("colour", green);
+    if (!app_.isPlaying) {
+        meter_->clear();
     }
-    waveform_->setVisible(app_.isPlaying);
+    meter_->setVisible(app_.isPlaying);
 
     const QString tip = settingOnly ? plainToolTip(notPlayingToolTip(app_.name)) : QString();
     if (toolTip() != tip) {
         setToolTip(tip);
     }
     icon_->setAccessibleName(tr("Icon of %1").arg(app_.name));
+    setAccessibleNameIfNew(*meter_, tr("Level of %1").arg(app_.name));
     setAccessibleNameIfNew(*this, app_.name);
     setAccessibleDescriptionIfNew(*this, settingOnly      ? notPlayingToolTip(app_.name)
                                          : app_.isPlaying ? tr("Playing")
@@ -250,6 +247,12 @@ void AppRow::redraw() {
 
     setSymbol(*reset_, Symbol::arrowCounterclockwise, text);
     reset_->setEnabled(!setting.isDefault());
+}
+
+void AppRow::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) {
+    if (app_.isPlaying) {
+        meter_->showPeak(peak, sinceLastFrame);
+    }
 }
 
 void AppRow::sliderMoved(int percent) {

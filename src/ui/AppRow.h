@@ -3,6 +3,7 @@
 #include "AudioApp.h"
 
 #include <QWidget>
+#include <chrono>
 #include <optional>
 
 class QLabel;
@@ -14,16 +15,18 @@ class MixerModel;
 namespace ui {
 
 class ElidedLabel;
+class LevelMeter;
 class SymbolButton;
 class VolumeSlider;
 
-// One application in the panel: icon, name, playing sign, level, volume slider,
-// mute and reset. Everything it shows is read from its AudioApp and from the
-// model's setting for the app's id; every control calls the model. The wheel
-// changes the volume only over the slider; elsewhere it is left to the list. Its
-// context menu (right click, the menu key) chooses the output the app plays on.
+// One application in the panel: icon, name, live level meter (shown while it
+// plays), volume level, volume slider, mute and reset. Everything it shows is read
+// from its AudioApp and from the model's setting for the app's id; every control
+// calls the model. The wheel changes the volume only over the slider; elsewhere it
+// is left to the list. Its context menu (right click, the menu key) chooses the
+// output the app plays on.
 //
-// Children carry object names for tests and tools: "icon", "name", "waveform",
+// Children carry object names for tests and tools: "icon", "name", "meter",
 // "level", "slider", "mute", "reset". Assistive technology reads each control
 // with the application's name ("Volume of Firefox", "Mute Firefox").
 class AppRow final : public QWidget {
@@ -45,6 +48,9 @@ public:
     void setApp(AudioApp app);
     // Redraws from the model's current setting.
     void redraw();
+    // The meter shows the loudest sample of the frame that took `sinceLastFrame`.
+    void showPeak(float peak, std::chrono::milliseconds sinceLastFrame);
+    LevelMeter* meter() const { return meter_; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -59,7 +65,7 @@ private:
     AudioApp app_;
     QLabel* icon_ = nullptr;
     ElidedLabel* name_ = nullptr;
-    QLabel* waveform_ = nullptr;
+    LevelMeter* meter_ = nullptr;
     QLabel* level_ = nullptr;
     VolumeSlider* slider_ = nullptr;
     SymbolButton* mute_ = nullptr;

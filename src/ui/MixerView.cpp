@@ -2,6 +2,7 @@
 
 #include "AppRow.h"
 #include "ElidedLabel.h"
+#include "LevelMonitor.h"
 #include "LoginItem.h"
 #include "MixerModel.h"
 #include "OutputPicker.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -132,9 +134,14 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     connect(&model_, &MixerModel::appsChanged, this, &MixerView::redrawApps);
     connect(&model_, &MixerModel::settingsChanged, this, &MixerView::redrawSettings);
     connect(&model_, &MixerModel::lastErrorChanged, this, &MixerView::redrawError);
+    connect(&model_.levels(), &LevelMonitor::levelsChanged, this, &MixerView::redrawLevels);
     redrawColours();
     redrawApps();
     redrawError();
+}
+
+MixerView::~MixerView() {
+    model_.levels().unwatch(this);
 }
 
 void MixerView::redrawColours() {
@@ -294,6 +301,27 @@ void MixerView::launchAtLoginClicked(bool checked) {
     }
     // A failed call says nothing; the box shows what the service now reports.
     launchAtLogin_->setChecked(loginItem_.status() == kLoginItemEnabled);
+}
+
+// The levels are measured only while a view shows them, at its display's pace.
+void MixerView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    const double hertz = screen() != nullptr ? screen()->refreshRate() : 0.0;
+    const auto frameTime = std::chrono::milliseconds(
+        hertz >= 1.0 ? static_cast<long>(1000.0 / hertz) : kFallbackFrameTime.count());
+    model_.levels().watch(this, frameTime);
+}
+
+void MixerView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    model_.levels().unwatch(this);
+}
+
+void MixerView::redrawLevels() {
+    const LevelMonitor& levels = model_.levels();
+    for (const auto& [id, row] : rows_) {
+        row->showPeak(levels.peak(id), levels.sinceLastFrame());
+    }
 }
 
 } // namespace corvalle::ui

@@ -3,6 +3,7 @@
 #include <QKeySequence>
 #include <QString>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <map>
 
@@ -68,14 +69,22 @@ public:
     // Draws a frame around the view, for the panel that floats over other windows.
     void setFramed(bool framed);
 
+    // Used where the screen tells no refresh rate.
+    static constexpr std::chrono::milliseconds kFallbackFrameTime{16};
+
+    ~MixerView() override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void redrawApps();
     void redrawSettings();
     void redrawError();
+    void redrawLevels();
     void launchAtLoginClicked(bool checked);
     void fitList();
     void redrawColours();

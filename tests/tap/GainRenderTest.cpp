@@ -263,11 +263,63 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
             state.target.store(target);
             renderGain(&in.list(), &out.list(), &state);
             referenceRender(in.list(), expected.list(), applied, target);
+            float loudest = 0.0F;
             for (std::size_t b = 0; b < out.size(); ++b) {
                 ASSERT_TRUE(std::ranges::equal(out.samples(b), expected.samples(b), sameBits))
                     << "buffer " << b << " frames " << inFrames << "->" << outFrames << " gain "
                     << applied << "->" << target;
+                // Whole frames only: a trailing partial frame keeps its sentinel.
+                const std::size_t written = outFrames * layout.outputs[b];
+                for (std::size_t i = 0; i < written; ++i) {
+                    loudest = std::max(loudest, std::fabs(expected.samples(b)[i]));
+                }
             }
+            // The peak is that of every sample written, whichever loop wrote it.
+            ASSERT_EQ(takePeak(state), loudest) << "frames " << inFrames << "->" << outFrames
+                                                << " gain " << applied << "->" << target;
+        }
+    }
+}
+
+// The peak is what is heard: after the gain and the limit, held across cycles
+// until taken, and zero after taking or while muted.
+TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
+    struct Case {
+        const char* what;
+        float applied;
+        float target;
+        std::vector<float> cycles; // the loudest input sample of each cycle
+        float peak;
+    };
+    const std::vector<Case> cases = {
+        {"unity", 1.0F, 1.0F, {0.5F}, 0.5F},
+        {"half", 0.5F, 0.5F, {0.5F}, 0.25F},
+        {"boost", 2.0F, 2.0F, {-0.25F}, 0.5F},
+        {"muted", 0.0F, 0.0F, {0.9F, 1.0F}, 0.0F},
+        {"limited at 1", 4.0F, 4.0F, {0.9F}, 1.0F},
+        {"negative over the limit", 4.0F, 4.0F, {-0.9F}, 1.0F},
+        {"NaN is silent", 1.0F, 1.0F, {kNaN}, 0.0F},
+        {"infinite is limited", 1.0F, 1.0F, {std::numeric_limits<float>::infinity()}, 1.0F},
+        {"held over a quieter cycle", 1.0F, 1.0F, {0.75F, 0.125F}, 0.75F},
+        {"a louder cycle raises it", 1.0F, 1.0F, {0.125F, 0.75F}, 0.75F},
+        {"ramping to mute: the ramp's start", 1.0F, 0.0F, {0.5F}, 0.5F},
+        {"silence", 1.0F, 1.0F, {0.0F}, 0.0F},
+    };
+    for (const Case& c : cases) {
+        for (const std::uint32_t channels : {1U, 2U, 3U}) {
+            GainState state;
+            state.applied.store(c.applied);
+            state.target.store(c.target);
+            for (const float loudest : c.cycles) {
+                BufferList in;
+                in.add(channels, 300, loudest / 8);
+                in.at(0, 0, std::min(channels - 1, 1U)) = loudest;
+                BufferList out;
+                out.add(channels, 300);
+                renderGain(&in.list(), &out.list(), &state);
+            }
+            EXPECT_EQ(takePeak(state), c.peak) << c.what << ", channels " << channels;
+            EXPECT_EQ(takePeak(state), 0.0F) << c.what << ": taking resets it";
         }
     }
 }

@@ -231,14 +231,14 @@ TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     qputenv("XDG_DATA_DIRS", oldDirs);
 }
 
-TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowDimmedButReadable) {
-    auto* waveform = child(*row, "waveform");
+TEST_F(AppRowTest, MeterWhilePlayingAndARememberedRowDimmedButReadable) {
+    auto* meter = child(*row, "meter");
     auto* name = child<ElidedLabel>(*row, "name");
-    EXPECT_TRUE(waveform->isVisible());
+    EXPECT_TRUE(meter->isVisible());
 
     world.hardware.setRunningOutput(process, false);
     refresh();
-    EXPECT_FALSE(waveform->isVisible());
+    EXPECT_FALSE(meter->isVisible());
     EXPECT_EQ(name->palette().color(QPalette::WindowText),
               row->palette().color(QPalette::WindowText))
         << "silent but present: full colour";
@@ -251,7 +251,7 @@ TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowDimmedButReadable) {
     world.hardware.removeProcess(process);
     refresh();
     ASSERT_TRUE(world.row(kPlayer)->processObjects.empty());
-    EXPECT_FALSE(waveform->isVisible());
+    EXPECT_FALSE(meter->isVisible());
     EXPECT_EQ(name->palette().color(QPalette::WindowText), secondaryColor(row->palette()));
     EXPECT_EQ(name->text(), QStringLiteral("<b>P</b>"));
     EXPECT_TRUE(row->toolTip().contains(QStringLiteral(
@@ -264,7 +264,7 @@ TEST_F(AppRowTest, WaveformWhilePlayingAndARememberedRowDimmedButReadable) {
     refresh();
     EXPECT_EQ(name->palette().color(QPalette::WindowText),
               row->palette().color(QPalette::WindowText));
-    EXPECT_TRUE(waveform->isVisible());
+    EXPECT_TRUE(meter->isVisible());
 }
 
 TEST_F(AppRowTest, ACutOffNameHasTheWholeNameAsTooltip) {
@@ -429,9 +429,8 @@ TEST_F(AppRowTest, AssistiveTechnologyReadsEachControlWithTheAppsName) {
     EXPECT_EQ(name->text(QAccessible::Name), QStringLiteral("Firefox"));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(child(*row, "icon"))->text(QAccessible::Name),
               QStringLiteral("Icon of Firefox"));
-    EXPECT_EQ(
-        QAccessible::queryAccessibleInterface(child(*row, "waveform"))->text(QAccessible::Name),
-        QStringLiteral("Playing"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(child(*row, "meter"))->text(QAccessible::Name),
+              QStringLiteral("Level of Firefox"));
 
     // The row says whether its app plays, is silent or is not running.
     QAccessibleInterface* whole = QAccessible::queryAccessibleInterface(row.get());

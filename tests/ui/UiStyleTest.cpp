@@ -2,6 +2,7 @@
 
 #include "AppRow.h"
 #include "ElidedLabel.h"
+#include "LevelMeter.h"
 #include "MixerView.h"
 #include "ModelHarness.h"
 #include "OutputPicker.h"
@@ -123,8 +124,12 @@ TEST_P(PanelContrast, EveryTextAndSymbolIsReadable) {
             checks.push_back({id + button, inkOf(symbol->icon().pixmap(QSize(16, 16))), background,
                               kTextContrast});
         }
-        const auto* waveform = row->findChild<QLabel*>(QStringLiteral("waveform"));
-        checks.push_back({id + "waveform", inkOf(waveform->pixmap()), background, kTextContrast});
+        auto* meter = row->findChild<LevelMeter*>(QStringLiteral("meter"));
+        meter->showPeak(0.5F, std::chrono::milliseconds(16));
+        QPixmap bar(meter->size());
+        bar.fill(Qt::transparent);
+        meter->render(&bar, {}, {}, QWidget::DrawChildren);
+        checks.push_back({id + "meter", inkOf(bar), background, kGraphicContrast});
         // The placeholder is a large symbol.
         const auto* icon = row->findChild<QLabel*>(QStringLiteral("icon"));
         checks.push_back({id + "icon", inkOf(icon->pixmap()), background, kGraphicContrast});

@@ -30,6 +30,8 @@ struct ClientRecord {
 struct PortRecord {
     std::uint32_t id = 0;
     std::uint32_t nodeID = 0;
+    std::string name;
+    bool isOutput = false;
 };
 
 struct LinkRecord {
@@ -56,6 +58,8 @@ public:
     std::map<std::uint32_t, NodeRecord> nodes;
     std::map<std::uint32_t, ClientRecord> clients;
     std::map<std::uint32_t, PortRecord> ports;
+    // Counts ports added and removed, so that their users can tell a change.
+    std::uint64_t portChanges = 0;
     std::map<std::uint32_t, LinkRecord> links;
     std::optional<std::string> defaultSinkName;
     // target.object of the "default" metadata, by subject (a node id).

@@ -45,6 +45,7 @@ PipeWireAudioHardware::Impl::~Impl() {
             release(lock, *retired, true);
         }
         retiring.clear();
+        peakFilter.reset();
         reaper.destroyAll();
         aggregates.clear();
         retiredAggregates.clear();
@@ -78,6 +79,9 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
     }
     if (before.processes != after.processes) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+        if (!meteredProcesses.empty()) {
+            syncPeakPorts();
+        }
     }
     if (before.defaultOutput != after.defaultOutput) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
@@ -114,6 +118,9 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
         return;
     }
     moveStream(nodeID);
+    if (!meteredProcesses.empty()) {
+        syncPeakPorts();
+    }
     // A new stream of a tapped process joins its tap at once.
     for (auto& [id, tap] : taps) {
         for (const std::uint32_t clientID : tap->clientIDs) {
@@ -182,6 +189,10 @@ void PipeWireAudioHardware::Impl::disconnected() {
     ownTargets.clear();
     clientOutputs.clear();
     movedFrom.clear();
+    // Process objects are new on the next connection.
+    peakFilter.reset();
+    meteredPorts.clear();
+    meteredProcesses.clear();
 }
 
 TapObject* PipeWireAudioHardware::Impl::liveTap(AudioObjectID id) {

@@ -3,6 +3,7 @@
 // The state behind PipeWireAudioHardware, shared by its source files. Every
 // member of Impl except `listeners` is used with the loop's lock held.
 #include "GraphState.h"
+#include "PeakFilter.h"
 #include "PipeWireAudioHardware.h"
 #include "PwConnection.h"
 #include "PwLoop.h"
@@ -162,6 +163,12 @@ public:
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
     bool releasePosted = false;
+    // Processes whose level is measured; the node that measures their output
+    // ports while there are any, and which process each measured port is of.
+    std::set<AudioObjectID> meteredProcesses;
+    std::unique_ptr<pw::PeakFilter> peakFilter;
+    std::map<AudioObjectID, std::vector<std::uint32_t>> meteredPorts;
+    std::uint64_t peakSyncPortChanges = 0;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
@@ -171,6 +178,11 @@ public:
     void targetChanged(std::uint32_t nodeID, bool inMetadata);
     bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();
+
+    // Levels: PeakMetering.cpp.
+    OSStatus setPeakMetering(AudioObjectID processObjectID, bool on);
+    void syncPeakPorts();
+    float takeProcessPeak(AudioObjectID processObjectID);
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
     OSStatus setDefaultOutput(pw::ThreadLoopLock& lock, AudioObjectID deviceID);

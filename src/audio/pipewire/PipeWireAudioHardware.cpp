@@ -105,6 +105,16 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     if (!impl_->loop.isValid()) {
         return kAudioHardwareNotRunningError;
     }
+    if (address.selector == kAudioProcessPropertyOutputPeak) {
+        pw::ThreadLoopLock lock(impl_->loop);
+        // Measured processes first: this is read for every row in every frame.
+        if (!impl_->meteredPorts.contains(objectID) &&
+            (!impl_->connection ||
+             impl_->connection->graph().clientByProcessObject(objectID) == nullptr)) {
+            return kAudioHardwareBadObjectError;
+        }
+        return writeValue(impl_->takeProcessPeak(objectID), ioDataSize, outData);
+    }
     Answer a;
     {
         pw::ThreadLoopLock lock(impl_->loop);
@@ -140,6 +150,18 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
         }
         pw::ThreadLoopLock lock(impl_->loop);
         return impl_->setProcessOutput(objectID, *uid);
+    }
+    if (address.selector == kAudioProcessPropertyPeakMetering) {
+        if (data == nullptr || dataSize != sizeof(std::uint32_t)) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        if (!impl_->loop.isValid()) {
+            return kAudioHardwareNotRunningError;
+        }
+        std::uint32_t on = 0;
+        std::memcpy(&on, data, sizeof(on));
+        pw::ThreadLoopLock lock(impl_->loop);
+        return impl_->setPeakMetering(objectID, on != 0);
     }
     if (objectID != kAudioObjectSystemObject ||
         address.selector != kAudioHardwarePropertyDefaultOutputDevice) {

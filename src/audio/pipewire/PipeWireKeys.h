@@ -33,6 +33,13 @@ inline constexpr const char* kTargetNode = "target.node";
 inline constexpr const char* kNodeTarget = "node.target";
 inline constexpr const char* kObjectPath = "object.path";
 inline constexpr const char* kStreamCaptureSink = "stream.capture.sink";
+inline constexpr const char* kPortName = "port.name";
+inline constexpr const char* kPortDirection = "port.direction";
+inline constexpr const char* kFormatDSP = "format.dsp";
+inline constexpr const char* kLinkOutputPort = "link.output.port";
+inline constexpr const char* kLinkInputPort = "link.input.port";
+inline constexpr const char* kLinkPassive = "link.passive";
+inline constexpr const char* kObjectLinger = "object.linger";
 inline constexpr const char* kSecPID = "pipewire.sec.pid";
 inline constexpr const char* kPortalAppID = "pipewire.access.portal.app_id";
 inline constexpr const char* kAppName = "application.name";
@@ -62,9 +69,15 @@ inline constexpr const char* kMediaCategoryCapture = "Capture";
 inline constexpr const char* kTrue = "true";
 // A stream target that means "follow the default output".
 inline constexpr const char* kFollowDefault = "-1";
+inline constexpr const char* kPortDirectionOut = "out";
+inline constexpr const char* kDSPMonoFloat = "32 bit float mono audio";
+// The server's factory of links between ports.
+inline constexpr const char* kLinkFactory = "link-factory";
 // The session manager remembers volumes per media.name: ours never changes.
 inline constexpr const char* kOurMediaName = "Corvalle";
 inline constexpr const char* kOurAppName = "Corvalle";
+// node.name of the node that measures levels.
+inline constexpr const char* kLevelNodeName = "Corvalle-levels";
 
 // The "default" metadata object and its keys.
 inline constexpr const char* kMetadataDefault = "default";

@@ -296,7 +296,12 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
         client.props = std::move(props);
         graph_.clients[id] = std::move(client);
     } else if (isInterface(type, PW_TYPE_INTERFACE_Port)) {
-        graph_.ports[id] = PortRecord{id, idFrom(props, PW_KEY_NODE_ID)};
+        ++graph_.portChanges;
+        const auto name = props.find(keys::kPortName);
+        const auto direction = props.find(keys::kPortDirection);
+        graph_.ports[id] = PortRecord{
+            id, idFrom(props, PW_KEY_NODE_ID), name == props.end() ? std::string() : name->second,
+            direction != props.end() && direction->second == keys::kPortDirectionOut};
     } else if (isInterface(type, PW_TYPE_INTERFACE_Link)) {
         const LinkRecord link{id, idFrom(props, keys::kLinkOutputNode),
                               idFrom(props, keys::kLinkInputNode)};
@@ -423,7 +428,7 @@ void Connection::removeGlobal(std::uint32_t id) {
     }
     graph_.nodes.erase(id);
     graph_.clients.erase(id);
-    graph_.ports.erase(id);
+    graph_.portChanges += graph_.ports.erase(id);
     graph_.links.erase(id);
     graph_.targets.erase(id);
     graph_.targetNodes.erase(id);

@@ -1,6 +1,7 @@
 #include "SimulatedAudioHardware.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -39,6 +40,8 @@ struct SimulatedAudioHardware::State {
 
     std::map<AudioObjectID, SimDevice> devices;
     std::map<AudioObjectID, SimProcess> processes;
+    // Processes whose level is measured, with the peak held since the last read.
+    std::map<AudioObjectID, float> metered;
     // 'dev#' order: devices and aggregate devices as they were added.
     std::vector<AudioObjectID> deviceOrder;
     std::vector<AudioObjectID> processOrder;
@@ -124,7 +127,22 @@ void SimulatedAudioHardware::removeProcess(AudioObjectID processID) {
         return;
     }
     std::erase(state_->processOrder, processID);
+    state_->metered.erase(processID);
     fire(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+}
+
+void SimulatedAudioHardware::playPeak(AudioObjectID processID, float peak) {
+    if (const auto held = state_->metered.find(processID); held != state_->metered.end()) {
+        held->second = std::max(held->second, peak);
+    }
+}
+
+bool SimulatedAudioHardware::isMetered(AudioObjectID processID) const {
+    return state_->metered.contains(processID);
+}
+
+std::size_t SimulatedAudioHardware::meteredCount() const {
+    return state_->metered.size();
 }
 
 void SimulatedAudioHardware::setRunningOutput(AudioObjectID processID, bool running) {
@@ -323,6 +341,20 @@ OSStatus SimulatedAudioHardware::setPropertyData(AudioObjectID objectID,
             return kAudioParamError;
         }
         process->second.sentTo = *uid;
+        return noErr;
+    }
+    if (address.selector == kAudioProcessPropertyPeakMetering &&
+        state_->processes.contains(objectID)) {
+        if (dataSize != kIDSize || data == nullptr) {
+            return kAudioHardwareBadPropertySizeError;
+        }
+        std::uint32_t on = 0;
+        std::memcpy(&on, data, kIDSize);
+        if (on == 0) {
+            state_->metered.erase(objectID);
+        } else {
+            state_->metered.try_emplace(objectID, 0.0F);
+        }
         return noErr;
     }
     if (objectID != kAudioObjectSystemObject) {
@@ -630,6 +662,11 @@ OSStatus SimulatedAudioHardware::read(AudioObjectID objectID,
             return text(process.nameHint);
         case kAudioProcessPropertyIconHint:
             return text(process.iconHint);
+        case kAudioProcessPropertyOutputPeak: {
+            const auto held = state_->metered.find(objectID);
+            return scalar(std::bit_cast<std::uint32_t>(
+                held == state_->metered.end() ? 0.0F : std::exchange(held->second, 0.0F)));
+        }
         default:
             return kAudioHardwareUnknownPropertyError;
         }

@@ -92,6 +92,11 @@ public:
     void setRunningOutput(AudioObjectID processID, bool running);
     // Changes what 'pbid' reports (no notification, as on the real system).
     void setBundleID(AudioObjectID processID, std::optional<std::string> bundleID);
+    // The process plays a sample of magnitude `peak`: measured only while its
+    // level is asked for ('pmtr'), held until 'ppek' is read.
+    void playPeak(AudioObjectID processID, float peak);
+    bool isMetered(AudioObjectID processID) const;
+    std::size_t meteredCount() const;
     // Moves a process object to another place of the process list.
     void moveProcess(AudioObjectID processID, std::size_t index);
 

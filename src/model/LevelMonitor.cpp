@@ -1,0 +1,164 @@
+#include "LevelMonitor.h"
+
+#include "AudioHardware.h"
+#include "MixerModel.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace corvalle {
+
+namespace {
+
+constexpr AudioObjectPropertyAddress kMetering{kAudioProcessPropertyPeakMetering,
+                                               kAudioObjectPropertyScopeGlobal,
+                                               kAudioObjectPropertyElementMain};
+constexpr AudioObjectPropertyAddress kPeak{kAudioProcessPropertyOutputPeak,
+                                           kAudioObjectPropertyScopeGlobal,
+                                           kAudioObjectPropertyElementMain};
+
+// A peak as the rows may show it: a number in [0, 1], whatever the audio system said.
+float heardPeak(float peak) {
+    return std::isfinite(peak) ? std::clamp(peak, 0.0F, 1.0F) : 0.0F;
+}
+
+} // namespace
+
+LevelMonitor::LevelMonitor(MixerModel& model, AudioHardware& hardware, QObject* parent)
+    : QObject(parent), model_(model), hardware_(hardware),
+      clock_([] { return std::chrono::steady_clock::now(); }) {
+    const auto stale = [this] { meteringStale_ = true; };
+    connect(&model_, &MixerModel::appsChanged, this, stale);
+    connect(&model_, &MixerModel::settingsChanged, this, stale);
+}
+
+LevelMonitor::~LevelMonitor() {
+    for (const AudioObjectID process : metered_) {
+        setMetering(process, false);
+    }
+}
+
+void LevelMonitor::watch(const void* viewer, std::chrono::milliseconds frameTime) {
+    viewers_.insert_or_assign(viewer, std::max(frameTime, std::chrono::milliseconds{1}));
+    restart();
+}
+
+void LevelMonitor::unwatch(const void* viewer) {
+    if (viewers_.erase(viewer) > 0) {
+        restart();
+    }
+}
+
+bool LevelMonitor::isRunning() const {
+    return timer_ != nullptr && timer_->isActive();
+}
+
+std::chrono::milliseconds LevelMonitor::frameTime() const {
+    return timer_ != nullptr ? timer_->intervalAsDuration() : std::chrono::milliseconds{0};
+}
+
+float LevelMonitor::peak(const QString& key) const {
+    const auto it = peaks_.find(key);
+    return it == peaks_.end() ? 0.0F : it->second;
+}
+
+void LevelMonitor::restart() {
+    if (viewers_.empty()) {
+        // Nothing shows levels: no timer, nothing measured, nothing kept.
+        delete timer_;
+        timer_ = nullptr;
+        for (const AudioObjectID process : metered_) {
+            setMetering(process, false);
+        }
+        metered_.clear();
+        peaks_.clear();
+        return;
+    }
+    std::chrono::milliseconds shortest = viewers_.begin()->second;
+    for (const auto& [viewer, frameTime] : viewers_) {
+        shortest = std::min(shortest, frameTime);
+    }
+    if (timer_ == nullptr) {
+        timer_ = new QTimer(this);
+        timer_->setTimerType(Qt::PreciseTimer);
+        connect(timer_, &QTimer::timeout, this, &LevelMonitor::takeFrame);
+        lastFrame_ = clock_();
+        syncMetering();
+    }
+    if (timer_->intervalAsDuration() != shortest || !timer_->isActive()) {
+        timer_->start(shortest);
+    }
+}
+
+void LevelMonitor::setMetering(AudioObjectID processObject, bool on) {
+    const std::uint32_t value = on ? 1U : 0U;
+    static_cast<void>(hardware_.setPropertyData(processObject, kMetering, sizeof(value), &value));
+}
+
+// Measured by the audio system: the processes of playing rows that have no tap,
+// whose tap measures them after the gain instead.
+void LevelMonitor::syncMetering() {
+    std::set<AudioObjectID> wanted;
+    for (const AudioApp& app : model_.apps()) {
+        if (app.isPlaying && !model_.hasTap(app.id)) {
+            wanted.insert(app.processObjects.begin(), app.processObjects.end());
+        }
+    }
+    for (const AudioObjectID process : metered_) {
+        if (!wanted.contains(process)) {
+            setMetering(process, false);
+        }
+    }
+    for (const AudioObjectID process : wanted) {
+        if (!metered_.contains(process)) {
+            setMetering(process, true);
+        }
+    }
+    metered_ = std::move(wanted);
+    // Rows that went keep no level.
+    std::erase_if(peaks_, [&](const auto& entry) {
+        return std::ranges::none_of(model_.apps(),
+                                    [&](const AudioApp& app) { return app.id == entry.first; });
+    });
+    meteringStale_ = false;
+}
+
+float LevelMonitor::processPeak(AudioObjectID processObject) {
+    float peak = 0.0F;
+    std::uint32_t size = sizeof(peak);
+    if (hardware_.getPropertyData(processObject, kPeak, &size, &peak) != noErr ||
+        size != sizeof(peak)) {
+        return 0.0F;
+    }
+    return heardPeak(peak);
+}
+
+void LevelMonitor::takeFrame() {
+    if (viewers_.empty()) {
+        return;
+    }
+    const auto now = clock_();
+    sinceLastFrame_ = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastFrame_);
+    lastFrame_ = now;
+    // Taps come and go with the settings, processes with the applications.
+    if (meteringStale_) {
+        syncMetering();
+    }
+    for (const AudioApp& app : model_.apps()) {
+        float peak = 0.0F;
+        if (const std::optional<float> tapPeak = model_.takeTapPeak(app.id)) {
+            peak = heardPeak(*tapPeak);
+        } else {
+            for (const AudioObjectID process : app.processObjects) {
+                if (metered_.contains(process)) {
+                    peak = std::max(peak, processPeak(process));
+                }
+            }
+        }
+        peaks_.insert_or_assign(app.id, peak);
+    }
+    emit levelsChanged();
+}
+
+} // namespace corvalle

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "AudioTypes.h"
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <set>
+
+class QTimer;
+
+namespace corvalle {
+
+class AudioHardware;
+class MixerModel;
+
+// The level each row's application is heard at, measured only while some view
+// shows it. A view that becomes visible watches with its display's frame time
+// and unwatches when hidden; while nothing watches there is no timer and no
+// measuring at all. Once a frame it takes every row's peak: a tapped
+// application's from its tap (after the gain, silent while muted), any other
+// playing one's from the audio system, which measures only the processes of
+// playing rows without a tap.
+class LevelMonitor final : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    LevelMonitor(MixerModel& model, AudioHardware& hardware, QObject* parent = nullptr);
+    ~LevelMonitor() override;
+    LevelMonitor(const LevelMonitor&) = delete;
+    LevelMonitor& operator=(const LevelMonitor&) = delete;
+
+    // Frames come at the shortest frame time of the watching views.
+    void watch(const void* viewer, std::chrono::milliseconds frameTime);
+    void unwatch(const void* viewer);
+    bool isRunning() const;
+    std::chrono::milliseconds frameTime() const;
+    // The processes whose level the audio system measures now.
+    const std::set<AudioObjectID>& meteredProcesses() const { return metered_; }
+
+    // The loudest sample of `key` in the last frame: 0 (silence) to 1 (full scale).
+    float peak(const QString& key) const;
+    // The time between the last two frames.
+    std::chrono::milliseconds sinceLastFrame() const { return sinceLastFrame_; }
+
+    // Takes one frame's levels now; the timer calls it.
+    void takeFrame();
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+
+signals:
+    void levelsChanged();
+
+private:
+    void restart();
+    void syncMetering();
+    void setMetering(AudioObjectID processObject, bool on);
+    float processPeak(AudioObjectID processObject);
+
+    MixerModel& model_;
+    AudioHardware& hardware_;
+    QTimer* timer_ = nullptr;
+    Clock clock_;
+    std::map<const void*, std::chrono::milliseconds> viewers_;
+    std::set<AudioObjectID> metered_;
+    std::map<QString, float> peaks_;
+    std::chrono::steady_clock::time_point lastFrame_;
+    std::chrono::milliseconds sinceLastFrame_{0};
+    // The rows or their settings (and so the taps) changed since the last sync.
+    bool meteringStale_ = true;
+};
+
+} // namespace corvalle

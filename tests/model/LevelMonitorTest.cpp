@@ -1,0 +1,129 @@
+#include "LevelMonitor.h"
+
+#include "BufferLists.h"
+#include "ModelHarness.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace corvalle {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kPlayer = QStringLiteral("org.player");
+const QString kRadio = QStringLiteral("org.radio");
+const QString kPaused = QStringLiteral("org.paused");
+
+class LevelMonitorTest : public ::testing::Test {
+protected:
+    LevelMonitorTest() {
+        player = world.addApp(101, kPlayer, QStringLiteral("Player"), true);
+        radio = world.addApp(102, kRadio, QStringLiteral("Radio"), true);
+        paused = world.addApp(103, kPaused, QStringLiteral("Paused"), true);
+        world.start();
+        world.hardware.setRunningOutput(paused, false);
+        world.refresh();
+    }
+
+    LevelMonitor& levels() { return world.model->levels(); }
+
+    // One IO cycle of the tap of `key` with every input sample `sample`.
+    void playThroughTap(float sample) {
+        ASSERT_EQ(world.hardware.aggregates().size(), 1U);
+        test::BufferList in;
+        in.add(2, 256, sample);
+        test::BufferList out;
+        out.add(2, 256);
+        world.hardware.runIOCycle(world.hardware.aggregates().begin()->first, in.list(),
+                                  out.list());
+    }
+
+    test::ModelHarness world;
+    AudioObjectID player = kAudioObjectUnknown;
+    AudioObjectID radio = kAudioObjectUnknown;
+    AudioObjectID paused = kAudioObjectUnknown;
+    const int viewer = 0;
+    const int otherViewer = 0;
+};
+
+TEST_F(LevelMonitorTest, NothingIsMeasuredAndNoTimerRunsUntilAViewWatches) {
+    EXPECT_FALSE(levels().isRunning());
+    EXPECT_EQ(world.hardware.meteredCount(), 0U);
+    world.hardware.playPeak(player, 0.5F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kPlayer), 0.0F);
+
+    levels().watch(&viewer, 16ms);
+    EXPECT_TRUE(levels().isRunning());
+    EXPECT_EQ(levels().frameTime(), 16ms);
+    EXPECT_TRUE(world.hardware.isMetered(player));
+    EXPECT_TRUE(world.hardware.isMetered(radio));
+    EXPECT_FALSE(world.hardware.isMetered(paused)) << "a paused application costs nothing";
+
+    // Two views: the faster display sets the pace; one view going keeps the other's.
+    levels().watch(&otherViewer, 7ms);
+    EXPECT_EQ(levels().frameTime(), 7ms);
+    levels().unwatch(&otherViewer);
+    EXPECT_EQ(levels().frameTime(), 16ms);
+    EXPECT_TRUE(levels().isRunning());
+
+    levels().unwatch(&viewer);
+    EXPECT_FALSE(levels().isRunning());
+    EXPECT_EQ(world.hardware.meteredCount(), 0U);
+    EXPECT_TRUE(levels().findChildren<QTimer*>().empty()) << "no timer is kept while hidden";
+}
+
+TEST_F(LevelMonitorTest, EachRowReadsItsOwnLevelOncePerFrame) {
+    std::chrono::steady_clock::time_point now{};
+    levels().setClock([&] { return now; });
+    levels().watch(&viewer, 16ms);
+    world.hardware.playPeak(player, 0.5F);
+    world.hardware.playPeak(player, 0.25F);
+    world.hardware.playPeak(radio, 0.125F);
+    world.hardware.playPeak(paused, 1.0F);
+    now += 16ms;
+    levels().takeFrame();
+    EXPECT_EQ(levels().sinceLastFrame(), 16ms);
+    EXPECT_EQ(levels().peak(kPlayer), 0.5F) << "the loudest since the last frame";
+    EXPECT_EQ(levels().peak(kRadio), 0.125F);
+    EXPECT_EQ(levels().peak(kPaused), 0.0F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kPlayer), 0.0F) << "a frame without sound is silent";
+
+    // Whatever the audio system says, a row sees a level in [0, 1].
+    world.hardware.playPeak(player, 7.0F);
+    world.hardware.playPeak(radio, std::numeric_limits<float>::quiet_NaN());
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kPlayer), 1.0F);
+    EXPECT_EQ(levels().peak(kRadio), 0.0F);
+}
+
+TEST_F(LevelMonitorTest, ATappedApplicationIsMeasuredAfterItsGainAndSilentWhenMuted) {
+    levels().watch(&viewer, 16ms);
+    world.model->setVolume(0.5, kPlayer);
+    levels().takeFrame();
+    EXPECT_FALSE(world.hardware.isMetered(player)) << "the tap measures it";
+    EXPECT_TRUE(world.hardware.isMetered(radio));
+
+    playThroughTap(0.8F);
+    levels().takeFrame();
+    EXPECT_FLOAT_EQ(levels().peak(kPlayer), 0.4F);
+
+    world.model->toggleMute(kPlayer);
+    playThroughTap(0.8F); // ramps down to silence within the cycle
+    playThroughTap(0.8F);
+    levels().takeFrame();
+    playThroughTap(0.8F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kPlayer), 0.0F);
+
+    // Back at the default there is no tap: the audio system measures it again.
+    world.model->reset(kPlayer);
+    levels().takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(player));
+}
+
+} // namespace
+} // namespace corvalle
