@@ -2,6 +2,7 @@
 
 #include "AudioTypes.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -54,6 +55,10 @@ struct AggregateDeviceDescription {
     bool tapAutoStart = false;
     std::vector<AggregateSubDevice> subDevices;
     std::vector<AggregateSubTap> taps;
+    // Where the IO block publishes the gain it applied last. A backend that keeps
+    // playing the tapped sound after the block stops, until the streams are back
+    // on their device, plays on at this gain. Not a dictionary key.
+    const std::atomic<float>* appliedGain = nullptr;
 };
 
 // An IO procedure: the realtime callback registered on a device, named by this handle.

@@ -121,6 +121,8 @@ private:
     StoreWrite keepUnreadableSettings();
     void update(const AppSetting& setting, const QString& key);
     void reconcile();
+    void watchTap(const QString& key, AudioObjectID aggregateID);
+    void tapFailed(const QString& key, AudioObjectID aggregateID);
 
     MixerEnvironment env_;
 

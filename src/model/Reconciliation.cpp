@@ -7,6 +7,7 @@
 #include "SettingsCodec.h"
 #include "SettingsStore.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -242,8 +243,10 @@ void MixerModel::reconcile() {
             continue;
         }
         try {
-            taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
-                                                        group.name.toStdString(), gain));
+            auto tap = std::make_unique<AppTap>(hardware, group.processObjects, *outputUID,
+                                                group.name.toStdString(), gain);
+            watchTap(key, tap->aggregateID());
+            taps_.emplace(key, std::move(tap));
             qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
             // A tap made clears a tap's failure, not a save's that still stands.
             lastError_ = saveFailure_;
@@ -258,6 +261,35 @@ void MixerModel::reconcile() {
         }
         emit lastErrorChanged();
     }
+}
+
+// A tap counts as made once the audio system took it; a server that gives up
+// on starting it later says so through its aggregate device.
+void MixerModel::watchTap(const QString& key, AudioObjectID aggregateID) {
+    env_.hardware->addPropertyListener(aggregateID, CA::address(kAudioDevicePropertyDeviceIsAlive),
+                                       [model = QPointer<MixerModel>(this), key, aggregateID](
+                                           std::uint32_t, const AudioObjectPropertyAddress*) {
+                                           if (model) {
+                                               model->tapFailed(key, aggregateID);
+                                           }
+                                       });
+}
+
+void MixerModel::tapFailed(const QString& key, AudioObjectID aggregateID) {
+    const auto tap = taps_.find(key);
+    if (tap == taps_.end() || tap->second->aggregateID() != aggregateID) {
+        return;
+    }
+    tap->second->stop();
+    taps_.erase(tap);
+    const auto group = allGroups_.find(key);
+    const QString name = group != allGroups_.end() ? group->second.name : key;
+    lastError_ =
+        name + QStringLiteral(": ") +
+        QString::fromStdString(
+            CAError(AppTap::kStartDeviceStep, kAudioHardwareNotRunningError).description());
+    qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
+    emit lastErrorChanged();
 }
 
 } // namespace corvalle

@@ -9,12 +9,15 @@
 #include "StreamReaper.h"
 #include "TapStreams.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+struct spa_source;
 
 namespace corvalle {
 
@@ -23,9 +26,12 @@ inline namespace pipewire_backend {
 
 inline constexpr AudioObjectID kFirstOwnObjectID = 0x40000000;
 inline constexpr int kSyncTimeoutMs = 1000;
-inline constexpr int kStreamReadyTimeoutMs = 2000;
+inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
 inline constexpr int kRelinkTimeoutMs = 1000;
-inline constexpr int kDefaultChangeTimeoutMs = 1000;
+inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
+// How long a default output we asked for is told before the session manager
+// has made it the default.
+inline constexpr std::chrono::milliseconds kRequestedDefaultTimeout{1000};
 inline constexpr const char* kOwnPrefix = "Corvalle-";
 
 inline bool isOwnName(const std::string& name) {
@@ -107,6 +113,13 @@ struct TapObject {
     // before the tapped streams are moved in.
     bool claimPending = false;
     bool claiming = false;
+    // Started, waiting for our sink to exist on the server; given up (and the
+    // aggregate told dead) at startDeadline.
+    bool startRequested = false;
+    std::chrono::steady_clock::time_point startDeadline;
+    // Handed back, waiting for the session manager to move the streams out;
+    // destroyed then, or at releaseDeadline.
+    std::chrono::steady_clock::time_point releaseDeadline;
 };
 
 struct AggregateObject {
@@ -138,29 +151,50 @@ public:
     std::map<AudioObjectID, std::unique_ptr<AggregateObject>> aggregates;
     std::vector<std::unique_ptr<TapObject>> retiring;
     std::vector<std::unique_ptr<AggregateObject>> retiredAggregates;
+    std::vector<std::unique_ptr<TapObject>> releasing;
     // What we last wrote as target.object of each stream node. The metadata
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
     bool releasePosted = false;
+    // The default output we asked for, told until the server's answer arrives.
+    std::optional<std::string> requestedDefault;
+    std::chrono::steady_clock::time_point requestedDefaultUntil;
+    spa_source* startWatch = nullptr;
+    spa_source* releaseWatch = nullptr;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
     void outputStreamAdded(std::uint32_t nodeID);
+    void nodeAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
     bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
-    OSStatus setDefaultOutput(pw::ThreadLoopLock& lock, AudioObjectID deviceID);
+    OSStatus setDefaultOutput(AudioObjectID deviceID);
+    AudioObjectID defaultOutputID();
 
     TapObject* liveTap(AudioObjectID id);
     AggregateObject* liveAggregate(AudioObjectID id);
     void claimNode(TapObject& tap, std::uint32_t nodeID);
     void claimAll(TapObject& tap);
+    // Moves a started tap's streams in as soon as the server allows: at once
+    // when nothing of ours carries them, else once our playback stream is linked.
+    void advanceStart(TapObject& tap);
+    bool carriedByAnotherTap(const TapObject& tap) const;
+    void failStart(TapObject& tap);
+    void armStartWatch();
+    static void onStartWatch(void* data, std::uint64_t expirations);
     void scheduleRelease();
     void releaseRetired();
     void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);
+    // Hands the streams back to their targets; true when some still have to move out.
+    bool handBack(TapObject& tap);
+    bool stillLinked(const TapObject& tap) const;
+    void finishReleases();
+    void armReleaseWatch();
+    static void onReleaseWatch(void* data, std::uint64_t expirations);
 };
 
 } // namespace corvalle

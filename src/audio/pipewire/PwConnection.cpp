@@ -283,6 +283,9 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
         node.props = std::move(props);
         const bool isOutputStream = GraphState::isOutputStream(node);
         graph_.nodes[id] = std::move(node);
+        if (events_.nodeAdded) {
+            events_.nodeAdded(id);
+        }
         if (isOutputStream && events_.outputStreamAdded) {
             events_.outputStreamAdded(id);
         }
@@ -423,13 +426,16 @@ void Connection::removeGlobal(std::uint32_t id) {
     graph_.nodes.erase(id);
     graph_.clients.erase(id);
     graph_.ports.erase(id);
-    graph_.links.erase(id);
+    const bool wasLink = graph_.links.erase(id) > 0;
     graph_.targets.erase(id);
     if (metadata_ != nullptr && id == metadataID_) {
         unbindMetadata();
         metadataID_ = 0;
         graph_.defaultSinkName.reset();
         graph_.targets.clear();
+    }
+    if (wasLink && events_.linkRemoved) {
+        events_.linkRemoved();
     }
 }
 

@@ -26,10 +26,14 @@ class ThreadLoopLock;
 struct ConnectionEvents {
     // The summary of the graph changed (devices, processes, default, running).
     std::function<void(const GraphSummary& before, const GraphSummary& after)> summaryChanged;
+    // A node appeared.
+    std::function<void(std::uint32_t nodeID)> nodeAdded;
     // An output stream node appeared (or got its client).
     std::function<void(std::uint32_t nodeID)> outputStreamAdded;
     // A link appeared.
     std::function<void(const LinkRecord& link)> linkAdded;
+    // A link went away.
+    std::function<void()> linkRemoved;
     // The server went away: every object made on the old connection is gone.
     std::function<void()> disconnected;
 };
