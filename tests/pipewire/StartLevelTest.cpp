@@ -106,6 +106,9 @@ TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
                 GetParam().name, atLevel, kStarts, longestWrongMs,
                 heardAfterMs[heardAfterMs.size() / 2]);
     RecordProperty("atLevelFromFirstSample", atLevel);
+    // Before streams were held at their setting while they moved into the tap,
+    // half (0.3.65) or nearly all (1.4) pulse starts began at full level.
+    EXPECT_GE(atLevel, kStarts * 3 / 5) << "too many starts heard at another level first";
     RecordProperty("longestWrongMs", std::to_string(longestWrongMs));
     EXPECT_FALSE(model->lastError().has_value());
 }

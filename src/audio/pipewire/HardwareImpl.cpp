@@ -147,6 +147,9 @@ void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
 void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
     // Our playback stream is linked: the tapped streams can move in without a gap.
     for (auto& [id, tap] : taps) {
+        if (tap->streams && link.inputNodeID == tap->streams->captureNodeID()) {
+            letGo(*tap, link.outputNodeID);
+        }
         if (tap->claimPending && tap->streams &&
             tap->streams->playbackNodeID() == link.outputNodeID) {
             tap->claimPending = false;
@@ -186,6 +189,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
         tap->claiming = false;
         tap->claimPending = false;
         tap->startRequested = false;
+        tap->held.clear();
         tap->claimed.clear();
     }
     for (auto& tap : retiring) {
@@ -289,8 +293,45 @@ void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
     }
 }
 
+// A stream that plays straight to its device is heard at its own level until
+// the session manager has moved it into our sink; its own volume, set now,
+// holds it at the tap's gain from the server's next cycle on.
+void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
+    if (!(gain < 1.0F) || !tap.streams) {
+        return;
+    }
+    const std::uint32_t sinkNode = tap.streams->captureNodeID();
+    for (const std::uint32_t clientID : tap.clientIDs) {
+        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
+            if (ownTargets.count(nodeID) > 0 || connection->graph().isLinked(nodeID, sinkNode)) {
+                continue;
+            }
+            if (connection->setNodeVolume(nodeID, std::max(gain, 0.0F))) {
+                tap.held.insert(nodeID);
+            }
+        }
+    }
+}
+
+void PipeWireAudioHardware::Impl::letGo(TapObject& tap, std::uint32_t nodeID) {
+    if (tap.held.erase(nodeID) > 0) {
+        connection->setNodeVolume(nodeID, 1.0F);
+    }
+}
+
+void PipeWireAudioHardware::Impl::letGoAll(TapObject& tap) {
+    const bool current = tap.generation == connection->generation() && connection->isConnected();
+    for (const std::uint32_t nodeID : tap.held) {
+        if (current) {
+            connection->setNodeVolume(nodeID, 1.0F);
+        }
+    }
+    tap.held.clear();
+}
+
 void PipeWireAudioHardware::Impl::failStart(TapObject& tap) {
     tap.startRequested = false;
+    letGoAll(tap);
     AudioObjectID aggregateID = kAudioObjectUnknown;
     for (const auto& [id, aggregate] : aggregates) {
         if (aggregate->tapID == tap.id) {
@@ -395,6 +436,7 @@ bool PipeWireAudioHardware::Impl::handBack(TapObject& tap) {
     tap.claiming = false;
     tap.claimPending = false;
     tap.startRequested = false;
+    letGoAll(tap);
     const std::string sink = tap.streams->sinkName();
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     if (!current || tap.claimed.empty()) {
@@ -476,6 +518,7 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
     tap.claiming = false;
     tap.claimPending = false;
     tap.startRequested = false;
+    letGoAll(tap);
     const std::string sink = tap.streams->sinkName();
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     if (current && !tap.claimed.empty()) {

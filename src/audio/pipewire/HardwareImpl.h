@@ -120,6 +120,9 @@ struct TapObject {
     // Handed back, waiting for the session manager to move the streams out;
     // destroyed then, or at releaseDeadline.
     std::chrono::steady_clock::time_point releaseDeadline;
+    // Streams that were playing straight to their device when the tap started,
+    // held at its gain through their own volume until they reach our sink.
+    std::set<std::uint32_t> held;
 };
 
 struct AggregateObject {
@@ -184,6 +187,9 @@ public:
     void advanceStart(TapObject& tap);
     bool carriedByAnotherTap(const TapObject& tap) const;
     void failStart(TapObject& tap);
+    void holdAtGain(TapObject& tap, float gain);
+    void letGo(TapObject& tap, std::uint32_t nodeID);
+    void letGoAll(TapObject& tap);
     void armStartWatch();
     static void onStartWatch(void* data, std::uint64_t expirations);
     void scheduleRelease();

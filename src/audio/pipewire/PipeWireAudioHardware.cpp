@@ -364,6 +364,9 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
     // The rest waits on the server: the loop thread moves the streams in once
     // our sink exists, and tells the aggregate dead if it never does.
     if (!tap->claiming && !tap->claimPending && !tap->startRequested) {
+        if (aggregate->description.appliedGain != nullptr) {
+            impl_->holdAtGain(*tap, aggregate->description.appliedGain->load());
+        }
         tap->startRequested = true;
         tap->startDeadline = std::chrono::steady_clock::now() + kStreamReadyTimeout;
         impl_->advanceStart(*tap);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
 
 // The interface-call macros of PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -219,6 +221,19 @@ bool Connection::setMetadata(std::uint32_t subject, const char* key, const char*
     }
     auto* metadata = reinterpret_cast<pw_metadata*>(metadata_);
     return pw_metadata_set_property(metadata, subject, key, type, value) >= 0;
+}
+
+bool Connection::setNodeVolume(std::uint32_t nodeID, float volume) {
+    const auto bound = bound_.find(nodeID);
+    if (bound == bound_.end() || graph_.nodes.count(nodeID) == 0) {
+        return false;
+    }
+    std::uint8_t buffer[128];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const auto* props = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props, SPA_PROP_volume, SPA_POD_Float(volume)));
+    return pw_node_set_param(reinterpret_cast<pw_node*>(bound->second->proxy), SPA_PARAM_Props, 0,
+                             props) >= 0;
 }
 
 void Connection::changed() {

@@ -64,6 +64,9 @@ public:
     // Sets (or with a null value deletes) a key of the "default" metadata.
     bool setMetadata(std::uint32_t subject, const char* key, const char* type, const char* value);
     bool hasMetadata() const { return metadata_ != nullptr; }
+    // Sets the master volume of a node we watch (a stream's own volume, which
+    // the server applies from its next cycle on).
+    bool setNodeVolume(std::uint32_t nodeID, float volume);
 
 private:
     struct Bound;
