@@ -482,7 +482,7 @@ void PipeWireAudioHardware::Impl::finishReleases() {
     });
     for (auto& tap : done) {
         tap->claimed.clear();
-        reaper.destroyWhenSettled(std::move(tap->streams));
+        reaper.destroyAfterEvent(std::move(tap->streams));
     }
 }
 
