@@ -10,10 +10,11 @@
 //   scripts/pw-session run -- pipewire-measure cpu [PLAYERS] [SECONDS]
 //       CPU time of this process (model and backend, realtime callbacks
 //       included) with that many tapped players.
-//   scripts/pw-session run -- pipewire-measure stall
+//   scripts/pw-session run -- pipewire-measure stall [slow]
 //       The worst main-thread stall over 100 mixed volume, mute, reset and
 //       output changes on a tapped player: the longest model call and the
-//       longest turn of the event loop between them.
+//       longest turn of the event loop between them. With "slow" the session
+//       manager is stopped (SIGSTOP) meanwhile, as a busy one would answer late.
 //   scripts/pw-session run -- pipewire-measure startheard [STARTS]
 //       Start to first sample heard of untapped players (pw-play, paplay).
 //   scripts/pw-session run -- pipewire-measure cpucompare [SECONDS]
@@ -36,6 +37,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -370,7 +372,7 @@ double millisSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-int stall() {
+int stall(bool slow) {
     int argc = 1;
     char name[] = "pipewire-measure";
     char* argv[] = {name, nullptr};
@@ -395,6 +397,13 @@ int stall() {
     std::vector<AudioObjectID> outputs;
     for (const OutputDevice& device : model.outputDevices()) {
         outputs.push_back(device.id);
+    }
+    pid_t sessionManager = 0;
+    if (const char* session = std::getenv("CORVALLE_PW_SESSION"); slow && session != nullptr) {
+        std::ifstream(std::string(session) + "/wireplumber.pid") >> sessionManager;
+        if (sessionManager > 0) {
+            kill(sessionManager, SIGSTOP);
+        }
     }
     longestTurn = 0.0;
     double longestCall = 0.0;
@@ -429,6 +438,9 @@ int stall() {
             longestKind = kind;
         }
         spin(30ms);
+    }
+    if (sessionManager > 0) {
+        kill(sessionManager, SIGCONT);
     }
     spin(1500ms);
     std::printf("100 changes: longest model call %.1f ms (%s), longest event-loop turn %.1f ms; "
@@ -589,7 +601,7 @@ int main(int argc, char** argv) {
                              argc > 3 ? std::atoi(argv[3]) : 30);
     }
     if (what == "stall") {
-        return corvalle::stall();
+        return corvalle::stall(argc > 2 && std::string(argv[2]) == "slow");
     }
     if (what == "startheard") {
         return corvalle::startHeard(argc > 2 ? std::atoi(argv[2]) : 20);
