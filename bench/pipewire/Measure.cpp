@@ -10,6 +10,16 @@
 //   scripts/pw-session run -- pipewire-measure cpu [PLAYERS] [SECONDS]
 //       CPU time of this process (model and backend, realtime callbacks
 //       included) with that many tapped players.
+//   scripts/pw-session run -- pipewire-measure stall [slow]
+//       The worst main-thread stall over 100 mixed volume, mute, reset and
+//       output changes on a tapped player: the longest model call and the
+//       longest turn of the event loop between them. With "slow" the session
+//       manager is stopped (SIGSTOP) meanwhile, as a busy one would answer late.
+//   scripts/pw-session run -- pipewire-measure startheard [STARTS]
+//       Start to first sample heard of untapped players (pw-play, paplay).
+//   scripts/pw-session run -- pipewire-measure cpucompare [SECONDS]
+//       20 players, 10 of them at 50 %: CPU of Corvalle, the server and the
+//       players with Corvalle's taps, then with PipeWire's own stream volume.
 #include "AppTap.h"
 #include "CA.h"
 #include "DesktopAppDirectory.h"
@@ -18,6 +28,7 @@
 #include "MixerModel.h"
 #include "PipeWireAudioHardware.h"
 #include "PwTestKit.h"
+#include "StartShape.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -26,11 +37,14 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <memory>
 #include <pipewire/pipewire.h>
 #include <spa/node/io.h>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -353,6 +367,224 @@ int cpu(int argc, char** argv, int players, int seconds) {
     return 0;
 }
 
+double millisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+int stall(bool slow) {
+    int argc = 1;
+    char name[] = "pipewire-measure";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    ModelRig rig;
+    if (!rig.start()) {
+        return 1;
+    }
+    MixerModel& model = *rig.model;
+    test::ChildProcess player({test::testPlayerPath(), "--amplitude", "0.2"});
+    const QString key = QString::fromStdString(test::programKey(player));
+    double longestTurn = 0.0;
+    auto spin = [&](std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < end) {
+            const auto turn = std::chrono::steady_clock::now();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+            longestTurn = std::max(longestTurn, millisSince(turn));
+        }
+    };
+    spin(1500ms);
+    std::vector<AudioObjectID> outputs;
+    for (const OutputDevice& device : model.outputDevices()) {
+        outputs.push_back(device.id);
+    }
+    pid_t sessionManager = 0;
+    if (const char* session = std::getenv("CORVALLE_PW_SESSION"); slow && session != nullptr) {
+        std::ifstream(std::string(session) + "/wireplumber.pid") >> sessionManager;
+        if (sessionManager > 0) {
+            kill(sessionManager, SIGSTOP);
+        }
+    }
+    longestTurn = 0.0;
+    double longestCall = 0.0;
+    const char* longestKind = "";
+    for (int i = 0; i < 100; ++i) {
+        const auto called = std::chrono::steady_clock::now();
+        const char* kind = "";
+        switch (i % 5) {
+        case 0:
+        case 1:
+            kind = "set";
+            model.setVolume(0.25 + 0.05 * (i % 7), key);
+            break;
+        case 2:
+            kind = "mute";
+            model.toggleMute(key);
+            break;
+        case 3:
+            kind = "reset";
+            model.reset(key);
+            break;
+        default:
+            kind = "output";
+            if (!outputs.empty()) {
+                model.selectOutput(outputs[static_cast<std::size_t>(i / 5) % outputs.size()]);
+            }
+            break;
+        }
+        const double took = millisSince(called);
+        if (took > longestCall) {
+            longestCall = took;
+            longestKind = kind;
+        }
+        spin(30ms);
+    }
+    if (sessionManager > 0) {
+        kill(sessionManager, SIGCONT);
+    }
+    spin(1500ms);
+    std::printf("100 changes: longest model call %.1f ms (%s), longest event-loop turn %.1f ms; "
+                "worst main-thread stall %.1f ms; last error: %s\n",
+                longestCall, longestKind, longestTurn, std::max(longestCall, longestTurn),
+                model.lastError().value_or(QStringLiteral("none")).toStdString().c_str());
+    return 0;
+}
+
+int startHeard(int starts) {
+    const char* session = std::getenv("CORVALLE_PW_SESSION");
+    if (session == nullptr) {
+        return 1;
+    }
+    const std::string file = std::string(session) + "/level.wav";
+    if (!test::writeConstantWav(file, 0.4F, 0.3)) {
+        return 1;
+    }
+    test::MonitorMeter meter("speakers");
+    std::this_thread::sleep_for(300ms);
+    for (const char* program : {"pw-play", "paplay"}) {
+        std::vector<double> heard;
+        for (int i = 0; i < starts; ++i) {
+            std::vector<float> samples;
+            std::chrono::steady_clock::time_point recording;
+            std::thread recorder([&] {
+                recording = std::chrono::steady_clock::now();
+                samples = meter.record(800);
+            });
+            std::this_thread::sleep_for(40ms);
+            const auto started = std::chrono::steady_clock::now();
+            test::ChildProcess player({program, file});
+            recorder.join();
+            const test::StartShape shape = test::startShape(samples, 0.4);
+            if (shape.heard) {
+                heard.push_back(
+                    shape.firstHeardMs -
+                    std::chrono::duration<double, std::milli>(started - recording).count());
+            }
+            player.wait(3s);
+        }
+        std::sort(heard.begin(), heard.end());
+        if (!heard.empty()) {
+            std::printf("%s untapped, %zu of %d starts heard: start to first sample median %.0f "
+                        "ms, fastest %.0f ms, slowest %.0f ms\n",
+                        program, heard.size(), starts, heard[heard.size() / 2], heard.front(),
+                        heard.back());
+        }
+    }
+    return 0;
+}
+
+// User and system CPU seconds of a process, from /proc.
+double processCPUSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) {
+        return 0.0;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0.0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int cpuCompare(int seconds) {
+    int argc = 1;
+    char name[] = "pipewire-measure";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    const char* session = std::getenv("CORVALLE_PW_SESSION");
+    if (session == nullptr) {
+        return 1;
+    }
+    pid_t server = 0;
+    std::ifstream(std::string(session) + "/pipewire.pid") >> server;
+    ModelRig rig;
+    if (!rig.start()) {
+        return 1;
+    }
+    MixerModel& model = *rig.model;
+    constexpr int kPlayers = 20;
+    constexpr int kAttenuated = 10;
+    const auto appID = [](int i) { return "org.example.Player" + std::to_string(i); };
+    std::vector<std::unique_ptr<test::ChildProcess>> children;
+    for (int i = 0; i < kPlayers; ++i) {
+        children.push_back(std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.02", "--frequency",
+                                     std::to_string(300 + 25 * i), "--app-id", appID(i)}));
+    }
+    auto spin = [](std::chrono::milliseconds time) {
+        QEventLoop loop;
+        QTimer::singleShot(time, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    auto total = [&] {
+        double sum = cpuSeconds() + processCPUSeconds(server);
+        for (const auto& child : children) {
+            sum += processCPUSeconds(child->pid());
+        }
+        return sum;
+    };
+    auto measure = [&] {
+        spin(1s);
+        const double before = total();
+        const auto started = std::chrono::steady_clock::now();
+        spin(std::chrono::seconds(seconds));
+        return 100.0 * (total() - before) /
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    spin(2s);
+    for (int i = 0; i < kAttenuated; ++i) {
+        model.setVolume(0.5, QString::fromStdString(appID(i)));
+    }
+    const double tapped = measure();
+    const std::size_t taps = model.tapCount();
+    for (int i = 0; i < kAttenuated; ++i) {
+        model.reset(QString::fromStdString(appID(i)));
+    }
+    spin(1500ms);
+    // PipeWire's own volume on the same streams: each player's node, by its pid.
+    for (int i = 0; i < kAttenuated; ++i) {
+        const std::string command =
+            "for id in $(pw-dump 2>/dev/null | jq -r '.[] | select(.type == "
+            "\"PipeWire:Interface:Node\") "
+            "| select(.info.props.\"application.process.id\" == " +
+            std::to_string(children[static_cast<std::size_t>(i)]->pid()) +
+            ") | .id'); do "
+            "pw-cli s $id Props '{ channelVolumes: [ 0.5, 0.5 ] }' >/dev/null; done";
+        static_cast<void>(std::system(command.c_str()));
+    }
+    const double own = measure();
+    std::printf("20 players, 10 at 50 %%: with %zu Corvalle taps %.2f %% of one core, with "
+                "PipeWire's stream volume %.2f %% (Corvalle + server + players); ratio %.2f\n",
+                taps, tapped, own, tapped / own);
+    return 0;
+}
+
 } // namespace
 } // namespace corvalle
 
@@ -368,6 +600,16 @@ int main(int argc, char** argv) {
         return corvalle::cpu(1, argv, argc > 2 ? std::atoi(argv[2]) : 10,
                              argc > 3 ? std::atoi(argv[3]) : 30);
     }
-    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | setvolume | cpu [N] [S]\n");
+    if (what == "stall") {
+        return corvalle::stall(argc > 2 && std::string(argv[2]) == "slow");
+    }
+    if (what == "startheard") {
+        return corvalle::startHeard(argc > 2 ? std::atoi(argv[2]) : 20);
+    }
+    if (what == "cpucompare") {
+        return corvalle::cpuCompare(argc > 2 ? std::atoi(argv[2]) : 10);
+    }
+    std::fprintf(stderr, "usage: pipewire-measure latency QUANTUM | setvolume | cpu [N] [S] | "
+                         "stall | startheard [N] | cpucompare [S]\n");
     return 2;
 }

@@ -2,6 +2,7 @@
 
 #include "AudioTypes.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,6 +59,10 @@ struct AggregateDeviceDescription {
     // for itself (an output chosen for the application in Corvalle). Otherwise a
     // stream that chose an output of its own is heard there.
     bool overridesStreamOutputs = false;
+    // Where the IO block publishes the gain it applied last. A backend that keeps
+    // playing the tapped sound after the block stops, until the streams are back
+    // on their device, plays on at this gain. Not a dictionary key.
+    const std::atomic<float>* appliedGain = nullptr;
 };
 
 // An IO procedure: the realtime callback registered on a device, named by this handle.

@@ -51,6 +51,8 @@ constexpr AudioObjectPropertySelector kAudioHardwarePropertyProcessObjectList = 
 // Device (sink node): its output streams (none for a source), node.name, description.
 constexpr AudioObjectPropertySelector kAudioDevicePropertyStreams = fourCC("stm#");
 constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCC("uid ");
+// Fires when a device stops working (an aggregate whose start failed on the server).
+constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceIsAlive = fourCC("livn");
 constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
 // Process object: its PID, its application id (a desktop file id; "bundle" is the
 // interface's word for an application package), and whether it is playing now.

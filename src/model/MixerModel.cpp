@@ -42,8 +42,17 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     loadSettings();
     addListener(kAudioHardwarePropertyProcessObjectList);
     addListener(kAudioHardwarePropertyDefaultOutputDevice);
-    // A chosen output that goes or comes back moves its taps at once.
-    addListener(kAudioHardwarePropertyDevices);
+    // A chosen output that goes or comes back moves its taps at once. Our own
+    // aggregates come and go on that list too: they change no output.
+    env_.hardware->addPropertyListener(
+        CA::system, CA::address(kAudioHardwarePropertyDevices),
+        [model = QPointer<MixerModel>(this)](std::uint32_t, const AudioObjectPropertyAddress*) {
+            if (model && !std::ranges::equal(CA::outputDevices(*model->env_.hardware),
+                                             model->outputDevices_, {}, {},
+                                             [](const OutputDevice& known) { return known.id; })) {
+                model->postRefresh();
+            }
+        });
 
     timer_ = new QTimer(this);
     timer_->setInterval(env_.pollInterval);

@@ -132,6 +132,8 @@ private:
     void update(const AppSetting& setting, const QString& key);
     void reconcile();
     void sendUntappedStreams();
+    void watchTap(const QString& key, AudioObjectID aggregateID);
+    void tapFailed(const QString& key, AudioObjectID aggregateID);
 
     MixerEnvironment env_;
 

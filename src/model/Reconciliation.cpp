@@ -7,6 +7,7 @@
 #include "SettingsCodec.h"
 #include "SettingsStore.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -283,8 +284,10 @@ void MixerModel::reconcile() {
         }
         try {
             const auto [output, overrides] = tapOutput(current);
-            taps_.emplace(key, std::make_unique<AppTap>(hardware, group.processObjects, output,
-                                                        group.name.toStdString(), gain, overrides));
+            auto tap = std::make_unique<AppTap>(hardware, group.processObjects, output,
+                                                group.name.toStdString(), gain, overrides);
+            watchTap(key, tap->aggregateID());
+            taps_.emplace(key, std::move(tap));
             qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
             // A tap made clears a tap's failure, not a save's that still stands.
             lastError_ = saveFailure_;
@@ -343,6 +346,35 @@ void MixerModel::sendUntappedStreams() {
         send(group.processObjects, uid);
         sentTo_[key] = {group.processObjects, uid};
     }
+}
+
+// A tap counts as made once the audio system took it; a server that gives up
+// on starting it later says so through its aggregate device.
+void MixerModel::watchTap(const QString& key, AudioObjectID aggregateID) {
+    env_.hardware->addPropertyListener(aggregateID, CA::address(kAudioDevicePropertyDeviceIsAlive),
+                                       [model = QPointer<MixerModel>(this), key, aggregateID](
+                                           std::uint32_t, const AudioObjectPropertyAddress*) {
+                                           if (model) {
+                                               model->tapFailed(key, aggregateID);
+                                           }
+                                       });
+}
+
+void MixerModel::tapFailed(const QString& key, AudioObjectID aggregateID) {
+    const auto tap = taps_.find(key);
+    if (tap == taps_.end() || tap->second->aggregateID() != aggregateID) {
+        return;
+    }
+    tap->second->stop();
+    taps_.erase(tap);
+    const auto group = allGroups_.find(key);
+    const QString name = group != allGroups_.end() ? group->second.name : key;
+    lastError_ =
+        name + QStringLiteral(": ") +
+        QString::fromStdString(
+            CAError(AppTap::kStartDeviceStep, kAudioHardwareNotRunningError).description());
+    qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
+    emit lastErrorChanged();
 }
 
 } // namespace corvalle

@@ -13,7 +13,6 @@ namespace {
 constexpr const char* kCreateTapStep = "Create process tap";
 constexpr const char* kCreateAggregateStep = "Create aggregate device";
 constexpr const char* kCreateIOProcStep = "Create IO proc";
-constexpr const char* kStartDeviceStep = "Start device";
 
 std::string freshUUID() {
     uuid_t raw;
@@ -89,6 +88,7 @@ void AppTap::start(const std::string& label) {
     aggregate.subDevices = {AggregateSubDevice{outputUID_}};
     aggregate.taps = {AggregateSubTap{true, tap.uuid}};
     aggregate.overridesStreamOutputs = overridesStreamOutputs_;
+    aggregate.appliedGain = &gainState_->applied;
 
     AudioObjectID aggregateID = kAudioObjectUnknown;
     check(hardware_.createAggregateDevice(aggregate, &aggregateID), kCreateAggregateStep);

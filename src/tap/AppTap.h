@@ -44,6 +44,8 @@ public:
     void stop();
 
     static constexpr const char* kNamePrefix = "Corvalle \u2013 ";
+    // The step named when starting the device fails.
+    static constexpr const char* kStartDeviceStep = "Start device";
     // Every aggregate device UID starts with this; the output list leaves them out.
     static constexpr const char* kDeviceUIDPrefix = CA::kPrivateDeviceUIDPrefix;
 

@@ -195,5 +195,29 @@ TEST_F(Controls, AChosenOutputTakesTheTapOrTheStreamsAndFollowsTheDeviceAway) {
     EXPECT_EQ(world.hardware.sentTo(process), "headphones");
 }
 
+// A tap counts as made once created; a server that later gives up on starting
+// it says so through the aggregate, and the model reports it as a failed start.
+TEST_F(Controls, ATapWhoseStartTheServerGivesUpOnIsDroppedAndTold) {
+    model().setVolume(0.5, kPlayer);
+    ASSERT_TRUE(model().hasTap(kPlayer));
+    ASSERT_EQ(world.hardware.aggregates().size(), 1U);
+    const AudioObjectID aggregate = world.hardware.aggregates().begin()->first;
+    world.hardware.failDevice(aggregate);
+    drainEvents();
+    EXPECT_FALSE(model().hasTap(kPlayer));
+    EXPECT_TRUE(world.hardware.aggregates().empty());
+    EXPECT_TRUE(world.hardware.taps().empty());
+    EXPECT_EQ(model().lastError(), QStringLiteral("Player: Start device failed (OSStatus %1)")
+                                       .arg(kAudioHardwareNotRunningError));
+
+    world.refresh();
+    ASSERT_TRUE(model().hasTap(kPlayer)) << "the next refresh tries again";
+    EXPECT_FALSE(model().lastError().has_value());
+    // A late word about the aggregate that is gone leaves the new tap alone.
+    world.hardware.failDevice(aggregate);
+    drainEvents();
+    EXPECT_TRUE(model().hasTap(kPlayer));
+}
+
 } // namespace
 } // namespace corvalle

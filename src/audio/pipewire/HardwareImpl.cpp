@@ -2,6 +2,7 @@
 
 #include "PipeWireKeys.h"
 
+#include <algorithm>
 #include <pipewire/pipewire.h>
 #include <utility>
 
@@ -19,13 +20,17 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, Options options)
     events.summaryChanged = [this](const pw::GraphSummary& before, const pw::GraphSummary& after) {
         summaryChanged(before, after);
     };
+    events.nodeAdded = [this](std::uint32_t nodeID) { nodeAdded(nodeID); };
     events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
     events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
     events.targetChanged = [this](std::uint32_t nodeID, bool inMetadata) {
         targetChanged(nodeID, inMetadata);
     };
+    events.linkRemoved = [this] { finishReleases(); };
     events.disconnected = [this] { disconnected(); };
     pw::ThreadLoopLock lock(loop);
+    startWatch = pw_loop_add_timer(loop.loop(), &Impl::onStartWatch, this);
+    releaseWatch = pw_loop_add_timer(loop.loop(), &Impl::onReleaseWatch, this);
     connection = std::make_unique<pw::Connection>(loop, options.remoteName, std::move(events));
     connection->start();
 }
@@ -45,11 +50,24 @@ PipeWireAudioHardware::Impl::~Impl() {
             release(lock, *retired, true);
         }
         retiring.clear();
+        for (auto& handed : releasing) {
+            if (handed->streams) {
+                handed->streams->destroy();
+            }
+            destroyLanes(*handed, false);
+        }
+        releasing.clear();
         peakFilter.reset();
         reaper.destroyAll();
         aggregates.clear();
         retiredAggregates.clear();
         connection.reset();
+        for (spa_source** watch : {&startWatch, &releaseWatch}) {
+            if (*watch != nullptr) {
+                pw_loop_destroy_source(loop.loop(), *watch);
+                *watch = nullptr;
+            }
+        }
     }
     loop.stop();
 }
@@ -84,6 +102,8 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
         }
     }
     if (before.defaultOutput != after.defaultOutput) {
+        // The server's own answer replaces any default we asked for.
+        requestedDefault.reset();
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
     }
     for (const auto& [processID, running] : after.runningOutput) {
@@ -131,12 +151,28 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
     }
 }
 
+void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
+    for (auto& [id, tap] : taps) {
+        if (tap->startRequested && tap->streams && tap->streams->captureNodeID() == nodeID) {
+            advanceStart(*tap);
+        }
+    }
+}
+
 void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
     // Our playback stream is linked: the tapped streams can move in without a gap.
     for (auto& [id, tap] : taps) {
+        bool intoTap = tap->streams && link.inputNodeID == tap->streams->captureNodeID();
+        for (const auto& [output, lane] : tap->lanes) {
+            intoTap = intoTap || link.inputNodeID == lane->captureNodeID();
+        }
+        if (intoTap) {
+            letGo(*tap, link.outputNodeID);
+        }
         if (tap->claimPending && tap->streams &&
             tap->streams->playbackNodeID() == link.outputNodeID) {
             tap->claimPending = false;
+            tap->startRequested = false;
             claimAll(*tap);
             if (!retiring.empty()) {
                 scheduleRelease();
@@ -153,7 +189,7 @@ bool PipeWireAudioHardware::Impl::heldBackByPendingClaim(const TapObject& retire
     }
     for (const auto& [id, tap] : taps) {
         // Streams waiting for a lane of the new tap stay in the old one until then.
-        const bool pending = tap->claimPending || !tap->waiting.empty();
+        const bool pending = tap->claimPending || tap->startRequested || !tap->waiting.empty();
         if (!pending || !tap->streams ||
             tap->streams->playbackState() == pw::TapStreams::State::failed) {
             continue;
@@ -176,6 +212,8 @@ void PipeWireAudioHardware::Impl::disconnected() {
         destroyLanes(*tap, false);
         tap->claiming = false;
         tap->claimPending = false;
+        tap->startRequested = false;
+        tap->held.clear();
         tap->claimed.clear();
     }
     for (auto& tap : retiring) {
@@ -185,6 +223,13 @@ void PipeWireAudioHardware::Impl::disconnected() {
         destroyLanes(*tap, false);
         tap->claimed.clear();
     }
+    for (auto& handed : releasing) {
+        if (handed->streams) {
+            handed->streams->destroy();
+        }
+        destroyLanes(*handed, false);
+    }
+    releasing.clear();
     reaper.destroyAll();
     ownTargets.clear();
     clientOutputs.clear();
@@ -230,6 +275,134 @@ void PipeWireAudioHardware::Impl::claimAll(TapObject& tap) {
     }
 }
 
+bool PipeWireAudioHardware::Impl::carriedByAnotherTap(const TapObject& tap) const {
+    for (const std::uint32_t clientID : tap.clientIDs) {
+        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
+            const auto target = ownTargets.find(nodeID);
+            if (target != ownTargets.end() && !ownsSink(tap, target->second)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
+    if (!tap.startRequested || tap.claiming || tap.claimPending || !tap.streams) {
+        return;
+    }
+    pw::TapStreams& streams = *tap.streams;
+    if (streams.captureState() == pw::TapStreams::State::failed ||
+        streams.playbackState() == pw::TapStreams::State::failed ||
+        tap.generation != connection->generation()) {
+        failStart(tap);
+        return;
+    }
+    if (streams.captureState() != pw::TapStreams::State::ready ||
+        connection->graph().nodes.count(streams.captureNodeID()) == 0) {
+        return;
+    }
+    // Streams that play straight to their device move in at once: until our
+    // playback stream is linked they are held silent, never heard at their own
+    // level for longer than it takes. Streams another tap of ours carries wait
+    // for the link, so that they go on being heard at their setting.
+    if (connection->graph().hasOutputLink(streams.playbackNodeID()) || !carriedByAnotherTap(tap)) {
+        tap.startRequested = false;
+        claimAll(tap);
+        if (!retiring.empty()) {
+            scheduleRelease();
+        }
+    } else {
+        tap.claimPending = true;
+    }
+}
+
+// A stream that plays straight to its device is heard at its own level until
+// the session manager has moved it into our sink; its own volume, set now,
+// holds it at the tap's gain from the server's next cycle on.
+void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
+    if (!(gain < 1.0F) || !tap.streams) {
+        return;
+    }
+    for (const std::uint32_t clientID : tap.clientIDs) {
+        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
+            if (ownTargets.count(nodeID) > 0 || linkedToTap(tap, nodeID)) {
+                continue;
+            }
+            if (connection->setNodeVolume(nodeID, std::max(gain, 0.0F))) {
+                tap.held.insert(nodeID);
+            }
+        }
+    }
+}
+
+void PipeWireAudioHardware::Impl::letGo(TapObject& tap, std::uint32_t nodeID) {
+    if (tap.held.erase(nodeID) > 0) {
+        connection->setNodeVolume(nodeID, 1.0F);
+    }
+}
+
+void PipeWireAudioHardware::Impl::letGoAll(TapObject& tap) {
+    const bool current = tap.generation == connection->generation() && connection->isConnected();
+    for (const std::uint32_t nodeID : tap.held) {
+        if (current) {
+            connection->setNodeVolume(nodeID, 1.0F);
+        }
+    }
+    tap.held.clear();
+}
+
+void PipeWireAudioHardware::Impl::failStart(TapObject& tap) {
+    tap.startRequested = false;
+    letGoAll(tap);
+    AudioObjectID aggregateID = kAudioObjectUnknown;
+    for (const auto& [id, aggregate] : aggregates) {
+        if (aggregate->tapID == tap.id) {
+            aggregateID = id;
+        }
+    }
+    if (aggregateID == kAudioObjectUnknown || !post) {
+        return;
+    }
+    std::weak_ptr<int> token = alive;
+    post([this, token, aggregateID] {
+        if (!token.expired()) {
+            fire(aggregateID, kAudioDevicePropertyDeviceIsAlive);
+        }
+    });
+}
+
+void PipeWireAudioHardware::Impl::armStartWatch() {
+    if (startWatch == nullptr) {
+        return;
+    }
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const auto& [id, tap] : taps) {
+        if (tap->startRequested && (!next || tap->startDeadline < *next)) {
+            next = tap->startDeadline;
+        }
+    }
+    timespec value{};
+    if (next) {
+        const auto wait = std::max<std::chrono::nanoseconds>(
+            *next - std::chrono::steady_clock::now(), std::chrono::nanoseconds(1));
+        value.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+        value.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+    }
+    pw_loop_update_timer(loop.loop(), startWatch, &value, nullptr, false);
+}
+
+void PipeWireAudioHardware::Impl::onStartWatch(void* data, std::uint64_t) {
+    auto* self = static_cast<Impl*>(data);
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [id, tap] : self->taps) {
+        if (tap->startRequested && now >= tap->startDeadline) {
+            self->failStart(*tap);
+        }
+    }
+    self->armStartWatch();
+}
+
 void PipeWireAudioHardware::Impl::scheduleRelease() {
     if (releasePosted) {
         return;
@@ -268,9 +441,101 @@ void PipeWireAudioHardware::Impl::releaseRetired() {
         (heldBackByPendingClaim(*tap) ? kept : pending).push_back(std::move(tap));
     }
     retiring = std::move(kept);
+    // Nothing here waits on the server: streams still linked to our sink are
+    // waited for on the loop thread.
     for (auto& tap : pending) {
-        release(lock, *tap, true);
+        if (handBack(*tap)) {
+            tap->releaseDeadline = std::chrono::steady_clock::now() + kRelinkTimeout;
+            releasing.push_back(std::move(tap));
+        } else {
+            release(lock, *tap, false);
+        }
     }
+    finishReleases();
+    armReleaseWatch();
+}
+
+bool PipeWireAudioHardware::Impl::handBack(TapObject& tap) {
+    if (!tap.streams) {
+        return false;
+    }
+    tap.claiming = false;
+    tap.claimPending = false;
+    tap.startRequested = false;
+    letGoAll(tap);
+    const bool current = tap.generation == connection->generation() && connection->isConnected();
+    if (!current || tap.claimed.empty()) {
+        return false;
+    }
+    for (const auto& [nodeID, previous] : tap.claimed) {
+        const auto target = ownTargets.find(nodeID);
+        if (target == ownTargets.end() || !ownsSink(tap, target->second)) {
+            continue;
+        }
+        ownTargets.erase(target);
+        if (connection->graph().nodes.count(nodeID) == 0) {
+            continue;
+        }
+        connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
+                                previous ? previous->c_str() : nullptr);
+    }
+    return stillLinked(tap);
+}
+
+bool PipeWireAudioHardware::Impl::stillLinked(const TapObject& tap) const {
+    if (!tap.streams || !connection->isConnected()) {
+        return false;
+    }
+    for (const auto& [nodeID, previous] : tap.claimed) {
+        if (linkedToTap(tap, nodeID)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void PipeWireAudioHardware::Impl::finishReleases() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::unique_ptr<TapObject>> done;
+    std::erase_if(releasing, [&](auto& tap) {
+        if (stillLinked(*tap) && now < tap->releaseDeadline) {
+            return false;
+        }
+        done.push_back(std::move(tap));
+        return true;
+    });
+    for (auto& tap : done) {
+        tap->claimed.clear();
+        for (auto& [output, lane] : tap->lanes) {
+            reaper.destroyAfterEvent(std::move(lane));
+        }
+        tap->lanes.clear();
+        reaper.destroyAfterEvent(std::move(tap->streams));
+    }
+}
+
+void PipeWireAudioHardware::Impl::armReleaseWatch() {
+    if (releaseWatch == nullptr) {
+        return;
+    }
+    timespec value{};
+    if (!releasing.empty()) {
+        auto next = releasing.front()->releaseDeadline;
+        for (const auto& tap : releasing) {
+            next = std::min(next, tap->releaseDeadline);
+        }
+        const auto wait = std::max<std::chrono::nanoseconds>(
+            next - std::chrono::steady_clock::now(), std::chrono::nanoseconds(1));
+        value.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+        value.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+    }
+    pw_loop_update_timer(loop.loop(), releaseWatch, &value, nullptr, false);
+}
+
+void PipeWireAudioHardware::Impl::onReleaseWatch(void* data, std::uint64_t) {
+    auto* self = static_cast<Impl*>(data);
+    self->finishReleases();
+    self->armReleaseWatch();
 }
 
 void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& tap,
@@ -280,6 +545,8 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
     }
     tap.claiming = false;
     tap.claimPending = false;
+    tap.startRequested = false;
+    letGoAll(tap);
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     if (current && !tap.claimed.empty()) {
         // Hand the streams back (unless a newer tap took them over already).

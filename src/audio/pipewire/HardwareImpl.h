@@ -10,12 +10,15 @@
 #include "StreamReaper.h"
 #include "TapStreams.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+struct spa_source;
 
 namespace corvalle {
 
@@ -24,9 +27,12 @@ inline namespace pipewire_backend {
 
 inline constexpr AudioObjectID kFirstOwnObjectID = 0x40000000;
 inline constexpr int kSyncTimeoutMs = 1000;
-inline constexpr int kStreamReadyTimeoutMs = 2000;
+inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
 inline constexpr int kRelinkTimeoutMs = 1000;
-inline constexpr int kDefaultChangeTimeoutMs = 1000;
+inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
+// How long a default output we asked for is told before the session manager
+// has made it the default.
+inline constexpr std::chrono::milliseconds kRequestedDefaultTimeout{1000};
 inline constexpr const char* kOwnPrefix = "Corvalle-";
 
 inline bool isOwnName(const std::string& name) {
@@ -124,6 +130,16 @@ struct TapObject {
     unsigned lanesMade = 0;
     // Every stream plays through `streams`, whatever it chose itself.
     bool overridesStreamOutputs = false;
+    // Started, waiting for our sink to exist on the server; given up (and the
+    // aggregate told dead) at startDeadline.
+    bool startRequested = false;
+    std::chrono::steady_clock::time_point startDeadline;
+    // Handed back, waiting for the session manager to move the streams out;
+    // destroyed then, or at releaseDeadline.
+    std::chrono::steady_clock::time_point releaseDeadline;
+    // Streams that were playing straight to their device when the tap started,
+    // held at its gain through their own volume until they reach our sink.
+    std::set<std::uint32_t> held;
 };
 
 struct AggregateObject {
@@ -159,6 +175,7 @@ public:
     std::map<AudioObjectID, std::unique_ptr<AggregateObject>> aggregates;
     std::vector<std::unique_ptr<TapObject>> retiring;
     std::vector<std::unique_ptr<AggregateObject>> retiredAggregates;
+    std::vector<std::unique_ptr<TapObject>> releasing;
     // What we last wrote as target.object of each stream node. The metadata
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
@@ -169,11 +186,17 @@ public:
     std::unique_ptr<pw::PeakFilter> peakFilter;
     std::map<AudioObjectID, std::vector<std::uint32_t>> meteredPorts;
     std::uint64_t peakSyncPortChanges = 0;
+    // The default output we asked for, told until the server's answer arrives.
+    std::optional<std::string> requestedDefault;
+    std::chrono::steady_clock::time_point requestedDefaultUntil;
+    spa_source* startWatch = nullptr;
+    spa_source* releaseWatch = nullptr;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
     void outputStreamAdded(std::uint32_t nodeID);
+    void nodeAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
     void targetChanged(std::uint32_t nodeID, bool inMetadata);
     bool heldBackByPendingClaim(const TapObject& retired) const;
@@ -185,7 +208,8 @@ public:
     float takeProcessPeak(AudioObjectID processObjectID);
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
-    OSStatus setDefaultOutput(pw::ThreadLoopLock& lock, AudioObjectID deviceID);
+    OSStatus setDefaultOutput(AudioObjectID deviceID);
+    AudioObjectID defaultOutputID();
 
     TapObject* liveTap(AudioObjectID id);
     AggregateObject* liveAggregate(AudioObjectID id);
@@ -199,7 +223,10 @@ public:
     void laneLinked(TapObject& tap, std::uint32_t playbackNodeID);
     void rerouteAll();
     void dropIdleLanes(TapObject& tap);
-    void runBlock(TapObject& tap, const AudioDeviceIOBlock* block);
+    // Runs `block` on the tap's streams and lanes; stopping it (nullptr) holds
+    // what they play at `appliedGain` until the streams are back on their device.
+    void runBlock(TapObject& tap, const AudioDeviceIOBlock* block,
+                  const std::atomic<float>* appliedGain = nullptr);
     static bool ownsSink(const TapObject& tap, const std::string& sinkName);
     bool linkedToTap(const TapObject& tap, std::uint32_t nodeID) const;
     void destroyLanes(TapObject& tap, bool settled);
@@ -210,9 +237,25 @@ public:
     OSStatus setProcessOutput(AudioObjectID processObjectID, const std::string& deviceUID);
     void moveStream(std::uint32_t nodeID);
     void restoreMovedStreams(pw::ThreadLoopLock& lock);
+    // Moves a started tap's streams in as soon as the server allows: at once
+    // when nothing of ours carries them, else once our playback stream is linked.
+    void advanceStart(TapObject& tap);
+    bool carriedByAnotherTap(const TapObject& tap) const;
+    void failStart(TapObject& tap);
+    void holdAtGain(TapObject& tap, float gain);
+    void letGo(TapObject& tap, std::uint32_t nodeID);
+    void letGoAll(TapObject& tap);
+    void armStartWatch();
+    static void onStartWatch(void* data, std::uint64_t expirations);
     void scheduleRelease();
     void releaseRetired();
     void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);
+    // Hands the streams back to their targets; true when some still have to move out.
+    bool handBack(TapObject& tap);
+    bool stillLinked(const TapObject& tap) const;
+    void finishReleases();
+    void armReleaseWatch();
+    static void onReleaseWatch(void* data, std::uint64_t expirations);
 };
 
 } // namespace corvalle

@@ -179,7 +179,7 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
     if (!impl_->connection->isConnected()) {
         return kAudioHardwareNotRunningError;
     }
-    return impl_->setDefaultOutput(lock, deviceID);
+    return impl_->setDefaultOutput(deviceID);
 }
 
 OSStatus PipeWireAudioHardware::addPropertyListener(AudioObjectID objectID,
@@ -219,6 +219,12 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
     tap->streams = std::make_unique<pw::TapStreams>(impl_->loop, connection.core(),
                                                     kOwnPrefix + description.uuid, description.name,
                                                     std::string("corvalle-") + description.uuid);
+    const AudioObjectID tapID = tap->id;
+    tap->streams->setStateListener([impl = impl_.get(), tapID] {
+        if (TapObject* live = impl->liveTap(tapID)) {
+            impl->advanceStart(*live);
+        }
+    });
     if (!tap->streams->connectCapture()) {
         tap->streams->destroy();
         return kAudioHardwareUnspecifiedError;
@@ -306,10 +312,13 @@ OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID deviceID) {
     for (auto& proc : it->second->ioProcs) {
         if (proc->started) {
             if (TapObject* tap = impl_->liveTap(it->second->tapID); tap && tap->streams) {
-                impl_->runBlock(*tap, nullptr);
+                impl_->runBlock(*tap, nullptr, it->second->description.appliedGain);
             }
         }
     }
+    // Its listeners end with it; aggregate IDs are never reused.
+    std::erase_if(impl_->listeners,
+                  [&](const auto& entry) { return entry.first.first == deviceID; });
     impl_->retiredAggregates.push_back(std::move(it->second));
     impl_->aggregates.erase(it);
     impl_->scheduleRelease();
@@ -357,7 +366,7 @@ OSStatus PipeWireAudioHardware::destroyIOProcID(AudioObjectID deviceID,
     }
     if ((*it)->started) {
         if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-            impl_->runBlock(*tap, nullptr);
+            impl_->runBlock(*tap, nullptr, aggregate->description.appliedGain);
         }
     }
     procs.erase(it);
@@ -383,36 +392,26 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
     if (proc == nullptr || tap == nullptr || !tap->streams) {
         return kAudioHardwareBadObjectError;
     }
-    pw::Connection& connection = *impl_->connection;
     pw::TapStreams& streams = *tap->streams;
-    // Both nodes must exist before streams are moved to ours.
-    const timespec deadline = lock.deadlineIn(kStreamReadyTimeoutMs);
-    auto ready = [&] {
-        return streams.captureState() == pw::TapStreams::State::ready &&
-               streams.playbackState() == pw::TapStreams::State::ready &&
-               connection.graph().nodes.count(streams.captureNodeID()) > 0;
-    };
-    auto failed = [&] {
-        return streams.captureState() == pw::TapStreams::State::failed ||
-               streams.playbackState() == pw::TapStreams::State::failed ||
-               tap->generation != connection.generation();
-    };
-    while (!ready()) {
-        if (failed() || !lock.waitUntil(deadline)) {
-            return kAudioHardwareNotRunningError;
-        }
+    if (tap->generation != impl_->connection->generation() ||
+        streams.captureState() == pw::TapStreams::State::failed ||
+        streams.playbackState() == pw::TapStreams::State::failed) {
+        return kAudioHardwareNotRunningError;
     }
     if (!proc->started) {
         impl_->runBlock(*tap, &proc->block);
         proc->started = true;
     }
-    if (!tap->claiming) {
-        if (connection.graph().hasOutputLink(streams.playbackNodeID())) {
-            impl_->claimAll(*tap);
-            connection.sync(lock, kSyncTimeoutMs);
-        } else {
-            tap->claimPending = true;
+    // The rest waits on the server: the loop thread moves the streams in once
+    // our sink exists, and tells the aggregate dead if it never does.
+    if (!tap->claiming && !tap->claimPending && !tap->startRequested) {
+        if (aggregate->description.appliedGain != nullptr) {
+            impl_->holdAtGain(*tap, aggregate->description.appliedGain->load());
         }
+        tap->startRequested = true;
+        tap->startDeadline = std::chrono::steady_clock::now() + kStreamReadyTimeout;
+        impl_->advanceStart(*tap);
+        impl_->armStartWatch();
     }
     return noErr;
 }
@@ -430,7 +429,7 @@ OSStatus PipeWireAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceIO
         if (reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID) {
             if (proc->started) {
                 if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-                    impl_->runBlock(*tap, nullptr);
+                    impl_->runBlock(*tap, nullptr, aggregate->description.appliedGain);
                 }
                 proc->started = false;
             }

@@ -20,7 +20,7 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
         case kAudioHardwarePropertyProcessObjectList:
             return Answer::list(graph.processObjectIDs());
         case kAudioHardwarePropertyDefaultOutputDevice: {
-            const AudioObjectID id = graph.defaultOutputID();
+            const AudioObjectID id = defaultOutputID();
             return id == kAudioObjectUnknown ? Answer::failure(kAudioHardwareUnspecifiedError)
                                              : Answer::unsigned32(id);
         }
@@ -91,8 +91,7 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
     return Answer::failure(kAudioHardwareBadObjectError);
 }
 
-OSStatus PipeWireAudioHardware::Impl::setDefaultOutput(pw::ThreadLoopLock& lock,
-                                                       AudioObjectID deviceID) {
+OSStatus PipeWireAudioHardware::Impl::setDefaultOutput(AudioObjectID deviceID) {
     const pw::GraphState& graph = connection->graph();
     const auto node = graph.nodes.find(deviceID);
     if (node == graph.nodes.end() || !pw::GraphState::isDevice(node->second)) {
@@ -107,17 +106,24 @@ OSStatus PipeWireAudioHardware::Impl::setDefaultOutput(pw::ThreadLoopLock& lock,
                                  value.c_str())) {
         return kAudioHardwareUnspecifiedError;
     }
-    if (!connection->sync(lock, kSyncTimeoutMs)) {
-        return kAudioHardwareUnspecifiedError;
-    }
-    // The session manager makes it the default; a reader right after us should see it.
-    const std::string wanted = *name;
-    const timespec deadline = lock.deadlineIn(kDefaultChangeTimeoutMs);
-    while (connection->isConnected() && connection->graph().defaultSinkName != wanted) {
-        if (!lock.waitUntil(deadline)) {
-            break;
-        }
-    }
+    // The session manager makes it the default a moment later; until it says
+    // so, a reader right after us is told the device asked for, and nobody waits.
+    requestedDefault = *name;
+    requestedDefaultUntil = std::chrono::steady_clock::now() + kRequestedDefaultTimeout;
     return noErr;
 }
+
+AudioObjectID PipeWireAudioHardware::Impl::defaultOutputID() {
+    const pw::GraphState& graph = connection->graph();
+    if (requestedDefault) {
+        const pw::NodeRecord* device = graph.deviceByName(*requestedDefault);
+        if (device != nullptr && std::chrono::steady_clock::now() < requestedDefaultUntil &&
+            graph.defaultSinkName != requestedDefault) {
+            return device->id;
+        }
+        requestedDefault.reset();
+    }
+    return graph.defaultOutputID();
+}
+
 } // namespace corvalle

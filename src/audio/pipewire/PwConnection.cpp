@@ -10,6 +10,8 @@
 #include <cstring>
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
 
 // The interface-call macros of PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -221,6 +223,19 @@ bool Connection::setMetadata(std::uint32_t subject, const char* key, const char*
     return pw_metadata_set_property(metadata, subject, key, type, value) >= 0;
 }
 
+bool Connection::setNodeVolume(std::uint32_t nodeID, float volume) {
+    const auto bound = bound_.find(nodeID);
+    if (bound == bound_.end() || graph_.nodes.count(nodeID) == 0) {
+        return false;
+    }
+    std::uint8_t buffer[128];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const auto* props = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props, SPA_PROP_volume, SPA_POD_Float(volume)));
+    return pw_node_set_param(reinterpret_cast<pw_node*>(bound->second->proxy), SPA_PARAM_Props, 0,
+                             props) >= 0;
+}
+
 void Connection::changed() {
     GraphSummary now = graph_.summary();
     if (!(now == summary_)) {
@@ -283,6 +298,9 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
         node.props = std::move(props);
         const bool isOutputStream = GraphState::isOutputStream(node);
         graph_.nodes[id] = std::move(node);
+        if (events_.nodeAdded) {
+            events_.nodeAdded(id);
+        }
         if (isOutputStream && events_.outputStreamAdded) {
             events_.outputStreamAdded(id);
         }
@@ -429,7 +447,7 @@ void Connection::removeGlobal(std::uint32_t id) {
     graph_.nodes.erase(id);
     graph_.clients.erase(id);
     graph_.portChanges += graph_.ports.erase(id);
-    graph_.links.erase(id);
+    const bool wasLink = graph_.links.erase(id) > 0;
     graph_.targets.erase(id);
     graph_.targetNodes.erase(id);
     if (metadata_ != nullptr && id == metadataID_) {
@@ -438,6 +456,9 @@ void Connection::removeGlobal(std::uint32_t id) {
         graph_.defaultSinkName.reset();
         graph_.targets.clear();
         graph_.targetNodes.clear();
+    }
+    if (wasLink && events_.linkRemoved) {
+        events_.linkRemoved();
     }
 }
 

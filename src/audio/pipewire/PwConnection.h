@@ -26,6 +26,8 @@ class ThreadLoopLock;
 struct ConnectionEvents {
     // The summary of the graph changed (devices, processes, default, running).
     std::function<void(const GraphSummary& before, const GraphSummary& after)> summaryChanged;
+    // A node appeared.
+    std::function<void(std::uint32_t nodeID)> nodeAdded;
     // An output stream node appeared (or got its client).
     std::function<void(std::uint32_t nodeID)> outputStreamAdded;
     // A link appeared.
@@ -33,6 +35,8 @@ struct ConnectionEvents {
     // A stream's target.object or target.node in the "default" metadata changed
     // (`inMetadata`), or its own target.object or node.target property did.
     std::function<void(std::uint32_t nodeID, bool inMetadata)> targetChanged;
+    // A link went away.
+    std::function<void()> linkRemoved;
     // The server went away: every object made on the old connection is gone.
     std::function<void()> disconnected;
 };
@@ -63,6 +67,9 @@ public:
     // Sets (or with a null value deletes) a key of the "default" metadata.
     bool setMetadata(std::uint32_t subject, const char* key, const char* type, const char* value);
     bool hasMetadata() const { return metadata_ != nullptr; }
+    // Sets the master volume of a node we watch (a stream's own volume, which
+    // the server applies from its next cycle on).
+    bool setNodeVolume(std::uint32_t nodeID, float volume);
 
 private:
     struct Bound;

@@ -9,8 +9,17 @@ namespace corvalle::pw {
 
 namespace {
 
+// How often streams still being set up are looked at again.
+constexpr std::chrono::milliseconds kRecheck{10};
+
+// Old enough, and no longer being set up by the server (a stream that never
+// gets there is taken down after kGiveUpAge).
 bool settled(const TapStreams& streams, std::chrono::steady_clock::time_point now) {
-    return now - streams.createdAt() >= StreamReaper::kSettleAge;
+    const auto age = now - streams.createdAt();
+    const bool settingUp =
+        streams.captureState() == TapStreams::State::connecting ||
+        (streams.hasPlayback() && streams.playbackState() == TapStreams::State::connecting);
+    return age >= StreamReaper::kGiveUpAge || (age >= StreamReaper::kSettleAge && !settingUp);
 }
 
 } // namespace
@@ -34,6 +43,18 @@ void StreamReaper::destroyWhenSettled(std::unique_ptr<TapStreams> streams) {
         return;
     }
     if (timer_ == nullptr || settled(*streams, std::chrono::steady_clock::now())) {
+        streams->destroy();
+        return;
+    }
+    pending_.push_back(std::move(streams));
+    arm();
+}
+
+void StreamReaper::destroyAfterEvent(std::unique_ptr<TapStreams> streams) {
+    if (!streams) {
+        return;
+    }
+    if (timer_ == nullptr) {
         streams->destroy();
         return;
     }
@@ -75,7 +96,7 @@ void StreamReaper::arm() {
         oldest = std::min(oldest, streams->createdAt());
     }
     const auto wait = std::max<std::chrono::nanoseconds>(
-        oldest + kSettleAge - std::chrono::steady_clock::now(), std::chrono::nanoseconds(1));
+        oldest + kSettleAge - std::chrono::steady_clock::now(), kRecheck);
     timespec value{};
     value.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
     value.tv_nsec = static_cast<long>(wait.count() % 1000000000);

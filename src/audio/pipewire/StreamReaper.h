@@ -20,6 +20,7 @@ class ThreadLoop;
 class StreamReaper {
 public:
     static constexpr std::chrono::milliseconds kSettleAge{250};
+    static constexpr std::chrono::milliseconds kGiveUpAge{2000};
 
     explicit StreamReaper(ThreadLoop& loop);
     ~StreamReaper();
@@ -28,6 +29,9 @@ public:
 
     // Destroys `streams` now if they have settled, else once they have.
     void destroyWhenSettled(std::unique_ptr<TapStreams> streams);
+    // The same, but never before the loop's next turn: for callers inside one
+    // of the server's events, which must not take streams down under it.
+    void destroyAfterEvent(std::unique_ptr<TapStreams> streams);
     // Destroys every kept stream now; safe to repeat.
     void destroyAll();
     std::size_t pendingCount() const { return pending_.size(); }

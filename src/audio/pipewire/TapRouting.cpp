@@ -250,13 +250,14 @@ void PipeWireAudioHardware::Impl::dropIdleLanes(TapObject& tap) {
     }
 }
 
-void PipeWireAudioHardware::Impl::runBlock(TapObject& tap, const AudioDeviceIOBlock* block) {
+void PipeWireAudioHardware::Impl::runBlock(TapObject& tap, const AudioDeviceIOBlock* block,
+                                           const std::atomic<float>* appliedGain) {
     tap.block = block;
     if (tap.streams) {
-        tap.streams->runBlock(block);
+        tap.streams->runBlock(block, appliedGain);
     }
     for (auto& [output, lane] : tap.lanes) {
-        lane->runBlock(block);
+        lane->runBlock(block, appliedGain);
     }
 }
 

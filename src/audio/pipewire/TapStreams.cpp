@@ -80,8 +80,8 @@ struct TapStreams::Realtime {
     MappedSamples cycle{std::size_t{kMaxCycleFrames} * kChannels};
     std::atomic<std::uint32_t> cycleFrames{0};
     std::atomic<bool> cycleReady{false};
+    // The gain played at while no block runs: the one the block applied last.
     float heldGain = 0.0F;
-    float appliedGain = 0.0F; // what the block did, measured on the last cycle
 };
 
 struct TapStreams::Hooks {
@@ -206,18 +206,29 @@ TapStreams::State TapStreams::playbackState() const {
     return playbackState_;
 }
 
-void TapStreams::runBlock(const AudioDeviceIOBlock* block) {
+void TapStreams::runBlock(const AudioDeviceIOBlock* block, const std::atomic<float>* appliedGain) {
     if (rt_ == nullptr) {
         return;
     }
+    struct Change {
+        const AudioDeviceIOBlock* block;
+        const std::atomic<float>* appliedGain;
+    };
+    const Change change{block, appliedGain};
+    // Runs between two cycles on the data thread, so the block's last cycle is
+    // over and its applied gain final.
     invoke(
         [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
             auto* rt = static_cast<Realtime*>(user);
-            rt->block = *static_cast<const AudioDeviceIOBlock* const*>(payload);
-            rt->heldGain = rt->appliedGain;
+            const auto* c = static_cast<const Change*>(payload);
+            if (rt->block != nullptr && c->block == nullptr && c->appliedGain != nullptr) {
+                rt->heldGain =
+                    std::clamp(c->appliedGain->load(std::memory_order_relaxed), 0.0F, kMaxHoldGain);
+            }
+            rt->block = c->block;
             return 0;
         },
-        &block, sizeof(block));
+        &change, sizeof(change));
 }
 
 void TapStreams::destroyPlayback() {
@@ -257,6 +268,9 @@ void TapStreams::onCaptureState(void* data, int, int state, const char*) {
     auto* self = static_cast<TapStreams*>(data);
     self->captureState_ = stateOf(state);
     pw_thread_loop_signal(self->loop_.threadLoop(), false);
+    if (self->stateListener_) {
+        self->stateListener_();
+    }
 }
 
 void TapStreams::onPlaybackState(void* data, int, int state, const char*) {
@@ -264,6 +278,9 @@ void TapStreams::onPlaybackState(void* data, int, int state, const char*) {
     self->playbackState_ = stateOf(state);
     self->rt_->playbackStarted = state == PW_STREAM_STATE_STREAMING;
     pw_thread_loop_signal(self->loop_.threadLoop(), false);
+    if (self->stateListener_) {
+        self->stateListener_();
+    }
 }
 
 void TapStreams::onCaptureProcess(void* data) {
@@ -322,7 +339,6 @@ void TapStreams::onPlaybackProcess(void* data) {
     const bool captured = rt.cycleReady.exchange(false, std::memory_order_acquire);
     const std::uint32_t inFrames = captured ? rt.cycleFrames.load(std::memory_order_acquire) : 0;
     const float* source = rt.cycle.data();
-
     spa_data& od = out->buffer->datas[0];
     auto* target = static_cast<float*>(od.data);
     const std::uint32_t capacity = target == nullptr ? 0 : od.maxsize / kFrameBytes;
@@ -338,16 +354,6 @@ void TapStreams::onPlaybackProcess(void* data) {
             AudioBufferList outList{1, &outBuffer};
             const AudioTimeStamp now{};
             (*rt.block)(&now, &inList, &now, &outList, &now);
-            // Remember the gain the block applied, for playing on after it stops.
-            double cross = 0.0;
-            double energy = 0.0;
-            for (std::uint32_t i = 0; i < std::min(frames, inFrames) * kChannels; ++i) {
-                cross += static_cast<double>(target[i]) * source[i];
-                energy += static_cast<double>(source[i]) * source[i];
-            }
-            if (energy > 1e-9) {
-                rt.appliedGain = std::clamp(static_cast<float>(cross / energy), 0.0F, kMaxHoldGain);
-            }
         } else {
             const std::uint32_t n = std::min(frames, inFrames);
             for (std::uint32_t i = 0; i < n * kChannels; ++i) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,10 +49,15 @@ public:
     bool hasPlayback() const { return playback_ != nullptr; }
     std::chrono::steady_clock::time_point createdAt() const { return createdAt_; }
 
+    // Called on the loop thread whenever either stream changes state.
+    void setStateListener(std::function<void()> listener) { stateListener_ = std::move(listener); }
+
     // The IO block runs from the next cycle on; null stops it. While stopped the
     // playback side keeps playing the tapped sound at the gain the block last
-    // applied, so handing the streams back to their device leaves no gap.
-    void runBlock(const AudioDeviceIOBlock* block);
+    // applied, which it reads from `appliedGain` (where the block publishes it)
+    // once the block has run its last cycle, so handing the streams back to
+    // their device leaves no gap.
+    void runBlock(const AudioDeviceIOBlock* block, const std::atomic<float>* appliedGain = nullptr);
     // Removes the playback stream (the realtime side lets go of it first).
     void destroyPlayback();
     // Removes both streams; safe to repeat.
@@ -78,6 +84,7 @@ private:
     State playbackState_ = State::connecting;
     std::unique_ptr<Hooks> hooks_;
     std::unique_ptr<Realtime> rt_;
+    std::function<void()> stateListener_;
     std::chrono::steady_clock::time_point createdAt_ = std::chrono::steady_clock::now();
 };
 

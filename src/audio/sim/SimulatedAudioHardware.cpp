@@ -199,6 +199,10 @@ void SimulatedAudioHardware::setNullString(AudioObjectID objectID,
     }
 }
 
+void SimulatedAudioHardware::failDevice(AudioObjectID deviceID) {
+    fire(deviceID, kAudioDevicePropertyDeviceIsAlive);
+}
+
 void SimulatedAudioHardware::setCallFailure(SimCall call, OSStatus status) {
     if (status == noErr) {
         state_->callFailures.erase(call);

@@ -108,6 +108,9 @@ public:
     void setNullString(AudioObjectID objectID, AudioObjectPropertySelector selector, bool null);
     // Makes every later call of the kind return `status` (noErr restores it).
     void setCallFailure(SimCall call, OSStatus status);
+    // A device stops working, as an aggregate whose start the server gave up
+    // on: fires its 'livn'.
+    void failDevice(AudioObjectID deviceID);
     // Whether setPropertyData on 'dOut' is accepted (default true).
     void setAcceptsDefaultOutputChange(bool accepts);
 
