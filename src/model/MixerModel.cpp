@@ -47,9 +47,7 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     env_.hardware->addPropertyListener(
         CA::system, CA::address(kAudioHardwarePropertyDevices),
         [model = QPointer<MixerModel>(this)](std::uint32_t, const AudioObjectPropertyAddress*) {
-            if (model && !std::ranges::equal(CA::outputDevices(*model->env_.hardware),
-                                             model->outputDevices_, {}, {},
-                                             [](const OutputDevice& known) { return known.id; })) {
+            if (model && !model->knowsOutputs(CA::outputDevices(*model->env_.hardware))) {
                 model->postRefresh();
             }
         });

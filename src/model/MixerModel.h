@@ -118,6 +118,8 @@ private:
 
     // Output fields: OutputTracking.cpp.
     void refreshOutput();
+    // Whether `deviceIDs` are the outputs listed now, in the same order.
+    bool knowsOutputs(const std::vector<AudioObjectID>& deviceIDs) const;
 
     // Grouping and rows: Discovery.cpp.
     std::map<QString, AudioApp> buildGroups();

@@ -15,9 +15,7 @@ void MixerModel::refreshOutput() {
     const std::vector<AudioObjectID> deviceIDs = CA::outputDevices(hardware);
     // Names alone never replace the list: the picker keeps what it shows until the
     // set or order of devices changes.
-    const bool sameDevices = std::ranges::equal(deviceIDs, outputDevices_, {}, {},
-                                                [](const OutputDevice& known) { return known.id; });
-    if (sameDevices) {
+    if (knowsOutputs(deviceIDs)) {
         return;
     }
     std::vector<OutputDevice> devices;
@@ -31,6 +29,11 @@ void MixerModel::refreshOutput() {
     }
     outputDevices_ = std::move(devices);
     emit outputDevicesChanged();
+}
+
+bool MixerModel::knowsOutputs(const std::vector<AudioObjectID>& deviceIDs) const {
+    return std::ranges::equal(deviceIDs, outputDevices_, {}, {},
+                              [](const OutputDevice& known) { return known.id; });
 }
 
 } // namespace corvalle
