@@ -39,9 +39,27 @@ LevelMonitor::~LevelMonitor() {
     }
 }
 
-void LevelMonitor::watch(const void* viewer, std::chrono::milliseconds frameTime) {
-    viewers_.insert_or_assign(viewer, std::max(frameTime, std::chrono::milliseconds{1}));
+void LevelMonitor::watch(const void* viewer, std::chrono::milliseconds frameTime,
+                         std::optional<std::set<QString>> shownRows) {
+    viewers_.insert_or_assign(
+        viewer, Viewer{std::max(frameTime, std::chrono::milliseconds{1}), std::move(shownRows)});
     restart();
+}
+
+void LevelMonitor::setShownRows(const void* viewer, std::set<QString> keys) {
+    const auto it = viewers_.find(viewer);
+    if (it == viewers_.end() || it->second.shownRows == keys) {
+        return;
+    }
+    it->second.shownRows = std::move(keys);
+    meteringStale_ = true;
+}
+
+bool LevelMonitor::isShown(const QString& key) const {
+    return std::ranges::any_of(viewers_, [&](const auto& entry) {
+        const std::optional<std::set<QString>>& shown = entry.second.shownRows;
+        return !shown || shown->contains(key);
+    });
 }
 
 void LevelMonitor::unwatch(const void* viewer) {
@@ -75,17 +93,18 @@ void LevelMonitor::restart() {
         peaks_.clear();
         return;
     }
-    std::chrono::milliseconds shortest = viewers_.begin()->second;
-    for (const auto& [viewer, frameTime] : viewers_) {
-        shortest = std::min(shortest, frameTime);
+    std::chrono::milliseconds shortest = viewers_.begin()->second.frameTime;
+    for (const auto& [key, viewer] : viewers_) {
+        shortest = std::min(shortest, viewer.frameTime);
     }
     if (timer_ == nullptr) {
         timer_ = new QTimer(this);
         timer_->setTimerType(Qt::PreciseTimer);
         connect(timer_, &QTimer::timeout, this, &LevelMonitor::takeFrame);
         lastFrame_ = clock_();
-        syncMetering();
     }
+    // A view that came or went may show rows no other shows.
+    syncMetering();
     if (timer_->intervalAsDuration() != shortest || !timer_->isActive()) {
         timer_->start(shortest);
     }
@@ -96,12 +115,12 @@ void LevelMonitor::setMetering(AudioObjectID processObject, bool on) {
     static_cast<void>(hardware_.setPropertyData(processObject, kMetering, sizeof(value), &value));
 }
 
-// Measured by the audio system: the processes of playing rows that have no tap,
-// whose tap measures them after the gain instead.
+// Measured by the audio system: the processes of shown playing rows that have
+// no tap, whose tap measures them after the gain instead.
 void LevelMonitor::syncMetering() {
     std::set<AudioObjectID> wanted;
     for (const AudioApp& app : model_.apps()) {
-        if (app.isPlaying && !model_.hasTap(app.id)) {
+        if (app.isPlaying && !model_.hasTap(app.id) && isShown(app.id)) {
             wanted.insert(app.processObjects.begin(), app.processObjects.end());
         }
     }
@@ -116,9 +135,10 @@ void LevelMonitor::syncMetering() {
         }
     }
     metered_ = std::move(wanted);
-    // Rows that went keep no level.
+    // Rows that went or are not shown keep no level.
     std::erase_if(peaks_, [&](const auto& entry) {
-        return std::ranges::none_of(model_.apps(),
+        return !isShown(entry.first) ||
+               std::ranges::none_of(model_.apps(),
                                     [&](const AudioApp& app) { return app.id == entry.first; });
     });
     meteringStale_ = false;
@@ -146,6 +166,9 @@ void LevelMonitor::takeFrame() {
         syncMetering();
     }
     for (const AudioApp& app : model_.apps()) {
+        if (!isShown(app.id)) {
+            continue;
+        }
         float peak = 0.0F;
         if (const std::optional<float> tapPeak = model_.takeTapPeak(app.id)) {
             peak = heardPeak(*tapPeak);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 class QTimer;
@@ -22,7 +23,8 @@ class MixerModel;
 // measuring at all. Once a frame it takes every row's peak: a tapped
 // application's from its tap (after the gain, silent while muted), any other
 // playing one's from the audio system, which measures only the processes of
-// playing rows without a tap.
+// playing rows without a tap. A view may say which rows it shows (the others
+// are scrolled out): rows no view shows are neither measured nor read.
 class LevelMonitor final : public QObject {
     Q_OBJECT
 
@@ -34,9 +36,14 @@ public:
     LevelMonitor(const LevelMonitor&) = delete;
     LevelMonitor& operator=(const LevelMonitor&) = delete;
 
-    // Frames come at the shortest frame time of the watching views.
-    void watch(const void* viewer, std::chrono::milliseconds frameTime);
+    // Frames come at the shortest frame time of the watching views. A view may
+    // say which rows it shows (the others are scrolled out); it shows every row
+    // until it says.
+    void watch(const void* viewer, std::chrono::milliseconds frameTime,
+               std::optional<std::set<QString>> shownRows = std::nullopt);
     void unwatch(const void* viewer);
+    // The rows a watching `viewer` shows now.
+    void setShownRows(const void* viewer, std::set<QString> keys);
     bool isRunning() const;
     std::chrono::milliseconds frameTime() const;
     // The processes whose level the audio system measures now.
@@ -59,12 +66,18 @@ private:
     void syncMetering();
     void setMetering(AudioObjectID processObject, bool on);
     float processPeak(AudioObjectID processObject);
+    bool isShown(const QString& key) const;
+
+    struct Viewer {
+        std::chrono::milliseconds frameTime{0};
+        std::optional<std::set<QString>> shownRows;
+    };
 
     MixerModel& model_;
     AudioHardware& hardware_;
     QTimer* timer_ = nullptr;
     Clock clock_;
-    std::map<const void*, std::chrono::milliseconds> viewers_;
+    std::map<const void*, Viewer> viewers_;
     std::set<AudioObjectID> metered_;
     std::map<QString, float> peaks_;
     std::chrono::steady_clock::time_point lastFrame_;

@@ -125,5 +125,31 @@ TEST_F(LevelMonitorTest, ATappedApplicationIsMeasuredAfterItsGainAndSilentWhenMu
     EXPECT_TRUE(world.hardware.isMetered(player));
 }
 
+TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {
+    levels().watch(&viewer, 16ms, std::set<QString>{kPlayer});
+    EXPECT_TRUE(world.hardware.isMetered(player));
+    EXPECT_FALSE(world.hardware.isMetered(radio)) << "shown by no view";
+    world.hardware.playPeak(radio, 0.5F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kRadio), 0.0F);
+
+    // Shown by another view (or scrolled in): measured and read again.
+    levels().watch(&otherViewer, 16ms, std::set<QString>{kRadio});
+    levels().takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(radio));
+    world.hardware.playPeak(radio, 0.25F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kRadio), 0.25F);
+
+    levels().setShownRows(&otherViewer, {});
+    levels().takeFrame();
+    EXPECT_FALSE(world.hardware.isMetered(radio));
+    EXPECT_EQ(levels().peak(kRadio), 0.0F) << "a row scrolled out keeps no level";
+    // A view that never said which rows it shows shows every row.
+    levels().unwatch(&otherViewer);
+    levels().watch(&otherViewer, 16ms);
+    EXPECT_TRUE(world.hardware.isMetered(radio));
+}
+
 } // namespace
 } // namespace corvalle
