@@ -14,6 +14,9 @@ namespace {
 constexpr AudioObjectPropertyAddress kMetering{kAudioProcessPropertyPeakMetering,
                                                kAudioObjectPropertyScopeGlobal,
                                                kAudioObjectPropertyElementMain};
+constexpr AudioObjectPropertyAddress kPeakPeriod{kAudioHardwarePropertyPeakPeriod,
+                                                 kAudioObjectPropertyScopeGlobal,
+                                                 kAudioObjectPropertyElementMain};
 constexpr AudioObjectPropertyAddress kPeak{kAudioProcessPropertyOutputPeak,
                                            kAudioObjectPropertyScopeGlobal,
                                            kAudioObjectPropertyElementMain};
@@ -93,20 +96,29 @@ void LevelMonitor::restart() {
         peaks_.clear();
         return;
     }
-    std::chrono::milliseconds shortest = viewers_.begin()->second.frameTime;
+    displayFrameTime_ = viewers_.begin()->second.frameTime;
     for (const auto& [key, viewer] : viewers_) {
-        shortest = std::min(shortest, viewer.frameTime);
+        displayFrameTime_ = std::min(displayFrameTime_, viewer.frameTime);
     }
     if (timer_ == nullptr) {
         timer_ = new QTimer(this);
         timer_->setTimerType(Qt::PreciseTimer);
         connect(timer_, &QTimer::timeout, this, &LevelMonitor::takeFrame);
         lastFrame_ = clock_();
+        lastPeriodCheck_ = lastFrame_;
+        cyclePeriod_ = {};
     }
     // A view that came or went may show rows no other shows.
     syncMetering();
-    if (timer_->intervalAsDuration() != shortest || !timer_->isActive()) {
-        timer_->start(shortest);
+    pace();
+}
+
+// A frame between two audio cycles would only show the last level again.
+void LevelMonitor::pace() {
+    const auto wanted = std::max(
+        displayFrameTime_, std::min(cyclePeriod_, std::max(kSlowestFrame, displayFrameTime_)));
+    if (timer_->intervalAsDuration() != wanted || !timer_->isActive()) {
+        timer_->start(wanted);
     }
 }
 
@@ -164,6 +176,20 @@ void LevelMonitor::takeFrame() {
     // Taps come and go with the settings, processes with the applications.
     if (meteringStale_) {
         syncMetering();
+    }
+    if (now - lastPeriodCheck_ >= kPeriodCheck) {
+        lastPeriodCheck_ = now;
+        std::uint32_t microseconds = 0;
+        std::uint32_t size = sizeof(microseconds);
+        if (hardware_.getPropertyData(kAudioObjectSystemObject, kPeakPeriod, &size,
+                                      &microseconds) != noErr ||
+            size != sizeof(microseconds)) {
+            microseconds = 0;
+        }
+        // Rounded up: every frame then holds at least one new cycle.
+        cyclePeriod_ =
+            std::chrono::ceil<std::chrono::milliseconds>(std::chrono::microseconds(microseconds));
+        pace();
     }
     for (const AudioApp& app : model_.apps()) {
         if (!isShown(app.id)) {

@@ -36,7 +36,9 @@ public:
     LevelMonitor(const LevelMonitor&) = delete;
     LevelMonitor& operator=(const LevelMonitor&) = delete;
 
-    // Frames come at the shortest frame time of the watching views. A view may
+    // Frames come at the shortest frame time of the watching views, but no
+    // faster than the audio cycles that measure new levels (nor slower than
+    // kSlowestFrame for that). A view may
     // say which rows it shows (the others are scrolled out); it shows every row
     // until it says.
     void watch(const void* viewer, std::chrono::milliseconds frameTime,
@@ -44,6 +46,10 @@ public:
     void unwatch(const void* viewer);
     // The rows a watching `viewer` shows now.
     void setShownRows(const void* viewer, std::set<QString> keys);
+    static constexpr std::chrono::milliseconds kSlowestFrame{50};
+    // How often the cycle period is asked for again: it changes with the streams.
+    static constexpr std::chrono::seconds kPeriodCheck{1};
+
     bool isRunning() const;
     std::chrono::milliseconds frameTime() const;
     // The processes whose level the audio system measures now.
@@ -67,6 +73,7 @@ private:
     void setMetering(AudioObjectID processObject, bool on);
     float processPeak(AudioObjectID processObject);
     bool isShown(const QString& key) const;
+    void pace();
 
     struct Viewer {
         std::chrono::milliseconds frameTime{0};
@@ -82,6 +89,9 @@ private:
     std::map<QString, float> peaks_;
     std::chrono::steady_clock::time_point lastFrame_;
     std::chrono::milliseconds sinceLastFrame_{0};
+    std::chrono::steady_clock::time_point lastPeriodCheck_;
+    std::chrono::milliseconds displayFrameTime_{0};
+    std::chrono::milliseconds cyclePeriod_{0};
     // The rows or their settings (and so the taps) changed since the last sync.
     bool meteringStale_ = true;
 };

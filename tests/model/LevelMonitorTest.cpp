@@ -151,5 +151,23 @@ TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {
     EXPECT_TRUE(world.hardware.isMetered(radio));
 }
 
+TEST_F(LevelMonitorTest, FramesComeNoFasterThanTheAudioCyclesThatMeasure) {
+    std::chrono::steady_clock::time_point now{};
+    levels().setClock([&] { return now; });
+    levels().watch(&viewer, 16ms);
+    EXPECT_EQ(levels().frameTime(), 16ms) << "no cycle known yet: the display's pace";
+    for (const auto& [period, frame] :
+         std::vector<std::pair<std::chrono::microseconds, std::chrono::milliseconds>>{
+             {21333us, 22ms}, // 1024 frames at 48 kHz, rounded up
+             {5333us, 16ms},  // faster cycles: the display's pace
+             {170667us, LevelMonitor::kSlowestFrame},
+             {0us, 16ms}}) {
+        world.hardware.setPeakPeriod(period);
+        now += LevelMonitor::kPeriodCheck;
+        levels().takeFrame();
+        EXPECT_EQ(levels().frameTime(), frame) << period.count();
+    }
+}
+
 } // namespace
 } // namespace corvalle

@@ -105,6 +105,12 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     if (!impl_->loop.isValid()) {
         return kAudioHardwareNotRunningError;
     }
+    if (objectID == kAudioObjectSystemObject &&
+        address.selector == kAudioHardwarePropertyPeakPeriod) {
+        pw::ThreadLoopLock lock(impl_->loop);
+        return writeValue(impl_->peakFilter ? impl_->peakFilter->cyclePeriod() : 0U, ioDataSize,
+                          outData);
+    }
     if (address.selector == kAudioProcessPropertyOutputPeak) {
         pw::ThreadLoopLock lock(impl_->loop);
         // Measured processes first: this is read for every row in every frame.
