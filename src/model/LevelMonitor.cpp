@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace corvalle {
 
@@ -106,6 +107,7 @@ void LevelMonitor::restart() {
         connect(timer_, &QTimer::timeout, this, &LevelMonitor::takeFrame);
         lastFrame_ = clock_();
         lastPeriodCheck_ = lastFrame_;
+        lastSound_ = lastFrame_;
         cyclePeriod_ = {};
     }
     // A view that came or went may show rows no other shows.
@@ -147,6 +149,17 @@ void LevelMonitor::syncMetering() {
         }
     }
     metered_ = std::move(wanted);
+    // What each frame reads: only the shown rows, and of them only measured processes.
+    readings_.clear();
+    for (const AudioApp& app : model_.apps()) {
+        if (!isShown(app.id)) {
+            continue;
+        }
+        Reading reading{app.id, {}};
+        std::ranges::copy_if(app.processObjects, std::back_inserter(reading.processes),
+                             [&](AudioObjectID process) { return metered_.contains(process); });
+        readings_.push_back(std::move(reading));
+    }
     // Rows that went or are not shown keep no level.
     std::erase_if(peaks_, [&](const auto& entry) {
         return !isShown(entry.first) ||
@@ -191,21 +204,24 @@ void LevelMonitor::takeFrame() {
             std::chrono::ceil<std::chrono::milliseconds>(std::chrono::microseconds(microseconds));
         pace();
     }
-    for (const AudioApp& app : model_.apps()) {
-        if (!isShown(app.id)) {
-            continue;
-        }
+    bool sounding = false;
+    for (const Reading& reading : readings_) {
         float peak = 0.0F;
-        if (const std::optional<float> tapPeak = model_.takeTapPeak(app.id)) {
+        if (const std::optional<float> tapPeak = model_.takeTapPeak(reading.key)) {
             peak = heardPeak(*tapPeak);
         } else {
-            for (const AudioObjectID process : app.processObjects) {
-                if (metered_.contains(process)) {
-                    peak = std::max(peak, processPeak(process));
-                }
+            for (const AudioObjectID process : reading.processes) {
+                peak = std::max(peak, processPeak(process));
             }
         }
-        peaks_.insert_or_assign(app.id, peak);
+        sounding = sounding || peak > 0.0F;
+        peaks_.insert_or_assign(reading.key, peak);
+    }
+    // Once every shown meter has fallen silent, silent frames change nothing.
+    if (sounding) {
+        lastSound_ = now;
+    } else if (now - lastSound_ > kQuietAfter) {
+        return;
     }
     emit levelsChanged();
 }

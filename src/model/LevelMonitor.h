@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <vector>
 
 class QTimer;
 
@@ -49,6 +50,9 @@ public:
     static constexpr std::chrono::milliseconds kSlowestFrame{50};
     // How often the cycle period is asked for again: it changes with the streams.
     static constexpr std::chrono::seconds kPeriodCheck{1};
+    // Longer than any meter takes to fall to silence: after this much silence
+    // frames are no longer handed on.
+    static constexpr std::chrono::seconds kQuietAfter{3};
 
     bool isRunning() const;
     std::chrono::milliseconds frameTime() const;
@@ -75,6 +79,10 @@ private:
     bool isShown(const QString& key) const;
     void pace();
 
+    struct Reading {
+        QString key;
+        std::vector<AudioObjectID> processes;
+    };
     struct Viewer {
         std::chrono::milliseconds frameTime{0};
         std::optional<std::set<QString>> shownRows;
@@ -87,6 +95,8 @@ private:
     std::map<const void*, Viewer> viewers_;
     std::set<AudioObjectID> metered_;
     std::map<QString, float> peaks_;
+    std::vector<Reading> readings_;
+    std::chrono::steady_clock::time_point lastSound_;
     std::chrono::steady_clock::time_point lastFrame_;
     std::chrono::milliseconds sinceLastFrame_{0};
     std::chrono::steady_clock::time_point lastPeriodCheck_;

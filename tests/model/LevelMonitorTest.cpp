@@ -151,6 +151,28 @@ TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {
     EXPECT_TRUE(world.hardware.isMetered(radio));
 }
 
+TEST_F(LevelMonitorTest, SilentFramesAreHandedOnOnlyUntilEveryMeterHasFallen) {
+    std::chrono::steady_clock::time_point now{};
+    levels().setClock([&] { return now; });
+    int frames = 0;
+    QObject::connect(&levels(), &LevelMonitor::levelsChanged, [&] { ++frames; });
+    levels().watch(&viewer, 16ms);
+    world.hardware.playPeak(player, 0.5F);
+    now += 16ms;
+    levels().takeFrame();
+    now += LevelMonitor::kQuietAfter;
+    levels().takeFrame();
+    EXPECT_EQ(frames, 2) << "falling meters get every frame";
+    now += 16ms;
+    levels().takeFrame();
+    EXPECT_EQ(frames, 2) << "all silent for long: nothing to redraw";
+    world.hardware.playPeak(radio, 0.25F);
+    now += 16ms;
+    levels().takeFrame();
+    EXPECT_EQ(frames, 3);
+    EXPECT_EQ(levels().peak(kRadio), 0.25F);
+}
+
 TEST_F(LevelMonitorTest, FramesComeNoFasterThanTheAudioCyclesThatMeasure) {
     std::chrono::steady_clock::time_point now{};
     levels().setClock([&] { return now; });
