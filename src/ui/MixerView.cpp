@@ -277,6 +277,11 @@ void MixerView::redrawApps() {
     empty_->setVisible(empty);
     list_->setVisible(!empty);
     fitList();
+    // Once the rows are laid out: frames stop coming while all is silent, and a
+    // row that came must be measured before its sound can start them again.
+    if (isVisible()) {
+        QMetaObject::invokeMethod(this, &MixerView::updateShownRows, Qt::QueuedConnection);
+    }
 }
 
 void MixerView::redrawSettings() {

@@ -214,6 +214,27 @@ TEST_F(MixerViewTest, OnlyRowsInsideTheListAreMeasuredAndARowScrolledInShowsItsL
     EXPECT_FALSE(world.hardware.isMetered(firstProcess));
 }
 
+TEST_F(MixerViewTest, ARowThatComesWhileAllIsSilentIsMeasured) {
+    world.addApp(300, QStringLiteral("org.app0"), QStringLiteral("App"), true);
+    const auto view = makeView();
+    LevelMonitor& levels = world.model->levels();
+    std::chrono::steady_clock::time_point now{};
+    levels.setClock([&] { return now; });
+    now += LevelMonitor::kQuietAfter * 2;
+    levels.takeFrame(); // silent for long: no frame reaches the view
+
+    const AudioObjectID later =
+        world.addApp(301, QStringLiteral("org.app1"), QStringLiteral("Later"), true);
+    world.refresh();
+    QApplication::processEvents();
+    ASSERT_NE(view->row(QStringLiteral("org.app1")), nullptr);
+    levels.takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(later));
+    world.hardware.playPeak(later, 0.5F);
+    levels.takeFrame();
+    EXPECT_GT(view->row(QStringLiteral("org.app1"))->meter()->fill(), 0.0);
+}
+
 TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
     addApps(world, 14);
     world.start().setVolume(0.5, QStringLiteral("org.app13")); // its reset is enabled
