@@ -39,7 +39,7 @@ OSStatus writeString(const std::optional<std::string>& value, std::uint32_t* ioD
         return kAudioHardwareBadPropertySizeError;
     }
     AudioStringRef string = value ? new std::string(*value) : nullptr;
-    std::memcpy(outData, &string, sizeof(string));
+    std::memcpy(outData, &string, sizeof(AudioStringRef));
     *ioDataSize = sizeof(AudioStringRef);
     return noErr;
 }
