@@ -30,7 +30,7 @@ enum class SimCall {
 };
 
 struct SimCallRecord {
-    SimCall call;
+    SimCall call{};
     AudioObjectID objectID = kAudioObjectUnknown;
     AudioObjectPropertySelector selector = 0; // for property calls
 };
