@@ -74,6 +74,10 @@ constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputDevice = fourCC
 // the last read, 1 being full scale, and starts over; 0 while not measured.
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPeakMetering = fourCC("pmtr");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputPeak = fourCC("ppek");
+// On the system object: how often measured levels change, as the period of the
+// audio cycle that measures them in microseconds (a UInt32); 0 while nothing is
+// measured or the period is not known yet.
+constexpr AudioObjectPropertySelector kAudioHardwarePropertyPeakPeriod = fourCC("pprd");
 
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector selector = 0;

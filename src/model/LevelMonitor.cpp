@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace corvalle {
 
@@ -14,6 +15,9 @@ namespace {
 constexpr AudioObjectPropertyAddress kMetering{kAudioProcessPropertyPeakMetering,
                                                kAudioObjectPropertyScopeGlobal,
                                                kAudioObjectPropertyElementMain};
+constexpr AudioObjectPropertyAddress kPeakPeriod{kAudioHardwarePropertyPeakPeriod,
+                                                 kAudioObjectPropertyScopeGlobal,
+                                                 kAudioObjectPropertyElementMain};
 constexpr AudioObjectPropertyAddress kPeak{kAudioProcessPropertyOutputPeak,
                                            kAudioObjectPropertyScopeGlobal,
                                            kAudioObjectPropertyElementMain};
@@ -39,9 +43,27 @@ LevelMonitor::~LevelMonitor() {
     }
 }
 
-void LevelMonitor::watch(const void* viewer, std::chrono::milliseconds frameTime) {
-    viewers_.insert_or_assign(viewer, std::max(frameTime, std::chrono::milliseconds{1}));
+void LevelMonitor::watch(const void* viewer, std::chrono::milliseconds frameTime,
+                         std::optional<std::set<QString>> shownRows) {
+    viewers_.insert_or_assign(
+        viewer, Viewer{std::max(frameTime, std::chrono::milliseconds{1}), std::move(shownRows)});
     restart();
+}
+
+void LevelMonitor::setShownRows(const void* viewer, std::set<QString> keys) {
+    const auto it = viewers_.find(viewer);
+    if (it == viewers_.end() || it->second.shownRows == keys) {
+        return;
+    }
+    it->second.shownRows = std::move(keys);
+    meteringStale_ = true;
+}
+
+bool LevelMonitor::isShown(const QString& key) const {
+    return std::ranges::any_of(viewers_, [&](const auto& entry) {
+        const std::optional<std::set<QString>>& shown = entry.second.shownRows;
+        return !shown || shown->contains(key);
+    });
 }
 
 void LevelMonitor::unwatch(const void* viewer) {
@@ -75,19 +97,30 @@ void LevelMonitor::restart() {
         peaks_.clear();
         return;
     }
-    std::chrono::milliseconds shortest = viewers_.begin()->second;
-    for (const auto& [viewer, frameTime] : viewers_) {
-        shortest = std::min(shortest, frameTime);
+    displayFrameTime_ = viewers_.begin()->second.frameTime;
+    for (const auto& [key, viewer] : viewers_) {
+        displayFrameTime_ = std::min(displayFrameTime_, viewer.frameTime);
     }
     if (timer_ == nullptr) {
         timer_ = new QTimer(this);
         timer_->setTimerType(Qt::PreciseTimer);
         connect(timer_, &QTimer::timeout, this, &LevelMonitor::takeFrame);
         lastFrame_ = clock_();
-        syncMetering();
+        lastPeriodCheck_ = lastFrame_;
+        lastSound_ = lastFrame_;
+        cyclePeriod_ = {};
     }
-    if (timer_->intervalAsDuration() != shortest || !timer_->isActive()) {
-        timer_->start(shortest);
+    // A view that came or went may show rows no other shows.
+    syncMetering();
+    pace();
+}
+
+// A frame between two audio cycles would only show the last level again.
+void LevelMonitor::pace() {
+    const auto wanted = std::max(
+        displayFrameTime_, std::min(cyclePeriod_, std::max(kSlowestFrame, displayFrameTime_)));
+    if (timer_->intervalAsDuration() != wanted || !timer_->isActive()) {
+        timer_->start(wanted);
     }
 }
 
@@ -96,12 +129,12 @@ void LevelMonitor::setMetering(AudioObjectID processObject, bool on) {
     static_cast<void>(hardware_.setPropertyData(processObject, kMetering, sizeof(value), &value));
 }
 
-// Measured by the audio system: the processes of playing rows that have no tap,
-// whose tap measures them after the gain instead.
+// Measured by the audio system: the processes of shown playing rows that have
+// no tap, whose tap measures them after the gain instead.
 void LevelMonitor::syncMetering() {
     std::set<AudioObjectID> wanted;
     for (const AudioApp& app : model_.apps()) {
-        if (app.isPlaying && !model_.hasTap(app.id)) {
+        if (app.isPlaying && !model_.hasTap(app.id) && isShown(app.id)) {
             wanted.insert(app.processObjects.begin(), app.processObjects.end());
         }
     }
@@ -116,9 +149,21 @@ void LevelMonitor::syncMetering() {
         }
     }
     metered_ = std::move(wanted);
-    // Rows that went keep no level.
+    // What each frame reads: only the shown rows, and of them only measured processes.
+    readings_.clear();
+    for (const AudioApp& app : model_.apps()) {
+        if (!isShown(app.id)) {
+            continue;
+        }
+        Reading reading{app.id, {}};
+        std::ranges::copy_if(app.processObjects, std::back_inserter(reading.processes),
+                             [&](AudioObjectID process) { return metered_.contains(process); });
+        readings_.push_back(std::move(reading));
+    }
+    // Rows that went or are not shown keep no level.
     std::erase_if(peaks_, [&](const auto& entry) {
-        return std::ranges::none_of(model_.apps(),
+        return !isShown(entry.first) ||
+               std::ranges::none_of(model_.apps(),
                                     [&](const AudioApp& app) { return app.id == entry.first; });
     });
     meteringStale_ = false;
@@ -145,18 +190,38 @@ void LevelMonitor::takeFrame() {
     if (meteringStale_) {
         syncMetering();
     }
-    for (const AudioApp& app : model_.apps()) {
+    if (now - lastPeriodCheck_ >= kPeriodCheck) {
+        lastPeriodCheck_ = now;
+        std::uint32_t microseconds = 0;
+        std::uint32_t size = sizeof(microseconds);
+        if (hardware_.getPropertyData(kAudioObjectSystemObject, kPeakPeriod, &size,
+                                      &microseconds) != noErr ||
+            size != sizeof(microseconds)) {
+            microseconds = 0;
+        }
+        // Rounded up: every frame then holds at least one new cycle.
+        cyclePeriod_ =
+            std::chrono::ceil<std::chrono::milliseconds>(std::chrono::microseconds(microseconds));
+        pace();
+    }
+    bool sounding = false;
+    for (const Reading& reading : readings_) {
         float peak = 0.0F;
-        if (const std::optional<float> tapPeak = model_.takeTapPeak(app.id)) {
+        if (const std::optional<float> tapPeak = model_.takeTapPeak(reading.key)) {
             peak = heardPeak(*tapPeak);
         } else {
-            for (const AudioObjectID process : app.processObjects) {
-                if (metered_.contains(process)) {
-                    peak = std::max(peak, processPeak(process));
-                }
+            for (const AudioObjectID process : reading.processes) {
+                peak = std::max(peak, processPeak(process));
             }
         }
-        peaks_.insert_or_assign(app.id, peak);
+        sounding = sounding || peak > 0.0F;
+        peaks_.insert_or_assign(reading.key, peak);
+    }
+    // Once every shown meter has fallen silent, silent frames change nothing.
+    if (sounding) {
+        lastSound_ = now;
+    } else if (now - lastSound_ > kQuietAfter) {
+        return;
     }
     emit levelsChanged();
 }

@@ -1,5 +1,6 @@
 #include "LevelMeter.h"
 
+#include "LevelMonitor.h"
 #include "UiStyle.h"
 
 #include <QLocale>
@@ -8,6 +9,12 @@
 #include <cmath>
 
 namespace corvalle::ui {
+
+// The monitor stops handing on silent frames once every meter can have fallen.
+static_assert(LevelMeter::kHold +
+                  std::chrono::milliseconds(static_cast<int>(-LevelMeter::kFloorDecibels /
+                                                             LevelMeter::kDecayPerSecond * 1000)) <
+              LevelMonitor::kQuietAfter);
 
 namespace {
 

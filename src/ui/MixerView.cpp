@@ -2,6 +2,7 @@
 
 #include "AppRow.h"
 #include "ElidedLabel.h"
+#include "LevelMeter.h"
 #include "LevelMonitor.h"
 #include "LoginItem.h"
 #include "MixerModel.h"
@@ -135,6 +136,11 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     connect(&model_, &MixerModel::settingsChanged, this, &MixerView::redrawSettings);
     connect(&model_, &MixerModel::lastErrorChanged, this, &MixerView::redrawError);
     connect(&model_.levels(), &LevelMonitor::levelsChanged, this, &MixerView::redrawLevels);
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (isVisible()) {
+            updateShownRows();
+        }
+    });
     redrawColours();
     redrawApps();
     redrawError();
@@ -271,6 +277,11 @@ void MixerView::redrawApps() {
     empty_->setVisible(empty);
     list_->setVisible(!empty);
     fitList();
+    // Once the rows are laid out: frames stop coming while all is silent, and a
+    // row that came must be measured before its sound can start them again.
+    if (isVisible()) {
+        QMetaObject::invokeMethod(this, &MixerView::updateShownRows, Qt::QueuedConnection);
+    }
 }
 
 void MixerView::redrawSettings() {
@@ -309,7 +320,8 @@ void MixerView::showEvent(QShowEvent* event) {
     const double hertz = screen() != nullptr ? screen()->refreshRate() : 0.0;
     const auto frameTime = std::chrono::milliseconds(
         hertz >= 1.0 ? static_cast<long>(1000.0 / hertz) : kFallbackFrameTime.count());
-    model_.levels().watch(this, frameTime);
+    updateShownRows();
+    model_.levels().watch(this, frameTime, shownRows_);
 }
 
 void MixerView::hideEvent(QHideEvent* event) {
@@ -317,11 +329,50 @@ void MixerView::hideEvent(QHideEvent* event) {
     model_.levels().unwatch(this);
 }
 
+bool MixerView::isShown(const AppRow& row) const {
+    const QWidget* content = list_->widget();
+    return row.isVisibleTo(content) &&
+           row.geometry().intersects(QRect(-content->pos(), list_->viewport()->size()));
+}
+
+// Checked once a frame, for rows that came, went or moved, and on every scroll;
+// it allocates only when the shown rows changed. A row scrolled out empties its
+// meter, so that it shows its own level again the moment it is back.
+void MixerView::updateShownRows() {
+    auto known = shownRows_.begin();
+    bool changed = false;
+    for (const auto& [id, row] : rows_) {
+        if (isShown(*row)) {
+            changed = known == shownRows_.end() || *known != id;
+            if (changed) {
+                break;
+            }
+            ++known;
+        }
+    }
+    if (!changed && known == shownRows_.end()) {
+        return;
+    }
+    std::set<QString> shown;
+    for (const auto& [id, row] : rows_) {
+        if (isShown(*row)) {
+            shown.insert(id);
+        } else if (shownRows_.contains(id)) {
+            row->meter()->clear();
+        }
+    }
+    shownRows_ = std::move(shown);
+    model_.levels().setShownRows(this, shownRows_);
+}
+
 void MixerView::redrawLevels() {
     const LevelMonitor& levels = model_.levels();
-    for (const auto& [id, row] : rows_) {
-        row->showPeak(levels.peak(id), levels.sinceLastFrame());
+    for (const QString& id : shownRows_) {
+        if (const auto row = rows_.find(id); row != rows_.end()) {
+            row->second->showPeak(levels.peak(id), levels.sinceLastFrame());
+        }
     }
+    updateShownRows();
 }
 
 } // namespace corvalle::ui

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <set>
 
 class QCheckBox;
 class QLabel;
@@ -85,6 +86,9 @@ private:
     void redrawSettings();
     void redrawError();
     void redrawLevels();
+    // Rows at least partly inside the list's viewport are shown; only they are measured.
+    bool isShown(const AppRow& row) const;
+    void updateShownRows();
     void launchAtLoginClicked(bool checked);
     void fitList();
     void redrawColours();
@@ -101,6 +105,7 @@ private:
     QCheckBox* launchAtLogin_ = nullptr;
     QPushButton* quitButton_ = nullptr;
     std::map<QString, AppRow*> rows_;
+    std::set<QString> shownRows_;
     int heightLimit_ = 0;
     bool framed_ = false;
 };

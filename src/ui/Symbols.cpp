@@ -34,8 +34,6 @@ const char* nameOf(Symbol symbol) {
         return "slider.vertical.3";
     case Symbol::appDashed:
         return "app.dashed";
-    case Symbol::waveform:
-        return "waveform";
     case Symbol::speakerSlashFill:
         return "speaker.slash.fill";
     case Symbol::speakerFill:

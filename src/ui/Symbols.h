@@ -13,7 +13,6 @@ namespace corvalle::ui {
 enum class Symbol {
     sliderVertical3,
     appDashed,
-    waveform,
     speakerSlashFill,
     speakerFill,
     speakerWave1Fill,

@@ -125,5 +125,71 @@ TEST_F(LevelMonitorTest, ATappedApplicationIsMeasuredAfterItsGainAndSilentWhenMu
     EXPECT_TRUE(world.hardware.isMetered(player));
 }
 
+TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {
+    levels().watch(&viewer, 16ms, std::set<QString>{kPlayer});
+    EXPECT_TRUE(world.hardware.isMetered(player));
+    EXPECT_FALSE(world.hardware.isMetered(radio)) << "shown by no view";
+    world.hardware.playPeak(radio, 0.5F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kRadio), 0.0F);
+
+    // Shown by another view (or scrolled in): measured and read again.
+    levels().watch(&otherViewer, 16ms, std::set<QString>{kRadio});
+    levels().takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(radio));
+    world.hardware.playPeak(radio, 0.25F);
+    levels().takeFrame();
+    EXPECT_EQ(levels().peak(kRadio), 0.25F);
+
+    levels().setShownRows(&otherViewer, {});
+    levels().takeFrame();
+    EXPECT_FALSE(world.hardware.isMetered(radio));
+    EXPECT_EQ(levels().peak(kRadio), 0.0F) << "a row scrolled out keeps no level";
+    // A view that never said which rows it shows shows every row.
+    levels().unwatch(&otherViewer);
+    levels().watch(&otherViewer, 16ms);
+    EXPECT_TRUE(world.hardware.isMetered(radio));
+}
+
+TEST_F(LevelMonitorTest, SilentFramesAreHandedOnOnlyUntilEveryMeterHasFallen) {
+    std::chrono::steady_clock::time_point now{};
+    levels().setClock([&] { return now; });
+    int frames = 0;
+    QObject::connect(&levels(), &LevelMonitor::levelsChanged, [&] { ++frames; });
+    levels().watch(&viewer, 16ms);
+    world.hardware.playPeak(player, 0.5F);
+    now += 16ms;
+    levels().takeFrame();
+    now += LevelMonitor::kQuietAfter;
+    levels().takeFrame();
+    EXPECT_EQ(frames, 2) << "falling meters get every frame";
+    now += 16ms;
+    levels().takeFrame();
+    EXPECT_EQ(frames, 2) << "all silent for long: nothing to redraw";
+    world.hardware.playPeak(radio, 0.25F);
+    now += 16ms;
+    levels().takeFrame();
+    EXPECT_EQ(frames, 3);
+    EXPECT_EQ(levels().peak(kRadio), 0.25F);
+}
+
+TEST_F(LevelMonitorTest, FramesComeNoFasterThanTheAudioCyclesThatMeasure) {
+    std::chrono::steady_clock::time_point now{};
+    levels().setClock([&] { return now; });
+    levels().watch(&viewer, 16ms);
+    EXPECT_EQ(levels().frameTime(), 16ms) << "no cycle known yet: the display's pace";
+    for (const auto& [period, frame] :
+         std::vector<std::pair<std::chrono::microseconds, std::chrono::milliseconds>>{
+             {21333us, 22ms}, // 1024 frames at 48 kHz, rounded up
+             {5333us, 16ms},  // faster cycles: the display's pace
+             {170667us, LevelMonitor::kSlowestFrame},
+             {0us, 16ms}}) {
+        world.hardware.setPeakPeriod(period);
+        now += LevelMonitor::kPeriodCheck;
+        levels().takeFrame();
+        EXPECT_EQ(levels().frameTime(), frame) << period.count();
+    }
+}
+
 } // namespace
 } // namespace corvalle

@@ -1,6 +1,8 @@
 #include "MixerView.h"
 
 #include "AppRow.h"
+#include "LevelMeter.h"
+#include "LevelMonitor.h"
 #include "ModelHarness.h"
 #include "OutputPicker.h"
 #include "Symbols.h"
@@ -176,6 +178,61 @@ TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
     EXPECT_GE(contrastRatio(bar->property("handleColour").value<QColor>(),
                             backgroundColor(view->palette())),
               kGraphicContrast);
+}
+
+TEST_F(MixerViewTest, OnlyRowsInsideTheListAreMeasuredAndARowScrolledInShowsItsLevel) {
+    addApps(world, 14);
+    const auto view = makeView();
+    auto* bar = child<QScrollArea>(*view, "appList")->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    const AppRow* first = view->rows().front();
+    const AppRow* last = view->rows().back();
+    const AudioObjectID firstProcess = first->app().processObjects.front();
+    const AudioObjectID lastProcess = last->app().processObjects.front();
+    LevelMonitor& levels = world.model->levels();
+    ASSERT_TRUE(levels.isRunning());
+    levels.takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(firstProcess));
+    EXPECT_FALSE(world.hardware.isMetered(lastProcess)) << "scrolled out: not measured";
+    EXPECT_LT(world.hardware.meteredCount(), 14U);
+
+    bar->setValue(bar->maximum());
+    levels.takeFrame();
+    EXPECT_FALSE(world.hardware.isMetered(firstProcess)) << "scrolled out: no longer measured";
+    EXPECT_TRUE(world.hardware.isMetered(lastProcess));
+    world.hardware.playPeak(lastProcess, 0.5F);
+    levels.takeFrame();
+    EXPECT_GT(last->meter()->fill(), 0.0) << "scrolled in: its level shows";
+
+    // Hidden, nothing is measured; shown again, only what the list shows.
+    view->hide();
+    EXPECT_EQ(world.hardware.meteredCount(), 0U);
+    view->show();
+    QApplication::processEvents();
+    levels.takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(lastProcess));
+    EXPECT_FALSE(world.hardware.isMetered(firstProcess));
+}
+
+TEST_F(MixerViewTest, ARowThatComesWhileAllIsSilentIsMeasured) {
+    world.addApp(300, QStringLiteral("org.app0"), QStringLiteral("App"), true);
+    const auto view = makeView();
+    LevelMonitor& levels = world.model->levels();
+    std::chrono::steady_clock::time_point now{};
+    levels.setClock([&] { return now; });
+    now += LevelMonitor::kQuietAfter * 2;
+    levels.takeFrame(); // silent for long: no frame reaches the view
+
+    const AudioObjectID later =
+        world.addApp(301, QStringLiteral("org.app1"), QStringLiteral("Later"), true);
+    world.refresh();
+    QApplication::processEvents();
+    ASSERT_NE(view->row(QStringLiteral("org.app1")), nullptr);
+    levels.takeFrame();
+    EXPECT_TRUE(world.hardware.isMetered(later));
+    world.hardware.playPeak(later, 0.5F);
+    levels.takeFrame();
+    EXPECT_GT(view->row(QStringLiteral("org.app1"))->meter()->fill(), 0.0);
 }
 
 TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {

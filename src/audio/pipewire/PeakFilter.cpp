@@ -186,6 +186,11 @@ void PeakFilter::onProcess(void* data, spa_io_position* position) {
     constexpr std::uint64_t kMaxFrames = 65536;
     const std::uint64_t duration = position != nullptr ? position->clock.duration : 0;
     const auto frames = static_cast<std::uint32_t>(std::min(duration, kMaxFrames));
+    if (const std::uint32_t rate = position != nullptr ? position->clock.rate.denom : 0; rate > 0) {
+        self->cyclePeriod_.store(
+            static_cast<std::uint32_t>(std::uint64_t{frames} * 1000000U / rate),
+            std::memory_order_relaxed);
+    }
     for (Slot& slot : *self->slots_) {
         if (slot.port == nullptr) {
             continue;

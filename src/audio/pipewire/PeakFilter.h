@@ -54,6 +54,8 @@ public:
     void link(const GraphState& graph);
     // The largest magnitude at `portID` since the last call, 1 being full scale.
     float takePeak(std::uint32_t portID);
+    // The period of the last cycle in microseconds, 0 before the first.
+    std::uint32_t cyclePeriod() const { return cyclePeriod_.load(std::memory_order_relaxed); }
 
 private:
     struct Slot {
@@ -77,6 +79,7 @@ private:
     std::unique_ptr<Hook> hook_;
     std::unique_ptr<std::array<Slot, kMaxPorts>> slots_;
     std::map<std::uint32_t, Measured> measured_;
+    std::atomic<std::uint32_t> cyclePeriod_{0};
 };
 
 } // namespace corvalle::pw

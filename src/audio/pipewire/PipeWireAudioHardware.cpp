@@ -39,7 +39,7 @@ OSStatus writeString(const std::optional<std::string>& value, std::uint32_t* ioD
         return kAudioHardwareBadPropertySizeError;
     }
     AudioStringRef string = value ? new std::string(*value) : nullptr;
-    std::memcpy(outData, &string, sizeof(string));
+    std::memcpy(outData, &string, sizeof(AudioStringRef));
     *ioDataSize = sizeof(AudioStringRef);
     return noErr;
 }
@@ -104,6 +104,12 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     }
     if (!impl_->loop.isValid()) {
         return kAudioHardwareNotRunningError;
+    }
+    if (objectID == kAudioObjectSystemObject &&
+        address.selector == kAudioHardwarePropertyPeakPeriod) {
+        pw::ThreadLoopLock lock(impl_->loop);
+        return writeValue(impl_->peakFilter ? impl_->peakFilter->cyclePeriod() : 0U, ioDataSize,
+                          outData);
     }
     if (address.selector == kAudioProcessPropertyOutputPeak) {
         pw::ThreadLoopLock lock(impl_->loop);

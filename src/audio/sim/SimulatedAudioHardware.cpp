@@ -26,7 +26,8 @@ struct IOProc {
 
 // IO proc IDs are opaque handles that are never dereferenced.
 AudioDeviceIOProcID ioProcHandle(std::uintptr_t serial) {
-    return reinterpret_cast<AudioDeviceIOProcID>(serial * alignof(std::max_align_t));
+    return reinterpret_cast<AudioDeviceIOProcID>( // NOLINT(performance-no-int-to-ptr)
+        serial * alignof(std::max_align_t));
 }
 
 constexpr std::uint32_t kIDSize = sizeof(AudioObjectID);
@@ -42,6 +43,7 @@ struct SimulatedAudioHardware::State {
     std::map<AudioObjectID, SimProcess> processes;
     // Processes whose level is measured, with the peak held since the last read.
     std::map<AudioObjectID, float> metered;
+    std::uint32_t peakPeriodMicroseconds = 0;
     // 'dev#' order: devices and aggregate devices as they were added.
     std::vector<AudioObjectID> deviceOrder;
     std::vector<AudioObjectID> processOrder;
@@ -135,6 +137,10 @@ void SimulatedAudioHardware::playPeak(AudioObjectID processID, float peak) {
     if (const auto held = state_->metered.find(processID); held != state_->metered.end()) {
         held->second = std::max(held->second, peak);
     }
+}
+
+void SimulatedAudioHardware::setPeakPeriod(std::chrono::microseconds period) {
+    state_->peakPeriodMicroseconds = static_cast<std::uint32_t>(period.count());
 }
 
 bool SimulatedAudioHardware::isMetered(AudioObjectID processID) const {
@@ -623,6 +629,8 @@ OSStatus SimulatedAudioHardware::read(AudioObjectID objectID,
         case kAudioHardwarePropertyProcessObjectList:
             value.ids = state_->processOrder;
             return noErr;
+        case kAudioHardwarePropertyPeakPeriod:
+            return scalar(state_->metered.empty() ? 0U : state_->peakPeriodMicroseconds);
         default:
             return kAudioHardwareUnknownPropertyError;
         }

@@ -2,6 +2,7 @@
 
 #include "AudioHardware.h"
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -29,7 +30,7 @@ enum class SimCall {
 };
 
 struct SimCallRecord {
-    SimCall call;
+    SimCall call{};
     AudioObjectID objectID = kAudioObjectUnknown;
     AudioObjectPropertySelector selector = 0; // for property calls
 };
@@ -96,6 +97,8 @@ public:
     // level is asked for ('pmtr'), held until 'ppek' is read.
     void playPeak(AudioObjectID processID, float peak);
     bool isMetered(AudioObjectID processID) const;
+    // The audio cycle that measures levels while any process is measured.
+    void setPeakPeriod(std::chrono::microseconds period);
     std::size_t meteredCount() const;
     // Moves a process object to another place of the process list.
     void moveProcess(AudioObjectID processID, std::size_t index);
