@@ -543,39 +543,15 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
     if (!tap.streams) {
         return;
     }
-    tap.claiming = false;
-    tap.claimPending = false;
-    tap.startRequested = false;
-    letGoAll(tap);
     const bool current = tap.generation == connection->generation() && connection->isConnected();
-    if (current && !tap.claimed.empty()) {
-        // Hand the streams back (unless a newer tap took them over already).
-        for (const auto& [nodeID, previous] : tap.claimed) {
-            const auto target = ownTargets.find(nodeID);
-            if (target == ownTargets.end() || !ownsSink(tap, target->second)) {
-                continue;
-            }
-            ownTargets.erase(target);
-            if (connection->graph().nodes.count(nodeID) == 0) {
-                continue;
-            }
-            connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
-                                    previous ? previous->c_str() : nullptr);
-        }
-        if (connection->sync(lock, kSyncTimeoutMs) && waitForRelink) {
-            const timespec deadline = lock.deadlineIn(kRelinkTimeoutMs);
-            auto stillLinked = [&] {
-                for (const auto& [nodeID, previous] : tap.claimed) {
-                    if (linkedToTap(tap, nodeID)) {
-                        return true;
-                    }
-                }
-                return false;
-            };
-            while (connection->isConnected() && stillLinked()) {
-                if (!lock.waitUntil(deadline)) {
-                    break;
-                }
+    const bool handedBack = current && !tap.claimed.empty();
+    handBack(tap);
+    // The metadata writes reach the server before our streams go away.
+    if (handedBack && connection->sync(lock, kSyncTimeoutMs) && waitForRelink) {
+        const timespec deadline = lock.deadlineIn(kRelinkTimeoutMs);
+        while (stillLinked(tap)) {
+            if (!lock.waitUntil(deadline)) {
+                break;
             }
         }
     }
