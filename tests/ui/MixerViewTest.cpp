@@ -167,7 +167,7 @@ TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
     AppRow* first = view->rows().front();
     const QString firstID = first->appID();
 
-    for (const char* over : {"name", "icon", "level", "mute"}) {
+    for (const char* over : {"name", "icon", "level", "mute", "reset"}) {
         bar->setValue(0);
         wheel(*child(*first, over), -120);
         EXPECT_GT(bar->value(), 0) << over;
