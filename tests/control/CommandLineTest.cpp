@@ -59,12 +59,9 @@ private:
 // name that fits nothing fetches the whole list from a current instance.
 TEST_F(CommandLineTest, NamesResolveAlikeWithAndWithoutFindApplications) {
     world_.addApp(300, QStringLiteral("org.example.MusicBox"), QStringLiteral("Music Box"), true);
-    world_.directory.installed[QStringLiteral("chromium")] =
-        InstalledApplication{QStringLiteral("Chromium"), std::nullopt};
-    world_.directory.installed[QStringLiteral("org.a.Editor")] =
-        InstalledApplication{QStringLiteral("Editor"), std::nullopt};
-    world_.directory.installed[QStringLiteral("org.b.Editor")] =
-        InstalledApplication{QStringLiteral("Editor"), std::nullopt};
+    install(QStringLiteral("chromium"), QStringLiteral("Chromium"));
+    install(QStringLiteral("org.a.Editor"), QStringLiteral("Editor"));
+    install(QStringLiteral("org.b.Editor"), QStringLiteral("Editor"));
     world_.refresh();
     // When the whole list is fetched: never (a key as written), only from an
     // older instance, or always (nothing fits, and the message lists everything).
@@ -191,8 +188,7 @@ TEST_F(CommandLineTest, InstalledApplicationsAreSetByIDOrWholeName) {
         {"org.b.Editor", "Editor"}, {"org.mozilla.firefox", "Firefox"},
     };
     for (const auto& [id, name] : installed) {
-        world_.directory.installed[QString::fromUtf8(id)] =
-            InstalledApplication{QString::fromUtf8(name), std::nullopt};
+        install(QString::fromUtf8(id), QString::fromUtf8(name));
     }
     struct Case {
         QStringList arguments;

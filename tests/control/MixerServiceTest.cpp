@@ -20,6 +20,12 @@ QVariantMap applicationOf(const QDBusMessage& reply) {
     return application;
 }
 
+QList<QVariantMap> mapsOf(const QDBusMessage& reply) {
+    QList<QVariantMap> maps;
+    reply.arguments().at(0).value<QDBusArgument>() >> maps;
+    return maps;
+}
+
 class MixerServiceTest : public ControlTest {};
 
 // Introspection serves the interface file of the repository, and every method of
@@ -132,21 +138,10 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
 TEST_F(MixerServiceTest, FindApplicationsReturnsWhatMatchingTheWholeListPicks) {
     world_.addApp(300, QStringLiteral("org.example.MusicBox"), QStringLiteral("Music Box"), true);
     world_.refresh();
-    const auto keysOf = [](const QDBusMessage& reply) {
-        QList<QVariantMap> maps;
-        reply.arguments().at(0).value<QDBusArgument>() >> maps;
-        QStringList keys;
-        for (const auto& map : maps) {
-            keys.append(map.value("key").toString());
-        }
-        return keys;
-    };
     const auto all = call(QStringLiteral("ListApplications"));
     ASSERT_EQ(all.type(), QDBusMessage::ReplyMessage);
-    QList<QVariantMap> maps;
-    all.arguments().at(0).value<QDBusArgument>() >> maps;
     std::vector<NameCandidate> candidates;
-    for (const auto& map : maps) {
+    for (const auto& map : mapsOf(all)) {
         candidates.push_back({map.value("key").toString(), map.value("name").toString()});
     }
     const std::pair<const char*, QStringList> cases[] = {
@@ -165,7 +160,10 @@ TEST_F(MixerServiceTest, FindApplicationsReturnsWhatMatchingTheWholeListPicks) {
         const auto reply = call(QStringLiteral("FindApplications"), {QString::fromUtf8(query)});
         ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         EXPECT_EQ(reply.signature(), "aa{sv}");
-        const auto keys = keysOf(reply);
+        QStringList keys;
+        for (const auto& map : mapsOf(reply)) {
+            keys.append(map.value("key").toString());
+        }
         EXPECT_EQ(keys, expected) << query;
         QStringList matched;
         for (const auto index : matchName(QString::fromUtf8(query), candidates).indices) {
@@ -187,13 +185,11 @@ TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgott
 }
 
 TEST_F(MixerServiceTest, InstalledApplicationsCanBeSetBeforeTheyRun) {
-    world_.directory.installed[QStringLiteral("chromium")] =
-        InstalledApplication{QStringLiteral("Chromium"), QStringLiteral("chromium")};
+    install(QStringLiteral("chromium"), QStringLiteral("Chromium"));
     const auto installed = call(QStringLiteral("ListInstalledApplications"));
     ASSERT_EQ(installed.type(), QDBusMessage::ReplyMessage)
         << installed.errorMessage().toStdString();
-    QList<QVariantMap> maps;
-    installed.arguments().at(0).value<QDBusArgument>() >> maps;
+    const auto maps = mapsOf(installed);
     ASSERT_EQ(maps.size(), 1);
     EXPECT_EQ(maps.at(0).value("key").toString(), "chromium");
     EXPECT_EQ(maps.at(0).value("name").toString(), "Chromium");
@@ -218,8 +214,7 @@ TEST_F(MixerServiceTest, InstalledApplicationsCanBeSetBeforeTheyRun) {
         << "shown as a setting-only row";
 
     // Neither a name nor a key shaped like a program's reaches an installed entry.
-    world_.directory.installed[QStringLiteral("exe:/usr/bin/x")] =
-        InstalledApplication{QStringLiteral("X"), std::nullopt};
+    install(QStringLiteral("exe:/usr/bin/x"), QStringLiteral("X"));
     for (const char* key : {"Chromium", "exe:/usr/bin/x"}) {
         EXPECT_EQ(call(QStringLiteral("SetVolume"), {key, 0.5}).errorName(),
                   dbus::kErrorUnknownApplication)
