@@ -85,22 +85,20 @@ TEST(ChosenOutputTest, ReadsTheChoiceAsTheSessionManagerDoes) {
         {"a stream is no output", {{"target.object", "50"}}, {}, {}, {}},
         {"garbage falls back", {{"target.object", "12abc"}}, {}, "-7", {}},
     };
-    for (const Case& c : cases) {
-        GraphState graph;
-        graph.nodes[30] = {30,
-                           {{"media.class", "Audio/Sink"},
-                            {"node.name", "speakers"},
-                            {"object.serial", "130"},
-                            {"object.path", "null:speakers"}},
+    GraphState graph;
+    const auto device = [&](std::uint32_t id, const char* mediaClass, const char* name) {
+        graph.nodes[id] = {id,
+                           {{"media.class", mediaClass},
+                            {"node.name", name},
+                            {"object.serial", std::to_string(id + 100)}},
                            false};
-        graph.nodes[31] = {
-            31,
-            {{"media.class", "Audio/Sink"}, {"node.name", "headphones"}, {"object.serial", "131"}},
-            false};
-        graph.nodes[32] = {
-            32,
-            {{"media.class", "Audio/Source"}, {"node.name", "mic"}, {"object.serial", "132"}},
-            false};
+    };
+    device(30, "Audio/Sink", "speakers");
+    graph.nodes[30].props["object.path"] = "null:speakers";
+    device(31, "Audio/Sink", "headphones");
+    device(32, "Audio/Source", "mic");
+    for (const Case& c : cases) {
+        graph.targetNodes.clear();
         Properties props = c.streamProps;
         props["media.class"] = "Stream/Output/Audio";
         graph.nodes[50] = {50, props, true};
