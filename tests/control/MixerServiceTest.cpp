@@ -249,12 +249,12 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     const auto service = QString::fromLatin1(dbus::kServiceName);
     const auto path = QString::fromLatin1(dbus::kMixerPath);
     const auto mixer = QString::fromLatin1(dbus::kMixerInterface);
-    ASSERT_TRUE(clientBus_.connect(service, path, mixer, "ApplicationsChanged", &log,
-                                   SLOT(onApplicationsChanged())));
-    ASSERT_TRUE(clientBus_.connect(service, path, mixer, "SettingsChanged", &log,
-                                   SLOT(onSettingsChanged())));
-    ASSERT_TRUE(
-        clientBus_.connect(service, path, mixer, "OutputsChanged", &log, SLOT(onOutputsChanged())));
+    for (const auto& [signal, slot] :
+         {std::pair{"ApplicationsChanged", SLOT(onApplicationsChanged())},
+          {"SettingsChanged", SLOT(onSettingsChanged())},
+          {"OutputsChanged", SLOT(onOutputsChanged())}}) {
+        ASSERT_TRUE(clientBus_.connect(service, path, mixer, signal, &log, slot)) << signal;
+    }
     // The bus keeps the order of one sender's messages, so once the signal of a
     // later change has arrived, any signal sent before it has too.
     for (int i = 0; i < 5; ++i) {
