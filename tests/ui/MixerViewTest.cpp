@@ -194,11 +194,8 @@ TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
     QApplication::setActiveWindow(view.get());
     auto* list = child<QScrollArea>(*view, "appList");
     EXPECT_EQ(list->focusPolicy(), Qt::NoFocus);
-    view->rows()
-        .front()
-        ->findChild<QWidget*>(QStringLiteral("slider"))
-        ->setFocus(Qt::TabFocusReason);
-    QWidget* lastSlider = view->rows().back()->findChild<QWidget*>(QStringLiteral("slider"));
+    child(*view->rows().front(), "slider")->setFocus(Qt::TabFocusReason);
+    QWidget* lastSlider = child(*view->rows().back(), "slider");
     for (int press = 0; press < 60 && QApplication::focusWidget() != lastSlider; ++press) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
