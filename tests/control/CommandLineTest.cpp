@@ -191,9 +191,9 @@ TEST_F(CommandLineTest, InstalledApplicationsAreSetByIDOrWholeName) {
     }
     struct Case {
         QStringList arguments;
-        int exit;
-        const char* out;
-        const char* err;
+        int exit = kExitDone;
+        const char* out = "";
+        const char* err = "";
     };
     const Case cases[] = {
         // Installed applications are never guessed from the start of a name…
@@ -257,8 +257,8 @@ TEST_F(CommandLineTest, RouteSendsAnApplicationToADeviceOrBackToTheDefault) {
     const QString phones = QStringLiteral("headphones");
     struct Case {
         QStringList arguments;
-        int exitCode;
-        const char* printed; // part of standard output, or of the error
+        int exitCode = kExitDone;
+        const char* printed = ""; // part of standard output, or of the error
         std::optional<QString> stored;
     };
     const Case cases[] = {

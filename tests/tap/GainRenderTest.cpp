@@ -261,7 +261,7 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
                     << "buffer " << b << " frames " << inFrames << "->" << outFrames << " gain "
                     << applied << "->" << target;
                 // Whole frames only: a trailing partial frame keeps its sentinel.
-                const std::size_t written = outFrames * layout.outputs[b];
+                const std::size_t written = std::size_t{outFrames} * layout.outputs[b];
                 for (std::size_t i = 0; i < written; ++i) {
                     loudest = std::max(loudest, std::fabs(expected.samples(b)[i]));
                 }
