@@ -53,6 +53,10 @@ protected:
     // The settings store's JSON, keyed by application.
     QJsonObject stored() const;
     bool storeUntouched() const { return world_.store.writeCount() == initialWrites_; }
+    // Lists an installed application `name` under `key` (no icon).
+    void install(const QString& key, const QString& name) {
+        world_.directory.installed[key] = InstalledApplication{name, std::nullopt};
+    }
 
     PrivateSessionBus bus_;
     ModelHarness world_;

@@ -154,33 +154,25 @@ TEST_F(Controls, AChosenOutputTakesTheTapOrTheStreamsAndFollowsTheDeviceAway) {
         std::optional<QString> stored;
     };
     const QString hp = QStringLiteral("headphones");
+    const std::pair<std::string, bool> untapped, onPhones{"headphones", true},
+        onSpeakers{"speakers", true};
+    const auto choose = [&] { model().setOutput(hp, kPlayer); };
+    const auto away = [&] { world.hardware.removeDevice(headphones); };
+    const auto back = [&] {
+        world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
+    };
+    const auto chooseAndReset = [&] {
+        model().setOutput(hp, kPlayer);
+        model().reset(kPlayer);
+    };
     const std::vector<Step> steps = {
-        {"untapped, chosen", [&] { model().setOutput(hp, kPlayer); }, {}, "headphones", hp},
-        {"tapped at 50 %", [&] { model().setVolume(0.5, kPlayer); }, {"headphones", true}, "", hp},
-        {"device away",
-         [&] { world.hardware.removeDevice(headphones); },
-         {"speakers", true},
-         "",
-         hp},
-        {"device back",
-         [&] { world.hardware.addDevice({.uid = "headphones", .name = "Headphones"}); },
-         {"headphones", true},
-         "",
-         hp},
-        {"back to 100 %", [&] { model().setVolume(1.0, kPlayer); }, {}, "headphones", hp},
-        {"default output again",
-         [&] { model().setOutput(std::nullopt, kPlayer); },
-         {},
-         "",
-         std::nullopt},
-        {"chosen, then reset",
-         [&] {
-             model().setOutput(hp, kPlayer);
-             model().reset(kPlayer);
-         },
-         {},
-         "",
-         std::nullopt},
+        {"untapped, chosen", choose, untapped, "headphones", hp},
+        {"tapped at 50 %", [&] { model().setVolume(0.5, kPlayer); }, onPhones, "", hp},
+        {"device away", away, onSpeakers, "", hp},
+        {"device back", back, onPhones, "", hp},
+        {"back to 100 %", [&] { model().setVolume(1.0, kPlayer); }, untapped, "headphones", hp},
+        {"default again", [&] { model().setOutput(std::nullopt, kPlayer); }, untapped, "", {}},
+        {"chosen, then reset", chooseAndReset, untapped, "", {}},
     };
     for (const Step& step : steps) {
         step.act();

@@ -216,19 +216,11 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
     const std::vector<std::uint32_t> edgeFrames = {0, 1, 2, 3, 7, 8, 31, 32, 33, 255, 256, 257};
     // Gains from every corner: powers of two (where the repeated sum changes its
     // rounding) and just below them, denormals, negatives; or any up to 4.
-    const std::vector<float> corners = {0.0F,
-                                        1.0F,
-                                        4.0F,
-                                        0.5F,
-                                        2.0F,
-                                        0.0625F,
-                                        1e-39F,
-                                        -0.5F,
-                                        -3.0F,
-                                        1e-7F,
-                                        std::nextafter(1.0F, 0.0F),
-                                        std::nextafter(0.5F, 0.0F),
-                                        std::nextafter(2.0F, 0.0F)};
+    const float below1 = std::nextafter(1.0F, 0.0F);
+    const float belowHalf = std::nextafter(0.5F, 0.0F);
+    const float below2 = std::nextafter(2.0F, 0.0F);
+    const std::vector<float> corners = {0.0F,  1.0F,  4.0F,  0.5F,   2.0F,      0.0625F, 1e-39F,
+                                        -0.5F, -3.0F, 1e-7F, below1, belowHalf, below2};
     std::mt19937 random(20240611U);
     std::uniform_real_distribution<float> sample(-1.2F, 1.2F);
     std::uniform_real_distribution<float> ordinary(0.0F, 4.0F);
@@ -269,7 +261,7 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
                     << "buffer " << b << " frames " << inFrames << "->" << outFrames << " gain "
                     << applied << "->" << target;
                 // Whole frames only: a trailing partial frame keeps its sentinel.
-                const std::size_t written = outFrames * layout.outputs[b];
+                const std::size_t written = std::size_t{outFrames} * layout.outputs[b];
                 for (std::size_t i = 0; i < written; ++i) {
                     loudest = std::max(loudest, std::fabs(expected.samples(b)[i]));
                 }

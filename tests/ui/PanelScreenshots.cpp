@@ -39,6 +39,26 @@ void save(QWidget& widget, const QString& name) {
     EXPECT_EQ(image.width(), static_cast<int>(widget.width() * image.devicePixelRatio()));
 }
 
+// The panel with `menu` drawn over it at `at` (the menu's top left in the panel).
+void saveWithMenu(QWidget& panel, QMenu& menu, auto at, const QString& name) {
+    menu.adjustSize();
+    menu.show();
+    QApplication::processEvents();
+    const QImage under = panel.grab().toImage();
+    const QImage over = menu.grab().toImage();
+    const QPoint topLeft = at(over.size());
+    QImage both(under.width(), std::max(under.height(), topLeft.y() + over.height()),
+                QImage::Format_ARGB32);
+    both.fill(Qt::transparent);
+    {
+        QPainter painter(&both);
+        painter.drawImage(0, 0, under);
+        painter.drawImage(topLeft, over);
+    }
+    ASSERT_TRUE(both.save(screenshotPath(name)));
+    menu.hide();
+}
+
 // Applications with icon files of their own, named as people name them.
 class World {
 public:
@@ -121,24 +141,13 @@ TEST(PanelScreenshots, MainStates) {
     withMenu.setFramed(true);
     withMenu.adjustSize();
     withMenu.show();
-    auto* picker = withMenu.findChild<OutputPicker*>(QStringLiteral("outputPicker"));
-    picker->menu()->adjustSize();
-    picker->menu()->show();
     QApplication::processEvents();
-    const QImage panel = withMenu.grab().toImage();
-    const QImage menu = picker->menu()->grab().toImage();
+    auto* picker = withMenu.findChild<OutputPicker*>(QStringLiteral("outputPicker"));
     const QRect under = picker->geometry();
-    const QPoint at(under.right() + 1 - menu.width(), under.bottom() + 3);
-    QImage both(panel.width(), std::max(panel.height(), at.y() + menu.height()),
-                QImage::Format_ARGB32);
-    both.fill(Qt::transparent);
-    {
-        QPainter painter(&both);
-        painter.drawImage(0, 0, panel);
-        painter.drawImage(at, menu);
-    }
-    ASSERT_TRUE(both.save(screenshotPath(QStringLiteral("output-menu"))));
-    picker->menu()->hide();
+    saveWithMenu(
+        withMenu, *picker->menu(),
+        [&](QSize menu) { return QPoint(under.right() + 1 - menu.width(), under.bottom() + 3); },
+        QStringLiteral("output-menu"));
 
     // A row's own output menu, opened on the first row, whose app plays on the
     // USB headphones whatever the default output is.
@@ -146,23 +155,9 @@ TEST(PanelScreenshots, MainStates) {
     AppRow* row = withMenu.row(QStringLiteral("org.example.App0"));
     ASSERT_NE(row, nullptr);
     QMenu* rowMenu = makeOutputMenu(model, row->appID(), row->app().name, row);
-    rowMenu->adjustSize();
-    rowMenu->show();
-    QApplication::processEvents();
-    const QImage panelAgain = withMenu.grab().toImage();
-    const QImage rowMenuImage = rowMenu->grab().toImage();
     const QPoint rowAt = row->mapTo(&withMenu, QPoint(row->width() / 3, row->height() / 2));
-    QImage withRowMenu(panelAgain.width(),
-                       std::max(panelAgain.height(), rowAt.y() + rowMenuImage.height()),
-                       QImage::Format_ARGB32);
-    withRowMenu.fill(Qt::transparent);
-    {
-        QPainter painter(&withRowMenu);
-        painter.drawImage(0, 0, panelAgain);
-        painter.drawImage(rowAt, rowMenuImage);
-    }
-    ASSERT_TRUE(withRowMenu.save(screenshotPath(QStringLiteral("row-output-menu"))));
-    rowMenu->hide();
+    saveWithMenu(
+        withMenu, *rowMenu, [&](QSize) { return rowAt; }, QStringLiteral("row-output-menu"));
 }
 
 TEST(PanelScreenshots, ALongListScrolledHalfway) {

@@ -81,8 +81,7 @@ TEST_P(PanelContrast, EveryTextAndSymbolIsReadable) {
 
     test::ModelHarness world;
     test::FakeLoginItem loginItem;
-    const auto playing =
-        world.addApp(100, QStringLiteral("org.playing"), QStringLiteral("A"), true);
+    world.addApp(100, QStringLiteral("org.playing"), QStringLiteral("A"), true);
     world.addApp(101, QStringLiteral("org.boosted"), QStringLiteral("B"), false);
     world.addApp(102, QStringLiteral("org.muted"), QStringLiteral("C"), false);
     const auto gone = world.addApp(103, QStringLiteral("org.gone"), QStringLiteral("D"), false);
@@ -94,7 +93,6 @@ TEST_P(PanelContrast, EveryTextAndSymbolIsReadable) {
     world.hardware.setCallFailure(SimCall::createProcessTap, -50);
     model.setVolume(0.2, QStringLiteral("org.playing"));
     world.refresh();
-    (void)playing;
     ASSERT_TRUE(model.lastError().has_value());
 
     MixerView view(model, loginItem, [] {});
