@@ -129,6 +129,25 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
     test::forceQuantum(session, 0);
 }
 
+// A stopped tap plays what it carries at the gain its block applied last, so a
+// release, which stops the block before the streams have left, neither falls
+// silent nor jumps to full level in between.
+TEST_F(BackendTest, AStoppedTapHoldsTheGainItAppliedLast) {
+    AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
+    test::MonitorMeter speakers("speakers");
+    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
+    const auto atGain = [&](const test::Level& l) {
+        queue.drain();
+        return std::fabs(l.rmsDB - expectedDB) < 0.05;
+    };
+    ASSERT_TRUE(atGain(test::settledLevel(speakers, atGain)));
+    ASSERT_TRUE(tap.ioProcID().has_value());
+    ASSERT_EQ(hardware->deviceStop(tap.aggregateID(), *tap.ioProcID()), noErr);
+    const std::vector<float> samples = test::cleanRecording(speakers, 1000);
+    EXPECT_EQ(test::silentRuns(samples), 0);
+    EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005);
+}
+
 // A tap whose output cannot be used fails at once and takes everything it made
 // with it; the player goes on at its own level. CORVALLE_FAILED_CREATIONS and
 // CORVALLE_FAILED_CREATION_PERIOD_MS stretch it into a long run.

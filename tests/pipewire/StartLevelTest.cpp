@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <optional>
@@ -110,6 +111,62 @@ TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
     // half (0.3.65) or nearly all (1.4) pulse starts began at full level.
     EXPECT_GE(atLevel, kStarts * 3 / 5) << "too many starts heard at another level first";
     RecordProperty("longestWrongMs", std::to_string(longestWrongMs));
+    EXPECT_FALSE(model->lastError().has_value());
+}
+
+// A tapped player released by a reset, again and again: the recording around
+// each release goes from the reduced level to the full one, never louder than
+// the player alone (a doubled path) and with no gap longer than the server's
+// own relink of a moved stream (WirePlumber 0.5 leaves two cycles of 1024
+// frames, sometimes three; 0.4 mostly none). That the tap plays its last gain
+// while the streams leave is BackendTest's stopped-tap case.
+TEST_P(StartLevelTest, AReleaseIsNeverLouderAndHasNoLongGap) {
+    constexpr double kTappedVolume = 0.25;
+    constexpr int kReleases = 6;
+    constexpr double kAllowedSilenceMs = 3 * 1024 / 48.0 + 0.1;
+    ASSERT_TRUE(test::writeConstantWav(file, kLevel, 15.0));
+    test::MonitorMeter meter("speakers");
+    const double tapped = kLevel * kTappedVolume;
+    double longestSilentMs = 0.0;
+    ChildProcess player(command());
+    key = QString::fromStdString(test::programKey(player));
+    for (int release = 0; release < kReleases; ++release) {
+        model->setVolume(kTappedVolume, key);
+        ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 5s)) << release;
+        test::Level level;
+        whileSpinning(
+            [&] {
+                level = test::settledLevel(meter, [&](const test::Level& l) {
+                    return std::fabs(l.peak - tapped) < 0.005;
+                });
+            },
+            5s);
+        ASSERT_NEAR(level.peak, tapped, 0.005) << release;
+
+        std::vector<float> samples;
+        std::atomic<bool> recorded{false};
+        std::thread recorder([&] {
+            samples = meter.record(kRecordMs / 2);
+            recorded = true;
+        });
+        spinUntil([] { return false; }, 150ms);
+        model->reset(key);
+        ASSERT_FALSE(model->hasTap(key));
+        spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(kRecordMs + 2000));
+        recorder.join();
+
+        const test::ReleaseShape shape = test::releaseShape(samples, tapped, kLevel);
+        std::printf("%s release %d: loudest %.3f, longest silence %.1f ms, longest at neither "
+                    "level %.1f ms, full level from %.1f ms\n",
+                    GetParam().name, release, shape.loudest, shape.longestSilentMs,
+                    shape.longestBetweenMs, shape.fullFromMs);
+        EXPECT_LE(shape.loudest, kLevel * 1.02) << release << ": louder than the player alone";
+        EXPECT_LE(shape.longestSilentMs, kAllowedSilenceMs)
+            << release << ": the tap fell silent before the stream was back";
+        EXPECT_GT(shape.fullFromMs, 0.0) << release << ": the full level was never reached";
+        longestSilentMs = std::max(longestSilentMs, shape.longestSilentMs);
+    }
+    RecordProperty("longestSilentMs", std::to_string(longestSilentMs));
     EXPECT_FALSE(model->lastError().has_value());
 }
 

@@ -41,6 +41,32 @@ StartShape startShape(const std::vector<float>& samples, double expected, double
     return shape;
 }
 
+ReleaseShape releaseShape(const std::vector<float>& samples, double before, double after,
+                          double tolerance, double sampleRate) {
+    ReleaseShape shape;
+    const auto near = [&](double level, double expected) {
+        return std::fabs(level - expected) <= tolerance * expected;
+    };
+    std::size_t silent = 0;
+    std::size_t between = 0;
+    std::size_t longestSilent = 0;
+    std::size_t longestBetween = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double level = std::fabs(samples[i]);
+        shape.loudest = std::max(shape.loudest, level);
+        silent = level < 0.02 * before ? silent + 1 : 0;
+        between = near(level, before) || near(level, after) ? 0 : between + 1;
+        longestSilent = std::max(longestSilent, silent);
+        longestBetween = std::max(longestBetween, between);
+        if (shape.fullFromMs == 0.0 && near(level, after)) {
+            shape.fullFromMs = 1000.0 * static_cast<double>(i) / sampleRate;
+        }
+    }
+    shape.longestSilentMs = 1000.0 * static_cast<double>(longestSilent) / sampleRate;
+    shape.longestBetweenMs = 1000.0 * static_cast<double>(longestBetween) / sampleRate;
+    return shape;
+}
+
 bool writeConstantWav(const std::string& path, float level, double seconds) {
     constexpr std::uint32_t kRate = 48000;
     constexpr std::uint16_t kChannels = 2;

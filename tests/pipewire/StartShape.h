@@ -29,6 +29,23 @@ struct StartShape {
 StartShape startShape(const std::vector<float>& samples, double expected, double tolerance = 0.05,
                       double sampleRate = 48000.0);
 
+// How a stream released from its tap reached a device, from a recording of a
+// constant signal that plays throughout: at `before` while tapped, at `after`
+// once it is back on the device.
+struct ReleaseShape {
+    double loudest = 0.0;
+    // The longest run of silent samples (below 2 % of `before`), and of samples
+    // heard at neither level.
+    double longestSilentMs = 0.0;
+    double longestBetweenMs = 0.0;
+    // Milliseconds from the start of the recording to the first sample at `after`
+    // (0 when none is).
+    double fullFromMs = 0.0;
+};
+
+ReleaseShape releaseShape(const std::vector<float>& samples, double before, double after,
+                          double tolerance = 0.05, double sampleRate = 48000.0);
+
 // A stereo 32-bit float WAV of a constant level, for the players.
 bool writeConstantWav(const std::string& path, float level, double seconds);
 

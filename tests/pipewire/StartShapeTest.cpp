@@ -49,5 +49,38 @@ TEST(StartShapeTest, FaultsShowInTheFigures) {
     EXPECT_FALSE(startShape(std::vector<float>(4800, 0.001F), 0.2).heard);
 }
 
+TEST(StartShapeTest, ReleaseFaultsShowInTheFigures) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<float, std::size_t>> segments;
+        double loudest;
+        double longestSilentMs;
+        double longestBetweenMs;
+        double fullFromMs;
+    };
+    const std::vector<Case> cases{
+        {"held until back", {{0.1F, 960}, {0.4F, 960}}, 0.4, 0.0, 0.0, 20.0},
+        {"a gap",
+         {{0.1F, 960}, {0.0F, 1024}, {0.4F, 960}},
+         0.4,
+         1024.0 / 48.0,
+         1024.0 / 48.0,
+         1984.0 / 48.0},
+        {"doubled", {{0.1F, 960}, {0.5F, 480}, {0.4F, 960}}, 0.5, 0.0, 10.0, 30.0},
+        {"never back", {{0.1F, 1920}}, 0.1, 0.0, 0.0, 0.0},
+    };
+    for (const Case& c : cases) {
+        std::vector<float> samples;
+        for (const auto& [level, count] : c.segments) {
+            samples.insert(samples.end(), count, level);
+        }
+        const ReleaseShape shape = releaseShape(samples, 0.1, 0.4);
+        EXPECT_NEAR(shape.loudest, c.loudest, 1e-6) << c.name;
+        EXPECT_NEAR(shape.longestSilentMs, c.longestSilentMs, 1e-6) << c.name;
+        EXPECT_NEAR(shape.longestBetweenMs, c.longestBetweenMs, 1e-6) << c.name;
+        EXPECT_NEAR(shape.fullFromMs, c.fullFromMs, 1e-6) << c.name;
+    }
+}
+
 } // namespace
 } // namespace corvalle::test
