@@ -412,6 +412,7 @@ int CommandRun::output(const QStringList& words) {
 Checked<BusOutput> CommandRun::resolveOutput(const QString& query,
                                              const std::vector<BusOutput>& outputs) {
     std::vector<NameCandidate> candidates;
+    candidates.reserve(outputs.size());
     for (const auto& device : outputs) {
         candidates.push_back({QString::number(device.id), device.name});
     }

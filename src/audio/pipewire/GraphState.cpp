@@ -276,8 +276,8 @@ std::optional<std::string> hint(const Properties* nodeProps, const Properties& c
 }
 
 std::optional<std::string> nameFromJSON(const std::string& json) {
-    struct spa_json outer;
-    struct spa_json object;
+    struct spa_json outer {};
+    struct spa_json object {};
     spa_json_init(&outer, json.data(), json.size());
     if (spa_json_enter_object(&outer, &object) <= 0) {
         return std::nullopt;
