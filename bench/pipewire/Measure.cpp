@@ -27,6 +27,7 @@
 #include "MemorySettingsStore.h"
 #include "MixerModel.h"
 #include "PipeWireAudioHardware.h"
+#include "ProcessTime.h"
 #include "PwTestKit.h"
 #include "StartShape.h"
 
@@ -346,12 +347,7 @@ int cpu(int argc, char** argv, int players, int seconds) {
             std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
                                      std::to_string(300 + 50 * i), "--app-id", appID(i)}));
     }
-    // The event loop sleeps between events, as the application's does.
-    auto spin = [](std::chrono::milliseconds time) {
-        QEventLoop loop;
-        QTimer::singleShot(time, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
+    const auto spin = bench::runEventLoop;
     spin(2s);
     for (int i = 0; i < players; ++i) {
         model.setVolume(0.5, QString::fromStdString(appID(i)));
@@ -493,25 +489,6 @@ int startHeard(int starts) {
     return 0;
 }
 
-// User and system CPU seconds of a process, from /proc.
-double processCPUSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return 0.0;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 int cpuCompare(int seconds) {
     int argc = 1;
     char name[] = "pipewire-measure";
@@ -537,15 +514,11 @@ int cpuCompare(int seconds) {
             std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.02", "--frequency",
                                      std::to_string(300 + 25 * i), "--app-id", appID(i)}));
     }
-    auto spin = [](std::chrono::milliseconds time) {
-        QEventLoop loop;
-        QTimer::singleShot(time, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
+    const auto spin = bench::runEventLoop;
     auto total = [&] {
-        double sum = cpuSeconds() + processCPUSeconds(server);
+        double sum = cpuSeconds() + bench::processCPUSeconds(server);
         for (const auto& child : children) {
-            sum += processCPUSeconds(child->pid());
+            sum += bench::processCPUSeconds(child->pid());
         }
         return sum;
     };

@@ -15,6 +15,7 @@
 #include "MixerModel.h"
 #include "MixerView.h"
 #include "PipeWireAudioHardware.h"
+#include "ProcessTime.h"
 #include "PwTestKit.h"
 #include "UiFakes.h"
 
@@ -43,36 +44,15 @@ double ownCPUSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// User and system time of one process from /proc, or 0 once it is gone.
-double processCPUSeconds(const std::string& pid) {
-    std::ifstream file("/proc/" + pid + "/stat");
-    std::string text;
-    std::getline(file, text);
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return 0.0;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    double ticks = 0.0;
-    // After the name: state is field 3; utime and stime are fields 14 and 15.
-    for (int index = 3; index <= 15 && fields >> field; ++index) {
-        if (index == 14 || index == 15) {
-            ticks += std::atof(field.c_str());
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-std::vector<std::string> daemonPIDs() {
-    std::vector<std::string> pids;
+std::vector<pid_t> daemonPIDs() {
+    std::vector<pid_t> pids;
     const char* session = std::getenv("CORVALLE_PW_SESSION");
     if (session == nullptr) {
         return pids;
     }
     for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse"}) {
         std::ifstream file(std::string(session) + "/" + name + ".pid");
-        std::string pid;
+        pid_t pid = 0;
         if (file >> pid) {
             pids.push_back(pid);
         }
@@ -80,18 +60,12 @@ std::vector<std::string> daemonPIDs() {
     return pids;
 }
 
-double daemonCPUSeconds(const std::vector<std::string>& pids) {
+double daemonCPUSeconds(const std::vector<pid_t>& pids) {
     double total = 0.0;
-    for (const std::string& pid : pids) {
-        total += processCPUSeconds(pid);
+    for (const pid_t pid : pids) {
+        total += bench::processCPUSeconds(pid);
     }
     return total;
-}
-
-void spin(std::chrono::milliseconds time) {
-    QEventLoop loop;
-    QTimer::singleShot(time, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 int run(int players, int seconds, int tapped) {
@@ -115,15 +89,15 @@ int run(int players, int seconds, int tapped) {
             std::vector<std::string>{test::testPlayerPath(), "--amplitude", "0.05", "--frequency",
                                      std::to_string(300 + 50 * i), "--app-id", appID(i)}));
     }
-    spin(std::chrono::seconds(2));
+    bench::runEventLoop(std::chrono::seconds(2));
     for (int i = 0; i < tapped; ++i) {
         model.setVolume(0.5, QString::fromStdString(appID(i)));
     }
     test::FakeLoginItem loginItem;
     ui::MixerView view(model, loginItem, [] {});
-    spin(std::chrono::seconds(1));
+    bench::runEventLoop(std::chrono::seconds(1));
 
-    const std::vector<std::string> daemons = daemonPIDs();
+    const std::vector<pid_t> daemons = daemonPIDs();
     double hiddenOwn = 0.0;
     double hiddenServer = 0.0;
     double shownOwn = 0.0;
@@ -131,11 +105,11 @@ int run(int players, int seconds, int tapped) {
     for (int phase = 0; phase < 5; ++phase) {
         const bool shown = phase % 2 == 1;
         view.setVisible(shown);
-        spin(std::chrono::milliseconds(500)); // streams made or gone
+        bench::runEventLoop(std::chrono::milliseconds(500)); // streams made or gone
         const double ownBefore = ownCPUSeconds();
         const double serverBefore = daemonCPUSeconds(daemons);
         const auto started = std::chrono::steady_clock::now();
-        spin(std::chrono::seconds(seconds));
+        bench::runEventLoop(std::chrono::seconds(seconds));
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const double own = 100.0 * (ownCPUSeconds() - ownBefore) / wall;
