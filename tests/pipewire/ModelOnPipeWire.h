@@ -10,6 +10,7 @@
 #include "TempDir.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -63,6 +64,20 @@ protected:
                 return condition();
             },
             timeout);
+    }
+
+    // Waits until the model lists `key` as playing, then sets it to 50 % and
+    // waits for its tap.
+    bool tapAtHalf(const QString& key) {
+        const bool playing = spinUntil(
+            [&] {
+                const auto& apps = model->apps();
+                return std::any_of(apps.begin(), apps.end(),
+                                   [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
+            },
+            std::chrono::seconds(5));
+        model->setVolume(0.5, key);
+        return playing && spinUntil([&] { return model->hasTap(key); }, std::chrono::seconds(3));
     }
 
     // Runs `work` on a worker thread while the main loop turns.

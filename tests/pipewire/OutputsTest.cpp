@@ -113,15 +113,7 @@ protected:
 TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
     ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
     const QString key = QString::fromStdString(test::programKey(tone));
-    ASSERT_TRUE(spinUntil(
-        [&] {
-            const auto& apps = model->apps();
-            return std::any_of(apps.begin(), apps.end(),
-                               [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
-        },
-        5s));
-    model->setVolume(0.5, key);
-    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+    ASSERT_TRUE(tapAtHalf(key));
     // With no output ranked above the rest, the session manager's election is
     // open to every sink there is.
     {

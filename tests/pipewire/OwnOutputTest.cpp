@@ -97,15 +97,7 @@ protected:
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         player.emplace(argv);
         const QString key = QString::fromStdString(test::programKey(*player));
-        EXPECT_TRUE(spinUntil(
-            [&] {
-                const auto& apps = model->apps();
-                return std::any_of(apps.begin(), apps.end(),
-                                   [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
-            },
-            5s));
-        model->setVolume(0.5, key);
-        EXPECT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+        EXPECT_TRUE(tapAtHalf(key));
         return key;
     }
 
