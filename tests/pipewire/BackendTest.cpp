@@ -78,32 +78,32 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
     ASSERT_TRUE(settle());
     const int nodes = test::nodeCount(session);
     const int files = test::openFileCount();
-    const long resident = test::residentKiB();
+    const test::MemoryUse before = test::memoryUse();
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < CORVALLE_TAP_CYCLES; ++i) {
         cycle(i);
     }
     std::printf(
-        "%d cycles, %.2f ms each, RSS %+ld KiB\n", CORVALLE_TAP_CYCLES,
+        "%d cycles, %.2f ms each\n", CORVALLE_TAP_CYCLES,
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
                 .count() /
-            CORVALLE_TAP_CYCLES,
-        test::residentKiB() - resident);
+            CORVALLE_TAP_CYCLES);
     EXPECT_TRUE(settle());
     EXPECT_TRUE(eventually([&] { return test::nodeCount(session) == nodes; }, 2s));
     // Buffer memory is handed back by the server a moment after a stream goes; a
-    // few handles and a megabyte or two may be in flight, a leak per tap would be
-    // hundreds of handles and megabytes that stay.
+    // few handles may be in flight, a leak per tap would be hundreds that stay.
     EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
         << test::openFileCount() << " open files, " << files << " before";
-    long grown = 0;
+    // A quarter of a kilobyte per tap would show as 250 KiB of heap.
+    test::MemoryUse grown;
     EXPECT_TRUE(eventually(
         [&] {
-            grown = test::residentKiB() - resident;
-            return grown < 2048;
+            grown = test::memoryGrownSince(before);
+            return grown.heapKiB < 256 && grown.mappedKiB < 1024;
         },
         3s))
-        << grown << " KiB more resident memory";
+        << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
+    std::printf("heap %+ld KiB, mapped %+ld KiB\n", grown.heapKiB, grown.mappedKiB);
     EXPECT_TRUE(running());
 }
 
@@ -185,7 +185,7 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
     const int nodes = test::nodeCount(session);
     const int links = test::nodeCount(session, "type PipeWire:Interface:Link");
     const int files = test::openFileCount();
-    const long resident = test::residentKiB();
+    const test::MemoryUse before = test::memoryUse();
     for (int i = 0; i < count; ++i) {
         fail(i);
         std::this_thread::sleep_for(period);
@@ -201,17 +201,18 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
     EXPECT_EQ(session.output("pw-metadata 2>/dev/null | grep -c target.object || true"), "0\n");
     EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
         << test::openFileCount() << " open files, " << files << " before";
-    long grown = 0;
+    test::MemoryUse grown;
     EXPECT_TRUE(eventually(
         [&] {
-            grown = test::residentKiB() - resident;
-            return grown < 1024;
+            grown = test::memoryGrownSince(before);
+            return grown.heapKiB < 256 && grown.mappedKiB < 1024;
         },
         3s))
-        << grown << " KiB more resident memory";
-    std::printf(
-        "%d failed creations: %d nodes (%d before), %d open files (%d before), RSS %+ld KiB\n",
-        count, test::nodeCount(session), nodes, test::openFileCount(), files, grown);
+        << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
+    std::printf("%d failed creations: %d nodes (%d before), %d open files (%d before), heap %+ld "
+                "KiB, mapped %+ld KiB\n",
+                count, test::nodeCount(session), nodes, test::openFileCount(), files, grown.heapKiB,
+                grown.mappedKiB);
     EXPECT_NEAR(speakers.measure(300).rmsDB, fullDB, 0.05);
 }
 

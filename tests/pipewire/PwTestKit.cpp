@@ -183,16 +183,23 @@ int openFileCount() {
     return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
-long residentKiB() {
-    malloc_trim(0);
+MemoryUse memoryUse() {
+    MemoryUse use;
+    const struct mallinfo2 heap = mallinfo2();
+    use.heapKiB = static_cast<long>((heap.uordblks + heap.hblkhd) / 1024);
     std::ifstream file("/proc/self/status");
     std::string line;
     while (std::getline(file, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+        if (line.rfind("RssFile:", 0) == 0 || line.rfind("RssShmem:", 0) == 0) {
+            use.mappedKiB += std::atol(line.c_str() + line.find(':') + 1);
         }
     }
-    return 0;
+    return use;
+}
+
+MemoryUse memoryGrownSince(const MemoryUse& before) {
+    const MemoryUse now = memoryUse();
+    return {now.heapKiB - before.heapKiB, now.mappedKiB - before.mappedKiB};
 }
 
 std::string testPlayerPath() {

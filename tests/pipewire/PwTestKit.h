@@ -80,9 +80,16 @@ std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts = 3)
 // Forces the graph's quantum (0 lets it go back to its default).
 void forceQuantum(const PipeWireSession& session, int frames);
 int openFileCount();
-// Resident memory once the allocator has handed its free pages back, so that
-// what is counted is memory still in use rather than heap kept for reuse.
-long residentKiB();
+// What the process holds: heap blocks in use (unlike resident pages, these do
+// not keep what the allocator's fragmentation leaves behind; exact when glibc's
+// per-thread caches are off, see CMakeLists.txt) and pages of mapped files and
+// shared memory, where buffers from the server live.
+struct MemoryUse {
+    long heapKiB = 0;
+    long mappedKiB = 0;
+};
+MemoryUse memoryUse();
+MemoryUse memoryGrownSince(const MemoryUse& before);
 // Nodes whose pw-cli listing line matches `pattern` (grep).
 int nodeCount(const PipeWireSession& session,
               const std::string& pattern = "type PipeWire:Interface:Node");
