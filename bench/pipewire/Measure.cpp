@@ -18,8 +18,8 @@
 //   scripts/pw-session run -- pipewire-measure startheard [STARTS]
 //       Start to first sample heard of untapped players (pw-play, paplay).
 //   scripts/pw-session run -- pipewire-measure cpucompare [SECONDS]
-//       20 players, 10 of them at 50 %: CPU of Corvalle, the server and the
-//       players with Corvalle's taps, then with PipeWire's own stream volume.
+//       20 players, 10 of them at 50 %: CPU of Corvalle and the server (the
+//       players apart) with Corvalle's taps, then with PipeWire's own stream volume.
 #include "AppTap.h"
 #include "CA.h"
 #include "DesktopAppDirectory.h"
@@ -515,26 +515,38 @@ int cpuCompare(int seconds) {
                                      std::to_string(300 + 25 * i), "--app-id", appID(i)}));
     }
     const auto spin = bench::runEventLoop;
-    auto total = [&] {
-        double sum = cpuSeconds() + bench::processCPUSeconds(server);
-        for (const auto& child : children) {
-            sum += bench::processCPUSeconds(child->pid());
-        }
-        return sum;
+    struct Share {
+        double corvalle = 0;
+        double server = 0;
+        double players = 0;
+        // What the mixing costs: the players do the same work either way.
+        double mixing() const { return corvalle + server; }
     };
+    auto sample = [&] {
+        Share share{cpuSeconds(), bench::processCPUSeconds(server), 0};
+        for (const auto& child : children) {
+            share.players += bench::processCPUSeconds(child->pid());
+        }
+        return share;
+    };
+    // Per cent of one core, per process group.
     auto measure = [&] {
         spin(1s);
-        const double before = total();
+        const Share before = sample();
         const auto started = std::chrono::steady_clock::now();
         spin(std::chrono::seconds(seconds));
-        return 100.0 * (total() - before) /
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const Share after = sample();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return Share{100.0 * (after.corvalle - before.corvalle) / wall,
+                     100.0 * (after.server - before.server) / wall,
+                     100.0 * (after.players - before.players) / wall};
     };
     spin(2s);
     for (int i = 0; i < kAttenuated; ++i) {
         model.setVolume(0.5, QString::fromStdString(appID(i)));
     }
-    const double tapped = measure();
+    const Share tapped = measure();
     const std::size_t taps = model.tapCount();
     for (int i = 0; i < kAttenuated; ++i) {
         model.reset(QString::fromStdString(appID(i)));
@@ -551,10 +563,14 @@ int cpuCompare(int seconds) {
             "pw-cli s $id Props '{ channelVolumes: [ 0.5, 0.5 ] }' >/dev/null; done";
         static_cast<void>(std::system(command.c_str()));
     }
-    const double own = measure();
-    std::printf("20 players, 10 at 50 %%: with %zu Corvalle taps %.2f %% of one core, with "
-                "PipeWire's stream volume %.2f %% (Corvalle + server + players); ratio %.2f\n",
-                taps, tapped, own, tapped / own);
+    const Share own = measure();
+    std::printf("20 players, 10 at 50 %%, %% of one core: Corvalle + server (+ players)\n"
+                "  %zu Corvalle taps      %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
+                "  PipeWire stream volume %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
+                "ratio %.2f (%.2f with the players)\n",
+                taps, tapped.mixing(), tapped.corvalle, tapped.server, tapped.players, own.mixing(),
+                own.corvalle, own.server, own.players, tapped.mixing() / own.mixing(),
+                (tapped.mixing() + tapped.players) / (own.mixing() + own.players));
     return 0;
 }
 
