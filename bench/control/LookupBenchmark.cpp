@@ -13,6 +13,7 @@
 #include "MixerModel.h"
 #include "MixerService.h"
 #include "NameMatch.h"
+#include "RecordedRuns.h"
 #include "SettingsCodec.h"
 #include "SimulatedAudioHardware.h"
 
@@ -125,45 +126,19 @@ BENCHMARK(BM_ListAndMatchByName)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Service and client share this process and wait for each other: wall time it is.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (!run.error_occurred) {
-                seconds[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            }
-        }
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 } // namespace corvalle
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    corvalle::bench::RecordedRuns runs;
+    if (!runs.run(argc, argv)) {
         return 1;
     }
-    corvalle::RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-
-    const auto& seconds = reporter.seconds;
-    for (const char* name : {"BM_FindByName", "BM_ListAndMatchByName"}) {
-        const auto many = seconds.find(std::string(name) + "/50000/real_time");
-        const auto few = seconds.find(std::string(name) + "/30/real_time");
-        if (many == seconds.end() || few == seconds.end()) {
-            continue;
-        }
-        std::printf("ratio %s %.2f\n", name + 3, many->second / few->second);
-        std::printf("ms %s-50000 %.3f\n", name + 3, many->second * 1000.0);
-        std::printf("ms %s-30 %.3f\n", name + 3, few->second * 1000.0);
-    }
+    // Service and client share this process and wait for each other: wall time it is.
+    const auto& seconds = runs.wallSeconds;
+    corvalle::bench::printScaling(seconds, {"BM_FindByName", "BM_ListAndMatchByName"},
+                                  corvalle::kManyEntries, corvalle::kBaselineEntries, "/real_time");
     const auto find = seconds.find("BM_FindByName/50000/real_time");
     const auto list = seconds.find("BM_ListAndMatchByName/50000/real_time");
     if (find != seconds.end() && list != seconds.end()) {

@@ -9,6 +9,7 @@
 #include "MainThread.h"
 #include "MemorySettingsStore.h"
 #include "MixerModel.h"
+#include "RecordedRuns.h"
 #include "SimulatedAudioHardware.h"
 #include "TempDir.h"
 
@@ -166,52 +167,37 @@ BENCHMARK(BM_ReadProcessProperties)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Refresh)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RefreshWithMemoryDirectory)->Unit(benchmark::kMicrosecond);
 
-// Prints what the console reporter prints and keeps the time per iteration of each
-// run. refresh() runs on one thread and never waits, so its CPU time is the figure;
-// wall time on a shared machine adds whatever other processes take.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (!run.error_occurred) {
-                microseconds[run.benchmark_name()] = run.GetAdjustedCPUTime();
-                wallMicroseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-    std::map<std::string, double> microseconds;
-    std::map<std::string, double> wallMicroseconds;
-};
-
 } // namespace
 } // namespace corvalle
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    benchmark::Initialize(&argc, argv);
     corvalle::World world;
     corvalle::world = &world;
     QCoreApplication::processEvents();
 
-    corvalle::RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    corvalle::bench::RecordedRuns runs;
+    if (!runs.run(argc, argv)) {
+        return 1;
+    }
     QCoreApplication::processEvents();
 
-    const auto& us = reporter.microseconds;
-    const auto refresh = us.find("BM_Refresh");
-    const auto baseline = us.find("BM_ReadProcessProperties");
-    const auto memory = us.find("BM_RefreshWithMemoryDirectory");
-    if (refresh == us.end() || baseline == us.end()) {
+    // refresh() runs on one thread and never waits, so its CPU time is the
+    // figure; wall time on a shared machine adds whatever other processes take.
+    const auto& cpu = runs.cpuSeconds;
+    const auto refresh = cpu.find("BM_Refresh");
+    const auto baseline = cpu.find("BM_ReadProcessProperties");
+    const auto memory = cpu.find("BM_RefreshWithMemoryDirectory");
+    if (refresh == cpu.end() || baseline == cpu.end()) {
         std::printf("refresh_us nan\n");
         return 1;
     }
     std::printf("refresh_vs_property_reads %.2f\n", refresh->second / baseline->second);
-    if (memory != us.end()) {
-        std::printf("refresh_memory_directory_us %.1f\n", memory->second);
+    if (memory != cpu.end()) {
+        std::printf("refresh_memory_directory_us %.1f\n", memory->second * 1e6);
     }
-    std::printf("refresh_wall_us %.1f\n", reporter.wallMicroseconds.at("BM_Refresh"));
-    std::printf("refresh_us %.1f\n", refresh->second);
+    std::printf("refresh_wall_us %.1f\n", runs.wallSeconds.at("BM_Refresh") * 1e6);
+    std::printf("refresh_us %.1f\n", refresh->second * 1e6);
     return 0;
 }
