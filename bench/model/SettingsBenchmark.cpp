@@ -1,15 +1,17 @@
 // What many stored settings cost: one change (saved to a real settings file, the
 // taps reconciled) and one idle refresh with the D-Bus service following the
 // model, each with 50,000 stored settings against the same with 30 in the same
-// run. The stored entries are "pid:" keys of processes that have ended, which is
-// what accumulates over months of use; they are not listed. After the table it
-// prints "ratio <name> <time with 50,000 / time with 30>" and the times in ms.
+// run. The stored entries are applications that are not running, which is what
+// accumulates over months of use; each is listed as a row of its own. After the
+// table it prints "ratio <name> <time with 50,000 / time with 30>" and the times
+// in ms.
 #include "ApplicationList.h"
 #include "FakeAppDirectory.h"
 #include "MainThread.h"
 #include "MixerModel.h"
 #include "MixerService.h"
 #include "QSettingsStore.h"
+#include "RecordedRuns.h"
 #include "SettingsCodec.h"
 #include "SimulatedAudioHardware.h"
 #include "TempDir.h"
@@ -41,7 +43,7 @@ public:
         }
         std::map<QString, AppSetting> settings;
         for (int entry = 0; entry < entries; ++entry) {
-            settings[QStringLiteral("pid:%1").arg(100000 + entry)] =
+            settings[QStringLiteral("org.example.stopped%1").arg(entry)] =
                 AppSetting{0.5, entry % 3 == 0, QStringLiteral("Stopped player %1").arg(entry)};
         }
         const QString file = QString::fromStdString((dir.path() / "Corvalle.conf").string());
@@ -123,46 +125,21 @@ BENCHMARK(BM_ListApplications)
     ->Arg(kManyEntries)
     ->Unit(benchmark::kMillisecond);
 
-// A change waits for the disk, so its wall time is the figure there; the
-// others never wait and are measured in CPU time.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (!run.error_occurred) {
-                const bool waits = run.benchmark_name().starts_with("BM_Change");
-                seconds[run.benchmark_name()] =
-                    (waits ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime()) /
-                    benchmark::GetTimeUnitMultiplier(run.time_unit);
-            }
-        }
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 } // namespace corvalle
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    corvalle::bench::RecordedRuns runs;
+    if (!runs.run(argc, argv)) {
         return 1;
     }
-    corvalle::RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-
-    for (const char* name : {"BM_Change", "BM_IdleRefresh", "BM_ListApplications"}) {
-        const auto many = reporter.seconds.find(std::string(name) + "/50000");
-        const auto few = reporter.seconds.find(std::string(name) + "/30");
-        if (many == reporter.seconds.end() || few == reporter.seconds.end()) {
-            continue;
-        }
-        std::printf("ratio %s %.2f\n", name + 3, many->second / few->second);
-        std::printf("ms %s-50000 %.3f\n", name + 3, many->second * 1000.0);
-        std::printf("ms %s-30 %.3f\n", name + 3, few->second * 1000.0);
-    }
+    // A change waits for the disk, so its wall time is the figure there; the
+    // others never wait and are measured in CPU time.
+    using corvalle::bench::printScaling;
+    printScaling(runs.wallSeconds, {"BM_Change"}, corvalle::kManyEntries,
+                 corvalle::kBaselineEntries);
+    printScaling(runs.cpuSeconds, {"BM_IdleRefresh", "BM_ListApplications"}, corvalle::kManyEntries,
+                 corvalle::kBaselineEntries);
     return 0;
 }
