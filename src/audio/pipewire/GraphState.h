@@ -2,6 +2,7 @@
 
 #include "AudioTypes.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,6 +20,7 @@ struct NodeRecord {
     std::uint32_t id = 0;
     Properties props; // the global's properties, then the node info's on top
     bool running = false;
+    std::chrono::steady_clock::time_point runningSince{}; // when `running` last became true
 };
 
 struct ClientRecord {

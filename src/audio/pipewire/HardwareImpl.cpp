@@ -171,12 +171,7 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
         }
         if (tap->claimPending && tap->streams &&
             tap->streams->playbackNodeID() == link.outputNodeID) {
-            tap->claimPending = false;
-            tap->startRequested = false;
-            claimAll(*tap);
-            if (!retiring.empty()) {
-                scheduleRelease();
-            }
+            claimWhenCarried(*tap);
         }
         laneLinked(*tap, link.outputNodeID);
         dropIdleLanes(*tap);
@@ -287,8 +282,44 @@ bool PipeWireAudioHardware::Impl::carriedByAnotherTap(const TapObject& tap) cons
     return false;
 }
 
+bool PipeWireAudioHardware::Impl::playingStraightToDevice(const TapObject& tap) const {
+    const auto& graph = connection->graph();
+    const auto now = std::chrono::steady_clock::now();
+    bool any = false;
+    for (const std::uint32_t clientID : tap.clientIDs) {
+        for (const std::uint32_t nodeID : graph.outputStreamsOf(clientID)) {
+            const pw::NodeRecord& node = graph.nodes.at(nodeID);
+            if (!node.running || now - node.runningSince < kPlayingAfter ||
+                !graph.hasOutputLink(nodeID) || tap.held.count(nodeID) == 0) {
+                return false;
+            }
+            any = true;
+        }
+    }
+    return any;
+}
+
+// Moves a waiting tap's streams in once our playback stream is linked, so that
+// they go on being heard. (Its node runs only once sound reaches it.)
+void PipeWireAudioHardware::Impl::claimWhenCarried(TapObject& tap) {
+    if (!tap.claimPending || !tap.streams ||
+        !connection->graph().hasOutputLink(tap.streams->playbackNodeID())) {
+        return;
+    }
+    tap.claimPending = false;
+    tap.startRequested = false;
+    claimAll(tap);
+    if (!retiring.empty()) {
+        scheduleRelease();
+    }
+}
+
 void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
-    if (!tap.startRequested || tap.claiming || tap.claimPending || !tap.streams) {
+    if (tap.claimPending) {
+        claimWhenCarried(tap);
+        return;
+    }
+    if (!tap.startRequested || tap.claiming || !tap.streams) {
         return;
     }
     pw::TapStreams& streams = *tap.streams;
@@ -302,18 +333,20 @@ void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
         connection->graph().nodes.count(streams.captureNodeID()) == 0) {
         return;
     }
-    // Streams that play straight to their device move in at once: until our
-    // playback stream is linked they are held silent, never heard at their own
-    // level for longer than it takes. Streams another tap of ours carries wait
-    // for the link, so that they go on being heard at their setting.
-    if (connection->graph().hasOutputLink(streams.playbackNodeID()) || !carriedByAnotherTap(tap)) {
-        tap.startRequested = false;
-        claimAll(tap);
-        if (!retiring.empty()) {
-            scheduleRelease();
-        }
-    } else {
+    // Streams that are starting move in at once: until our playback stream is
+    // linked they are held silent, never heard at their own level for longer
+    // than it takes. Streams another tap of ours carries, and streams playing
+    // straight to their device at their own volume held at the gain, wait for
+    // it, so that they go on being heard at their setting.
+    if (carriedByAnotherTap(tap) || playingStraightToDevice(tap)) {
         tap.claimPending = true;
+        claimWhenCarried(tap);
+        return;
+    }
+    tap.startRequested = false;
+    claimAll(tap);
+    if (!retiring.empty()) {
+        scheduleRelease();
     }
 }
 

@@ -28,6 +28,9 @@ inline namespace pipewire_backend {
 inline constexpr AudioObjectID kFirstOwnObjectID = 0x40000000;
 inline constexpr int kSyncTimeoutMs = 1000;
 inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
+// A stream running this long is playing, no longer starting: the session
+// manager has linked it and its own volume holds it at the tap's gain.
+inline constexpr std::chrono::milliseconds kPlayingAfter{250};
 inline constexpr int kRelinkTimeoutMs = 1000;
 inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
 // How long a default output we asked for is told before the session manager
@@ -238,9 +241,11 @@ public:
     void moveStream(std::uint32_t nodeID);
     void restoreMovedStreams(pw::ThreadLoopLock& lock);
     // Moves a started tap's streams in as soon as the server allows: at once
-    // when nothing of ours carries them, else once our playback stream is linked.
+    // when they are starting, else once our playback stream is linked.
     void advanceStart(TapObject& tap);
+    void claimWhenCarried(TapObject& tap);
     bool carriedByAnotherTap(const TapObject& tap) const;
+    bool playingStraightToDevice(const TapObject& tap) const;
     void failStart(TapObject& tap);
     void holdAtGain(TapObject& tap, float gain);
     void letGo(TapObject& tap, std::uint32_t nodeID);

@@ -488,6 +488,9 @@ void Connection::nodeInfo(std::uint32_t id, const spa_dict* props, bool running)
         events_.targetChanged) {
         events_.targetChanged(id, false);
     }
+    if (running && !it->second.running) {
+        it->second.runningSince = std::chrono::steady_clock::now();
+    }
     it->second.running = running;
     const std::uint32_t clientAfter = idFrom(it->second.props, keys::kClientID);
     if (clientBefore != clientAfter && GraphState::isOutputStream(it->second) &&
