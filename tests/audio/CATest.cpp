@@ -117,15 +117,6 @@ TEST(CAObjectList, HoldsWholeIDsOrNothing) {
     }
 }
 
-TEST_F(CATest, DefaultOutputFallsBackToNone) {
-    const auto speakers = hardware_.addDevice(SimDevice{"spk", "Speakers", 2, 0});
-    EXPECT_EQ(CA::defaultOutputDevice(hardware_), 0U);
-    CA::setDefaultOutputDevice(hardware_, speakers);
-    EXPECT_EQ(CA::defaultOutputDevice(hardware_), speakers);
-    hardware_.setPropertyFailure(CA::system, kAudioHardwarePropertyDefaultOutputDevice, -1);
-    EXPECT_EQ(CA::defaultOutputDevice(hardware_), 0U);
-}
-
 // Listed: outputs that are not ours, in order; ours carry the exact "Corvalle-" prefix.
 TEST(CAOutputDevices, AreTheOutputsThatAreNotOursInOrder) {
     const struct {
