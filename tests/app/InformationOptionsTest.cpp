@@ -42,23 +42,12 @@ TEST(InformationOptions, AnswerWithoutADisplay) {
         QString err;
         bool exact = false;
     } cases[] = {
-        {{QStringLiteral("--version")},
-         0,
-         QStringLiteral("Corvalle " CORVALLE_VERSION "\n"),
-         {},
-         true},
-        {{QStringLiteral("--help")}, 0, QStringLiteral("--login-item"), {}},
-        {{QStringLiteral("-h")}, 0, QStringLiteral("toggle-mute"), {}},
-        {{QStringLiteral("--verbose"), QStringLiteral("--help")},
-         0,
-         QStringLiteral("man corvalle"),
-         {}},
-        // The command line keeps its own help.
-        {{QStringLiteral("help")}, 0, QStringLiteral("Exit status"), {}},
-        {{QStringLiteral("--version"), QStringLiteral("--no-such-option")},
-         2,
-         {},
-         QStringLiteral("no-such-option")},
+        {{"--version"}, 0, "Corvalle " CORVALLE_VERSION "\n", {}, true},
+        {{"--help"}, 0, "--login-item", {}},
+        {{"-h"}, 0, "toggle-mute", {}},
+        {{"--verbose", "--help"}, 0, "man corvalle", {}},
+        {{"help"}, 0, "Exit status", {}}, // the command line keeps its own help
+        {{"--version", "--no-such-option"}, 2, {}, "no-such-option"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());

@@ -1,9 +1,7 @@
 #include "CA.h"
 
-#include "CAError.h"
 #include "SimulatedAudioHardware.h"
 
-#include <climits>
 #include <gtest/gtest.h>
 
 namespace corvalle {
@@ -69,13 +67,7 @@ protected:
     SimulatedAudioHardware hardware_{nullptr};
 };
 
-TEST(CAError, DescribesWhatFailedWithTheSignedStatus) {
-    EXPECT_STREQ(CAError("Create IO proc", -50).what(), "Create IO proc failed (OSStatus -50)");
-    const CAError error("Create process tap", INT32_MIN);
-    EXPECT_EQ(error.description(), "Create process tap failed (OSStatus -2147483648)");
-    EXPECT_EQ(error.status(), INT32_MIN);
-}
-
+// CAError's texts are checked where taps fail (AppTapTest) and report (ReconciliationTest).
 TEST_F(CATest, GetFallsBackOnFailureAndKeepsItsRestForAShortValue) {
     const auto process = hardware_.addProcess(SimProcess{0x01020304, std::nullopt, false});
     EXPECT_EQ(CA::get<std::int32_t>(hardware_, process, kAudioProcessPropertyPID, -1), 0x01020304);
@@ -115,15 +107,6 @@ TEST(CAObjectList, HoldsWholeIDsOrNothing) {
             << c.name;
         EXPECT_EQ(scripted.requestedDataSizes, c.requested) << c.name;
     }
-}
-
-TEST_F(CATest, DefaultOutputFallsBackToNone) {
-    const auto speakers = hardware_.addDevice(SimDevice{"spk", "Speakers", 2, 0});
-    EXPECT_EQ(CA::defaultOutputDevice(hardware_), 0U);
-    CA::setDefaultOutputDevice(hardware_, speakers);
-    EXPECT_EQ(CA::defaultOutputDevice(hardware_), speakers);
-    hardware_.setPropertyFailure(CA::system, kAudioHardwarePropertyDefaultOutputDevice, -1);
-    EXPECT_EQ(CA::defaultOutputDevice(hardware_), 0U);
 }
 
 // Listed: outputs that are not ours, in order; ours carry the exact "Corvalle-" prefix.

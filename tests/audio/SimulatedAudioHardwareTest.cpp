@@ -58,19 +58,5 @@ TEST(SimulatedAudioHardware, EachChangeFiresItsOwnPropertyThroughThePoster) {
     }
 }
 
-TEST(SimulatedAudioHardware, CountsCallsAndFailsThemOnRequest) {
-    SimulatedAudioHardware hardware(nullptr);
-    hardware.setCallFailure(SimCall::createAggregateDevice, -50);
-    AudioObjectID id = 77;
-    EXPECT_EQ(hardware.createAggregateDevice(AggregateDeviceDescription{}, &id), -50);
-    EXPECT_EQ(id, 77U);
-    EXPECT_TRUE(hardware.aggregates().empty());
-    hardware.setCallFailure(SimCall::createAggregateDevice, noErr);
-    EXPECT_EQ(hardware.createAggregateDevice(AggregateDeviceDescription{}, &id), noErr);
-    EXPECT_EQ(hardware.aggregates().size(), 1U);
-    EXPECT_EQ(hardware.callCount(SimCall::createAggregateDevice), 2U);
-    EXPECT_EQ(hardware.callCount(), 2U);
-}
-
 } // namespace
 } // namespace corvalle

@@ -210,14 +210,6 @@ TEST_F(MixerServiceTest, InstalledApplicationsCanBeSetBeforeTheyRun) {
     EXPECT_TRUE(state->hasSetting);
     EXPECT_FALSE(state->hasProcesses);
     EXPECT_EQ(stored().value("chromium").toObject().value("name").toString(), "Chromium");
-
-    // Neither a name nor a key shaped like a program's reaches an installed entry.
-    install(QStringLiteral("exe:/usr/bin/x"), QStringLiteral("X"));
-    for (const char* key : {"Chromium", "exe:/usr/bin/x"}) {
-        EXPECT_EQ(call(QStringLiteral("SetVolume"), {key, 0.5}).errorName(),
-                  dbus::kErrorUnknownApplication)
-            << key;
-    }
 }
 
 TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {

@@ -25,6 +25,7 @@ protected:
         world.start();
         world.hardware.setRunningOutput(paused, false);
         world.refresh();
+        levels().setClock([this] { return now; });
     }
 
     LevelMonitor& levels() { return world.model->levels(); }
@@ -44,6 +45,7 @@ protected:
     AudioObjectID player = kAudioObjectUnknown;
     AudioObjectID radio = kAudioObjectUnknown;
     AudioObjectID paused = kAudioObjectUnknown;
+    std::chrono::steady_clock::time_point now{};
     const int viewer = 0;
     const int otherViewer = 0;
 };
@@ -76,8 +78,6 @@ TEST_F(LevelMonitorTest, NothingIsMeasuredAndNoTimerRunsUntilAViewWatches) {
 }
 
 TEST_F(LevelMonitorTest, EachRowReadsItsOwnLevelOncePerFrame) {
-    std::chrono::steady_clock::time_point now{};
-    levels().setClock([&] { return now; });
     levels().watch(&viewer, 16ms);
     world.hardware.playPeak(player, 0.5F);
     world.hardware.playPeak(player, 0.25F);
@@ -152,8 +152,6 @@ TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {
 }
 
 TEST_F(LevelMonitorTest, SilentFramesAreHandedOnOnlyUntilEveryMeterHasFallen) {
-    std::chrono::steady_clock::time_point now{};
-    levels().setClock([&] { return now; });
     int frames = 0;
     QObject::connect(&levels(), &LevelMonitor::levelsChanged, [&] { ++frames; });
     levels().watch(&viewer, 16ms);
@@ -174,8 +172,6 @@ TEST_F(LevelMonitorTest, SilentFramesAreHandedOnOnlyUntilEveryMeterHasFallen) {
 }
 
 TEST_F(LevelMonitorTest, FramesComeNoFasterThanTheAudioCyclesThatMeasure) {
-    std::chrono::steady_clock::time_point now{};
-    levels().setClock([&] { return now; });
     levels().watch(&viewer, 16ms);
     EXPECT_EQ(levels().frameTime(), 16ms) << "no cycle known yet: the display's pace";
     for (const auto& [period, frame] :

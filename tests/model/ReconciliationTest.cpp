@@ -136,8 +136,10 @@ TEST_F(Controls, AQuietPassOnlyReadsTheOutputAndStopAllDoesNotBlockLaterPasses) 
 // stream, whatever it chose itself), an untapped one has its streams sent there;
 // while the device is away the tap plays to the default and comes back after.
 TEST_F(Controls, AChosenOutputTakesTheTapOrTheStreamsAndFollowsTheDeviceAway) {
-    const AudioObjectID headphones =
-        world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
+    const auto addHeadphones = [&] {
+        return world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
+    };
+    const AudioObjectID headphones = addHeadphones();
     drainEvents();
     auto tapOutput = [&]() -> std::pair<std::string, bool> {
         for (const auto& [id, aggregate] : world.hardware.aggregates()) {
@@ -157,19 +159,15 @@ TEST_F(Controls, AChosenOutputTakesTheTapOrTheStreamsAndFollowsTheDeviceAway) {
     const std::pair<std::string, bool> untapped, onPhones{"headphones", true},
         onSpeakers{"speakers", true};
     const auto choose = [&] { model().setOutput(hp, kPlayer); };
-    const auto away = [&] { world.hardware.removeDevice(headphones); };
-    const auto back = [&] {
-        world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
-    };
     const auto chooseAndReset = [&] {
-        model().setOutput(hp, kPlayer);
+        choose();
         model().reset(kPlayer);
     };
     const std::vector<Step> steps = {
         {"untapped, chosen", choose, untapped, "headphones", hp},
         {"tapped at 50 %", [&] { model().setVolume(0.5, kPlayer); }, onPhones, "", hp},
-        {"device away", away, onSpeakers, "", hp},
-        {"device back", back, onPhones, "", hp},
+        {"device away", [&] { world.hardware.removeDevice(headphones); }, onSpeakers, "", hp},
+        {"device back", addHeadphones, onPhones, "", hp},
         {"back to 100 %", [&] { model().setVolume(1.0, kPlayer); }, untapped, "headphones", hp},
         {"default again", [&] { model().setOutput(std::nullopt, kPlayer); }, untapped, "", {}},
         {"chosen, then reset", chooseAndReset, untapped, "", {}},

@@ -161,7 +161,11 @@ TEST_F(SettingsStorage, UnreadableBytesAreKeptAsideAndEveryChangeRewritesTheWhol
     EXPECT_TRUE(world.model->settings().empty());
     EXPECT_EQ(world.store.data(kKey), broken) << "untouched until the user changes something";
 
+    world.store.failWrites(QStringLiteral("read-only"));
     world.model->setVolume(0.25, QStringLiteral("org.c"));
+    EXPECT_TRUE(world.model->saveFailure());
+    EXPECT_EQ(world.store.data(kKey), broken) << "never replaced before its copy is safe";
+    world.store.failWrites(std::nullopt);
     world.model->toggleMute(QStringLiteral("org.a"));
     EXPECT_EQ(world.store.data(kKept), broken);
     EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.a":{"volume":1,"muted":true},)"
@@ -234,20 +238,6 @@ TEST_F(SettingsStorage, AFailedSaveIsToldKeptInForceAndRetriedOnTheNextChange) {
     EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.a":{"volume":0.25,"muted":true,)"
                                                  R"("name":"Player"},)"
                                                  R"("org.old":{"volume":0.5,"muted":false}})"));
-}
-
-TEST_F(SettingsStorage, UnreadableBytesAreNeverReplacedBeforeTheirCopyIsSafe) {
-    world.store.setData(kKey, "broken");
-    world.start();
-    world.store.failWrites(QStringLiteral("read-only"));
-    world.model->setVolume(0.25, QStringLiteral("org.c"));
-    EXPECT_TRUE(world.model->saveFailure());
-    EXPECT_EQ(world.store.data(kKey), QByteArray("broken"));
-
-    world.store.failWrites(std::nullopt);
-    world.model->setVolume(0.5, QStringLiteral("org.c"));
-    EXPECT_EQ(world.store.data(kKept), QByteArray("broken"));
-    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.c":{"volume":0.5,"muted":false}})"));
 }
 
 // The file store against what stands in the way of a write on a real disk.

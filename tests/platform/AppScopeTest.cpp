@@ -13,8 +13,6 @@ TEST(AppScope, OddControlGroupsGiveNoWrongID) {
     const std::pair<std::string, QStringList> cases[] = {
         {std::string(app) + "snap.firefox.firefox-1b2c3d.scope\n", {"firefox_firefox"}},
         {std::string(app) + "app-gnome-steam-55.scope/game\n", {"gnome-steam", "steam"}},
-        {"12:cpuset:/\n1:name=systemd:" + std::string(app + 3) + "app-gnome-vlc-3.scope\n",
-         {"gnome-vlc", "vlc"}},
         {std::string(app) + "app-.scope\n", {}},
         {std::string(app) + "app--5.scope\n", {}},
         {"0::/app.slice/app-gnome-evil\\x2fpath-1.scope\n", {}},

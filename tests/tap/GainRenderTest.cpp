@@ -128,11 +128,8 @@ struct EdgeCase {
     float target;
     std::vector<Buffer> inputs;
     std::vector<Buffer> outputs;
-    // Per output buffer and channel: frame 0's sample. Frame f holds it times
-    // (1 + ramp × f) before frame `silentFrom`, silence from there on.
+    // Per output buffer and channel: the sample every frame holds.
     std::vector<std::vector<float>> expected;
-    float ramp = 0.0F;
-    std::size_t silentFrom = SIZE_MAX;
 };
 
 class GainRenderEdge : public ::testing::TestWithParam<EdgeCase> {};
@@ -148,8 +145,7 @@ TEST_P(GainRenderEdge, WritesEverySampleAndEndsAtTheTarget) {
     for (std::size_t b = 0; b < c.outputs.size(); ++b) {
         for (std::size_t ch = 0; ch < c.expected[b].size(); ++ch) {
             for (std::size_t f = 0; f < c.outputs[b].frames; ++f) {
-                const float gain = 1.0F + c.ramp * static_cast<float>(f);
-                ASSERT_EQ(out.at(b, f, ch), f < c.silentFrom ? c.expected[b][ch] * gain : 0.0F)
+                ASSERT_EQ(out.at(b, f, ch), c.expected[b][ch])
                     << "buffer " << b << " frame " << f << " channel " << ch;
             }
         }
@@ -158,6 +154,8 @@ TEST_P(GainRenderEdge, WritesEverySampleAndEndsAtTheTarget) {
 }
 
 // One row per case: name, applied and target gain, inputs, outputs, expected samples.
+// Cutting, padding, ramps, clipping and channels past the second are compared with
+// the plain procedure below on random layouts.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, GainRenderEdge, ::testing::Values(
     EdgeCase{"EmptyInputSilencesEveryBuffer", 2.0F, 0.3F, {}, {{2, 8}, {1, 8}}, {{0, 0}, {0}}},
@@ -165,14 +163,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, GainRenderEdge, ::testing::Values(
              {{1, 4, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.3F, 0.4F}}},
     EdgeCase{"MonoAfterStereoFeedsBoth", 1.0F, 1.0F,
              {{2, 4, 0.3F, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.4F, 0.4F}}},
-    EdgeCase{"LongerInputIsCutToTheOutput", 1.0F, 0.0F,
-             {{2, 512, 0.5F, 0.5F}}, {{2, 256}}, {{0.5F, 0.5F}}, -1.0F / 256.0F},
-    EdgeCase{"ShorterInputLeavesTheRestSilent", 1.0F, 1.0F,
-             {{2, 256, 0.5F, 0.5F}}, {{2, 512}}, {{0.5F, 0.5F}}, 0.0F, 256},
-    EdgeCase{"RampsFromAppliedTowardsTarget", 1.0F, 0.0F,
-             {{2, 4, 1.0F, 1.0F}}, {{2, 4}}, {{1.0F, 1.0F}}, -0.25F},
-    EdgeCase{"ClipsAtAConstantGain", 4.0F, 4.0F,
-             {{2, 67, 0.5F, -0.4F}}, {{2, 67}}, {{1.0F, -1.0F}}},
     EdgeCase{"ClipsWithinARamp", 4.0F, 3.0F,
              {{2, 67, 0.5F, -0.4F}}, {{2, 67}}, {{1.0F, -1.0F}}},
     EdgeCase{"NaNSampleIsSilence", 1.0F, 1.0F,
@@ -180,9 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, GainRenderEdge, ::testing::Values(
     EdgeCase{"NaNSampleInARampIsSilence", 1.0F, 0.5F,
              {{2, 67, kNaN, 0.0F}}, {{2, 67}}, {{0.0F, 0.0F}}},
     EdgeCase{"SkippedOutputBuffersKeepTheChannelNumbers", 1.0F, 1.0F,
-             {{2, 4, 0.25F, -0.25F}}, {{1, 4}, {-1, 4}, {0, 4}, {1, 4}}, {{0.25F}, {}, {}, {-0.25F}}},
-    EdgeCase{"ChannelsBeyondTheSecondAreSilent", 1.0F, 1.0F,
-             {{2, 4, 0.25F, -0.25F}}, {{4, 4}}, {{0.25F, -0.25F, 0.0F, 0.0F}}}),
+             {{2, 4, 0.25F, -0.25F}}, {{1, 4}, {-1, 4}, {0, 4}, {1, 4}}, {{0.25F}, {}, {}, {-0.25F}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 // clang-format on
 
@@ -255,6 +243,7 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
             state.target.store(target);
             renderGain(&in.list(), &out.list(), &state);
             referenceRender(in.list(), expected.list(), applied, target);
+            ASSERT_EQ(state.applied.load(), target);
             float loudest = 0.0F;
             for (std::size_t b = 0; b < out.size(); ++b) {
                 ASSERT_TRUE(std::ranges::equal(out.samples(b), expected.samples(b), sameBits))
@@ -273,8 +262,9 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
     }
 }
 
-// The peak is what is heard: after the gain and the limit, held across cycles
-// until taken, and zero after taking or while muted.
+// The peak is what is heard (the gain and the limit within one cycle are compared
+// with the plain procedure above): held across cycles until taken, and zero after
+// taking, while muted or for samples that are not numbers.
 TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
     struct Case {
         const char* what;
@@ -284,17 +274,12 @@ TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
         float peak;
     };
     const std::vector<Case> cases = {
-        {"unity", 1.0F, 1.0F, {0.5F}, 0.5F},
-        {"half", 0.5F, 0.5F, {0.5F}, 0.25F},
-        {"boost", 2.0F, 2.0F, {-0.25F}, 0.5F},
         {"muted", 0.0F, 0.0F, {0.9F, 1.0F}, 0.0F},
-        {"limited at 1", 4.0F, 4.0F, {0.9F}, 1.0F},
         {"negative over the limit", 4.0F, 4.0F, {-0.9F}, 1.0F},
         {"NaN is silent", 1.0F, 1.0F, {kNaN}, 0.0F},
         {"infinite is limited", 1.0F, 1.0F, {std::numeric_limits<float>::infinity()}, 1.0F},
         {"held over a quieter cycle", 1.0F, 1.0F, {0.75F, 0.125F}, 0.75F},
         {"a louder cycle raises it", 1.0F, 1.0F, {0.125F, 0.75F}, 0.75F},
-        {"ramping to mute: the ramp's start", 1.0F, 0.0F, {0.5F}, 0.5F},
         {"silence", 1.0F, 1.0F, {0.0F}, 0.0F},
     };
     for (const Case& c : cases) {
