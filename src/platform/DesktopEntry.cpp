@@ -8,7 +8,7 @@ namespace corvalle {
 namespace {
 
 constexpr qsizetype kMaxNameLength = 256;
-constexpr qsizetype kMaxValueLength = 16 * 1024;
+constexpr qsizetype kMaxValueLength = qsizetype{16} * 1024;
 
 QString unescapeValue(QByteArrayView raw) {
     QByteArray out;

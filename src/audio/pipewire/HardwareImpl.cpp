@@ -11,7 +11,7 @@
 
 namespace corvalle {
 
-PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, Options options)
+PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& options)
     : post(std::move(poster)) {
     if (!loop.isValid()) {
         return;

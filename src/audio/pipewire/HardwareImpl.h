@@ -156,7 +156,7 @@ struct AggregateObject {
 
 class PipeWireAudioHardware::Impl {
 public:
-    Impl(MainThreadPoster post, Options options);
+    Impl(MainThreadPoster post, const Options& options);
     ~Impl();
 
     MainThreadPoster post;

@@ -46,8 +46,8 @@ OSStatus writeString(const std::optional<std::string>& value, std::uint32_t* ioD
 
 } // namespace
 
-PipeWireAudioHardware::PipeWireAudioHardware(MainThreadPoster post, Options options)
-    : impl_(std::make_unique<Impl>(std::move(post), std::move(options))) {}
+PipeWireAudioHardware::PipeWireAudioHardware(MainThreadPoster post, const Options& options)
+    : impl_(std::make_unique<Impl>(std::move(post), options)) {}
 
 PipeWireAudioHardware::~PipeWireAudioHardware() = default;
 

@@ -21,7 +21,7 @@ public:
         std::string remoteName; // empty: the default server
     };
 
-    explicit PipeWireAudioHardware(MainThreadPoster post, Options options = {});
+    explicit PipeWireAudioHardware(MainThreadPoster post, const Options& options = {});
     ~PipeWireAudioHardware() override;
     PipeWireAudioHardware(const PipeWireAudioHardware&) = delete;
     PipeWireAudioHardware& operator=(const PipeWireAudioHardware&) = delete;

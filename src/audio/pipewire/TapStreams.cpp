@@ -35,6 +35,11 @@ TapStreams::State stateOf(int state) {
     }
 }
 
+// A stream handed to the data loop's thread.
+struct StreamHandle {
+    pw_stream* stream;
+};
+
 // Samples in a mapping of their own: taps come and go by the thousand, and
 // blocks of this size taken from the heap leave it fragmented.
 class MappedSamples {
@@ -136,13 +141,14 @@ bool TapStreams::connectCapture() {
         captureState_ = State::failed;
         return false;
     }
-    pw_stream* stream = capture_;
+    const StreamHandle handle{capture_};
     invoke(
         [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
-            static_cast<Realtime*>(user)->capture = *static_cast<pw_stream* const*>(payload);
+            static_cast<Realtime*>(user)->capture =
+                static_cast<const StreamHandle*>(payload)->stream;
             return 0;
         },
-        &stream, sizeof(stream));
+        &handle, sizeof(handle));
     return true;
 }
 
@@ -180,13 +186,14 @@ bool TapStreams::connectPlayback(const std::string& targetName, const std::strin
         playbackState_ = State::failed;
         return false;
     }
-    pw_stream* stream = playback_;
+    const StreamHandle handle{playback_};
     invoke(
         [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
-            static_cast<Realtime*>(user)->playback = *static_cast<pw_stream* const*>(payload);
+            static_cast<Realtime*>(user)->playback =
+                static_cast<const StreamHandle*>(payload)->stream;
             return 0;
         },
-        &stream, sizeof(stream));
+        &handle, sizeof(handle));
     return true;
 }
 
