@@ -307,6 +307,10 @@ void PipeWireAudioHardware::Impl::claimWhenCarried(TapObject& tap) {
         return;
     }
     tap.claimPending = false;
+    moveStreamsIn(tap);
+}
+
+void PipeWireAudioHardware::Impl::moveStreamsIn(TapObject& tap) {
     tap.startRequested = false;
     claimAll(tap);
     if (!retiring.empty()) {
@@ -343,11 +347,7 @@ void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
         claimWhenCarried(tap);
         return;
     }
-    tap.startRequested = false;
-    claimAll(tap);
-    if (!retiring.empty()) {
-        scheduleRelease();
-    }
+    moveStreamsIn(tap);
 }
 
 // A stream that plays straight to its device is heard at its own level until

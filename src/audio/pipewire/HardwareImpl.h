@@ -244,6 +244,8 @@ public:
     // when they are starting, else once our playback stream is linked.
     void advanceStart(TapObject& tap);
     void claimWhenCarried(TapObject& tap);
+    // Ends a start: the tap's streams move into it, and a tap it replaces goes.
+    void moveStreamsIn(TapObject& tap);
     bool carriedByAnotherTap(const TapObject& tap) const;
     bool playingStraightToDevice(const TapObject& tap) const;
     void failStart(TapObject& tap);
