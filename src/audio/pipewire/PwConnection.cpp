@@ -238,6 +238,11 @@ bool Connection::setNodeVolume(std::uint32_t nodeID, float volume) {
 
 void Connection::changed() {
     GraphSummary now = graph_.summary();
+    if (now.defaultOutput == kAudioObjectUnknown && summary_.defaultOutput != kAudioObjectUnknown &&
+        metadata_ != nullptr) {
+        metadataRetryMs_ = kFirstMetadataCheckMs;
+        scheduleMetadataCheck();
+    }
     if (!(now == summary_)) {
         GraphSummary before = std::move(summary_);
         summary_ = std::move(now);
@@ -373,12 +378,14 @@ void Connection::scheduleMetadataCheck() {
 
 // The "default" metadata belongs to the session manager. Bound while it is
 // still being set up (right after a server restart), it can stay silent even
-// though the session manager sets the default sink on it later; without a
-// default sink no tap is ever rebuilt. A fresh bind replays every key.
+// though the session manager sets the default sink on it later. On Debian 12's
+// stack, once in a few dozen removals of the default device, the new default is
+// never announced either. Without a default device no tap is ever rebuilt. A
+// fresh bind replays every key.
 void Connection::onMetadataTimer(void* data, std::uint64_t) {
     auto* self = static_cast<Connection*>(data);
     if (self->core_ == nullptr || self->metadata_ == nullptr ||
-        self->graph_.defaultSinkName.has_value()) {
+        self->graph_.defaultOutputID() != kAudioObjectUnknown) {
         return;
     }
     const std::uint32_t id = self->metadataID_;
