@@ -1,7 +1,6 @@
 #include "ControlFixture.h"
 #include "DBusNames.h"
 #include "MixerBusTypes.h"
-#include "NameMatch.h"
 
 #include <QDBusArgument>
 #include <QFile>
@@ -130,47 +129,6 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
     EXPECT_TRUE(storeUntouched());
     EXPECT_EQ(world_.model->settings().size(), 2U);
     EXPECT_EQ(world_.model->outputID(), world_.speakers);
-}
-
-// FindApplications answers with exactly the rows that matching the name against
-// ListApplications picks, in the same order, so a client gets the same result
-// from either.
-TEST_F(MixerServiceTest, FindApplicationsReturnsWhatMatchingTheWholeListPicks) {
-    world_.addApp(300, QStringLiteral("org.example.MusicBox"), QStringLiteral("Music Box"), true);
-    world_.refresh();
-    const auto all = call(QStringLiteral("ListApplications"));
-    ASSERT_EQ(all.type(), QDBusMessage::ReplyMessage);
-    std::vector<NameCandidate> candidates;
-    for (const auto& map : mapsOf(all)) {
-        candidates.push_back({map.value("key").toString(), map.value("name").toString()});
-    }
-    const std::pair<const char*, QStringList> cases[] = {
-        {"org.mozilla.firefox", {"org.mozilla.firefox"}},
-        {"FIREFOX", {"org.mozilla.firefox"}},
-        {"fire", {"org.mozilla.firefox"}},
-        {"OLD PLAYER", {"org.example.Old"}},
-        {"pid:", {"pid:999"}},
-        {"music", {"org.example.Music"}},
-        {"mus", {"org.example.Music", "org.example.MusicBox"}},
-        {"org.example", {"org.example.Music", "org.example.MusicBox", "org.example.Old"}},
-        {"player", {}},
-        {"", {}},
-    };
-    for (const auto& [query, expected] : cases) {
-        const auto reply = call(QStringLiteral("FindApplications"), {QString::fromUtf8(query)});
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        EXPECT_EQ(reply.signature(), "aa{sv}");
-        QStringList keys;
-        for (const auto& map : mapsOf(reply)) {
-            keys.append(map.value("key").toString());
-        }
-        EXPECT_EQ(keys, expected) << query;
-        QStringList matched;
-        for (const auto index : matchName(QString::fromUtf8(query), candidates).indices) {
-            matched.append(candidates[index].key);
-        }
-        EXPECT_EQ(keys, matched) << query;
-    }
 }
 
 TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgotten) {
