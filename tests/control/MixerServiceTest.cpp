@@ -1,6 +1,5 @@
 #include "ControlFixture.h"
 #include "DBusNames.h"
-#include "MixerBusTypes.h"
 
 #include <QDBusArgument>
 #include <QFile>
@@ -17,12 +16,6 @@ QVariantMap applicationOf(const QDBusMessage& reply) {
     QVariantMap application;
     reply.arguments().at(0).value<QDBusArgument>() >> application;
     return application;
-}
-
-QList<QVariantMap> mapsOf(const QDBusMessage& reply) {
-    QList<QVariantMap> maps;
-    reply.arguments().at(0).value<QDBusArgument>() >> maps;
-    return maps;
 }
 
 class MixerServiceTest : public ControlTest {};
@@ -140,34 +133,6 @@ TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgott
     EXPECT_FALSE(world_.model->settings().contains("pid:999"));
     EXPECT_EQ(call(QStringLiteral("Reset"), {"pid:999"}).errorName(),
               dbus::kErrorUnknownApplication);
-}
-
-TEST_F(MixerServiceTest, InstalledApplicationsCanBeSetBeforeTheyRun) {
-    install(QStringLiteral("chromium"), QStringLiteral("Chromium"));
-    const auto installed = call(QStringLiteral("ListInstalledApplications"));
-    ASSERT_EQ(installed.type(), QDBusMessage::ReplyMessage)
-        << installed.errorMessage().toStdString();
-    const auto maps = mapsOf(installed);
-    ASSERT_EQ(maps.size(), 1);
-    EXPECT_EQ(maps.at(0).value("key").toString(), "chromium");
-    EXPECT_EQ(maps.at(0).value("name").toString(), "Chromium");
-
-    const auto before = call(QStringLiteral("GetApplication"), {"chromium"});
-    ASSERT_EQ(before.type(), QDBusMessage::ReplyMessage);
-    auto state = applicationStateFromMap(qdbus_cast<QVariantMap>(before.arguments().at(0)));
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->name, "Chromium");
-    EXPECT_FALSE(state->hasSetting);
-    EXPECT_TRUE(storeUntouched()) << "looking sets nothing";
-
-    const auto set = call(QStringLiteral("SetVolume"), {"chromium", 0.5});
-    ASSERT_EQ(set.type(), QDBusMessage::ReplyMessage) << set.errorMessage().toStdString();
-    state = applicationStateFromMap(qdbus_cast<QVariantMap>(set.arguments().at(0)));
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->volume, 0.5);
-    EXPECT_TRUE(state->hasSetting);
-    EXPECT_FALSE(state->hasProcesses);
-    EXPECT_EQ(stored().value("chromium").toObject().value("name").toString(), "Chromium");
 }
 
 TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
