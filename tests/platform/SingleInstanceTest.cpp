@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <future>
 #include <gtest/gtest.h>
 #include <vector>
@@ -73,15 +72,6 @@ TEST(ActivationRequestTest, PlatformDataCarriesPrintableTokensOnly) {
         EXPECT_EQ(request, expected) << request.activationToken.left(40).toStdString();
         EXPECT_EQ(ActivationRequest::fromPlatformData(request.toPlatformData()), request);
     }
-}
-
-TEST(ActivationRequestTest, ReadFromTheLaunchEnvironment) {
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QStringLiteral("t-1"));
-    environment.insert(QStringLiteral("DESKTOP_STARTUP_ID"), QStringLiteral("s\t"));
-    EXPECT_EQ(ActivationRequest::fromEnvironment(environment),
-              (ActivationRequest{QStringLiteral("t-1"), QString()}));
-    EXPECT_EQ(ActivationRequest::fromEnvironment(QProcessEnvironment()), ActivationRequest{});
 }
 
 } // namespace
