@@ -51,19 +51,5 @@ TEST(NameMatch, OutputsAlsoMatchByAnyPartOfTheNameButLast) {
     EXPECT_EQ(matchName("head", outputs, scope).indices, std::vector<std::size_t>{2});
 }
 
-TEST(NameMatch, InstalledApplicationsMatchOnlyByTheWholeKeyOrName) {
-    const auto scope = NameMatchScope::whole;
-    for (const auto& [query, kind] :
-         std::vector<std::pair<const char*, Kind>>{{"org.mozilla.firefox", Kind::found},
-                                                   {"Firefox", Kind::found},
-                                                   {"MUSIC", Kind::found},
-                                                   {"videos", Kind::ambiguous},
-                                                   {"fire", Kind::none},
-                                                   {"org.moz", Kind::none},
-                                                   {"mus", Kind::none}}) {
-        EXPECT_EQ(matchName(QString::fromUtf8(query), kApplications, scope).kind, kind) << query;
-    }
-}
-
 } // namespace
 } // namespace corvalle
