@@ -3,7 +3,6 @@
 #include "MainWindow.h"
 #include "MixerView.h"
 #include "TrayPanel.h"
-#include "UnixSignals.h"
 #include "WindowActivation.h"
 #include "WindowTitleRow.h"
 
@@ -12,12 +11,10 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -204,13 +201,6 @@ TEST(TrayPanelPlacement, NextToTheIconAndOnTheScreen) {
         EXPECT_EQ(TrayPanel::placement(QSize(380, 300), icon, QRect(0, 0, 1920, 1080)), expected)
             << icon.x() << "," << icon.y();
     }
-}
-
-TEST(UnixSignalsTest, SigtermBecomesAQuitRequest) {
-    UnixSignals handler;
-    QSignalSpy spy(&handler, &UnixSignals::quitRequested);
-    std::raise(SIGTERM);
-    EXPECT_TRUE(spy.wait(2000));
 }
 
 } // namespace

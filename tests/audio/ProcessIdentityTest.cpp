@@ -1,6 +1,5 @@
 #include "ProcessIdentity.h"
 
-#include "DesktopFixture.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -76,17 +75,6 @@ TEST(ProcessIdentity, FilesAreReadSafely) {
     ASSERT_EQ(::symlink("/usr/bin/app (deleted)", exe.c_str()), 0);
     EXPECT_EQ(process::readLink(exe), "/usr/bin/app");
     EXPECT_EQ(process::readLink(file), std::nullopt) << "not a link";
-}
-
-// The other fields of a process's identity decide the responsibility tests' answers.
-TEST(ProcessIdentity, TheCommandNameOfAProcessInAProcTree) {
-    const test::TempDir root;
-    test::FakeProcess player;
-    player.pid = 300;
-    player.comm = "player";
-    test::writeProcEntry(root.path(), player);
-    EXPECT_EQ(process::commandName(root.path(), 300), "player");
-    EXPECT_EQ(process::commandName(root.path(), 301), std::nullopt);
 }
 
 } // namespace

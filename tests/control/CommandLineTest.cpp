@@ -274,7 +274,7 @@ TEST_F(CommandLineTest, RouteSendsAnApplicationToADeviceOrBackToTheDefault) {
     EXPECT_EQ(stored().value(firefox).toObject().value("output").toString(), "speakers");
 }
 
-// That the change stays in force and is saved with the next one is MixerServiceTest's.
+// That the change stays in force is MixerServiceTest's; saved with the next one, SettingsStorage's.
 TEST_F(CommandLineTest, AChangeThatCannotBeSavedExitsOneAndSaysWhy) {
     world_.store.failWrites(QStringLiteral("the disk is full"));
     EXPECT_EQ(run({"set", "firefox", "50%"}), kExitFailed);

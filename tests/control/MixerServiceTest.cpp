@@ -1,7 +1,5 @@
 #include "ControlFixture.h"
 #include "DBusNames.h"
-#include "MixerBusTypes.h"
-#include "NameMatch.h"
 
 #include <QDBusArgument>
 #include <QFile>
@@ -18,12 +16,6 @@ QVariantMap applicationOf(const QDBusMessage& reply) {
     QVariantMap application;
     reply.arguments().at(0).value<QDBusArgument>() >> application;
     return application;
-}
-
-QList<QVariantMap> mapsOf(const QDBusMessage& reply) {
-    QList<QVariantMap> maps;
-    reply.arguments().at(0).value<QDBusArgument>() >> maps;
-    return maps;
 }
 
 class MixerServiceTest : public ControlTest {};
@@ -132,47 +124,6 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
     EXPECT_EQ(world_.model->outputID(), world_.speakers);
 }
 
-// FindApplications answers with exactly the rows that matching the name against
-// ListApplications picks, in the same order, so a client gets the same result
-// from either.
-TEST_F(MixerServiceTest, FindApplicationsReturnsWhatMatchingTheWholeListPicks) {
-    world_.addApp(300, QStringLiteral("org.example.MusicBox"), QStringLiteral("Music Box"), true);
-    world_.refresh();
-    const auto all = call(QStringLiteral("ListApplications"));
-    ASSERT_EQ(all.type(), QDBusMessage::ReplyMessage);
-    std::vector<NameCandidate> candidates;
-    for (const auto& map : mapsOf(all)) {
-        candidates.push_back({map.value("key").toString(), map.value("name").toString()});
-    }
-    const std::pair<const char*, QStringList> cases[] = {
-        {"org.mozilla.firefox", {"org.mozilla.firefox"}},
-        {"FIREFOX", {"org.mozilla.firefox"}},
-        {"fire", {"org.mozilla.firefox"}},
-        {"OLD PLAYER", {"org.example.Old"}},
-        {"pid:", {"pid:999"}},
-        {"music", {"org.example.Music"}},
-        {"mus", {"org.example.Music", "org.example.MusicBox"}},
-        {"org.example", {"org.example.Music", "org.example.MusicBox", "org.example.Old"}},
-        {"player", {}},
-        {"", {}},
-    };
-    for (const auto& [query, expected] : cases) {
-        const auto reply = call(QStringLiteral("FindApplications"), {QString::fromUtf8(query)});
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        EXPECT_EQ(reply.signature(), "aa{sv}");
-        QStringList keys;
-        for (const auto& map : mapsOf(reply)) {
-            keys.append(map.value("key").toString());
-        }
-        EXPECT_EQ(keys, expected) << query;
-        QStringList matched;
-        for (const auto index : matchName(QString::fromUtf8(query), candidates).indices) {
-            matched.append(candidates[index].key);
-        }
-        EXPECT_EQ(keys, matched) << query;
-    }
-}
-
 TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgotten) {
     ASSERT_EQ(call(QStringLiteral("SetVolume"), {"pid:999", 0.75}).type(),
               QDBusMessage::ReplyMessage);
@@ -184,34 +135,7 @@ TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgott
               dbus::kErrorUnknownApplication);
 }
 
-TEST_F(MixerServiceTest, InstalledApplicationsCanBeSetBeforeTheyRun) {
-    install(QStringLiteral("chromium"), QStringLiteral("Chromium"));
-    const auto installed = call(QStringLiteral("ListInstalledApplications"));
-    ASSERT_EQ(installed.type(), QDBusMessage::ReplyMessage)
-        << installed.errorMessage().toStdString();
-    const auto maps = mapsOf(installed);
-    ASSERT_EQ(maps.size(), 1);
-    EXPECT_EQ(maps.at(0).value("key").toString(), "chromium");
-    EXPECT_EQ(maps.at(0).value("name").toString(), "Chromium");
-
-    const auto before = call(QStringLiteral("GetApplication"), {"chromium"});
-    ASSERT_EQ(before.type(), QDBusMessage::ReplyMessage);
-    auto state = applicationStateFromMap(qdbus_cast<QVariantMap>(before.arguments().at(0)));
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->name, "Chromium");
-    EXPECT_FALSE(state->hasSetting);
-    EXPECT_TRUE(storeUntouched()) << "looking sets nothing";
-
-    const auto set = call(QStringLiteral("SetVolume"), {"chromium", 0.5});
-    ASSERT_EQ(set.type(), QDBusMessage::ReplyMessage) << set.errorMessage().toStdString();
-    state = applicationStateFromMap(qdbus_cast<QVariantMap>(set.arguments().at(0)));
-    ASSERT_TRUE(state);
-    EXPECT_EQ(state->volume, 0.5);
-    EXPECT_TRUE(state->hasSetting);
-    EXPECT_FALSE(state->hasProcesses);
-    EXPECT_EQ(stored().value("chromium").toObject().value("name").toString(), "Chromium");
-}
-
+// The retry with the next change is SettingsStorage's; LastError clearing, the command line's.
 TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
     world_.store.failWrites(QStringLiteral("the disk is full"));
     const QString firefox = QStringLiteral("org.mozilla.firefox");
@@ -228,12 +152,6 @@ TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
     EXPECT_EQ(world_.model->setting(firefox).volume, 0.75) << "every change is in force";
     EXPECT_FALSE(world_.model->setting(firefox).muted);
     EXPECT_TRUE(call(QStringLiteral("LastError")).arguments().at(0).toString().contains("full"));
-
-    world_.store.failWrites(std::nullopt);
-    EXPECT_EQ(call(QStringLiteral("SetVolume"), {firefox, 0.5}).type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(stored().value(firefox).toObject().value("volume").toDouble(), 0.5);
-    EXPECT_FALSE(stored().contains("org.example.Old"));
-    EXPECT_EQ(call(QStringLiteral("LastError")).arguments().at(0).toString(), "");
 }
 
 TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {

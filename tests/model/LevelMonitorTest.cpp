@@ -1,6 +1,5 @@
 #include "LevelMonitor.h"
 
-#include "BufferLists.h"
 #include "ModelHarness.h"
 
 #include <QTimer>
@@ -29,17 +28,6 @@ protected:
     }
 
     LevelMonitor& levels() { return world.model->levels(); }
-
-    // One IO cycle of the tap of `key` with every input sample `sample`.
-    void playThroughTap(float sample) {
-        ASSERT_EQ(world.hardware.aggregates().size(), 1U);
-        test::BufferList in;
-        in.add(2, 256, sample);
-        test::BufferList out;
-        out.add(2, 256);
-        world.hardware.runIOCycle(world.hardware.aggregates().begin()->first, in.list(),
-                                  out.list());
-    }
 
     test::ModelHarness world;
     AudioObjectID player = kAudioObjectUnknown;
@@ -98,31 +86,6 @@ TEST_F(LevelMonitorTest, EachRowReadsItsOwnLevelOncePerFrame) {
     levels().takeFrame();
     EXPECT_EQ(levels().peak(kPlayer), 1.0F);
     EXPECT_EQ(levels().peak(kRadio), 0.0F);
-}
-
-TEST_F(LevelMonitorTest, ATappedApplicationIsMeasuredAfterItsGainAndSilentWhenMuted) {
-    levels().watch(&viewer, 16ms);
-    world.model->setVolume(0.5, kPlayer);
-    levels().takeFrame();
-    EXPECT_FALSE(world.hardware.isMetered(player)) << "the tap measures it";
-    EXPECT_TRUE(world.hardware.isMetered(radio));
-
-    playThroughTap(0.8F);
-    levels().takeFrame();
-    EXPECT_FLOAT_EQ(levels().peak(kPlayer), 0.4F);
-
-    world.model->toggleMute(kPlayer);
-    playThroughTap(0.8F); // ramps down to silence within the cycle
-    playThroughTap(0.8F);
-    levels().takeFrame();
-    playThroughTap(0.8F);
-    levels().takeFrame();
-    EXPECT_EQ(levels().peak(kPlayer), 0.0F);
-
-    // Back at the default there is no tap: the audio system measures it again.
-    world.model->reset(kPlayer);
-    levels().takeFrame();
-    EXPECT_TRUE(world.hardware.isMetered(player));
 }
 
 TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <limits>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -111,26 +110,6 @@ TEST(SettingsCodec, TheOutputMemberIsOptionalAndKeptInItsPlace) {
         ASSERT_TRUE(decoded) << c.stored.toStdString();
         EXPECT_EQ(decoded->at(QStringLiteral("a")).output, c.output) << c.stored.toStdString();
         EXPECT_EQ(SettingsCodec::encode(*decoded), c.written) << c.stored.toStdString();
-    }
-}
-
-TEST(AppSetting, AppliedVolumeAndGainStayWithinZeroToFour) {
-    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    const std::tuple<double, bool, double, float, bool> cases[] = {
-        // volume, muted, applied volume, gain, out of range
-        {0.5, false, 0.5, 0.5F, false},  {2.5, true, 2.5, 0.0F, false},
-        {0.0, false, 0.0, 0.0F, false},  {4.0, false, 4.0, 4.0F, false},
-        {kNaN, false, 0.0, 0.0F, true},  {-0.5, false, 0.0, 0.0F, true},
-        {4.5, false, 4.0, 4.0F, true},   {kInf, false, 4.0, 4.0F, true},
-        {-kInf, false, 0.0, 0.0F, true}, {1e308, false, 4.0, 4.0F, true},
-        {-5.0, true, 0.0, 0.0F, true},   {0.1, false, 0.1, 0.1F, false},
-    };
-    for (const auto& [volume, muted, applied, gain, outOfRange] : cases) {
-        const AppSetting setting{volume, muted, {}};
-        EXPECT_EQ(setting.appliedVolume(), applied) << volume << muted;
-        EXPECT_EQ(setting.effectiveGain(), gain) << volume << muted;
-        EXPECT_EQ(setting.isVolumeOutOfRange(), outOfRange) << volume << muted;
     }
 }
 

@@ -262,9 +262,9 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
     }
 }
 
-// The peak is what is heard (the gain and the limit within one cycle are compared
-// with the plain procedure above): held across cycles until taken, and zero after
-// taking, while muted or for samples that are not numbers.
+// The peak is what is heard; within one cycle (muted, silent, over the limit) it is
+// compared with the plain procedure above. Here: held across cycles until taken,
+// zero after taking, and what samples that are not finite numbers become.
 TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
     struct Case {
         const char* what;
@@ -274,13 +274,10 @@ TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
         float peak;
     };
     const std::vector<Case> cases = {
-        {"muted", 0.0F, 0.0F, {0.9F, 1.0F}, 0.0F},
-        {"negative over the limit", 4.0F, 4.0F, {-0.9F}, 1.0F},
         {"NaN is silent", 1.0F, 1.0F, {kNaN}, 0.0F},
         {"infinite is limited", 1.0F, 1.0F, {std::numeric_limits<float>::infinity()}, 1.0F},
         {"held over a quieter cycle", 1.0F, 1.0F, {0.75F, 0.125F}, 0.75F},
         {"a louder cycle raises it", 1.0F, 1.0F, {0.125F, 0.75F}, 0.75F},
-        {"silence", 1.0F, 1.0F, {0.0F}, 0.0F},
     };
     for (const Case& c : cases) {
         for (const std::uint32_t channels : {1U, 2U, 3U}) {
