@@ -306,12 +306,14 @@ void MixerModel::reconcile() {
 
 // An untapped group with an output of its own has its streams sent there; the
 // audio system keeps that choice while the device is away. Anything else is left
-// where it plays by itself.
+// where it plays by itself. A send the audio system refused (while it restarts,
+// say) is tried again at the next refresh.
 void MixerModel::sendUntappedStreams() {
     AudioHardware& hardware = *env_.hardware;
     auto send = [&](const std::vector<AudioObjectID>& processes, const std::string& uid) {
         std::string text = uid;
         AudioStringRef ref = &text;
+        bool sent = true;
         for (const AudioObjectID process : processes) {
             const OSStatus status =
                 hardware.setPropertyData(process, CA::address(kAudioProcessPropertyOutputDevice),
@@ -319,8 +321,10 @@ void MixerModel::sendUntappedStreams() {
             if (status != noErr) {
                 qCDebug(lcModel) << "could not send process" << process << "to" << uid.c_str()
                                  << "-" << status;
+                sent = false;
             }
         }
+        return sent;
     };
     for (auto it = sentTo_.begin(); it != sentTo_.end();) {
         const auto group = allGroups_.find(it->first);
@@ -343,8 +347,9 @@ void MixerModel::sendUntappedStreams() {
             continue;
         }
         const std::string uid = current.output->toStdString();
-        send(group.processObjects, uid);
-        sentTo_[key] = {group.processObjects, uid};
+        if (send(group.processObjects, uid)) {
+            sentTo_[key] = {group.processObjects, uid};
+        }
     }
 }
 

@@ -138,9 +138,14 @@ TEST_F(Controls, AQuietPassOnlyReadsTheOutputAndStopAllDoesNotBlockLaterPasses) 
 TEST_F(Controls, AChosenOutputAloneIsRememberedAndAResetForgetsIt) {
     world.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
     drainEvents();
+    // An audio system that refuses the send (restarting, say) gets it again later.
+    world.hardware.setCallFailure(SimCall::setPropertyData, kAudioHardwareNotRunningError);
     model().setOutput(QStringLiteral("headphones"), kPlayer);
     drainEvents();
     EXPECT_EQ(model().setting(kPlayer).output, QStringLiteral("headphones"));
+    EXPECT_EQ(world.hardware.sentTo(process), "");
+    world.hardware.setCallFailure(SimCall::setPropertyData, noErr);
+    world.refresh();
     EXPECT_EQ(world.hardware.sentTo(process), "headphones");
     EXPECT_FALSE(model().hasTap(kPlayer)) << "at 100 % the streams are sent, not tapped";
 
