@@ -21,7 +21,8 @@
 //       Start to first sample heard of untapped players (pw-play, paplay).
 //   scripts/pw-session run -- pipewire-measure cpucompare [SECONDS]
 //       20 players, 10 of them at 50 %: CPU of Corvalle and the server (the
-//       players apart) with Corvalle's taps, then with PipeWire's own stream volume.
+//       players apart) with Corvalle's taps, then with PipeWire's own stream volume,
+//       then through PipeWire's own loopbacks, one per attenuated player.
 #include "AppTap.h"
 #include "CA.h"
 #include "DesktopAppDirectory.h"
@@ -40,11 +41,13 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -582,8 +585,13 @@ int cpuCompare(int seconds) {
         // What the mixing costs: the players do the same work either way.
         double mixing() const { return corvalle + server; }
     };
+    // The processes that mix besides Corvalle (PipeWire's own loopbacks below).
+    std::vector<std::unique_ptr<test::ChildProcess>> mixers;
     auto sample = [&] {
         Share share{cpuSeconds(), bench::processCPUSeconds(server), 0};
+        for (const auto& mixer : mixers) {
+            share.corvalle += bench::processCPUSeconds(mixer->pid());
+        }
         for (const auto& child : children) {
             share.players += bench::processCPUSeconds(child->pid());
         }
@@ -613,24 +621,64 @@ int cpuCompare(int seconds) {
     }
     spin(1500ms);
     // PipeWire's own volume on the same streams: each player's node, by its pid.
-    for (int i = 0; i < kAttenuated; ++i) {
+    // The stream nodes of player i. A node names its client; the client carries
+    // the process id.
+    const auto streamNodesOf = [&](int i) {
         const std::string command =
-            "for id in $(pw-dump 2>/dev/null | jq -r '.[] | select(.type == "
-            "\"PipeWire:Interface:Node\") "
-            "| select(.info.props.\"application.process.id\" == " +
+            "pw-dump 2>/dev/null | jq -r --arg pid " +
             std::to_string(children[static_cast<std::size_t>(i)]->pid()) +
-            ") | .id'); do "
-            "pw-cli s $id Props '{ channelVolumes: [ 0.5, 0.5 ] }' >/dev/null; done";
-        static_cast<void>(std::system(command.c_str()));
-    }
+            R"( '(map(select(.type == "PipeWire:Interface:Client" and )"
+            R"(((.info.props."application.process.id" // "") | tostring) == $pid) )"
+            R"(| .id | tostring)) as $c | .[] | select(.type == "PipeWire:Interface:Node" and )"
+            R"((((.info.props."client.id" // "") | tostring) as $x | $c | index($x))) | .id')";
+        std::vector<std::string> ids;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            std::array<char, 32> line{};
+            while (std::fgets(line.data(), line.size(), pipe) != nullptr) {
+                ids.emplace_back(line.data(), std::strcspn(line.data(), "\n"));
+            }
+            pclose(pipe);
+        }
+        return ids;
+    };
+    // Runs `action` on each stream node of the attenuated players (with $0 set
+    // to the node and $1 to the player's number); how many nodes it reached.
+    const auto forAttenuatedStreams = [&](const std::string& action) {
+        int reached = 0;
+        for (int i = 0; i < kAttenuated; ++i) {
+            for (const std::string& id : streamNodesOf(i)) {
+                const std::string command =
+                    "sh -c '" + action + " >/dev/null' " + id + " " + std::to_string(i);
+                reached += std::system(command.c_str()) == 0 ? 1 : 0;
+            }
+        }
+        return reached;
+    };
+    const int attenuated =
+        forAttenuatedStreams(R"(pw-cli s $0 Props "{ channelVolumes: [ 0.5, 0.5 ] }")");
     const Share own = measure();
+    // PipeWire's own loopback (module-loopback, the base of filter-chain), one per
+    // player: a sink and a playback stream per application, as a tap has.
+    for (int i = 0; i < kAttenuated; ++i) {
+        const std::string name = "loopback-" + std::to_string(i);
+        mixers.push_back(std::make_unique<test::ChildProcess>(std::vector<std::string>{
+            "pw-loopback", "--capture-props=media.class=Audio/Sink node.name=" + name,
+            "--playback-props=node.name=" + name + "-out"}));
+    }
+    spin(1500ms);
+    const int moved = forAttenuatedStreams("pw-metadata $0 target.object loopback-$1");
+    const Share loopback = measure();
     std::printf("20 players, 10 at 50 %%, %% of one core: Corvalle + server (+ players)\n"
                 "  %zu Corvalle taps      %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
                 "  PipeWire stream volume %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
-                "ratio %.2f (%.2f with the players)\n",
+                "ratio %.2f (%.2f with the players)\n"
+                "  10 pw-loopbacks        %5.2f = %5.2f + %5.2f (+ %5.2f), ratio %.2f\n"
+                "(%d streams at PipeWire's own volume 0.5, %d moved into a loopback)\n",
                 taps, tapped.mixing(), tapped.corvalle, tapped.server, tapped.players, own.mixing(),
                 own.corvalle, own.server, own.players, tapped.mixing() / own.mixing(),
-                (tapped.mixing() + tapped.players) / (own.mixing() + own.players));
+                (tapped.mixing() + tapped.players) / (own.mixing() + own.players),
+                loopback.mixing(), loopback.corvalle, loopback.server, loopback.players,
+                loopback.mixing() / own.mixing(), attenuated, moved);
     return 0;
 }
 
