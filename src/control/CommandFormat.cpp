@@ -87,20 +87,31 @@ QString applicationLine(const ApplicationState& application) {
 }
 
 QString applicationTable(const std::vector<ApplicationState>& applications) {
-    std::vector<QStringList> rows{{QStringLiteral("KEY"), QStringLiteral("NAME"),
-                                   QStringLiteral("LEVEL"), QStringLiteral("MUTED"),
-                                   QStringLiteral("PLAYING")}};
+    // Where each application plays is only worth a column once one was sent somewhere.
+    const bool anyOutput = std::ranges::any_of(
+        applications, [](const ApplicationState& a) { return !a.output.isEmpty(); });
+    QStringList header{QStringLiteral("KEY"), QStringLiteral("NAME"), QStringLiteral("LEVEL"),
+                       QStringLiteral("MUTED"), QStringLiteral("PLAYING")};
+    if (anyOutput) {
+        header << QStringLiteral("OUTPUT");
+    }
+    std::vector<QStringList> rows{header};
     bool outOfRange = false;
     for (const auto& application : applications) {
         outOfRange = outOfRange || application.volumeOutOfRange;
-        rows.push_back({printable(application.key), printable(application.name),
+        QStringList row{printable(application.key), printable(application.name),
                         formatPercent(application.volume) +
                             (application.volumeOutOfRange ? QStringLiteral("*") : QString()),
                         yesNo(application.muted),
                         application.hasProcesses ? yesNo(application.playing)
-                                                 : QStringLiteral("not running")});
+                                                 : QStringLiteral("not running")};
+        if (anyOutput) {
+            row << (application.output.isEmpty() ? QStringLiteral("default")
+                                                 : printable(application.outputName));
+        }
+        rows.push_back(std::move(row));
     }
-    auto text = table(rows, {false, false, true, false, false});
+    auto text = table(rows, {false, false, true, false, false, false});
     if (outOfRange) {
         text += QStringLiteral("* the remembered level was out of range; the level shown is "
                                "the one that plays\n");

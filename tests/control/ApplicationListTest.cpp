@@ -35,5 +35,26 @@ TEST(ApplicationList, StoredVolumesOutOfRangeListAtTheAppliedLevelAndAreMarked) 
     EXPECT_EQ(applicationJson(states[1]).value(QStringLiteral("percent")).toDouble(), 0.0);
 }
 
+// Where an application plays gets a column once one was sent somewhere; the
+// device's name comes from the audio system and reaches the terminal made safe.
+TEST(ApplicationList, AnOutputColumnAppearsOnceAnApplicationWasSentSomewhere) {
+    ApplicationState player;
+    player.key = QStringLiteral("org.player");
+    player.name = QStringLiteral("Player");
+    ApplicationState other = player;
+    other.key = QStringLiteral("org.other");
+    other.name = QStringLiteral("Other");
+    EXPECT_EQ(applicationTable({player, other}).toStdString(),
+              "KEY         NAME    LEVEL  MUTED  PLAYING\n"
+              "org.player  Player   100%  no     not running\n"
+              "org.other   Other    100%  no     not running\n");
+    player.output = QStringLiteral("headphones");
+    player.outputName = QStringLiteral("Head\x1b[2Jphones");
+    EXPECT_EQ(applicationTable({player, other}).toStdString(),
+              "KEY         NAME    LEVEL  MUTED  PLAYING      OUTPUT\n"
+              "org.player  Player   100%  no     not running  Head\uFFFD[2Jphones\n"
+              "org.other   Other    100%  no     not running  default\n");
+}
+
 } // namespace
 } // namespace corvalle
