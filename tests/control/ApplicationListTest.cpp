@@ -44,10 +44,7 @@ TEST(ApplicationList, AnOutputColumnAppearsOnceAnApplicationWasSentSomewhere) {
     ApplicationState other = player;
     other.key = QStringLiteral("org.other");
     other.name = QStringLiteral("Other");
-    EXPECT_EQ(applicationTable({player, other}).toStdString(),
-              "KEY         NAME    LEVEL  MUTED  PLAYING\n"
-              "org.player  Player   100%  no     not running\n"
-              "org.other   Other    100%  no     not running\n");
+    EXPECT_FALSE(applicationTable({player, other}).contains(QStringLiteral("OUTPUT")));
     player.output = QStringLiteral("headphones");
     player.outputName = QStringLiteral("Head\x1b[2Jphones");
     EXPECT_EQ(applicationTable({player, other}).toStdString(),
