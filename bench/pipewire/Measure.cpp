@@ -22,7 +22,9 @@
 //   scripts/pw-session run -- pipewire-measure cpucompare [SECONDS]
 //       20 players, 10 of them at 50 %: CPU of Corvalle and the server (the
 //       players apart) with Corvalle's taps, then with PipeWire's own stream volume,
-//       then through PipeWire's own loopbacks, one per attenuated player.
+//       then through PipeWire's own loopbacks, one per attenuated player, then
+//       through a sink per attenuated player made in the server and one filter
+//       node of this process for all of them.
 #include "AppTap.h"
 #include "CA.h"
 #include "DesktopAppDirectory.h"
@@ -32,6 +34,7 @@
 #include "PipeWireAudioHardware.h"
 #include "PipeWireKeys.h"
 #include "ProcessTime.h"
+#include "SinkFilterRig.h"
 #include "PwConnection.h"
 #include "PwLoop.h"
 #include "PwTestKit.h"
@@ -668,17 +671,43 @@ int cpuCompare(int seconds) {
     spin(1500ms);
     const int moved = forAttenuatedStreams("pw-metadata $0 target.object loopback-$1");
     const Share loopback = measure();
+    mixers.clear();
+    // The other design a mixer could take: a sink per application inside the
+    // server and one filter node of this process for all of them, linked to the
+    // session's speakers.
+    bench::SinkFilterRig sinkFilterRig(kAttenuated, 0.5F);
+    spin(1500ms);
+    const int movedToSinks = forAttenuatedStreams(
+        std::string("pw-metadata $0 target.object ") + bench::SinkFilterRig::kSinkNamePrefix + "$1");
+    int linked = 0;
+    for (int i = 0; i < kAttenuated; ++i) {
+        for (const char* channel : {"FL", "FR"}) {
+            const std::string in = bench::SinkFilterRig::filterName() + ":in_" +
+                                   std::to_string(i) + "_" + channel;
+            const std::string command =
+                "pw-link " + bench::SinkFilterRig::sinkName(static_cast<std::size_t>(i)) +
+                ":monitor_" + channel + " " + in + " && pw-link " +
+                bench::SinkFilterRig::filterName() + ":out_" + std::to_string(i) + "_" +
+                channel + " speakers:playback_" + channel;
+            linked += sinkFilterRig.isValid() && std::system(command.c_str()) == 0 ? 1 : 0;
+        }
+    }
+    const Share sinkFilter = measure();
     std::printf("20 players, 10 at 50 %%, %% of one core: Corvalle + server (+ players)\n"
                 "  %zu Corvalle taps      %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
                 "  PipeWire stream volume %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
                 "ratio %.2f (%.2f with the players)\n"
                 "  10 pw-loopbacks        %5.2f = %5.2f + %5.2f (+ %5.2f), ratio %.2f\n"
-                "(%d streams at PipeWire's own volume 0.5, %d moved into a loopback)\n",
+                "  10 sinks + 1 filter    %5.2f = %5.2f + %5.2f (+ %5.2f), ratio %.2f\n"
+                "(%d streams at PipeWire's own volume 0.5, %d moved into a loopback, %d into a "
+                "server-side sink, %d of 20 channels through the filter)\n",
                 taps, tapped.mixing(), tapped.corvalle, tapped.server, tapped.players, own.mixing(),
                 own.corvalle, own.server, own.players, tapped.mixing() / own.mixing(),
                 (tapped.mixing() + tapped.players) / (own.mixing() + own.players),
                 loopback.mixing(), loopback.corvalle, loopback.server, loopback.players,
-                loopback.mixing() / own.mixing(), attenuated, moved);
+                loopback.mixing() / own.mixing(), sinkFilter.mixing(), sinkFilter.corvalle,
+                sinkFilter.server, sinkFilter.players, sinkFilter.mixing() / own.mixing(), attenuated,
+                moved, movedToSinks, linked);
     return 0;
 }
 
