@@ -34,10 +34,10 @@
 #include "PipeWireAudioHardware.h"
 #include "PipeWireKeys.h"
 #include "ProcessTime.h"
-#include "SinkFilterRig.h"
 #include "PwConnection.h"
 #include "PwLoop.h"
 #include "PwTestKit.h"
+#include "SinkFilterRig.h"
 #include "StartShape.h"
 
 #include <QCoreApplication>
@@ -677,18 +677,18 @@ int cpuCompare(int seconds) {
     // session's speakers.
     bench::SinkFilterRig sinkFilterRig(kAttenuated, 0.5F);
     spin(1500ms);
-    const int movedToSinks = forAttenuatedStreams(
-        std::string("pw-metadata $0 target.object ") + bench::SinkFilterRig::kSinkNamePrefix + "$1");
+    const int movedToSinks = forAttenuatedStreams(std::string("pw-metadata $0 target.object ") +
+                                                  bench::SinkFilterRig::kSinkNamePrefix + "$1");
     int linked = 0;
     for (int i = 0; i < kAttenuated; ++i) {
         for (const char* channel : {"FL", "FR"}) {
-            const std::string in = bench::SinkFilterRig::filterName() + ":in_" +
-                                   std::to_string(i) + "_" + channel;
+            const std::string in =
+                bench::SinkFilterRig::filterName() + ":in_" + std::to_string(i) + "_" + channel;
             const std::string command =
                 "pw-link " + bench::SinkFilterRig::sinkName(static_cast<std::size_t>(i)) +
                 ":monitor_" + channel + " " + in + " && pw-link " +
-                bench::SinkFilterRig::filterName() + ":out_" + std::to_string(i) + "_" +
-                channel + " speakers:playback_" + channel;
+                bench::SinkFilterRig::filterName() + ":out_" + std::to_string(i) + "_" + channel +
+                " speakers:playback_" + channel;
             linked += sinkFilterRig.isValid() && std::system(command.c_str()) == 0 ? 1 : 0;
         }
     }
@@ -706,8 +706,8 @@ int cpuCompare(int seconds) {
                 (tapped.mixing() + tapped.players) / (own.mixing() + own.players),
                 loopback.mixing(), loopback.corvalle, loopback.server, loopback.players,
                 loopback.mixing() / own.mixing(), sinkFilter.mixing(), sinkFilter.corvalle,
-                sinkFilter.server, sinkFilter.players, sinkFilter.mixing() / own.mixing(), attenuated,
-                moved, movedToSinks, linked);
+                sinkFilter.server, sinkFilter.players, sinkFilter.mixing() / own.mixing(),
+                attenuated, moved, movedToSinks, linked);
     return 0;
 }
 

@@ -36,10 +36,10 @@ SinkFilterRig::SinkFilterRig(std::size_t applications, float gain)
     core_ = pw_context_connect(context_, nullptr, 0);
     if (core_ != nullptr) {
         for (std::size_t i = 0; i < applications_; ++i) {
-            pw_properties* props = pw_properties_new(
-                SPA_KEY_FACTORY_NAME, "support.null-audio-sink", PW_KEY_NODE_NAME,
-                sinkName(i).c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink", "audio.position",
-                "[ FL FR ]", nullptr);
+            pw_properties* props =
+                pw_properties_new(SPA_KEY_FACTORY_NAME, "support.null-audio-sink", PW_KEY_NODE_NAME,
+                                  sinkName(i).c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink",
+                                  "audio.position", "[ FL FR ]", nullptr);
             auto* sink = static_cast<pw_proxy*>(pw_core_create_object(
                 core_, "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
             pw_properties_free(props);
@@ -54,15 +54,14 @@ SinkFilterRig::SinkFilterRig(std::size_t applications, float gain)
             return e;
         }();
         filter_ = pw_filter_new(core_, filterName().c_str(),
-                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio",
-                                                  PW_KEY_MEDIA_CATEGORY, "Filter",
-                                                  PW_KEY_NODE_NAME, filterName().c_str(), nullptr));
+                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY,
+                                                  "Filter", PW_KEY_NODE_NAME, filterName().c_str(),
+                                                  nullptr));
         if (filter_ != nullptr) {
             hook_ = std::make_unique<Hook>();
             pw_filter_add_listener(filter_, &hook_->listener, &events, this);
             for (std::size_t i = 0; i < applications_ * 2; ++i) {
-                const std::string suffix =
-                    std::to_string(i / 2) + "_" + kChannels.at(i % 2);
+                const std::string suffix = std::to_string(i / 2) + "_" + kChannels.at(i % 2);
                 const auto port = [&](pw_direction direction, const std::string& name) {
                     return pw_filter_add_port(
                         filter_, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
@@ -116,7 +115,8 @@ void SinkFilterRig::onProcess(void* data, spa_io_position* position) {
     auto* self = static_cast<SinkFilterRig*>(data);
     const auto frames = static_cast<std::uint32_t>(position->clock.duration);
     for (std::size_t i = 0; i < self->applications_ * 2; ++i) {
-        const auto* in = static_cast<const float*>(pw_filter_get_dsp_buffer(self->in_.at(i), frames));
+        const auto* in =
+            static_cast<const float*>(pw_filter_get_dsp_buffer(self->in_.at(i), frames));
         auto* out = static_cast<float*>(pw_filter_get_dsp_buffer(self->out_.at(i), frames));
         if (out == nullptr) {
             continue;
