@@ -61,6 +61,11 @@ bool GraphState::isDevice(const NodeRecord& node) {
     return classIs(node, keys::kClassAudioSink) || classIs(node, keys::kClassAudioDuplex);
 }
 
+bool GraphState::isPulseStream(const NodeRecord& node) {
+    const std::string* api = find(node.props, keys::kClientAPI);
+    return api != nullptr && *api == keys::kClientAPIPulse;
+}
+
 bool GraphState::isAudioStream(const NodeRecord& node) {
     return classIs(node, keys::kClassStreamOutputAudio) ||
            classIs(node, keys::kClassStreamInputAudio);

@@ -21,6 +21,8 @@ struct NodeRecord {
     Properties props; // the global's properties, then the node info's on top
     bool running = false;
     std::chrono::steady_clock::time_point runningSince{}; // when `running` last became true
+    // When a link of this node into a device first appeared.
+    std::optional<std::chrono::steady_clock::time_point> deviceLinkedSince{};
 };
 
 struct ClientRecord {
@@ -72,6 +74,8 @@ public:
     static bool isDevice(const NodeRecord& node);
     static bool isAudioStream(const NodeRecord& node);
     static bool isOutputStream(const NodeRecord& node);
+    // A stream that the PulseAudio compatibility server plays for its client.
+    static bool isPulseStream(const NodeRecord& node);
 
     // Audio/Sink and Audio/Duplex nodes, in registry order.
     std::vector<AudioObjectID> deviceIDs() const;

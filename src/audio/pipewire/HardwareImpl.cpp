@@ -160,6 +160,15 @@ void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
 }
 
 void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
+    for (const auto& [id, tap] : taps) {
+        if (tap->unanswered.count(link.outputNodeID) > 0) {
+            // The session manager may have restored the stream's volume meanwhile.
+            if (tap->held.erase(link.outputNodeID) > 0) {
+                holdNode(*tap, link.outputNodeID, heldGain(*tap));
+            }
+            armStartWatch();
+        }
+    }
     // Our playback stream is linked: the tapped streams can move in without a gap.
     for (auto& [id, tap] : taps) {
         bool intoTap = tap->streams && link.inputNodeID == tap->streams->captureNodeID();
@@ -209,6 +218,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
         tap->claimPending = false;
         tap->startRequested = false;
         tap->held.clear();
+        tap->unanswered.clear();
         tap->claimed.clear();
     }
     for (auto& tap : retiring) {
@@ -255,10 +265,52 @@ void PipeWireAudioHardware::Impl::claimNode(TapObject& tap, std::uint32_t nodeID
     if (name != nullptr && isOwnName(*name)) {
         return;
     }
+    if (awaitsPulseAnswer(nodeID, std::chrono::steady_clock::now())) {
+        holdNode(tap, nodeID, heldGain(tap));
+        tap.unanswered.insert(nodeID);
+        armStartWatch();
+        return;
+    }
+    tap.unanswered.erase(nodeID);
     if (tap.claimed.find(nodeID) == tap.claimed.end()) {
         tap.claimed[nodeID] = foreignTarget(nodeID);
     }
     routeNode(tap, nodeID);
+}
+
+float PipeWireAudioHardware::Impl::heldGain(const TapObject& tap) const {
+    for (const auto& [id, aggregate] : aggregates) {
+        if (aggregate->tapID == tap.id && aggregate->description.appliedGain != nullptr) {
+            return aggregate->description.appliedGain->load();
+        }
+    }
+    return 1.0F;
+}
+
+bool PipeWireAudioHardware::Impl::awaitsPulseAnswer(
+    std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const {
+    const auto node = connection->graph().nodes.find(nodeID);
+    if (node == connection->graph().nodes.end() || !pw::GraphState::isPulseStream(node->second)) {
+        return false;
+    }
+    const auto& since = node->second.deviceLinkedSince;
+    return !since || now - *since < kPulseAnswerTime;
+}
+
+// Moves in the streams of the PulseAudio server that have been linked to a
+// device for long enough.
+void PipeWireAudioHardware::Impl::claimAnswered() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [id, tap] : taps) {
+        const std::set<std::uint32_t> waiting = tap->unanswered;
+        for (const std::uint32_t nodeID : waiting) {
+            if (!tap->claiming || connection->graph().nodes.count(nodeID) == 0) {
+                tap->unanswered.erase(nodeID);
+            } else if (!awaitsPulseAnswer(nodeID, now)) {
+                claimNode(*tap, nodeID);
+            }
+        }
+    }
 }
 
 void PipeWireAudioHardware::Impl::claimAll(TapObject& tap) {
@@ -341,7 +393,8 @@ void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
     // linked they are held silent, never heard at their own level for longer
     // than it takes. Streams another tap of ours carries, and streams playing
     // straight to their device at their own volume held at the gain, wait for
-    // it, so that they go on being heard at their setting.
+    // it, so that they go on being heard at their setting. (New streams of the
+    // PulseAudio server first wait for their device: see claimNode.)
     if (carriedByAnotherTap(tap) || playingStraightToDevice(tap)) {
         tap.claimPending = true;
         claimWhenCarried(tap);
@@ -359,13 +412,18 @@ void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
     }
     for (const std::uint32_t clientID : tap.clientIDs) {
         for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
-            if (ownTargets.count(nodeID) > 0 || linkedToTap(tap, nodeID)) {
-                continue;
-            }
-            if (connection->setNodeVolume(nodeID, std::max(gain, 0.0F))) {
-                tap.held.insert(nodeID);
-            }
+            holdNode(tap, nodeID, gain);
         }
+    }
+}
+
+void PipeWireAudioHardware::Impl::holdNode(TapObject& tap, std::uint32_t nodeID, float gain) {
+    if (!(gain < 1.0F) || tap.held.count(nodeID) > 0 || ownTargets.count(nodeID) > 0 ||
+        linkedToTap(tap, nodeID)) {
+        return;
+    }
+    if (connection->setNodeVolume(nodeID, std::max(gain, 0.0F))) {
+        tap.held.insert(nodeID);
     }
 }
 
@@ -387,6 +445,7 @@ void PipeWireAudioHardware::Impl::letGoAll(TapObject& tap) {
 
 void PipeWireAudioHardware::Impl::failStart(TapObject& tap) {
     tap.startRequested = false;
+    tap.unanswered.clear();
     letGoAll(tap);
     AudioObjectID aggregateID = kAudioObjectUnknown;
     for (const auto& [id, aggregate] : aggregates) {
@@ -410,9 +469,20 @@ void PipeWireAudioHardware::Impl::armStartWatch() {
         return;
     }
     std::optional<std::chrono::steady_clock::time_point> next;
+    const auto sooner = [&](std::chrono::steady_clock::time_point at) {
+        if (!next || at < *next) {
+            next = at;
+        }
+    };
     for (const auto& [id, tap] : taps) {
-        if (tap->startRequested && (!next || tap->startDeadline < *next)) {
-            next = tap->startDeadline;
+        if (tap->startRequested) {
+            sooner(tap->startDeadline);
+        }
+        for (const std::uint32_t nodeID : tap->unanswered) {
+            const auto node = connection->graph().nodes.find(nodeID);
+            if (node != connection->graph().nodes.end() && node->second.deviceLinkedSince) {
+                sooner(*node->second.deviceLinkedSince + kPulseAnswerTime);
+            }
         }
     }
     timespec value{};
@@ -433,6 +503,7 @@ void PipeWireAudioHardware::Impl::onStartWatch(void* data, std::uint64_t) {
             self->failStart(*tap);
         }
     }
+    self->claimAnswered();
     self->armStartWatch();
 }
 
@@ -495,6 +566,7 @@ bool PipeWireAudioHardware::Impl::handBack(TapObject& tap) {
     tap.claiming = false;
     tap.claimPending = false;
     tap.startRequested = false;
+    tap.unanswered.clear();
     letGoAll(tap);
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     if (!current || tap.claimed.empty()) {

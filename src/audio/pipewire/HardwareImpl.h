@@ -31,6 +31,10 @@ inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
 // A stream running this long is playing, no longer starting: the session
 // manager has linked it and its own volume holds it at the tap's gain.
 inline constexpr std::chrono::milliseconds kPlayingAfter{250};
+// How long a new stream of the PulseAudio server plays on its device before it
+// moves into our sink: time for that server to see the link and answer its
+// client, even when the session manager replaces the link at once.
+inline constexpr std::chrono::milliseconds kPulseAnswerTime{50};
 inline constexpr int kRelinkTimeoutMs = 1000;
 inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
 // How long a default output we asked for is told before the session manager
@@ -143,6 +147,11 @@ struct TapObject {
     // Streams that were playing straight to their device when the tap started,
     // held at its gain through their own volume until they reach our sink.
     std::set<std::uint32_t> held;
+    // New streams of the PulseAudio server that wait to be linked to a device
+    // before they move in, held meanwhile like the above. That server answers
+    // its client's request for a stream only once the stream is linked to a
+    // device, so a stream moved into our sink before then never starts.
+    std::set<std::uint32_t> unanswered;
 };
 
 struct AggregateObject {
@@ -250,6 +259,11 @@ public:
     bool playingStraightToDevice(const TapObject& tap) const;
     void failStart(TapObject& tap);
     void holdAtGain(TapObject& tap, float gain);
+    void holdNode(TapObject& tap, std::uint32_t nodeID, float gain);
+    // The gain the tap's block applies, 1 before it runs.
+    float heldGain(const TapObject& tap) const;
+    bool awaitsPulseAnswer(std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const;
+    void claimAnswered();
     void letGo(TapObject& tap, std::uint32_t nodeID);
     void letGoAll(TapObject& tap);
     void armStartWatch();

@@ -329,6 +329,12 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
         const LinkRecord link{id, idFrom(props, keys::kLinkOutputNode),
                               idFrom(props, keys::kLinkInputNode)};
         graph_.links[id] = link;
+        const auto input = graph_.nodes.find(link.inputNodeID);
+        const auto output = graph_.nodes.find(link.outputNodeID);
+        if (input != graph_.nodes.end() && output != graph_.nodes.end() &&
+            GraphState::isDevice(input->second) && !output->second.deviceLinkedSince) {
+            output->second.deviceLinkedSince = std::chrono::steady_clock::now();
+        }
         if (events_.linkAdded) {
             events_.linkAdded(link);
         }
