@@ -206,6 +206,10 @@ std::string testPlayerPath() {
     return CORVALLE_TEST_PLAYER;
 }
 
+std::string pulsePlayerPath() {
+    return CORVALLE_PULSE_PLAYER;
+}
+
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency) {
     const std::string path = session.dir().string() + "/sine-" + std::to_string(frequency) + "-" +
                              std::to_string(static_cast<int>(amplitude * 1000)) + ".wav";

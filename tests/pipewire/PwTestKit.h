@@ -66,6 +66,9 @@ Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>&
                    int timeoutMs = 3000);
 
 std::string testPlayerPath();
+// tools/PulsePlayer.cpp: a PulseAudio client that asks for its stream only once
+// a file exists.
+std::string pulsePlayerPath();
 // A stereo WAV of a sine, made once per session.
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency = 440);
 // The amplitude of one frequency in 48 kHz samples (whole 100 ms blocks are used).

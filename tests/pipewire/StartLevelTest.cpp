@@ -10,7 +10,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -168,6 +170,52 @@ TEST_P(StartLevelTest, AReleaseIsNeverLouderAndHasNoLongGap) {
     }
     RecordProperty("longestSilentMs", std::to_string(longestSilentMs));
     EXPECT_FALSE(model->lastError().has_value());
+}
+
+// A tapped PulseAudio client whose new stream the session manager links only
+// after our tap has claimed it (the session manager is stopped meanwhile): the
+// stream starts and is heard at its setting. That server answers its client only
+// once the new stream is linked to a device, so a stream sent straight into our
+// sink used to stay silent for as long as it was tapped, its player waiting.
+class LateLinkTest : public test::ModelOnPipeWire {};
+
+TEST_F(LateLinkTest, ANewPulseStreamLinkedLateIsHeardAtItsSetting) {
+    const std::string go = session.dir().string() + "/go";
+    test::MonitorMeter meter("speakers");
+    ChildProcess player({test::pulsePlayerPath(), "--wait-file", go, "--amplitude",
+                         std::to_string(kLevel), "--seconds", "2"});
+    const QString key = QString::fromStdString(test::programKey(player));
+    ASSERT_FALSE(key.isEmpty());
+    model->setVolume(kStoredVolume, key);
+    // Connected by then: the stream is asked for only once the file exists.
+    spinUntil([&] { return model->hasTap(key); }, 1s);
+
+    pid_t sessionManager = 0;
+    std::ifstream(session.dir() / "wireplumber.pid") >> sessionManager;
+    ASSERT_GT(sessionManager, 0);
+    struct Resume {
+        pid_t pid;
+        ~Resume() { kill(pid, SIGCONT); }
+    } resume{sessionManager};
+    ASSERT_EQ(kill(sessionManager, SIGSTOP), 0);
+    std::ofstream{go} << "go";
+    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 5s));
+    spinUntil([] { return false; }, 300ms);
+
+    std::vector<float> samples;
+    std::atomic<bool> recorded{false};
+    std::thread recorder([&] {
+        samples = meter.record(kRecordMs);
+        recorded = true;
+    });
+    kill(sessionManager, SIGCONT);
+    spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(kRecordMs + 2000));
+    recorder.join();
+    const StartShape shape = test::startShape(samples, kLevel * kStoredVolume);
+    EXPECT_TRUE(shape.heard) << "the tapped stream never started";
+    EXPECT_LE(shape.loudest, kLevel * 1.02) << "louder than the player alone";
+    EXPECT_NEAR(shape.loudest, kLevel * kStoredVolume, 0.01) << "not at its setting";
+    EXPECT_EQ(player.wait(5s), 0) << "the player never finished";
 }
 
 INSTANTIATE_TEST_SUITE_P(Players, StartLevelTest,
