@@ -207,7 +207,11 @@ std::string testPlayerPath() {
 }
 
 std::string pulsePlayerPath() {
+#ifdef CORVALLE_PULSE_PLAYER
     return CORVALLE_PULSE_PLAYER;
+#else
+    return {};
+#endif
 }
 
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency) {

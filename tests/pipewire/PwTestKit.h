@@ -67,7 +67,7 @@ Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>&
 
 std::string testPlayerPath();
 // tools/PulsePlayer.cpp: a PulseAudio client that asks for its stream only once
-// a file exists.
+// a file exists; empty when built without libpulse.
 std::string pulsePlayerPath();
 // A stereo WAV of a sine, made once per session.
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency = 440);
