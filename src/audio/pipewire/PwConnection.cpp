@@ -385,8 +385,10 @@ void Connection::scheduleMetadataCheck() {
 // 1.6). A new default picked just as another program binds the metadata (pw-cli,
 // pw-metadata and every PulseAudio client of pipewire-pulse do) thus never
 // reaches us, and neither may the first default after a server restart, when
-// every client binds at once. Without a default device no tap is ever rebuilt.
-// A fresh bind replays every key.
+// every client binds at once. A client that disconnects before that answer even
+// leaves every later change withheld from all (global_unbind() never counts its
+// bind off); re-reading mends that only while the default is gone. Without a
+// default device no tap is ever rebuilt. A fresh bind replays every key.
 void Connection::onMetadataTimer(void* data, std::uint64_t) {
     auto* self = static_cast<Connection*>(data);
     if (self->core_ == nullptr || self->metadata_ == nullptr ||
