@@ -238,6 +238,7 @@ bool Connection::setNodeVolume(std::uint32_t nodeID, float volume) {
 
 void Connection::changed() {
     GraphSummary now = graph_.summary();
+    // The default device went away; its successor may never be announced.
     if (now.defaultOutput == kAudioObjectUnknown && summary_.defaultOutput != kAudioObjectUnknown &&
         metadata_ != nullptr) {
         metadataRetryMs_ = kFirstMetadataCheckMs;
@@ -382,12 +383,18 @@ void Connection::scheduleMetadataCheck() {
     pw_loop_update_timer(loop_.loop(), metadataTimer_, &value, nullptr, false);
 }
 
-// The "default" metadata belongs to the session manager. Bound while it is
-// still being set up (right after a server restart), it can stay silent even
-// though the session manager sets the default sink on it later. On Debian 12's
-// stack, once in a few dozen removals of the default device, the new default is
-// never announced either. Without a default device no tap is ever rebuilt. A
-// fresh bind replays every key.
+// The "default" metadata is the session manager's; the server passes its
+// changes on to every client that bound it. While any client's bind of it waits
+// for the session manager's pong, PipeWire's metadata module forwards changes
+// only to that newcomer and drops them for everyone bound before
+// (module-metadata/metadata.c, metadata_property(), from 0.3.65 up to at least
+// 1.6). A new default picked just as another program binds the metadata (pw-cli,
+// pw-metadata and every PulseAudio client of pipewire-pulse do) thus never
+// reaches us, and neither may the first default after a server restart, when
+// every client binds at once. A client that disconnects before that answer even
+// leaves every later change withheld from all (global_unbind() never counts its
+// bind off); re-reading mends that only while the default is gone. Without a
+// default device no tap is ever rebuilt. A fresh bind replays every key.
 void Connection::onMetadataTimer(void* data, std::uint64_t) {
     auto* self = static_cast<Connection*>(data);
     if (self->core_ == nullptr || self->metadata_ == nullptr ||

@@ -125,8 +125,9 @@ private:
     spa_source* reconnectTimer_ = nullptr;
     int backoffMs_ = 0;
     bool lost_ = false;
-    // Checks that the bound "default" metadata told us the default sink; a bind
-    // made while the session manager is still starting can stay without it.
+    // Reads the "default" metadata again while the default sink it named is
+    // unknown or gone: the server drops changes for us while another client's
+    // bind of it is pending (see onMetadataTimer).
     spa_source* metadataTimer_ = nullptr;
     int metadataRetryMs_ = 0;
 };
