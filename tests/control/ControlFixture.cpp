@@ -5,21 +5,10 @@
 #include "CommandLine.h"
 #include "DBusNames.h"
 
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QTextStream>
-#include <QThread>
 
 namespace corvalle::test {
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    QDeadlineTimer deadline(timeout);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return done();
-}
 
 void ControlTest::SetUp() {
     ASSERT_TRUE(bus_.isRunning()) << "dbus-daemon could not be started";
