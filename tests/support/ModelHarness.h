@@ -18,9 +18,12 @@
 #include <ostream>
 #include <set>
 
-// Readable failure messages for the model's strings.
+// Readable failure messages for the model's strings and stored values.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"' << bytes.toStdString() << '"';
 }
 
 namespace corvalle::test {
