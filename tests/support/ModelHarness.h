@@ -107,6 +107,14 @@ public:
         return hardware.addProcess({pid, std::nullopt, playing});
     }
 
+    // `count` playing applications keyed org.app0, org.app1, ... and named "App 0", ...
+    void addApps(int count) {
+        for (int i = 0; i < count; ++i) {
+            addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App %1").arg(i),
+                   true);
+        }
+    }
+
     // Settles the queued notifications and refreshes once more.
     void refresh() {
         drainEvents();
