@@ -11,10 +11,9 @@
 namespace corvalle::test {
 
 void ControlTest::SetUp() {
-    ASSERT_TRUE(bus_.isRunning()) << "dbus-daemon could not be started";
-    const auto address = QString::fromStdString(bus_.address());
-    serviceBus_ = QDBusConnection::connectToBus(address, QStringLiteral("control-service"));
-    clientBus_ = QDBusConnection::connectToBus(address, QStringLiteral("control-client"));
+    ASSERT_FALSE(bus_.address.isEmpty()) << "dbus-daemon could not be started";
+    serviceBus_ = bus_.connect(QStringLiteral("control-service"));
+    clientBus_ = bus_.connect(QStringLiteral("control-client"));
     ASSERT_TRUE(serviceBus_.isConnected() && clientBus_.isConnected());
 
     headphones_ = world_.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
@@ -33,10 +32,6 @@ void ControlTest::SetUp() {
 
 void ControlTest::TearDown() {
     service_.reset();
-    serviceBus_ = QDBusConnection(QString());
-    clientBus_ = QDBusConnection(QString());
-    QDBusConnection::disconnectFromBus(QStringLiteral("control-service"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("control-client"));
 }
 
 QDBusMessage ControlTest::call(const QString& method, const QVariantList& arguments) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ControlBus.h"
 #include "MixerService.h"
 #include "ModelHarness.h"
+#include "PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -52,7 +52,7 @@ protected:
         world_.directory.installed[key] = InstalledApplication{name, std::nullopt};
     }
 
-    PrivateSessionBus bus_;
+    PrivateBus bus_;
     ModelHarness world_;
     std::unique_ptr<MixerService> service_;
     QDBusConnection serviceBus_{QString()};
