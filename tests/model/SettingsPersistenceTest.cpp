@@ -273,7 +273,7 @@ TEST_F(QSettingsStoreFailures, AWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     rlimit limited = saved;
     limited.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const StoreWrite write = store.setData(kKey, QByteArray(64 * 1024, 'x'));
+    const StoreWrite write = store.setData(kKey, QByteArray(qsizetype{64} * 1024, 'x'));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
