@@ -59,10 +59,7 @@ TEST_F(German, TheTrayToolTipCountsPlayingAppsWithGermanPluralForms) {
 
 TEST_F(German, TheWindowSpeaksGerman) {
     auto backend = makeSimulatedBackend(3);
-    AppDelegate::Options options;
-    options.withTray = false;
-    options.windowDelayMs = 0;
-    AppDelegate delegate(*backend, options);
+    AppDelegate delegate(*backend, {.withTray = false, .windowDelayMs = 0});
     delegate.applicationDidFinishLaunching(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.window() != nullptr; }, 2000));
     MainWindow* window = delegate.window();

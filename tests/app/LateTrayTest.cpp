@@ -75,11 +75,7 @@ TEST(TrayWatcher, AWatcherThereAtStartIsKnownAtOnce) {
 // away, and comes again after the user restored the window.
 TEST(LateTray, TheShellMovesIntoATrayThatComesAndBackToTheWindowWhenItGoes) {
     auto backend = makeSimulatedBackend(2);
-    AppDelegate::Options options;
-    options.withTray = false;
-    options.windowDelayMs = 0;
-    options.trayGoneGraceMs = 100;
-    AppDelegate delegate(*backend, options);
+    AppDelegate delegate(*backend, {.withTray = false, .windowDelayMs = 0, .trayGoneGraceMs = 100});
     delegate.applicationDidFinishLaunching(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.window() != nullptr; }, 2000));
     MainWindow* window = delegate.window();

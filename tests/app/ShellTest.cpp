@@ -25,11 +25,10 @@ namespace {
 // tap runs from the start.
 class Shell : public ::testing::Test {
 protected:
-    explicit Shell(bool withTray = true) : backend(makeSimulatedBackend(3)) {
-        AppDelegate::Options options;
-        options.withTray = withTray;
-        delegate = std::make_unique<AppDelegate>(*backend, options);
-    }
+    explicit Shell(bool withTray = true)
+        : backend(makeSimulatedBackend(3)),
+          delegate(std::make_unique<AppDelegate>(*backend,
+                                                 AppDelegate::Options{.withTray = withTray})) {}
 
     std::unique_ptr<Backend> backend;
     std::unique_ptr<AppDelegate> delegate;

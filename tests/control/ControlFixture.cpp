@@ -5,27 +5,15 @@
 #include "CommandLine.h"
 #include "DBusNames.h"
 
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QTextStream>
-#include <QThread>
 
 namespace corvalle::test {
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    QDeadlineTimer deadline(timeout);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return done();
-}
-
 void ControlTest::SetUp() {
-    ASSERT_TRUE(bus_.isRunning()) << "dbus-daemon could not be started";
-    const auto address = QString::fromStdString(bus_.address());
-    serviceBus_ = QDBusConnection::connectToBus(address, QStringLiteral("control-service"));
-    clientBus_ = QDBusConnection::connectToBus(address, QStringLiteral("control-client"));
+    ASSERT_FALSE(bus_.address.isEmpty()) << "dbus-daemon could not be started";
+    serviceBus_ = bus_.connect(QStringLiteral("control-service"));
+    clientBus_ = bus_.connect(QStringLiteral("control-client"));
     ASSERT_TRUE(serviceBus_.isConnected() && clientBus_.isConnected());
 
     headphones_ = world_.hardware.addDevice({.uid = "headphones", .name = "Headphones"});
@@ -44,10 +32,6 @@ void ControlTest::SetUp() {
 
 void ControlTest::TearDown() {
     service_.reset();
-    serviceBus_ = QDBusConnection(QString());
-    clientBus_ = QDBusConnection(QString());
-    QDBusConnection::disconnectFromBus(QStringLiteral("control-service"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("control-client"));
 }
 
 QDBusMessage ControlTest::call(const QString& method, const QVariantList& arguments) {

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "ControlBus.h"
 #include "MixerService.h"
 #include "ModelHarness.h"
+#include "PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QJsonObject>
 #include <QObject>
-#include <chrono>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -29,10 +27,6 @@ public slots:
     void onSettingsChanged() { ++settings; }
     void onOutputsChanged() { ++outputs; }
 };
-
-// Runs the event loop until `done` holds or `timeout` passes; returns `done()`.
-bool waitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // A model on the simulated audio system, served by MixerService on a private
 // session bus, and a second connection to that bus that plays the client.
@@ -58,7 +52,7 @@ protected:
         world_.directory.installed[key] = InstalledApplication{name, std::nullopt};
     }
 
-    PrivateSessionBus bus_;
+    PrivateBus bus_;
     ModelHarness world_;
     std::unique_ptr<MixerService> service_;
     QDBusConnection serviceBus_{QString()};

@@ -4,13 +4,12 @@
 #include <QDBusArgument>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 #include <cmath>
 #include <limits>
 
 namespace corvalle::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 QVariantMap applicationOf(const QDBusMessage& reply) {
     QVariantMap application;
@@ -171,18 +170,18 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
         world_.model->refresh();
     }
     call(QStringLiteral("SetVolume"), {"org.mozilla.firefox", 0.5});
-    ASSERT_TRUE(waitFor([&] { return log.settings == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 1; }));
     EXPECT_EQ(log.applications, 1) << "refreshes that change nothing send nothing";
     EXPECT_EQ(log.outputs, 0) << "refreshes that change nothing send nothing";
 
     world_.model->toggleMute("org.example.Music"); // as the panel would
-    ASSERT_TRUE(waitFor([&] { return log.settings == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 2; }));
     EXPECT_EQ(log.applications, 2);
     world_.hardware.addDevice({.uid = "hdmi", .name = "HDMI"});
     world_.refresh();
-    EXPECT_TRUE(waitFor([&] { return log.outputs == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.outputs == 1; }));
     world_.model->toggleMute("org.example.Music");
-    ASSERT_TRUE(waitFor([&] { return log.settings == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 3; }));
     EXPECT_EQ(log.applications, 3) << "a new device changes no application";
     EXPECT_EQ(log.outputs, 1);
 }

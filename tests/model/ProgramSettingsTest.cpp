@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-// Stored values read as text in failure messages.
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    *out << '"' << bytes.toStdString() << '"';
-}
-
 namespace corvalle {
 namespace {
 

@@ -10,11 +10,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-// Stored values read as text in failure messages.
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    *out << '"' << bytes.toStdString() << '"';
-}
-
 namespace corvalle {
 namespace {
 
@@ -22,11 +17,6 @@ using test::ModelHarness;
 
 const QString kKey = QStringLiteral("appSettings");
 const QString kKept = QStringLiteral("appSettings.unreadable");
-
-QByteArray readBytes(const std::filesystem::path& path) {
-    QFile file(QString::fromStdString(path.string()));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The exact written shape is checked where the model saves.
 TEST(SettingsCodec, HostileTextAndEveryVolumeReadBackExactly) {
@@ -222,8 +212,11 @@ TEST_F(SettingsStorage, AFailedSaveIsToldKeptInForceAndRetriedOnTheNextChange) {
 // The file store against what stands in the way of a write on a real disk.
 class QSettingsStoreFailures : public ::testing::Test {
 protected:
-    QString file(const char* name = "corvalle.conf") const {
-        return QString::fromStdString((dir.path() / name).string());
+    QString file() const { return QString::fromStdString(conf().string()); }
+    std::filesystem::path conf() const { return dir.path() / "corvalle.conf"; }
+    QByteArray bytes() const {
+        QFile read(file());
+        return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
     }
     test::TempDir dir;
     const QByteArray old = R"({"org.a":{"volume":0.5,"muted":false}})";
@@ -261,7 +254,7 @@ TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
     }
     QSettingsStore readOnly(file());
     ASSERT_TRUE(readOnly.setData(kKey, old).stored);
-    std::filesystem::permissions(dir.path() / "corvalle.conf", std::filesystem::perms::owner_read);
+    std::filesystem::permissions(conf(), std::filesystem::perms::owner_read);
     const StoreWrite write = readOnly.setData(kKey, next);
     EXPECT_FALSE(write.stored);
     EXPECT_TRUE(write.failure.contains(QStringLiteral("read-only"))) << write.failure.toStdString();
@@ -272,7 +265,7 @@ TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
 TEST_F(QSettingsStoreFailures, AWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     QSettingsStore store(file());
     ASSERT_TRUE(store.setData(kKey, old).stored);
-    const auto before = readBytes(dir.path() / "corvalle.conf");
+    const auto before = bytes();
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -280,12 +273,12 @@ TEST_F(QSettingsStoreFailures, AWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     rlimit limited = saved;
     limited.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const StoreWrite write = store.setData(kKey, QByteArray(64 * 1024, 'x'));
+    const StoreWrite write = store.setData(kKey, QByteArray(qsizetype{64} * 1024, 'x'));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(write.stored);
-    EXPECT_EQ(readBytes(dir.path() / "corvalle.conf"), before);
+    EXPECT_EQ(bytes(), before);
     EXPECT_EQ(QSettingsStore(file()).data(kKey), old);
 }
 

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ PrivateSessionBus::PrivateSessionBus() {
     }
     pid_ = ::fork();
     if (pid_ == 0) {
+        // The daemon goes with the test even if the test dies first.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::dup2(pipe[1], STDOUT_FILENO);
         ::execvp(argv[0], argv);
         ::_exit(127);

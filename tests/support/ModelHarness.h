@@ -18,9 +18,12 @@
 #include <ostream>
 #include <set>
 
-// Readable failure messages for the model's strings.
+// Readable failure messages for the model's strings and stored values.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"' << bytes.toStdString() << '"';
 }
 
 namespace corvalle::test {
@@ -102,6 +105,14 @@ public:
     AudioObjectID addApp(pid_t pid, const QString& bundleID, const QString& name, bool playing) {
         directory.running[pid] = RunningApplication{bundleID, name, QStringLiteral("icon-") + name};
         return hardware.addProcess({pid, std::nullopt, playing});
+    }
+
+    // `count` playing applications keyed org.app0, org.app1, ... and named "App 0", ...
+    void addApps(int count) {
+        for (int i = 0; i < count; ++i) {
+            addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App %1").arg(i),
+                   true);
+        }
     }
 
     // Settles the queued notifications and refreshes once more.

@@ -1,34 +1,22 @@
 #pragma once
 
+#include "ControlBus.h"
+
 #include <QDBusConnection>
-#include <QProcess>
 #include <QStringList>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 
 namespace corvalle::test {
 
-// A session dbus-daemon of the test's own, so tests never touch the user's bus;
-// `address` stays empty when it did not start. Connections made through it are
-// closed, and the daemon ended, with the object.
+// The private session bus for Qt code: `address` stays empty when the daemon did
+// not start. Connections made through it are closed, and the daemon ended, with
+// the object.
 struct PrivateBus {
-    PrivateBus() {
-        // The daemon goes with the test even if the test dies first.
-        daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--address=unix:tmpdir=/tmp"),
-                      QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
-        }
-        address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
-    }
+    PrivateBus() = default;
     ~PrivateBus() {
         for (const QString& name : names) {
             QDBusConnection::disconnectFromBus(name);
         }
-        daemon.kill();
-        daemon.waitForFinished(5000);
     }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
@@ -40,8 +28,8 @@ struct PrivateBus {
         return connection;
     }
 
-    QProcess daemon;
-    QString address;
+    PrivateSessionBus daemon;
+    QString address = QString::fromStdString(daemon.address());
     QStringList names;
 };
 

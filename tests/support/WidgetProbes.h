@@ -1,10 +1,17 @@
 #pragma once
 
 #include <QApplication>
+#include <QColor>
 #include <QWheelEvent>
 #include <QWidget>
 #include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
+#include <ostream>
+
+// Colours read as #rrggbb (and alpha) in failure messages.
+inline void PrintTo(const QColor& colour, std::ostream* out) {
+    *out << colour.name(QColor::HexArgb).toStdString();
+}
 
 namespace corvalle::test {
 

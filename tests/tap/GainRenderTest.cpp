@@ -122,57 +122,51 @@ BufferList build(const std::vector<Buffer>& buffers, bool output) {
     return list;
 }
 
-struct EdgeCase {
-    const char* name;
-    float applied;
-    float target;
-    std::vector<Buffer> inputs;
-    std::vector<Buffer> outputs;
-    // Per output buffer and channel: the sample every frame holds.
-    std::vector<std::vector<float>> expected;
-};
-
-class GainRenderEdge : public ::testing::TestWithParam<EdgeCase> {};
-
-TEST_P(GainRenderEdge, WritesEverySampleAndEndsAtTheTarget) {
-    const EdgeCase& c = GetParam();
-    BufferList in = build(c.inputs, false);
-    BufferList out = build(c.outputs, true);
-    GainState state;
-    state.applied.store(c.applied);
-    state.target.store(c.target);
-    renderGain(&in.list(), &out.list(), &state);
-    for (std::size_t b = 0; b < c.outputs.size(); ++b) {
-        for (std::size_t ch = 0; ch < c.expected[b].size(); ++ch) {
-            for (std::size_t f = 0; f < c.outputs[b].frames; ++f) {
-                ASSERT_EQ(out.at(b, f, ch), c.expected[b][ch])
-                    << "buffer " << b << " frame " << f << " channel " << ch;
-            }
-        }
-    }
-    EXPECT_EQ(state.applied.load(), c.target);
-}
-
-// One row per case: name, applied and target gain, inputs, outputs, expected samples.
+// Per output buffer and channel of each case: the sample every frame holds.
 // Cutting, padding, ramps, clipping and channels past the second are compared with
 // the plain procedure below on random layouts.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, GainRenderEdge, ::testing::Values(
-    EdgeCase{"EmptyInputSilencesEveryBuffer", 2.0F, 0.3F, {}, {{2, 8}, {1, 8}}, {{0, 0}, {0}}},
-    EdgeCase{"MonoPairFeedsLeftThenRight", 1.0F, 1.0F,
-             {{1, 4, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.3F, 0.4F}}},
-    EdgeCase{"MonoAfterStereoFeedsBoth", 1.0F, 1.0F,
-             {{2, 4, 0.3F, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.4F, 0.4F}}},
-    EdgeCase{"ClipsWithinARamp", 4.0F, 3.0F,
-             {{2, 67, 0.5F, -0.4F}}, {{2, 67}}, {{1.0F, -1.0F}}},
-    EdgeCase{"NaNSampleIsSilence", 1.0F, 1.0F,
-             {{2, 67, kNaN, 0.5F}}, {{2, 67}}, {{0.0F, 0.5F}}},
-    EdgeCase{"NaNSampleInARampIsSilence", 1.0F, 0.5F,
-             {{2, 67, kNaN, 0.0F}}, {{2, 67}}, {{0.0F, 0.0F}}},
-    EdgeCase{"SkippedOutputBuffersKeepTheChannelNumbers", 1.0F, 1.0F,
-             {{2, 4, 0.25F, -0.25F}}, {{1, 4}, {-1, 4}, {0, 4}, {1, 4}}, {{0.25F}, {}, {}, {-0.25F}}}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
-// clang-format on
+TEST(GainRender, EdgeCasesWriteEverySampleAndEndAtTheTarget) {
+    struct Case {
+        const char* name;
+        float applied;
+        float target;
+        std::vector<Buffer> inputs;
+        std::vector<Buffer> outputs;
+        std::vector<std::vector<float>> expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"empty input silences every buffer", 2.0F, 0.3F, {}, {{2, 8}, {1, 8}}, {{0, 0}, {0}}},
+        {"a mono pair feeds left then right", 1.0F, 1.0F,
+         {{1, 4, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.3F, 0.4F}}},
+        {"mono after stereo feeds both", 1.0F, 1.0F,
+         {{2, 4, 0.3F, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.4F, 0.4F}}},
+        {"clips within a ramp", 4.0F, 3.0F, {{2, 67, 0.5F, -0.4F}}, {{2, 67}}, {{1.0F, -1.0F}}},
+        {"a NaN sample is silence", 1.0F, 1.0F, {{2, 67, kNaN, 0.5F}}, {{2, 67}}, {{0.0F, 0.5F}}},
+        {"a NaN sample in a ramp is silence", 1.0F, 0.5F,
+         {{2, 67, kNaN, 0.0F}}, {{2, 67}}, {{0.0F, 0.0F}}},
+        {"skipped output buffers keep the channel numbers", 1.0F, 1.0F,
+         {{2, 4, 0.25F, -0.25F}}, {{1, 4}, {-1, 4}, {0, 4}, {1, 4}}, {{0.25F}, {}, {}, {-0.25F}}}};
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BufferList in = build(c.inputs, false);
+        BufferList out = build(c.outputs, true);
+        GainState state;
+        state.applied.store(c.applied);
+        state.target.store(c.target);
+        renderGain(&in.list(), &out.list(), &state);
+        for (std::size_t b = 0; b < c.outputs.size(); ++b) {
+            for (std::size_t ch = 0; ch < c.expected[b].size(); ++ch) {
+                for (std::size_t f = 0; f < c.outputs[b].frames; ++f) {
+                    ASSERT_EQ(out.at(b, f, ch), c.expected[b][ch])
+                        << "buffer " << b << " frame " << f << " channel " << ch;
+                }
+            }
+        }
+        EXPECT_EQ(state.applied.load(), c.target);
+    }
+}
 
 TEST(GainRender, WritesOnlyWholeFramesOfEachOutputBuffer) {
     // 0x40000001 channels × 4 bytes wraps to 4 in 32 bits and would claim 4 frames.

@@ -28,13 +28,6 @@ namespace {
 using test::child;
 using test::wheel;
 
-// Adds `count` playing apps named "App", keyed org.app0, org.app1, ...
-void addApps(test::ModelHarness& world, int count) {
-    for (int i = 0; i < count; ++i) {
-        world.addApp(300 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App"), true);
-    }
-}
-
 class MixerViewTest : public ::testing::Test {
 protected:
     std::unique_ptr<MixerView> makeView() {
@@ -56,7 +49,7 @@ TEST_F(MixerViewTest, ListHeightGrowsWithTheRowsUpTo420ThenScrolls) {
     for (const auto& [count, height] :
          std::vector<std::pair<int, int>>{{0, 0}, {1, 44}, {9, 396}, {10, 420}, {14, 420}}) {
         test::ModelHarness local;
-        addApps(local, count);
+        local.addApps(count);
         local.start();
         MixerView view(*local.model, loginItem, [] {});
         view.show();
@@ -162,7 +155,7 @@ TEST_F(MixerViewTest, OutputPickerListsDevicesInOrderWithOneCheckmarkAndACappedL
 }
 
 TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
-    addApps(world, 14);
+    world.addApps(14);
     const auto view = makeView();
     auto* bar = child<QScrollArea>(*view, "appList")->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
@@ -190,7 +183,7 @@ TEST_F(MixerViewTest, TheWheelScrollsALongListAndSetsAVolumeOnlyOverASlider) {
 }
 
 TEST_F(MixerViewTest, OnlyRowsInsideTheListAreMeasuredAndARowScrolledInShowsItsLevel) {
-    addApps(world, 14);
+    world.addApps(14);
     const auto view = makeView();
     auto* bar = child<QScrollArea>(*view, "appList")->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
@@ -224,7 +217,7 @@ TEST_F(MixerViewTest, OnlyRowsInsideTheListAreMeasuredAndARowScrolledInShowsItsL
 }
 
 TEST_F(MixerViewTest, ARowThatComesWhileAllIsSilentIsMeasured) {
-    world.addApp(300, QStringLiteral("org.app0"), QStringLiteral("App"), true);
+    world.addApps(1);
     const auto view = makeView();
     LevelMonitor& levels = world.model->levels();
     std::chrono::steady_clock::time_point now{};
@@ -245,7 +238,7 @@ TEST_F(MixerViewTest, ARowThatComesWhileAllIsSilentIsMeasured) {
 }
 
 TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
-    addApps(world, 14);
+    world.addApps(14);
     world.start().setVolume(0.5, QStringLiteral("org.app13")); // its reset is enabled
     const auto view = makeView();
     QApplication::setActiveWindow(view.get());

@@ -45,10 +45,7 @@ TEST_P(ScreenFitTest, ThePanelFitsTheScreenAndTheListScrollsTheRest) {
     const Fit fit = GetParam();
     test::ModelHarness world;
     test::FakeLoginItem loginItem;
-    for (int i = 0; i < fit.apps; ++i) {
-        world.addApp(100 + i, QStringLiteral("org.app%1").arg(i), QStringLiteral("App %1").arg(i),
-                     true);
-    }
+    world.addApps(fit.apps);
     auto& model = world.start();
     QScreen* screen = screenNamed(fit.screen);
     ASSERT_NE(screen, nullptr);
