@@ -278,13 +278,20 @@ void PipeWireAudioHardware::Impl::claimNode(TapObject& tap, std::uint32_t nodeID
     routeNode(tap, nodeID);
 }
 
-float PipeWireAudioHardware::Impl::heldGain(const TapObject& tap) const {
+AggregateObject* PipeWireAudioHardware::Impl::aggregateOf(const TapObject& tap) const {
     for (const auto& [id, aggregate] : aggregates) {
-        if (aggregate->tapID == tap.id && aggregate->description.appliedGain != nullptr) {
-            return aggregate->description.appliedGain->load();
+        if (aggregate->tapID == tap.id) {
+            return aggregate.get();
         }
     }
-    return 1.0F;
+    return nullptr;
+}
+
+float PipeWireAudioHardware::Impl::heldGain(const TapObject& tap) const {
+    const AggregateObject* aggregate = aggregateOf(tap);
+    return aggregate != nullptr && aggregate->description.appliedGain != nullptr
+               ? aggregate->description.appliedGain->load()
+               : 1.0F;
 }
 
 bool PipeWireAudioHardware::Impl::awaitsPulseAnswer(
@@ -447,15 +454,11 @@ void PipeWireAudioHardware::Impl::failStart(TapObject& tap) {
     tap.startRequested = false;
     tap.unanswered.clear();
     letGoAll(tap);
-    AudioObjectID aggregateID = kAudioObjectUnknown;
-    for (const auto& [id, aggregate] : aggregates) {
-        if (aggregate->tapID == tap.id) {
-            aggregateID = id;
-        }
-    }
-    if (aggregateID == kAudioObjectUnknown || !post) {
+    const AggregateObject* aggregate = aggregateOf(tap);
+    if (aggregate == nullptr || !post) {
         return;
     }
+    const AudioObjectID aggregateID = aggregate->id;
     std::weak_ptr<int> token = alive;
     post([this, token, aggregateID] {
         if (!token.expired()) {

@@ -260,6 +260,7 @@ public:
     void failStart(TapObject& tap);
     void holdAtGain(TapObject& tap, float gain);
     void holdNode(TapObject& tap, std::uint32_t nodeID, float gain);
+    AggregateObject* aggregateOf(const TapObject& tap) const;
     // The gain the tap's block applies, 1 before it runs.
     float heldGain(const TapObject& tap) const;
     bool awaitsPulseAnswer(std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const;
