@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace corvalle::test {
 
@@ -78,6 +79,24 @@ protected:
             std::chrono::seconds(5));
         model->setVolume(0.5, key);
         return playing && spinUntil([&] { return model->hasTap(key); }, std::chrono::seconds(3));
+    }
+
+    // Records `meter` for `ms` while the main loop turns, running `action`
+    // `lead` after the recording began.
+    template <typename Action>
+    std::vector<float> recordAround(MonitorMeter& meter, int ms, std::chrono::milliseconds lead,
+                                    Action action) {
+        std::vector<float> samples;
+        std::atomic<bool> recorded{false};
+        std::thread recorder([&] {
+            samples = meter.record(ms);
+            recorded = true;
+        });
+        spinUntil([] { return false; }, lead);
+        action();
+        spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(ms + 2000));
+        recorder.join();
+        return samples;
     }
 
     // Runs `work` on a worker thread while the main loop turns.

@@ -44,20 +44,12 @@ protected:
 
     // Records the speakers from just before the player starts until after it ends.
     std::vector<float> recordStart(test::MonitorMeter& meter, std::optional<ChildProcess>& player) {
-        std::vector<float> samples;
-        std::atomic<bool> recorded{false};
-        std::thread recorder([&] {
-            samples = meter.record(kRecordMs);
-            recorded = true;
+        return recordAround(meter, kRecordMs, 40ms, [&] {
+            player.emplace(command());
+            if (key.isEmpty()) {
+                key = QString::fromStdString(test::programKey(*player));
+            }
         });
-        spinUntil([] { return false; }, 40ms);
-        player.emplace(command());
-        if (key.isEmpty()) {
-            key = QString::fromStdString(test::programKey(*player));
-        }
-        spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(kRecordMs + 2000));
-        recorder.join();
-        return samples;
     }
 
     // The previous player has ended and its tap is gone.
@@ -145,17 +137,9 @@ TEST_P(StartLevelTest, AReleaseIsNeverLouderAndHasNoLongGap) {
             5s);
         ASSERT_NEAR(level.peak, tapped, 0.005) << release;
 
-        std::vector<float> samples;
-        std::atomic<bool> recorded{false};
-        std::thread recorder([&] {
-            samples = meter.record(kRecordMs / 2);
-            recorded = true;
-        });
-        spinUntil([] { return false; }, 150ms);
-        model->reset(key);
+        const std::vector<float> samples =
+            recordAround(meter, kRecordMs / 2, 150ms, [&] { model->reset(key); });
         ASSERT_FALSE(model->hasTap(key));
-        spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(kRecordMs + 2000));
-        recorder.join();
 
         const test::ReleaseShape shape = test::releaseShape(samples, tapped, kLevel);
         std::printf("%s release %d: loudest %.3f, longest silence %.1f ms, longest at neither "
@@ -205,16 +189,9 @@ TEST_F(LateLinkTest, ANewPulseStreamLinkedLateIsHeardAtItsSetting) {
     ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 5s));
     spinUntil([] { return false; }, 300ms);
 
-    std::vector<float> samples;
-    std::atomic<bool> recorded{false};
-    std::thread recorder([&] {
-        samples = meter.record(kRecordMs);
-        recorded = true;
-    });
-    kill(sessionManager, SIGCONT);
-    spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(kRecordMs + 2000));
-    recorder.join();
-    const StartShape shape = test::startShape(samples, kLevel * kStoredVolume);
+    const StartShape shape = test::startShape(
+        recordAround(meter, kRecordMs, 0ms, [&] { kill(sessionManager, SIGCONT); }),
+        kLevel * kStoredVolume);
     EXPECT_TRUE(shape.heard) << "the tapped stream never started";
     EXPECT_LE(shape.loudest, kLevel * 1.02) << "louder than the player alone";
     EXPECT_NEAR(shape.loudest, kLevel * kStoredVolume, 0.01) << "not at its setting";
