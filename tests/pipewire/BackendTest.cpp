@@ -46,6 +46,23 @@ protected:
         hardware.reset();
         queue.drain();
     }
+    // Buffer memory is handed back by the server a moment after a stream goes; a
+    // few handles may be in flight, a leak per tap would be hundreds that stay. A
+    // quarter of a kilobyte per tap over a thousand taps would show as 250 KiB of
+    // heap. What the process grew by since `before`.
+    test::MemoryUse expectNothingLeftSince(int files, const test::MemoryUse& before) {
+        EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
+            << test::openFileCount() << " open files, " << files << " before";
+        test::MemoryUse grown;
+        EXPECT_TRUE(eventually(
+            [&] {
+                grown = test::memoryGrownSince(before);
+                return grown.heapKiB < 256 && grown.mappedKiB < 1024;
+            },
+            3s))
+            << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
+        return grown;
+    }
     bool running() {
         return CA::get<std::uint32_t>(*hardware, process, kAudioProcessPropertyIsRunningOutput,
                                       0) != 0;
@@ -90,19 +107,7 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
             CORVALLE_TAP_CYCLES);
     EXPECT_TRUE(settle());
     EXPECT_TRUE(eventually([&] { return test::nodeCount(session) == nodes; }, 2s));
-    // Buffer memory is handed back by the server a moment after a stream goes; a
-    // few handles may be in flight, a leak per tap would be hundreds that stay.
-    EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
-        << test::openFileCount() << " open files, " << files << " before";
-    // A quarter of a kilobyte per tap would show as 250 KiB of heap.
-    test::MemoryUse grown;
-    EXPECT_TRUE(eventually(
-        [&] {
-            grown = test::memoryGrownSince(before);
-            return grown.heapKiB < 256 && grown.mappedKiB < 1024;
-        },
-        3s))
-        << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
+    const test::MemoryUse grown = expectNothingLeftSince(files, before);
     std::printf("heap %+ld KiB, mapped %+ld KiB\n", grown.heapKiB, grown.mappedKiB);
     EXPECT_TRUE(running());
 }
@@ -199,16 +204,7 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
         2s))
         << test::nodeCount(session) << " nodes, " << nodes << " before";
     EXPECT_EQ(session.output("pw-metadata 2>/dev/null | grep -c target.object || true"), "0\n");
-    EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
-        << test::openFileCount() << " open files, " << files << " before";
-    test::MemoryUse grown;
-    EXPECT_TRUE(eventually(
-        [&] {
-            grown = test::memoryGrownSince(before);
-            return grown.heapKiB < 256 && grown.mappedKiB < 1024;
-        },
-        3s))
-        << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
+    const test::MemoryUse grown = expectNothingLeftSince(files, before);
     std::printf("%d failed creations: %d nodes (%d before), %d open files (%d before), heap %+ld "
                 "KiB, mapped %+ld KiB\n",
                 count, test::nodeCount(session), nodes, test::openFileCount(), files, grown.heapKiB,
