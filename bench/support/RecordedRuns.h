@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BenchmarkCompat.h"
+
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <initializer_list>
@@ -29,7 +31,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
-            if (!r.error_occurred) {
+            if (!runFailed(r)) {
                 const double unit = benchmark::GetTimeUnitMultiplier(r.time_unit);
                 wallSeconds[r.benchmark_name()] = r.GetAdjustedRealTime() / unit;
                 cpuSeconds[r.benchmark_name()] = r.GetAdjustedCPUTime() / unit;

@@ -1,6 +1,7 @@
 // The gain procedure on stereo interleaved buffers, beside a copy of the same bytes.
 // After the table it prints one line per figure: "ratio <name> <gain time / copy time>".
 
+#include "BenchmarkCompat.h"
 #include "GainRender.h"
 
 #include <benchmark/benchmark.h>
@@ -91,7 +92,7 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            if (run.run_type == Run::RT_Iteration && !corvalle::bench::runFailed(run)) {
                 cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
             }
         }
