@@ -5,6 +5,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <QtTest/qtestspontaneevent.h>
+#include <QtTest/qtestsystem.h>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -20,6 +21,13 @@ template <typename T = QWidget> T* child(const QWidget& parent, const char* name
     auto* found = parent.findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(found, nullptr) << name;
     return found;
+}
+
+// Makes the shown top-level `window` the active one, as a click on it would, so
+// that focus and key presses reach its widgets; false when it never became active.
+inline bool activate(QWidget& window) {
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
 }
 
 // Sends a wheel turn to `target`; true when some widget took it.

@@ -24,6 +24,7 @@
 namespace corvalle::ui {
 namespace {
 
+using test::activate;
 using test::child;
 using test::wheel;
 
@@ -317,7 +318,7 @@ TEST_F(AppRowTest, DraggingGivesWholePercentsAndStopsAtTheMark) {
 }
 
 TEST_F(AppRowTest, KeysStepWholePercentsAndHomeAndEndStopAtTheMark) {
-    QApplication::setActiveWindow(row.get());
+    ASSERT_TRUE(activate(*row));
     slider().setFocus(Qt::TabFocusReason);
     model().setVolume(0.5, kPlayer);
     const std::vector<std::pair<Qt::Key, int>> presses{

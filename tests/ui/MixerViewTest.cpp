@@ -25,6 +25,7 @@
 namespace corvalle::ui {
 namespace {
 
+using test::activate;
 using test::child;
 using test::wheel;
 
@@ -241,7 +242,7 @@ TEST_F(MixerViewTest, TabReachesEveryControlAndTheListFollowsTheFocus) {
     world.addApps(14);
     world.start().setVolume(0.5, QStringLiteral("org.app13")); // its reset is enabled
     const auto view = makeView();
-    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(activate(*view));
     auto* list = child<QScrollArea>(*view, "appList");
     EXPECT_EQ(list->focusPolicy(), Qt::NoFocus);
     child(*view->rows().front(), "slider")->setFocus(Qt::TabFocusReason);
