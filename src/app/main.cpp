@@ -8,6 +8,7 @@
 #include "Translations.h"
 #include "TrayWatcher.h"
 #include "UnixSignals.h"
+#include "Utf8Locale.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -66,6 +67,7 @@ void arrangeScreenshot(AppDelegate& delegate, const QString& path, const QElapse
 int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    chooseUtf8CharacterEncoding();
 
     QStringList arguments;
     for (int i = 1; i < argc; ++i) {

@@ -14,12 +14,24 @@ struct ProgramRun {
     QString err;
 };
 
-ProgramRun runWithoutDisplay(const QStringList& arguments) {
+// `locale` holds the locale variables to set ("LANG=C"); all others are removed.
+ProgramRun runWithoutDisplay(const QStringList& arguments, const QStringList& locale = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         environment.remove(QString::fromLatin1(name));
     }
     environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    if (!locale.isEmpty()) {
+        for (const QString& name : environment.keys()) {
+            if (name == QLatin1String("LANG") || name.startsWith(QLatin1String("LC_"))) {
+                environment.remove(name);
+            }
+        }
+        for (const QString& variable : locale) {
+            environment.insert(variable.section(QLatin1Char('='), 0, 0),
+                               variable.section(QLatin1Char('='), 1));
+        }
+    }
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(CORVALLE_BINARY), arguments);
@@ -55,6 +67,37 @@ TEST(InformationOptions, AnswerWithoutADisplay) {
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
         EXPECT_TRUE(c.exact ? run.out == c.out : run.out.contains(c.out)) << run.out.toStdString();
         EXPECT_TRUE(c.exact ? run.err == c.err : run.err.contains(c.err)) << run.err.toStdString();
+    }
+}
+
+// Whatever the locale, nothing but the answer is printed: no word from Qt about
+// the character encoding, and text that is not ASCII comes back as it went in.
+TEST(InformationOptions, PrintNoLocaleWarning) {
+    const QStringList locales[] = {
+        {"LANG=C"},
+        {"LC_ALL=C", "LANG=C.UTF-8"},
+        {"LC_ALL=POSIX"},
+        {"LANG=C.UTF-8"},
+        {"LC_CTYPE=C", "LANG=C.UTF-8"},
+        {"LANG=xx_XX.UTF-8"}, // not installed anywhere
+        {"LANG=de_DE"},       // Latin-1, where it is installed
+        {},                   // the caller's own
+    };
+    for (const QStringList& locale : locales) {
+        SCOPED_TRACE(locale.join(QLatin1Char(' ')).toStdString());
+        const ProgramRun version = runWithoutDisplay({"--version"}, locale);
+        EXPECT_EQ(version.exitCode, 0);
+        EXPECT_EQ(version.out, "Corvalle " CORVALLE_VERSION "\n");
+        EXPECT_EQ(version.err, QString()) << version.err.toStdString();
+
+        const ProgramRun help = runWithoutDisplay({"--help"}, locale);
+        EXPECT_EQ(help.err, QString()) << help.err.toStdString();
+
+        const QString option = QStringLiteral("lautst\u00e4rke-\u2192");
+        const ProgramRun wrong = runWithoutDisplay({"--version", "--" + option}, locale);
+        EXPECT_EQ(wrong.exitCode, 2);
+        EXPECT_TRUE(wrong.err.contains("'" + option + "'")) << wrong.err.toStdString();
+        EXPECT_FALSE(wrong.err.contains(QLatin1String("locale"))) << wrong.err.toStdString();
     }
 }
 
