@@ -270,7 +270,7 @@ TEST(ColdStartTest, ConnectsOnceTheServerComes) {
         },
         1s));
     hardware.reset();
-    static_cast<void>(std::system((script + " stop '" + dir + "'").c_str()));
+    EXPECT_EQ(std::system((script + " stop '" + dir + "'").c_str()), 0);
 }
 
 } // namespace
