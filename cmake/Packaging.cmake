@@ -44,13 +44,30 @@ install(FILES ${CORVALLE_PACKAGING}/completions/_corvalle
 install(FILES ${CORVALLE_PACKAGING}/completions/corvalle.fish
         DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
+# Debian's documentation of every package: the copyright notice, and for a
+# package that is its own upstream the changelog, compressed.
+set(CORVALLE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/corvalle)
+install(FILES ${CORVALLE_PACKAGING}/copyright DESTINATION ${CORVALLE_DOC_DIR})
+add_custom_command(
+  OUTPUT ${PROJECT_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/doc
+  COMMAND ${CORVALLE_GZIP} -9 -n -c ${CORVALLE_PACKAGING}/changelog
+          > ${PROJECT_BINARY_DIR}/doc/changelog.gz
+  DEPENDS ${CORVALLE_PACKAGING}/changelog
+  VERBATIM)
+add_custom_target(corvalle_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz DESTINATION ${CORVALLE_DOC_DIR})
+
 # The Debian package. Its dependencies come from the binary's libraries
 # (dpkg-shlibdeps): the SVG icon engine and the platform plugins Corvalle loads
 # at run time ship in libqt6svg6 and libqt6gui6, which it links anyway.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME corvalle)
 set(CPACK_PACKAGE_VENDOR Corvalle)
-set(CPACK_PACKAGE_CONTACT "Corvalle developers")
+set(CORVALLE_MAINTAINER "The Corvalle developers <developers@corvalle.org>"
+    CACHE STRING "The Debian package's maintainer: a name and an e-mail address")
+set(CPACK_PACKAGE_CONTACT "${CORVALLE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CORVALLE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "per-application volume mixer for PipeWire")
 set(CPACK_PACKAGE_DESCRIPTION
     "Corvalle gives every application that plays sound its own volume slider, from
