@@ -1,13 +1,16 @@
-# Every PipeWire integration test runs twice: against the system's PipeWire (Debian 12:
-# 0.3.65 with WirePlumber 0.4) and against PipeWire 1.4 with WirePlumber 0.5, unpacked
-# by scripts/pw-stack. The twin is the same executable with the client library, its
-# plugins and the private session (scripts/pw-session) taken from that stack.
+# Every PipeWire integration test runs against the system's PipeWire and, where that is
+# Debian 12's 0.3.65 with WirePlumber 0.4, a second time against PipeWire 1.4 with
+# WirePlumber 0.5, unpacked by scripts/pw-stack. The twin is the same executable with the
+# client library, its plugins and the private session (scripts/pw-session) taken from
+# that stack. A system with PipeWire 1.0 or newer (Debian 13) runs them once.
 set(CORVALLE_PW1_ROOT "/opt/corvalle/pipewire-1.4" CACHE PATH
     "PipeWire 1.4 stack of the second run of the integration tests (scripts/pw-stack prepare)")
 
 file(GLOB _corvalle_pw1_lib "${CORVALLE_PW1_ROOT}/usr/lib/*/libpipewire-0.3.so.0")
 if(_corvalle_pw1_lib)
   get_filename_component(CORVALLE_PW1_LIBDIR "${_corvalle_pw1_lib}" DIRECTORY)
+elseif(PIPEWIRE_VERSION VERSION_GREATER_EQUAL 1.0)
+  message(STATUS "The integration tests run against the system's PipeWire ${PIPEWIRE_VERSION}")
 else()
   message(WARNING "No PipeWire 1.4 stack in ${CORVALLE_PW1_ROOT}: the integration tests run "
                   "against the system's PipeWire only (bash scripts/pw-stack prepare)")
