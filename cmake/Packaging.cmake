@@ -59,8 +59,8 @@ add_custom_target(corvalle_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/doc/chang
 install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz DESTINATION ${CORVALLE_DOC_DIR})
 
 # The Debian package. Its dependencies come from the binary's libraries
-# (dpkg-shlibdeps): the SVG icon engine and the platform plugins Corvalle loads
-# at run time ship in libqt6svg6 and libqt6gui6, which it links anyway.
+# (dpkg-shlibdeps): the platform plugins Corvalle loads at run time ship in
+# libqt6gui6, which it links anyway.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME corvalle)
 set(CPACK_PACKAGE_VENDOR Corvalle)
@@ -83,6 +83,19 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Qt's SVG icon engine draws the program's icon and most applications' icons; it is
+# loaded at run time, so no library names it. Debian 12 ships it in libqt6svg6, which
+# the binary links; Debian 13 in a package of its own, which the package then needs.
+execute_process(COMMAND dpkg-query -S "*/qt6/plugins/iconengines/libqsvgicon.so"
+                OUTPUT_VARIABLE CORVALLE_SVG_ICON_OWNER ERROR_QUIET
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX REPLACE "[:,].*" "" CORVALLE_SVG_ICON_OWNER "${CORVALLE_SVG_ICON_OWNER}")
+if(CORVALLE_SVG_ICON_OWNER STREQUAL "")
+  message(WARNING "Qt's SVG icon engine is not installed: icons will be missing "
+                  "(Debian 13: qt6-svg-plugins; bash scripts/install-deps)")
+elseif(NOT CORVALLE_SVG_ICON_OWNER MATCHES "^libqt6svg6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CORVALLE_SVG_ICON_OWNER}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire, wireplumber, qt6-wayland")
 # Qt's own texts (the help's headings, standard buttons) in the user's language.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-translations-l10n")

@@ -12,6 +12,8 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QContextMenuEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -204,6 +206,19 @@ TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     const QString redFile = put(QStringLiteral("own/player.png"), Qt::red);
     put(QStringLiteral("icons/hicolor/48x48/apps/org.player.png"), Qt::blue);
     put(QStringLiteral("pixmaps/oldplayer.png"), Qt::green);
+    // Most applications' icons are SVG, drawn by Qt's SVG icon engine, a plugin that
+    // some releases ship in a package of its own.
+    const auto putSvg = [&](const QString& relative) {
+        QString file = base + QLatin1Char('/') + relative;
+        QDir().mkpath(QFileInfo(file).path());
+        QFile svg(file);
+        EXPECT_TRUE(svg.open(QIODevice::WriteOnly)) << file.toStdString();
+        svg.write(R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48">)"
+                  R"(<rect width="48" height="48" fill="#ff00ff"/></svg>)");
+        return file;
+    };
+    const QString svgFile = putSvg(QStringLiteral("own/player.svg"));
+    putSvg(QStringLiteral("icons/hicolor/scalable/apps/org.svgplayer.svg"));
 
     const auto centre = [&] {
         const QImage shown = icon->pixmap().toImage();
@@ -211,10 +226,12 @@ TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     };
     // No colour: nothing found, the dashed symbol.
     for (const auto& [name, colour] : std::vector<std::pair<QString, QColor>>{
-             {redFile, Qt::red},                           // the application's own file
-             {QStringLiteral("org.player"), Qt::blue},     // hicolor without a theme
-             {QStringLiteral("org.player.png"), Qt::blue}, // a name with an extension
-             {QStringLiteral("oldplayer"), Qt::green},     // the pixmaps folder
+             {redFile, Qt::red},                             // the application's own file
+             {QStringLiteral("org.player"), Qt::blue},       // hicolor without a theme
+             {QStringLiteral("org.player.png"), Qt::blue},   // a name with an extension
+             {QStringLiteral("oldplayer"), Qt::green},       // the pixmaps folder
+             {svgFile, Qt::magenta},                         // an SVG file
+             {QStringLiteral("org.svgplayer"), Qt::magenta}, // an SVG in hicolor
              {QStringLiteral("no-such-icon"), {}},
              {QStringLiteral("../own/player"), {}},
              {base + QStringLiteral("/gone.png"), {}}}) {
