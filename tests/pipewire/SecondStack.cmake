@@ -9,6 +9,8 @@ set(CORVALLE_PW1_ROOT "/opt/corvalle/pipewire-1.4" CACHE PATH
 file(GLOB _corvalle_pw1_lib "${CORVALLE_PW1_ROOT}/usr/lib/*/libpipewire-0.3.so.0")
 if(_corvalle_pw1_lib)
   get_filename_component(CORVALLE_PW1_LIBDIR "${_corvalle_pw1_lib}" DIRECTORY)
+elseif(NOT CORVALLE_BUILD_PIPEWIRE)
+  # A build without the PipeWire backend has no integration tests.
 elseif(PIPEWIRE_VERSION VERSION_GREATER_EQUAL 1.0)
   message(STATUS "The integration tests run against the system's PipeWire ${PIPEWIRE_VERSION}")
 else()
