@@ -32,12 +32,38 @@ void* operator new(std::size_t size) {
     }
     throw std::bad_alloc();
 }
-// The library's array and nothrow forms call these; the address sanitizer defines
-// the sized delete itself, which would then free memory it did not allocate.
+// Every other form is replaced too: the address sanitizer defines each form
+// itself, and memory that its own form allocated must not reach free() here
+// (GoogleTest 1.16 allocates with the nothrow form and frees with the sized one).
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 #pragma GCC diagnostic pop
