@@ -195,30 +195,31 @@ TEST_F(AppRowTest, IconFromAFileTheThemeOrHicolorElseTheDashedSymbol) {
     qputenv("XDG_DATA_DIRS", base.toUtf8());
     const QString oldTheme = QIcon::themeName();
     QIcon::setThemeName(QStringLiteral("corvalle-test-none"));
+    // A file of one colour; a .svg one is drawn by Qt's SVG icon engine, a plugin
+    // that some releases ship in a package of its own (most icons are SVG).
     const auto put = [&](const QString& relative, QColor colour) {
         QString file = base + QLatin1Char('/') + relative;
         QDir().mkpath(QFileInfo(file).path());
-        QImage image(48, 48, QImage::Format_ARGB32);
-        image.fill(colour);
-        EXPECT_TRUE(image.save(file)) << file.toStdString();
+        if (file.endsWith(QLatin1String(".svg"))) {
+            QFile svg(file);
+            EXPECT_TRUE(svg.open(QIODevice::WriteOnly)) << file.toStdString();
+            svg.write(
+                QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" "
+                               "height=\"48\"><rect width=\"48\" height=\"48\" fill=\"%1\"/></svg>")
+                    .arg(colour.name())
+                    .toUtf8());
+        } else {
+            QImage image(48, 48, QImage::Format_ARGB32);
+            image.fill(colour);
+            EXPECT_TRUE(image.save(file)) << file.toStdString();
+        }
         return file;
     };
     const QString redFile = put(QStringLiteral("own/player.png"), Qt::red);
     put(QStringLiteral("icons/hicolor/48x48/apps/org.player.png"), Qt::blue);
     put(QStringLiteral("pixmaps/oldplayer.png"), Qt::green);
-    // Most applications' icons are SVG, drawn by Qt's SVG icon engine, a plugin that
-    // some releases ship in a package of its own.
-    const auto putSvg = [&](const QString& relative) {
-        QString file = base + QLatin1Char('/') + relative;
-        QDir().mkpath(QFileInfo(file).path());
-        QFile svg(file);
-        EXPECT_TRUE(svg.open(QIODevice::WriteOnly)) << file.toStdString();
-        svg.write(R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48">)"
-                  R"(<rect width="48" height="48" fill="#ff00ff"/></svg>)");
-        return file;
-    };
-    const QString svgFile = putSvg(QStringLiteral("own/player.svg"));
-    putSvg(QStringLiteral("icons/hicolor/scalable/apps/org.svgplayer.svg"));
+    const QString svgFile = put(QStringLiteral("own/player.svg"), Qt::magenta);
+    put(QStringLiteral("icons/hicolor/scalable/apps/org.svgplayer.svg"), Qt::magenta);
 
     const auto centre = [&] {
         const QImage shown = icon->pixmap().toImage();
