@@ -3,13 +3,15 @@
 //   corvalle-test-player [--frequency HZ] [--amplitude A] [--seconds S]
 //                        [--name APP-NAME] [--icon ICON-NAME] [--app-id ID]
 //                        [--streams N] [--child] [--pause-file PATH]
-//                        [--targets OUTPUT,...]
+//                        [--targets OUTPUT,...] [--role ROLE]
 //
 // --child leaves the playing to a child process started from the same program
 // (the parent only waits for it), as applications with audio helpers do.
 // --pause-file: while the file exists the streams are paused (corked).
 // --targets: the output each stream asks for (target.object), one per stream in
 // order; an empty one (or none given) follows the default output.
+// --role: media.role (Music unless given). The session manager keeps one stored
+// stream volume per role, so players that must not share one differ in role.
 #include "StereoFormat.h"
 
 #include <atomic>
@@ -42,6 +44,7 @@ struct Options {
     bool child = false;
     std::string pauseFile;
     std::vector<std::string> targets;
+    std::string role = "Music";
 };
 
 struct Player {
@@ -158,6 +161,8 @@ Options parse(int argc, char** argv) {
             o.child = true;
         } else if (arg == "--pause-file") {
             o.pauseFile = next();
+        } else if (arg == "--role") {
+            o.role = next();
         } else if (arg == "--targets") {
             std::string list = next() + ",";
             for (std::size_t at = list.find(','); at != std::string::npos; at = list.find(',')) {
@@ -191,10 +196,10 @@ int play(const Options& options) {
     for (std::size_t i = 0; i < players.size(); ++i) {
         Player& player = players[i];
         player.options = &options;
-        pw_properties* props =
-            pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback",
-                              PW_KEY_MEDIA_ROLE, "Music", PW_KEY_APP_NAME, options.name.c_str(),
-                              PW_KEY_NODE_NAME, options.name.c_str(), nullptr);
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
+            options.role.c_str(), PW_KEY_APP_NAME, options.name.c_str(), PW_KEY_NODE_NAME,
+            options.name.c_str(), nullptr);
         if (!options.icon.empty()) {
             pw_properties_set(props, PW_KEY_APP_ICON_NAME, options.icon.c_str());
         }

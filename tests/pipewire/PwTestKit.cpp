@@ -79,9 +79,11 @@ MonitorMeter::MonitorMeter(const std::string& deviceName) : state_(std::make_uni
     loop_ = pw_thread_loop_new("meter", nullptr);
     pw_thread_loop_lock(loop_);
     pw_thread_loop_start(loop_);
+    // Named for its device, so that a graph with several meters reads plainly.
+    const std::string nodeName = "test-meter-" + deviceName;
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_TARGET_OBJECT,
-        deviceName.c_str(), PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_NODE_NAME, "test-meter",
+        deviceName.c_str(), PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_NODE_NAME, nodeName.c_str(),
         PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
     static const pw_stream_events events = [] {
         pw_stream_events e{};
@@ -103,11 +105,21 @@ MonitorMeter::~MonitorMeter() {
 }
 
 std::vector<float> MonitorMeter::record(int ms) {
+    startRecording(ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return takeRecording();
+}
+
+void MonitorMeter::startRecording(int ms) {
     pw_thread_loop_lock(loop_);
     state_->recorded.clear();
+    // Room for a fifth more than `ms` holds, so that no cycle waits for the vector to grow.
+    state_->recorded.reserve(static_cast<std::size_t>(ms) * 48 * 6 / 5);
     state_->recording = true;
     pw_thread_loop_unlock(loop_);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::vector<float> MonitorMeter::takeRecording() {
     pw_thread_loop_lock(loop_);
     state_->recording = false;
     std::vector<float> samples = std::move(state_->recorded);

@@ -51,6 +51,9 @@ public:
 
     std::vector<float> record(int ms);
     Level measure(int ms);
+    // record() in two halves, so that several meters can record the same moment.
+    void startRecording(int ms);
+    std::vector<float> takeRecording();
 
 private:
     struct State;
