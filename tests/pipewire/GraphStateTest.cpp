@@ -40,6 +40,24 @@ TEST(ClientPIDTest, ReadsTheRightProcess) {
     }
 }
 
+// The stream's name beats the client's; a plugin's wrapper comes off only whole.
+TEST(ApplicationNameTest, IsTheProgramsOwnWhereAPluginWrapsIt) {
+    const Properties client{{"application.name", "PipeWire ALSA [client]"}};
+    const std::pair<Properties, std::optional<std::string>> cases[] = {
+        {{{"application.name", "PipeWire ALSA [aplay]"}}, "aplay"},
+        {{{"application.name", "PipeWire ALSA [a] b]"}}, "a] b"},
+        {{{"application.name", "Firefox"}}, "Firefox"},
+        {{{"application.name", "PipeWire ALSA []"}}, "PipeWire ALSA []"},
+        {{{"application.name", "PipeWire ALSA [x"}}, "PipeWire ALSA [x"},
+        {{{"application.name", "My PipeWire ALSA [x]"}}, "My PipeWire ALSA [x]"},
+        {{}, "client"},
+    };
+    for (const auto& [node, expected] : cases) {
+        EXPECT_EQ(applicationName(&node, client), expected) << expected.value_or("none");
+    }
+    EXPECT_EQ(applicationName(nullptr, {}), std::nullopt);
+}
+
 TEST(DefaultSinkJSONTest, ReadsTheNameAndRejectsEverythingElse) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {R"({ "name": "alsa_output.pci-0000_00_1f.3" })", "alsa_output.pci-0000_00_1f.3"},

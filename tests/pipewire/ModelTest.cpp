@@ -81,18 +81,21 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
     const std::string pauseFile = session.dir().string() + "/pause";
     ChildProcess native({"pw-play", test::sineFile(session, 0.5)});
     ChildProcess pulse({"paplay", test::sineFile(session, 0.5)});
+    // Through PipeWire's ALSA plugin, which names the client after itself.
+    ChildProcess alsa({"aplay", "-q", "-D", "pipewire", test::sineFile(session, 0.5)});
     ChildProcess withHelper(
         {test::testPlayerPath(), "--child", "--name", "Helper Player", "--pause-file", pauseFile});
     const QString helperKey = keyOf(withHelper);
     ASSERT_TRUE(spinUntil(
         [&] {
             return row(keyOf(native)) != nullptr && row(keyOf(pulse)) != nullptr &&
-                   playing(helperKey);
+                   row(keyOf(alsa)) != nullptr && playing(helperKey);
         },
         5s));
     // Without desktop entries the names are what the players announce.
     EXPECT_EQ(row(keyOf(native))->name, QStringLiteral("pw-play"));
     EXPECT_EQ(row(keyOf(pulse))->name, QStringLiteral("paplay"));
+    EXPECT_EQ(row(keyOf(alsa))->name, QStringLiteral("aplay"));
     EXPECT_EQ(row(helperKey)->name, QStringLiteral("Helper Player"));
     ASSERT_EQ(row(helperKey)->processObjects.size(), 1U);
     // The process that plays is the child, not the row's own process.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <spa/utils/json.h>
+#include <string_view>
 #include <utility>
 
 namespace corvalle::pw {
@@ -278,6 +279,17 @@ std::optional<std::string> hint(const Properties* nodeProps, const Properties& c
         }
     }
     return nonEmpty(find(clientProps, key));
+}
+
+std::optional<std::string> applicationName(const Properties* nodeProps,
+                                           const Properties& clientProps) {
+    std::optional<std::string> name = hint(nodeProps, clientProps, keys::kAppName);
+    constexpr std::string_view kAlsaPlugin = "PipeWire ALSA [";
+    if (name && name->size() > kAlsaPlugin.size() + 1 && name->rfind(kAlsaPlugin, 0) == 0 &&
+        name->back() == ']') {
+        return name->substr(kAlsaPlugin.size(), name->size() - kAlsaPlugin.size() - 1);
+    }
+    return name;
 }
 
 std::optional<std::string> nameFromJSON(const std::string& json) {

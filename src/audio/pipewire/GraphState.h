@@ -124,6 +124,12 @@ std::optional<std::string> clientBundleID(const Properties& props);
 std::optional<std::string> hint(const Properties* nodeProps, const Properties& clientProps,
                                 const char* key);
 
+// The name an application gave, from its first output stream, else its client:
+// application.name, with the wrapper's name taken off where a PipeWire plugin
+// ("PipeWire ALSA [aplay]") speaks for a program that does not name itself.
+std::optional<std::string> applicationName(const Properties* nodeProps,
+                                           const Properties& clientProps);
+
 // Parses "{"name": "..."}" as the "default" metadata holds it.
 std::optional<std::string> nameFromJSON(const std::string& json);
 // Makes {"name":"..."} with the name escaped.

@@ -65,7 +65,7 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
         case kAudioProcessPropertyIsRunningOutput:
             return Answer::unsigned32(graph.isRunningOutput(*client) ? 1U : 0U);
         case kAudioObjectPropertyName:
-            return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppName));
+            return Answer::text(pw::applicationName(nodeProps, client->props));
         case kAudioProcessPropertyIconHint:
             return Answer::text(pw::hint(nodeProps, client->props, pw::keys::kAppIconName));
         default:
