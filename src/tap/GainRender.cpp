@@ -24,6 +24,9 @@ struct Source {
     const float* left = nullptr;
     const float* right = nullptr;
     std::size_t stride = 1;
+    // Interleaved channels of the stream: channel k of the output plays its
+    // channel k, so that a layout wider than stereo keeps every channel.
+    std::size_t channels = 0;
     std::uint64_t frames = 0;
     // Frames the left channel's own buffer holds: fewer than `frames` when it is
     // a shorter mono buffer before the last one, whose end must not be read past.
@@ -51,6 +54,7 @@ Source chooseSource(const AudioBufferList* input) {
         source.left = samples;
         source.right = samples + 1;
         source.stride = last.numberChannels;
+        source.channels = last.numberChannels;
         return source;
     }
     source.left = samples;
@@ -279,7 +283,10 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
     const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
     const auto sourceOf = [&](std::size_t c) -> const float* {
         const std::size_t k = base + c;
-        return k == 0 ? source.left : (k == 1 ? source.right : nullptr);
+        if (k < 2) {
+            return k == 0 ? source.left : source.right;
+        }
+        return k < source.channels ? source.left + k : nullptr;
     };
     // Frames of channel c that have a source sample; the rest of [0, n) is silent.
     const auto readableOf = [&](std::size_t c) -> std::size_t {

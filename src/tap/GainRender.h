@@ -18,10 +18,11 @@ struct GainState {
 };
 static_assert(std::atomic<float>::is_always_lock_free, "the gain state must be lock-free");
 
-// Copies the tapped stream (the last input buffer) to every output buffer at the
-// gain, ramping linearly from the applied to the target gain within the cycle and
-// limiting every sample to [-1, 1], and raises `state->peak` to the largest
-// magnitude it wrote. Realtime-safe.
+// Copies the tapped stream (the last input buffer) to the output buffers at the
+// gain, channel k of the outputs (counted across buffers) from channel k of the
+// stream, a mono stream on the first two and channels it lacks silent, ramping linearly from the
+// applied to the target gain within the cycle and limiting every sample to [-1, 1], and raises
+// `state->peak` to the largest magnitude it wrote. Realtime-safe.
 void renderGain(const AudioBufferList* input, AudioBufferList* output, GainState* state) noexcept;
 
 // The largest magnitude the IO thread wrote since the last call, in [0, 1]; 0

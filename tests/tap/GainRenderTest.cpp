@@ -83,7 +83,7 @@ void referenceRender(const AudioBufferList& input, AudioBufferList& output, floa
     const float* left = nullptr;
     const float* right = nullptr;
     // A shorter left buffer reads as silence after its end.
-    std::uint64_t stride = 1, frames = 0, leftFrames = 0;
+    std::uint64_t stride = 1, frames = 0, leftFrames = 0, sourceChannels = 0;
     const AudioBuffer* last =
         input.numberBuffers > 0 ? &input.buffers[input.numberBuffers - 1] : nullptr;
     if (last != nullptr && last->data != nullptr && last->numberChannels > 0) {
@@ -92,6 +92,7 @@ void referenceRender(const AudioBufferList& input, AudioBufferList& output, floa
         if (last->numberChannels >= 2) {
             right = left + 1;
             stride = last->numberChannels;
+            sourceChannels = last->numberChannels;
         } else if (input.numberBuffers >= 2 && (last - 1)->data != nullptr &&
                    (last - 1)->numberChannels == 1) {
             left = static_cast<const float*>((last - 1)->data);
@@ -110,7 +111,10 @@ void referenceRender(const AudioBufferList& input, AudioBufferList& output, floa
         const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
         for (std::uint64_t c = 0; c < channels; ++c) {
             const std::uint64_t k = base + c;
-            const float* src = k == 0 ? left : (k == 1 ? right : nullptr);
+            const float* src = k == 0               ? left
+                               : k == 1             ? right
+                               : k < sourceChannels ? left + k
+                                                    : nullptr;
             float g = applied;
             for (std::uint64_t f = 0; f < outFrames; ++f) {
                 float y = 0.0F;
@@ -171,6 +175,8 @@ TEST(GainRender, EdgeCasesWriteEverySampleAndEndAtTheTarget) {
         {"a NaN sample is silence", 1.0F, 1.0F, {{2, 67, kNaN, 0.5F}}, {{2, 67}}, {{0.0F, 0.5F}}},
         {"a NaN sample in a ramp is silence", 1.0F, 0.5F,
          {{2, 67, kNaN, 0.0F}}, {{2, 67}}, {{0.0F, 0.0F}}},
+        {"channel k plays the stream's channel k, channels it lacks are silent", 0.5F, 0.5F,
+         {{3, 4, 0.4F, -0.4F}}, {{2, 4}, {2, 4}}, {{0.2F, -0.2F}, {-0.2F, 0.0F}}},
         {"skipped output buffers keep the channel numbers", 1.0F, 1.0F,
          {{2, 4, 0.25F, -0.25F}}, {{1, 4}, {-1, 4}, {0, 4}, {1, 4}}, {{0.25F}, {}, {}, {-0.25F}}}};
     // clang-format on
