@@ -12,7 +12,7 @@
 // order; an empty one (or none given) follows the default output.
 // --role: media.role (Music unless given). The session manager keeps one stored
 // stream volume per role, so players that must not share one differ in role.
-#include "StereoFormat.h"
+#include "AudioFormat.h"
 
 #include <atomic>
 #include <cmath>

@@ -58,6 +58,35 @@ TEST(ApplicationNameTest, IsTheProgramsOwnWhereAPluginWrapsIt) {
     EXPECT_EQ(applicationName(nullptr, {}), std::nullopt);
 }
 
+// Both spellings PipeWire writes; anything it would not know is stereo, never a
+// layout that drops or invents a channel.
+TEST(ChannelLayoutTest, ReadsTheDevicesChannelsInOrder) {
+    const ChannelLayout surround{SPA_AUDIO_CHANNEL_FL,  SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
+                                 SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR};
+    const std::pair<const char*, ChannelLayout> cases[] = {
+        {"[ FL FR FC LFE RL RR ]", surround},
+        {"FL,FR,FC,LFE,RL,RR", surround},
+        {"[MONO]", {SPA_AUDIO_CHANNEL_MONO}},
+        {"AUX0,AUX1,AUX2",
+         {SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX1, SPA_AUDIO_CHANNEL_AUX2}},
+        {"FR,FL", {SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FL}},
+        {"", stereoLayout()},
+        {"[ ]", stereoLayout()},
+        {"FL,WHAT", stereoLayout()},
+        {"FL,UNK", stereoLayout()},
+        {"fl,fr", stereoLayout()},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(channelLayout({{"audio.position", text}}), expected) << text;
+    }
+    EXPECT_EQ(channelLayout({}), stereoLayout());
+    std::string tooMany;
+    for (unsigned i = 0; i <= SPA_AUDIO_MAX_CHANNELS; ++i) {
+        tooMany += "FL,";
+    }
+    EXPECT_EQ(channelLayout({{"audio.position", tooMany}}), stereoLayout());
+}
+
 TEST(DefaultSinkJSONTest, ReadsTheNameAndRejectsEverythingElse) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {R"({ "name": "alsa_output.pci-0000_00_1f.3" })", "alsa_output.pci-0000_00_1f.3"},

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <spa/param/audio/raw-types.h>
 #include <spa/utils/json.h>
 #include <string_view>
 #include <utility>
@@ -279,6 +280,38 @@ std::optional<std::string> hint(const Properties* nodeProps, const Properties& c
         }
     }
     return nonEmpty(find(clientProps, key));
+}
+
+ChannelLayout channelLayout(const Properties& deviceProps) {
+    const std::string* text = find(deviceProps, keys::kAudioPosition);
+    if (text == nullptr) {
+        return stereoLayout();
+    }
+    ChannelLayout layout;
+    std::string_view rest(*text);
+    constexpr std::string_view kSeparators = "[], \t\n";
+    while (!rest.empty()) {
+        const std::size_t start = rest.find_first_not_of(kSeparators);
+        if (start == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(start);
+        const std::string_view name = rest.substr(0, rest.find_first_of(kSeparators));
+        rest.remove_prefix(name.size());
+        const spa_type_info* known = nullptr;
+        for (const spa_type_info* t = spa_type_audio_channel; t->name != nullptr; ++t) {
+            const std::string_view full(t->name);
+            if (full.substr(full.rfind(':') + 1) == name) {
+                known = t;
+            }
+        }
+        if (known == nullptr || known->type == SPA_AUDIO_CHANNEL_UNKNOWN ||
+            layout.size() == SPA_AUDIO_MAX_CHANNELS) {
+            return stereoLayout();
+        }
+        layout.push_back(known->type);
+    }
+    return layout.empty() ? stereoLayout() : layout;
 }
 
 std::optional<std::string> applicationName(const Properties* nodeProps,

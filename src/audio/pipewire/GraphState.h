@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioFormat.h"
 #include "AudioTypes.h"
 
 #include <chrono>
@@ -103,6 +104,11 @@ public:
     GraphSummary summary() const;
     void clear();
 };
+
+// The channels of a device in the order its ports carry them, from
+// audio.position ("[ FL FR ]" or "FL,FR"); stereo when it names none, or a
+// channel PipeWire does not know, or more than a format can carry.
+ChannelLayout channelLayout(const Properties& deviceProps);
 
 // The name of a device: node.description, else node.nick, else node.name.
 std::optional<std::string> deviceDescription(const Properties& props);

@@ -231,10 +231,8 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
             impl->advanceStart(*live);
         }
     });
-    if (!tap->streams->connectCapture()) {
-        tap->streams->destroy();
-        return kAudioHardwareUnspecifiedError;
-    }
+    // Its streams connect with the aggregate, once the device whose channels they
+    // carry is known.
     *outTapID = tap->id;
     impl_->taps[tap->id] = std::move(tap);
     return noErr;
@@ -285,13 +283,16 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
         tap->generation != connection.generation()) {
         return kAudioHardwareBadObjectError;
     }
-    if (isOwnName(description.mainSubDevice) ||
-        connection.graph().deviceByName(description.mainSubDevice) == nullptr) {
+    const pw::NodeRecord* device = isOwnName(description.mainSubDevice)
+                                       ? nullptr
+                                       : connection.graph().deviceByName(description.mainSubDevice);
+    if (device == nullptr) {
         return kAudioHardwareBadObjectError;
     }
-    if (!tap->streams->connectPlayback(description.mainSubDevice, description.uid,
+    if (!tap->streams->connectCapture(pw::channelLayout(device->props)) ||
+        !tap->streams->connectPlayback(description.mainSubDevice, description.uid,
                                        description.name)) {
-        tap->streams->destroyPlayback();
+        tap->streams->destroy();
         return kAudioHardwareUnspecifiedError;
     }
     tap->playbackName = description.uid;

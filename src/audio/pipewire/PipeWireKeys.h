@@ -51,6 +51,7 @@ inline constexpr const char* kLinkOutputNode = "link.output.node";
 inline constexpr const char* kLinkInputNode = "link.input.node";
 inline constexpr const char* kMetadataName = "metadata.name";
 inline constexpr const char* kRemoteName = "remote.name";
+inline constexpr const char* kAudioPosition = "audio.position";
 
 // Values of those properties.
 inline constexpr const char* kClassAudioSink = "Audio/Sink";

@@ -76,7 +76,8 @@ pw::TapStreams* PipeWireAudioHardware::Impl::laneFor(TapObject& tap, const std::
     auto lane = std::make_unique<pw::TapStreams>(
         loop, connection->core(), tap.streams->sinkName() + suffix, tap.playbackDescription,
         std::string("corvalle-") + tap.uuid + suffix);
-    if (!lane->connectCapture() ||
+    const pw::NodeRecord* device = connection->graph().deviceByName(output);
+    if (device == nullptr || !lane->connectCapture(pw::channelLayout(device->props)) ||
         !lane->connectPlayback(output, tap.playbackName + suffix, tap.playbackDescription)) {
         lane->destroy();
         return nullptr;

@@ -1,11 +1,12 @@
 #include "TapStreams.h"
 
+#include "AudioFormat.h"
 #include "PipeWireKeys.h"
 #include "PwLoop.h"
-#include "StereoFormat.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <pipewire/pipewire.h>
 #include <sys/mman.h>
 
@@ -16,8 +17,6 @@ namespace corvalle::pw {
 
 namespace {
 
-constexpr std::uint32_t kChannels = kStereoChannels;
-constexpr std::uint32_t kFrameBytes = kChannels * sizeof(float);
 constexpr float kMaxHoldGain = 4.0F;
 // The longest graph cycle a tap carries (PipeWire's default quantum limit).
 constexpr std::uint32_t kMaxCycleFrames = 8192;
@@ -80,9 +79,12 @@ struct TapStreams::Realtime {
     // be triggered before.
     std::atomic<bool> playbackStarted{false};
     const AudioDeviceIOBlock* block = nullptr;
+    // Both streams carry the device's layout, set before either connects.
+    std::uint32_t channels = 2;
+    std::uint32_t frameBytes = 2 * sizeof(float);
     // The captured sound of the current cycle, for the playback side. Written
     // before cycleReady is set, read after it is taken.
-    MappedSamples cycle{std::size_t{kMaxCycleFrames} * kChannels};
+    std::optional<MappedSamples> cycle;
     std::atomic<std::uint32_t> cycleFrames{0};
     std::atomic<bool> cycleReady{false};
     // The gain played at while no block runs: the one the block applied last.
@@ -110,7 +112,12 @@ void TapStreams::invoke(int (*function)(spa_loop*, bool, std::uint32_t, const vo
     pw_data_loop_invoke(loop_.dataLoop(), function, 0, payload, size, true, rt_.get());
 }
 
-bool TapStreams::connectCapture() {
+bool TapStreams::connectCapture(const ChannelLayout& layout) {
+    layout_ = layout.empty() || layout.size() > SPA_AUDIO_MAX_CHANNELS ? stereoLayout() : layout;
+    // Not yet handed to the data thread, so set here without invoke().
+    rt_->channels = static_cast<std::uint32_t>(layout_.size());
+    rt_->frameBytes = rt_->channels * static_cast<std::uint32_t>(sizeof(float));
+    rt_->cycle.emplace(std::size_t{kMaxCycleFrames} * rt_->channels);
     pw_properties* props = pw_properties_new(
         keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryCapture,
         keys::kMediaClass, keys::kClassOurSink, keys::kMediaName, keys::kOurMediaName,
@@ -134,7 +141,7 @@ bool TapStreams::connectCapture() {
 
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod* params[1] = {stereoFormat(&builder)};
+    const spa_pod* params[1] = {audioFormat(&builder, layout_)};
     const auto flags =
         static_cast<pw_stream_flags>(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
     if (pw_stream_connect(capture_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
@@ -178,7 +185,7 @@ bool TapStreams::connectPlayback(const std::string& targetName, const std::strin
 
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod* params[1] = {stereoFormat(&builder)};
+    const spa_pod* params[1] = {audioFormat(&builder, layout_)};
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS |
         PW_STREAM_FLAG_TRIGGER | PW_STREAM_FLAG_DONT_RECONNECT);
@@ -293,7 +300,7 @@ void TapStreams::onPlaybackState(void* data, int, int state, const char*) {
 void TapStreams::onCaptureProcess(void* data) {
     // Realtime thread: no allocation, lock, logging or blocking call in here.
     Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
-    if (rt.capture == nullptr) {
+    if (rt.capture == nullptr || !rt.cycle) {
         return;
     }
     // The cycle's sound is copied out and its buffer handed straight back: a
@@ -316,10 +323,10 @@ void TapStreams::onCaptureProcess(void* data) {
         if (d.data != nullptr && d.chunk != nullptr && d.chunk->offset <= d.maxsize) {
             const std::uint32_t bytes = std::min(d.chunk->size, d.maxsize - d.chunk->offset);
             frames = std::min<std::uint32_t>(
-                bytes / kFrameBytes, static_cast<std::uint32_t>(rt.cycle.size() / kChannels));
+                bytes / rt.frameBytes, static_cast<std::uint32_t>(rt.cycle->size() / rt.channels));
             const auto* source = reinterpret_cast<const float*>(
                 static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
-            std::copy(source, source + std::size_t{frames} * kChannels, rt.cycle.data());
+            std::copy(source, source + std::size_t{frames} * rt.channels, rt.cycle->data());
         }
     }
     pw_stream_queue_buffer(rt.capture, in);
@@ -334,7 +341,7 @@ void TapStreams::onCaptureProcess(void* data) {
 void TapStreams::onPlaybackProcess(void* data) {
     // Realtime thread: no allocation, lock, logging or blocking call in here.
     Realtime& rt = *static_cast<TapStreams*>(data)->rt_;
-    if (rt.playback == nullptr) {
+    if (rt.playback == nullptr || !rt.cycle) {
         return;
     }
     pw_buffer* out = pw_stream_dequeue_buffer(rt.playback);
@@ -345,33 +352,35 @@ void TapStreams::onPlaybackProcess(void* data) {
     // is answered with silence.
     const bool captured = rt.cycleReady.exchange(false, std::memory_order_acquire);
     const std::uint32_t inFrames = captured ? rt.cycleFrames.load(std::memory_order_acquire) : 0;
-    const float* source = rt.cycle.data();
+    const float* source = rt.cycle->data();
+    const std::uint32_t channels = rt.channels;
+    const std::uint32_t frameBytes = rt.frameBytes;
     spa_data& od = out->buffer->datas[0];
     auto* target = static_cast<float*>(od.data);
-    const std::uint32_t capacity = target == nullptr ? 0 : od.maxsize / kFrameBytes;
+    const std::uint32_t capacity = target == nullptr ? 0 : od.maxsize / frameBytes;
     const std::uint32_t frames =
         captured ? std::min(inFrames, capacity)
                  : static_cast<std::uint32_t>(std::min<std::uint64_t>(out->requested, capacity));
 
     if (target != nullptr) {
         if (rt.block != nullptr) {
-            AudioBuffer inBuffer{kChannels, inFrames * kFrameBytes, rt.cycle.data()};
+            AudioBuffer inBuffer{channels, inFrames * frameBytes, rt.cycle->data()};
             AudioBufferList inList{captured ? 1U : 0U, &inBuffer};
-            AudioBuffer outBuffer{kChannels, frames * kFrameBytes, target};
+            AudioBuffer outBuffer{channels, frames * frameBytes, target};
             AudioBufferList outList{1, &outBuffer};
             const AudioTimeStamp now{};
             (*rt.block)(&now, &inList, &now, &outList, &now);
         } else {
             const std::uint32_t n = std::min(frames, inFrames);
-            for (std::uint32_t i = 0; i < n * kChannels; ++i) {
+            for (std::uint32_t i = 0; i < n * channels; ++i) {
                 target[i] = std::clamp(source[i] * rt.heldGain, -1.0F, 1.0F);
             }
-            std::fill(target + std::size_t{n} * kChannels, target + std::size_t{frames} * kChannels,
+            std::fill(target + std::size_t{n} * channels, target + std::size_t{frames} * channels,
                       0.0F);
         }
         od.chunk->offset = 0;
-        od.chunk->stride = static_cast<std::int32_t>(kFrameBytes);
-        od.chunk->size = frames * kFrameBytes;
+        od.chunk->stride = static_cast<std::int32_t>(frameBytes);
+        od.chunk->size = frames * frameBytes;
     }
     out->size = frames;
     pw_stream_queue_buffer(rt.playback, out);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioFormat.h"
 #include "AudioHardware.h"
 
 #include <atomic>
@@ -37,7 +38,9 @@ public:
     TapStreams(const TapStreams&) = delete;
     TapStreams& operator=(const TapStreams&) = delete;
 
-    bool connectCapture();
+    // Both streams carry `layout`, the channels of the device the playback side
+    // plays to, so that every channel reaches it as it would untapped.
+    bool connectCapture(const ChannelLayout& layout);
     bool connectPlayback(const std::string& targetName, const std::string& nodeName,
                          const std::string& description);
 
@@ -78,6 +81,7 @@ private:
     std::string sinkName_;
     std::string description_;
     std::string group_;
+    ChannelLayout layout_ = stereoLayout();
     pw_stream* capture_ = nullptr;
     pw_stream* playback_ = nullptr;
     State captureState_ = State::connecting;
