@@ -16,6 +16,7 @@
 #include "TempDir.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -232,6 +233,132 @@ TEST_F(OutputsTest, ATapConfiguredAsTheDefaultIsNeverUsed) {
     }
     EXPECT_EQ(test::corvalleNodeCount(session), 2);
     expectTapsHidden("configured as the default");
+}
+
+// Every channel of every layout reaches the device as it does untapped, times
+// the gain: none lost, moved to another or added, whether the application's
+// layout is the device's or the stream's own mixing makes it fit. Each channel
+// of the application plays a tone of its own, and each device channel is
+// measured at each of those tones.
+TEST_F(OutputsTest, EveryChannelIsHeardAsUntappedTimesTheGain) {
+    struct Layout {
+        const char* name;
+        const char* positions; // audio.position and pw-play's --channel-map
+        pw::ChannelLayout layout;
+    };
+    const Layout mono{"mono-out", "MONO", {SPA_AUDIO_CHANNEL_MONO}};
+    const Layout stereo{"speakers", "FL,FR", pw::stereoLayout()};
+    const Layout surround51{"surround51",
+                            "FL,FR,FC,LFE,RL,RR",
+                            {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
+                             SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR}};
+    const Layout surround71{"surround71",
+                            "FL,FR,FC,LFE,RL,RR,SL,SR",
+                            {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
+                             SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR,
+                             SPA_AUDIO_CHANNEL_SL, SPA_AUDIO_CHANNEL_SR}};
+    for (const Layout* output : {&mono, &surround51, &surround71}) {
+        std::string positions = output->positions;
+        std::replace(positions.begin(), positions.end(), ',', ' ');
+        ASSERT_EQ(session.run("pw-cli create-node adapter '{ factory.name=support.null-audio-sink "
+                              "node.name=" +
+                              std::string(output->name) +
+                              " media.class=Audio/Sink object.linger=true audio.position=[ " +
+                              positions + " ] }' >/dev/null"),
+                  0);
+    }
+    // 300, 400, ... Hz: whole periods in each 100 ms block, so the tones do not
+    // leak into one another's measure.
+    const auto frequency = [](std::size_t channel) { return 300.0 + 100.0 * double(channel); };
+    constexpr double kAmplitude = 0.2;
+    const auto toneFile = [&](const Layout& app) {
+        std::string path = session.dir().string() + "/tones-" + app.name + ".wav";
+        std::string synth;
+        for (std::size_t c = 0; c < app.layout.size(); ++c) {
+            synth += " sine " + std::to_string(static_cast<int>(frequency(c)));
+        }
+        EXPECT_EQ(session.run("sox -n -r 48000 -c " + std::to_string(app.layout.size()) +
+                              " -b 32 -e floating-point " + path + " synth 30" + synth + " vol " +
+                              std::to_string(kAmplitude)),
+                  0);
+        return path;
+    };
+    // amplitude[device channel][application channel]
+    using Matrix = std::vector<std::vector<double>>;
+    const auto measure = [&](const Layout& output, std::size_t appChannels) {
+        test::MonitorMeter meter(output.name, output.layout);
+        std::vector<std::vector<float>> channels;
+        whileSpinning([&] {
+            std::this_thread::sleep_for(600ms);
+            channels = meter.recordChannels(600);
+        });
+        Matrix m(output.layout.size(), std::vector<double>(appChannels, 0.0));
+        for (std::size_t d = 0; d < channels.size() && d < m.size(); ++d) {
+            for (std::size_t a = 0; a < appChannels; ++a) {
+                m[d][a] = test::toneAmplitude(channels[d], frequency(a));
+            }
+        }
+        return m;
+    };
+    struct Case {
+        const Layout& output;
+        const Layout& app;
+        // Played on an output of its own (target.object) while the default is the speakers.
+        bool ownOutput = false;
+    };
+    const Case cases[] = {{mono, mono},
+                          {mono, surround51},
+                          {stereo, mono},
+                          {stereo, stereo},
+                          {stereo, surround51},
+                          {surround51, stereo},
+                          {surround51, mono},
+                          {surround51, surround51},
+                          {surround71, surround51},
+                          {surround71, stereo},
+                          {surround51, surround51, true}};
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.app.positions) + " on " + c.output.name +
+                                 (c.ownOutput ? " (its own output)" : "");
+        const std::string defaultOutput = c.ownOutput ? stereo.name : c.output.name;
+        makeDefault(defaultOutput);
+        ASSERT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed(defaultOutput); }, 5s))
+            << what;
+        std::vector<std::string> play{
+            "pw-play",       "--channels",    std::to_string(c.app.layout.size()),
+            "--channel-map", c.app.positions, toneFile(c.app)};
+        if (c.ownOutput) {
+            play.insert(play.begin() + 1, {"--target", c.output.name});
+        }
+        ChildProcess player(play);
+        const QString key = QString::fromStdString(test::programKey(player));
+        model->setVolume(1.0, key);
+        ASSERT_TRUE(spinUntil(
+            [&] {
+                const auto& apps = model->apps();
+                return !model->hasTap(key) &&
+                       std::any_of(apps.begin(), apps.end(),
+                                   [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
+            },
+            5s))
+            << what;
+        const Matrix untapped = measure(c.output, c.app.layout.size());
+        ASSERT_TRUE(tapAtHalf(key)) << what;
+        const Matrix tapped = measure(c.output, c.app.layout.size());
+        std::string heard;
+        for (std::size_t d = 0; d < untapped.size(); ++d) {
+            for (std::size_t a = 0; a < untapped[d].size(); ++a) {
+                EXPECT_NEAR(tapped[d][a], 0.5 * untapped[d][a], 0.004)
+                    << what << ": device channel " << d << ", application channel " << a;
+                char cell[32];
+                std::snprintf(cell, sizeof(cell), " %.3f/%.3f", tapped[d][a], untapped[d][a]);
+                heard += cell;
+            }
+            heard += " |";
+        }
+        std::printf("%-28s tapped/untapped:%s\n", what.c_str(), heard.c_str());
+        model->setVolume(1.0, key);
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "PwTestKit.h"
 
-#include "StereoFormat.h"
+#include "AudioFormat.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -41,9 +41,14 @@ void TaskQueue::drain() {
 }
 
 void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
+    connectLayout(stream, input, flags, pw::stereoLayout());
+}
+
+void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
+                   const pw::ChannelLayout& layout) {
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod* params[1] = {pw::stereoFormat(&builder, 48000)};
+    const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
     pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
                       static_cast<pw_stream_flags>(flags), params, 1);
 }
@@ -53,8 +58,9 @@ double toDB(double linear) {
 }
 
 struct MonitorMeter::State {
+    std::size_t channels = 2;
     bool recording = false;
-    std::vector<float> recorded;
+    std::vector<float> recorded; // every channel, interleaved
 };
 
 void MonitorMeter::onProcess(void* data) {
@@ -67,14 +73,16 @@ void MonitorMeter::onProcess(void* data) {
     if (self->state_->recording && d.data != nullptr && d.chunk != nullptr) {
         const auto* samples = reinterpret_cast<const float*>(
             static_cast<const std::uint8_t*>(d.data) + d.chunk->offset);
-        for (std::size_t i = 0; i + 1 < d.chunk->size / sizeof(float); i += 2) {
-            self->state_->recorded.push_back(samples[i]);
-        }
+        const std::size_t channels = self->state_->channels;
+        const std::size_t count = d.chunk->size / sizeof(float) / channels * channels;
+        self->state_->recorded.insert(self->state_->recorded.end(), samples, samples + count);
     }
     pw_stream_queue_buffer(self->stream_, buffer);
 }
 
-MonitorMeter::MonitorMeter(const std::string& deviceName) : state_(std::make_unique<State>()) {
+MonitorMeter::MonitorMeter(const std::string& deviceName, const pw::ChannelLayout& layout)
+    : state_(std::make_unique<State>()) {
+    state_->channels = layout.size();
     pw_init(nullptr, nullptr);
     loop_ = pw_thread_loop_new("meter", nullptr);
     pw_thread_loop_lock(loop_);
@@ -92,7 +100,7 @@ MonitorMeter::MonitorMeter(const std::string& deviceName) : state_(std::make_uni
         return e;
     }();
     stream_ = pw_stream_new_simple(pw_thread_loop_get_loop(loop_), "meter", props, &events, this);
-    connectStereo(stream_, true, PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS);
+    connectLayout(stream_, true, PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS, layout);
     pw_thread_loop_unlock(loop_);
 }
 
@@ -110,11 +118,26 @@ std::vector<float> MonitorMeter::record(int ms) {
     return takeRecording();
 }
 
+std::vector<std::vector<float>> MonitorMeter::recordChannels(int ms) {
+    startRecording(ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    pw_thread_loop_lock(loop_);
+    state_->recording = false;
+    const std::vector<float> all = std::move(state_->recorded);
+    state_->recorded.clear();
+    pw_thread_loop_unlock(loop_);
+    std::vector<std::vector<float>> channels(state_->channels);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        channels[i % channels.size()].push_back(all[i]);
+    }
+    return channels;
+}
+
 void MonitorMeter::startRecording(int ms) {
     pw_thread_loop_lock(loop_);
     state_->recorded.clear();
     // Room for a fifth more than `ms` holds, so that no cycle waits for the vector to grow.
-    state_->recorded.reserve(static_cast<std::size_t>(ms) * 48 * 6 / 5);
+    state_->recorded.reserve(static_cast<std::size_t>(ms) * 48 * 6 / 5 * state_->channels);
     state_->recording = true;
     pw_thread_loop_unlock(loop_);
 }
@@ -122,10 +145,15 @@ void MonitorMeter::startRecording(int ms) {
 std::vector<float> MonitorMeter::takeRecording() {
     pw_thread_loop_lock(loop_);
     state_->recording = false;
-    std::vector<float> samples = std::move(state_->recorded);
+    const std::vector<float> all = std::move(state_->recorded);
     state_->recorded.clear();
     pw_thread_loop_unlock(loop_);
-    return samples;
+    std::vector<float> first;
+    first.reserve(all.size() / state_->channels);
+    for (std::size_t i = 0; i < all.size(); i += state_->channels) {
+        first.push_back(all[i]);
+    }
+    return first;
 }
 
 Level MonitorMeter::measure(int ms) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioFormat.h"
 #include "AudioHardware.h"
 #include "PipeWireSession.h"
 
@@ -40,16 +41,21 @@ struct Level {
 double toDB(double linear);
 // Connects a stream for 48 kHz stereo float samples.
 void connectStereo(pw_stream* stream, bool input, std::uint32_t flags);
+// The same in `layout`.
+void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
+                   const pw::ChannelLayout& layout);
 
-// Records the left channel of one output device's monitor.
+// Records one output device's monitor in `layout`: the first channel, or each.
 class MonitorMeter {
 public:
-    explicit MonitorMeter(const std::string& deviceName);
+    explicit MonitorMeter(const std::string& deviceName,
+                          const pw::ChannelLayout& layout = pw::stereoLayout());
     ~MonitorMeter();
     MonitorMeter(const MonitorMeter&) = delete;
     MonitorMeter& operator=(const MonitorMeter&) = delete;
 
     std::vector<float> record(int ms);
+    std::vector<std::vector<float>> recordChannels(int ms);
     Level measure(int ms);
     // record() in two halves, so that several meters can record the same moment.
     void startRecording(int ms);
