@@ -74,6 +74,52 @@ protected:
         return spinUntil([&] { return !player->isRunning() && !model->hasTap(key); }, 5s);
     }
 
+    void checkStarts() {
+        ASSERT_TRUE(test::writeConstantWav(file, kLevel, kFileSeconds));
+        test::MonitorMeter meter("speakers");
+        spinUntil([] { return false; }, 300ms);
+
+        // Untapped first: the player's own level, and its key.
+        std::optional<ChildProcess> player;
+        const StartShape alone = test::startShape(recordStart(meter, player), kLevel);
+        ASSERT_FALSE(key.isEmpty());
+        ASSERT_TRUE(alone.heard);
+        ASSERT_TRUE(alone.atLevelFromFirstSample) << "longest " << alone.longestWrongMs << " ms";
+        ASSERT_TRUE(quiet(player));
+        model->setVolume(kStoredVolume, key);
+        const double expected = kLevel * kStoredVolume;
+
+        int atLevel = 0;
+        double longestWrongMs = 0.0;
+        std::vector<double> heardAfterMs;
+        for (int start = 0; start < kStarts; ++start) {
+            const StartShape shape = test::startShape(recordStart(meter, player), expected);
+            ASSERT_TRUE(shape.heard) << start;
+            EXPECT_LE(shape.loudest, kLevel * 1.02)
+                << "start " << start << " was louder than the player alone: a doubled path";
+            atLevel += shape.atLevelFromFirstSample ? 1 : 0;
+            longestWrongMs = std::max(longestWrongMs, shape.longestWrongMs);
+            heardAfterMs.push_back(shape.firstHeardMs - 40.0);
+            std::printf("%s start %2d: heard at %.0f ms, loudest %.3f, %s, longest wrong %.1f ms "
+                        "at %.1f ms\n",
+                        GetParam().name, start, shape.firstHeardMs, shape.loudest,
+                        shape.atLevelFromFirstSample ? "at level" : "wrong", shape.longestWrongMs,
+                        shape.wrongStartsAtMs);
+            ASSERT_TRUE(quiet(player)) << start;
+        }
+        std::sort(heardAfterMs.begin(), heardAfterMs.end());
+        std::printf("%s: %d of %d starts at the stored level from the first sample; longest "
+                    "wrong-level window %.1f ms; heard about %.0f ms after the start (median)\n",
+                    GetParam().name, atLevel, kStarts, longestWrongMs,
+                    heardAfterMs[heardAfterMs.size() / 2]);
+        RecordProperty("atLevelFromFirstSample", atLevel);
+        // Before streams were held at their setting while they moved into the tap,
+        // half (0.3.65) or nearly all (1.4) pulse starts began at full level.
+        EXPECT_GE(atLevel, kStarts * 3 / 5) << "too many starts heard at another level first";
+        RecordProperty("longestWrongMs", std::to_string(longestWrongMs));
+        EXPECT_FALSE(model->lastError().has_value());
+    }
+
     std::string file = session.dir().string() + "/level.wav";
     std::string program = GetParam().program;
     // The player's row key, read while the first player runs.
@@ -81,49 +127,7 @@ protected:
 };
 
 TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
-    ASSERT_TRUE(test::writeConstantWav(file, kLevel, kFileSeconds));
-    test::MonitorMeter meter("speakers");
-    spinUntil([] { return false; }, 300ms);
-
-    // Untapped first: the player's own level, and its key.
-    std::optional<ChildProcess> player;
-    const StartShape alone = test::startShape(recordStart(meter, player), kLevel);
-    ASSERT_FALSE(key.isEmpty());
-    ASSERT_TRUE(alone.heard);
-    ASSERT_TRUE(alone.atLevelFromFirstSample) << "longest " << alone.longestWrongMs << " ms";
-    ASSERT_TRUE(quiet(player));
-    model->setVolume(kStoredVolume, key);
-    const double expected = kLevel * kStoredVolume;
-
-    int atLevel = 0;
-    double longestWrongMs = 0.0;
-    std::vector<double> heardAfterMs;
-    for (int start = 0; start < kStarts; ++start) {
-        const StartShape shape = test::startShape(recordStart(meter, player), expected);
-        ASSERT_TRUE(shape.heard) << start;
-        EXPECT_LE(shape.loudest, kLevel * 1.02)
-            << "start " << start << " was louder than the player alone: a doubled path";
-        atLevel += shape.atLevelFromFirstSample ? 1 : 0;
-        longestWrongMs = std::max(longestWrongMs, shape.longestWrongMs);
-        heardAfterMs.push_back(shape.firstHeardMs - 40.0);
-        std::printf(
-            "%s start %2d: heard at %.0f ms, loudest %.3f, %s, longest wrong %.1f ms at %.1f ms\n",
-            GetParam().name, start, shape.firstHeardMs, shape.loudest,
-            shape.atLevelFromFirstSample ? "at level" : "wrong", shape.longestWrongMs,
-            shape.wrongStartsAtMs);
-        ASSERT_TRUE(quiet(player)) << start;
-    }
-    std::sort(heardAfterMs.begin(), heardAfterMs.end());
-    std::printf("%s: %d of %d starts at the stored level from the first sample; longest "
-                "wrong-level window %.1f ms; heard about %.0f ms after the start (median)\n",
-                GetParam().name, atLevel, kStarts, longestWrongMs,
-                heardAfterMs[heardAfterMs.size() / 2]);
-    RecordProperty("atLevelFromFirstSample", atLevel);
-    // Before streams were held at their setting while they moved into the tap,
-    // half (0.3.65) or nearly all (1.4) pulse starts began at full level.
-    EXPECT_GE(atLevel, kStarts * 3 / 5) << "too many starts heard at another level first";
-    RecordProperty("longestWrongMs", std::to_string(longestWrongMs));
-    EXPECT_FALSE(model->lastError().has_value());
+    checkStarts();
 }
 
 // A tapped player released by a reset, again and again: the recording around
@@ -220,9 +224,19 @@ TEST_F(LateLinkTest, ANewPulseStreamLinkedLateIsHeardAtItsSetting) {
 
 INSTANTIATE_TEST_SUITE_P(Players, StartLevelTest,
                          ::testing::Values(PlayerKind{"native", "pw-play"},
-                                           PlayerKind{"pulse", "paplay"},
-                                           PlayerKind{"native_entry", "pw-play", true},
-                                           PlayerKind{"pulse_entry", "paplay", true}),
+                                           PlayerKind{"pulse", "paplay"}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// The same starts of players whose rows are keyed by their desktop entries.
+class StartByEntryTest : public StartLevelTest {};
+
+TEST_P(StartByEntryTest, NoStartIsLouderThanThePlayerAlone) {
+    checkStarts();
+}
+
+INSTANTIATE_TEST_SUITE_P(Players, StartByEntryTest,
+                         ::testing::Values(PlayerKind{"native", "pw-play", true},
+                                           PlayerKind{"pulse", "paplay", true}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace
