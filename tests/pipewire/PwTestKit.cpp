@@ -121,6 +121,19 @@ std::vector<float> MonitorMeter::record(int ms) {
 std::vector<std::vector<float>> MonitorMeter::recordChannels(int ms) {
     startRecording(ms);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return takeChannels();
+}
+
+void MonitorMeter::startRecording(int ms) {
+    pw_thread_loop_lock(loop_);
+    state_->recorded.clear();
+    // Room for a fifth more than `ms` holds, so that no cycle waits for the vector to grow.
+    state_->recorded.reserve(static_cast<std::size_t>(ms) * 48 * 6 / 5 * state_->channels);
+    state_->recording = true;
+    pw_thread_loop_unlock(loop_);
+}
+
+std::vector<std::vector<float>> MonitorMeter::takeChannels() {
     pw_thread_loop_lock(loop_);
     state_->recording = false;
     const std::vector<float> all = std::move(state_->recorded);
@@ -133,27 +146,8 @@ std::vector<std::vector<float>> MonitorMeter::recordChannels(int ms) {
     return channels;
 }
 
-void MonitorMeter::startRecording(int ms) {
-    pw_thread_loop_lock(loop_);
-    state_->recorded.clear();
-    // Room for a fifth more than `ms` holds, so that no cycle waits for the vector to grow.
-    state_->recorded.reserve(static_cast<std::size_t>(ms) * 48 * 6 / 5 * state_->channels);
-    state_->recording = true;
-    pw_thread_loop_unlock(loop_);
-}
-
 std::vector<float> MonitorMeter::takeRecording() {
-    pw_thread_loop_lock(loop_);
-    state_->recording = false;
-    const std::vector<float> all = std::move(state_->recorded);
-    state_->recorded.clear();
-    pw_thread_loop_unlock(loop_);
-    std::vector<float> first;
-    first.reserve(all.size() / state_->channels);
-    for (std::size_t i = 0; i < all.size(); i += state_->channels) {
-        first.push_back(all[i]);
-    }
-    return first;
+    return std::move(takeChannels().front());
 }
 
 Level MonitorMeter::measure(int ms) {

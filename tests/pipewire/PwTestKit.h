@@ -60,6 +60,7 @@ public:
     // record() in two halves, so that several meters can record the same moment.
     void startRecording(int ms);
     std::vector<float> takeRecording();
+    std::vector<std::vector<float>> takeChannels();
 
 private:
     struct State;
