@@ -87,6 +87,42 @@ TEST(ChannelLayoutTest, ReadsTheDevicesChannelsInOrder) {
     EXPECT_EQ(channelLayout({{"audio.position", tooMany}}), stereoLayout());
 }
 
+// A JACK client's node, known from its global's media keys or its client.api,
+// plays once it has an audio output port; anything with a class is a stream or
+// a device of its own kind.
+TEST(JackNodeTest, IsAPlayingStreamOnlyWithAnAudioOutputPort) {
+    const Properties jack{
+        {"media.type", "Audio"}, {"media.category", "Duplex"}, {"media.role", "DSP"}};
+    struct Case {
+        Properties props;
+        bool hasAudioOutputPort;
+        bool isJack;
+        bool isOutput;
+    };
+    const Case cases[] = {
+        {jack, true, true, true},
+        {jack, false, true, false},
+        {{{"media.type", "Audio"}, {"client.api", "jack"}}, true, true, true},
+        {{{"media.type", "Audio"}, {"media.category", "Duplex"}, {"media.role", "Music"}},
+         true,
+         false,
+         false},
+        {{{"media.type", "Midi"}, {"client.api", "jack"}}, true, false, false},
+        {{{"media.type", "Audio"}, {"client.api", "jack"}, {"media.class", "Audio/Sink"}},
+         true,
+         false,
+         false},
+        {{{"media.class", "Stream/Output/Audio"}}, false, false, true},
+    };
+    for (const auto& c : cases) {
+        NodeRecord node;
+        node.props = c.props;
+        node.hasAudioOutputPort = c.hasAudioOutputPort;
+        EXPECT_EQ(GraphState::isJackNode(node), c.isJack) << testing::PrintToString(c.props);
+        EXPECT_EQ(GraphState::isOutputStream(node), c.isOutput) << testing::PrintToString(c.props);
+    }
+}
+
 TEST(DefaultSinkJSONTest, ReadsTheNameAndRejectsEverythingElse) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {R"({ "name": "alsa_output.pci-0000_00_1f.3" })", "alsa_output.pci-0000_00_1f.3"},

@@ -113,6 +113,38 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
     EXPECT_TRUE(spinUntil([&] { return row(helperKey) == nullptr; }, 3s));
 }
 
+// A JACK client links its own ports to the device's; the tap moves those links
+// and puts them back. The player is run on PipeWire's JACK library, as pw-jack
+// runs any JACK program.
+TEST_F(ModelTest, AJackClientIsARowWhoseLevelMuteAndResetAreHeard) {
+#ifndef CORVALLE_JACK_PLAYER
+    GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
+#else
+    const char* stack = std::getenv("PW_SESSION_STACK");
+    const std::string jackLibrary = std::string(stack != nullptr ? stack : "") +
+                                    "/usr/lib/" CORVALLE_MULTIARCH "/pipewire-0.3/jack";
+    ChildProcess jack({"sh", "-c",
+                       "LD_LIBRARY_PATH='" + jackLibrary +
+                           "'${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} exec " CORVALLE_JACK_PLAYER
+                           " --amplitude 0.3 --ports '^Test Speakers:playback_'"});
+    const QString key = keyOf(jack);
+    ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
+    EXPECT_EQ(row(key)->name, QStringLiteral("corvalle-jack-player"));
+    test::MonitorMeter speakers("speakers");
+    const double unaltered = toneDB();
+    ASSERT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
+    model->setVolume(0.5, key);
+    EXPECT_NEAR(settledDB(speakers, unaltered - 6.02), unaltered - 6.02, 0.1);
+    model->toggleMute(key);
+    EXPECT_LT(silenceDB(speakers), -90.0);
+    model->reset(key);
+    EXPECT_FALSE(model->hasTap(key));
+    // Its own links are back, once each: neither silent nor doubled.
+    EXPECT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
+    EXPECT_EQ(test::corvalleNodeCount(session), 0);
+#endif
+}
+
 TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));

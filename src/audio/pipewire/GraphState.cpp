@@ -68,13 +68,27 @@ bool GraphState::isPulseStream(const NodeRecord& node) {
     return api != nullptr && *api == keys::kClientAPIPulse;
 }
 
+// The node's global leaves client.api out, and its client's may come later: the
+// media keys that PipeWire's JACK library gives every client's node tell it too.
+bool GraphState::isJackNode(const NodeRecord& node) {
+    const auto is = [&](const char* key, const char* value) {
+        const std::string* found = find(node.props, key);
+        return found != nullptr && *found == value;
+    };
+    return find(node.props, keys::kMediaClass) == nullptr &&
+           is(keys::kMediaType, keys::kMediaTypeAudio) &&
+           (is(keys::kClientAPI, keys::kClientAPIJack) ||
+            (is(keys::kMediaCategory, keys::kMediaCategoryDuplex) &&
+             is(keys::kMediaRole, keys::kMediaRoleDSP)));
+}
+
 bool GraphState::isAudioStream(const NodeRecord& node) {
-    return classIs(node, keys::kClassStreamOutputAudio) ||
-           classIs(node, keys::kClassStreamInputAudio);
+    return isOutputStream(node) || classIs(node, keys::kClassStreamInputAudio);
 }
 
 bool GraphState::isOutputStream(const NodeRecord& node) {
-    return classIs(node, keys::kClassStreamOutputAudio);
+    return classIs(node, keys::kClassStreamOutputAudio) ||
+           (node.hasAudioOutputPort && isJackNode(node));
 }
 
 std::vector<AudioObjectID> GraphState::deviceIDs() const {

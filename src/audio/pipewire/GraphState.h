@@ -24,6 +24,8 @@ struct NodeRecord {
     std::chrono::steady_clock::time_point runningSince{}; // when `running` last became true
     // When a link of this node into a device first appeared.
     std::optional<std::chrono::steady_clock::time_point> deviceLinkedSince{};
+    // A JACK client's node plays only once it has an audio output port.
+    bool hasAudioOutputPort = false;
 };
 
 struct ClientRecord {
@@ -37,12 +39,16 @@ struct PortRecord {
     std::uint32_t nodeID = 0;
     std::string name;
     bool isOutput = false;
+    std::string channel; // audio.channel, where the port carries one
+    bool isAudio = true; // false for MIDI and other control ports
 };
 
 struct LinkRecord {
     std::uint32_t id = 0;
     std::uint32_t outputNodeID = 0;
     std::uint32_t inputNodeID = 0;
+    std::uint32_t outputPortID = 0;
+    std::uint32_t inputPortID = 0;
 };
 
 // What the listeners watch; a change of any part fires the matching selector.
@@ -74,6 +80,8 @@ public:
 
     static bool isDevice(const NodeRecord& node);
     static bool isAudioStream(const NodeRecord& node);
+    // A client of PipeWire's JACK library: no media.class, links of its own.
+    static bool isJackNode(const NodeRecord& node);
     static bool isOutputStream(const NodeRecord& node);
     // A stream that the PulseAudio compatibility server plays for its client.
     static bool isPulseStream(const NodeRecord& node);

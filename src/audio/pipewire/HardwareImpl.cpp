@@ -23,6 +23,7 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& option
     events.nodeAdded = [this](std::uint32_t nodeID) { nodeAdded(nodeID); };
     events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
     events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
+    events.portAdded = [this](std::uint32_t nodeID) { portAdded(nodeID); };
     events.targetChanged = [this](std::uint32_t nodeID, bool inMetadata) {
         targetChanged(nodeID, inMetadata);
     };
@@ -159,6 +160,30 @@ void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
     }
 }
 
+// JACK clients wait for the ports of the sink they move into.
+void PipeWireAudioHardware::Impl::portAdded(std::uint32_t nodeID) {
+    const auto& graph = connection->graph();
+    for (auto& [id, tap] : taps) {
+        bool intoTap = tap->streams && nodeID == tap->streams->captureNodeID();
+        for (const auto& [output, lane] : tap->lanes) {
+            intoTap = intoTap || nodeID == lane->captureNodeID();
+        }
+        if (!intoTap || !tap->claiming) {
+            continue;
+        }
+        std::vector<std::uint32_t> jackNodes;
+        for (const auto& [claimedID, previous] : tap->claimed) {
+            const auto node = graph.nodes.find(claimedID);
+            if (node != graph.nodes.end() && pw::GraphState::isJackNode(node->second)) {
+                jackNodes.push_back(claimedID);
+            }
+        }
+        for (const std::uint32_t jackNode : jackNodes) {
+            routeNode(*tap, jackNode);
+        }
+    }
+}
+
 void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
     for (const auto& [id, tap] : taps) {
         if (tap->unanswered.count(link.outputNodeID) > 0) {
@@ -167,6 +192,18 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
                 holdNode(*tap, link.outputNodeID, heldGain(*tap));
             }
             armStartWatch();
+        }
+    }
+    // A tapped JACK client that links itself to a device is moved on from there.
+    const auto& graph = connection->graph();
+    const auto source = graph.nodes.find(link.outputNodeID);
+    const auto input = graph.nodes.find(link.inputNodeID);
+    if (source != graph.nodes.end() && input != graph.nodes.end() &&
+        pw::GraphState::isJackNode(source->second) && pw::GraphState::isDevice(input->second)) {
+        for (auto& [id, tap] : taps) {
+            if (tap->claiming && tap->claimed.count(link.outputNodeID) > 0) {
+                routeNode(*tap, link.outputNodeID);
+            }
         }
     }
     // Our playback stream is linked: the tapped streams can move in without a gap.
@@ -236,6 +273,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
     }
     releasing.clear();
     reaper.destroyAll();
+    jackRoutes.clear();
     ownTargets.clear();
     clientOutputs.clear();
     movedFrom.clear();
@@ -425,7 +463,10 @@ void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
 }
 
 void PipeWireAudioHardware::Impl::holdNode(TapObject& tap, std::uint32_t nodeID, float gain) {
+    const auto node = connection->graph().nodes.find(nodeID);
+    // A JACK client's node has no volume of its own to hold.
     if (!(gain < 1.0F) || tap.held.count(nodeID) > 0 || ownTargets.count(nodeID) > 0 ||
+        node == connection->graph().nodes.end() || pw::GraphState::isJackNode(node->second) ||
         linkedToTap(tap, nodeID)) {
         return;
     }
@@ -581,7 +622,12 @@ bool PipeWireAudioHardware::Impl::handBack(TapObject& tap) {
             continue;
         }
         ownTargets.erase(target);
-        if (connection->graph().nodes.count(nodeID) == 0) {
+        const auto node = connection->graph().nodes.find(nodeID);
+        if (node == connection->graph().nodes.end()) {
+            continue;
+        }
+        if (pw::GraphState::isJackNode(node->second)) {
+            jackRoutes.restore(*connection, nodeID);
             continue;
         }
         connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,

@@ -3,6 +3,7 @@
 // The state behind PipeWireAudioHardware, shared by its source files. Every
 // member of Impl except `listeners` is used with the loop's lock held.
 #include "GraphState.h"
+#include "JackRoutes.h"
 #include "PeakFilter.h"
 #include "PipeWireAudioHardware.h"
 #include "PwConnection.h"
@@ -191,6 +192,8 @@ public:
     // What we last wrote as target.object of each stream node. The metadata
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
+    // JACK clients in a tap, moved there link by link.
+    pw::JackRoutes jackRoutes;
     bool releasePosted = false;
     // Processes whose level is measured; the node that measures their output
     // ports while there are any, and which process each measured port is of.
@@ -209,6 +212,7 @@ public:
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
     void outputStreamAdded(std::uint32_t nodeID);
     void nodeAdded(std::uint32_t nodeID);
+    void portAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
     void targetChanged(std::uint32_t nodeID, bool inMetadata);
     bool heldBackByPendingClaim(const TapObject& retired) const;

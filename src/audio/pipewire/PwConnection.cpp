@@ -236,6 +236,33 @@ bool Connection::setNodeVolume(std::uint32_t nodeID, float volume) {
                              props) >= 0;
 }
 
+pw_proxy* Connection::createLink(std::uint32_t outputPortID, std::uint32_t inputPortID,
+                                 bool linger) {
+    const auto output = graph_.ports.find(outputPortID);
+    const auto input = graph_.ports.find(inputPortID);
+    if (core_ == nullptr || output == graph_.ports.end() || input == graph_.ports.end()) {
+        return nullptr;
+    }
+    const std::string outputNode = std::to_string(output->second.nodeID);
+    const std::string outputPort = std::to_string(outputPortID);
+    const std::string inputNode = std::to_string(input->second.nodeID);
+    const std::string inputPort = std::to_string(inputPortID);
+    pw_properties* props = pw_properties_new(
+        keys::kLinkOutputNode, outputNode.c_str(), keys::kLinkOutputPort, outputPort.c_str(),
+        keys::kLinkInputNode, inputNode.c_str(), keys::kLinkInputPort, inputPort.c_str(),
+        keys::kObjectLinger, linger ? keys::kTrue : "false", nullptr);
+    auto* link = static_cast<pw_proxy*>(pw_core_create_object(
+        core_, keys::kLinkFactory, PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
+    pw_properties_free(props);
+    return link;
+}
+
+void Connection::destroyObject(std::uint32_t id) {
+    if (registry_ != nullptr) {
+        pw_registry_destroy(registry_, id);
+    }
+}
+
 void Connection::changed() {
     GraphSummary now = graph_.summary();
     // The default device went away; its successor may never be announced.
@@ -302,6 +329,11 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
         NodeRecord node;
         node.id = id;
         node.props = std::move(props);
+        // A client's ports can reach the registry before its node.
+        for (const auto& [portID, port] : graph_.ports) {
+            node.hasAudioOutputPort =
+                node.hasAudioOutputPort || (port.nodeID == id && port.isOutput && port.isAudio);
+        }
         const bool isOutputStream = GraphState::isOutputStream(node);
         graph_.nodes[id] = std::move(node);
         if (events_.nodeAdded) {
@@ -321,14 +353,34 @@ void Connection::addGlobal(std::uint32_t id, const char* type, const spa_dict* d
         graph_.clients[id] = std::move(client);
     } else if (isInterface(type, PW_TYPE_INTERFACE_Port)) {
         ++graph_.portChanges;
-        const auto name = props.find(keys::kPortName);
-        const auto direction = props.find(keys::kPortDirection);
-        graph_.ports[id] = PortRecord{
-            id, idFrom(props, PW_KEY_NODE_ID), name == props.end() ? std::string() : name->second,
-            direction != props.end() && direction->second == keys::kPortDirectionOut};
+        const auto text = [&](const char* key) {
+            const auto it = props.find(key);
+            return it == props.end() ? std::string() : it->second;
+        };
+        const std::string format = text(keys::kFormatDSP);
+        const PortRecord port{id,
+                              idFrom(props, PW_KEY_NODE_ID),
+                              text(keys::kPortName),
+                              text(keys::kPortDirection) == keys::kPortDirectionOut,
+                              text(keys::kAudioChannel),
+                              format.empty() || format.find("audio") != std::string::npos};
+        graph_.ports[id] = port;
+        // A JACK client's node is a playing stream from its first audio output port.
+        const auto node = graph_.nodes.find(port.nodeID);
+        if (node != graph_.nodes.end() && port.isOutput && port.isAudio &&
+            !node->second.hasAudioOutputPort && GraphState::isJackNode(node->second)) {
+            node->second.hasAudioOutputPort = true;
+            if (events_.outputStreamAdded) {
+                events_.outputStreamAdded(port.nodeID);
+            }
+        }
+        if (events_.portAdded) {
+            events_.portAdded(port.nodeID);
+        }
     } else if (isInterface(type, PW_TYPE_INTERFACE_Link)) {
-        const LinkRecord link{id, idFrom(props, keys::kLinkOutputNode),
-                              idFrom(props, keys::kLinkInputNode)};
+        const LinkRecord link{
+            id, idFrom(props, keys::kLinkOutputNode), idFrom(props, keys::kLinkInputNode),
+            idFrom(props, keys::kLinkOutputPort), idFrom(props, keys::kLinkInputPort)};
         graph_.links[id] = link;
         const auto input = graph_.nodes.find(link.inputNodeID);
         const auto output = graph_.nodes.find(link.outputNodeID);
@@ -419,7 +471,8 @@ void Connection::bind(std::uint32_t id, const char* type, std::uint32_t) {
     }
     if (isNode) {
         const NodeRecord& node = graph_.nodes.at(id);
-        if (!GraphState::isDevice(node) && !GraphState::isAudioStream(node)) {
+        if (!GraphState::isDevice(node) && !GraphState::isAudioStream(node) &&
+            !GraphState::isJackNode(node)) {
             return;
         }
     }

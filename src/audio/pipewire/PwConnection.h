@@ -32,6 +32,8 @@ struct ConnectionEvents {
     std::function<void(std::uint32_t nodeID)> outputStreamAdded;
     // A link appeared.
     std::function<void(const LinkRecord& link)> linkAdded;
+    // A port appeared on node `nodeID`.
+    std::function<void(std::uint32_t nodeID)> portAdded;
     // A stream's target.object or target.node in the "default" metadata changed
     // (`inMetadata`), or its own target.object or node.target property did.
     std::function<void(std::uint32_t nodeID, bool inMetadata)> targetChanged;
@@ -70,6 +72,11 @@ public:
     // Sets the master volume of a node we watch (a stream's own volume, which
     // the server applies from its next cycle on).
     bool setNodeVolume(std::uint32_t nodeID, float volume);
+    // Links two ports through the server's link factory. A lingering link stays
+    // after we are gone; any other goes with its proxy (ours to destroy).
+    pw_proxy* createLink(std::uint32_t outputPortID, std::uint32_t inputPortID, bool linger);
+    // Asks the server to destroy a global of someone else's (a link).
+    void destroyObject(std::uint32_t id);
 
 private:
     struct Bound;

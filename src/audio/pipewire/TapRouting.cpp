@@ -95,9 +95,16 @@ void PipeWireAudioHardware::Impl::routeNode(TapObject& tap, std::uint32_t nodeID
     if (!tap.streams || graph.nodes.count(nodeID) == 0) {
         return;
     }
+    const bool jack = pw::GraphState::isJackNode(graph.nodes.at(nodeID));
     std::optional<std::string> output;
     if (tap.streams->hasPlayback() && !tap.overridesStreamOutputs) {
-        output = graph.chosenOutput(nodeID, tap.claimed[nodeID]);
+        // A JACK client chose its output by linking to it.
+        output = jack ? jackRoutes.deviceOf(graph, nodeID)
+                      : graph.chosenOutput(nodeID, tap.claimed[nodeID]);
+        const AggregateObject* aggregate = aggregateOf(tap);
+        if (jack && aggregate != nullptr && output == aggregate->description.mainSubDevice) {
+            output.reset();
+        }
     }
     pw::TapStreams* streams = output ? laneFor(tap, *output) : nullptr;
     if (streams == nullptr) {
@@ -112,6 +119,11 @@ void PipeWireAudioHardware::Impl::routeNode(TapObject& tap, std::uint32_t nodeID
     }
     tap.laneOf[nodeID] = output.value_or(std::string());
     const std::string& sink = streams->sinkName();
+    if (jack) {
+        ownTargets[nodeID] = sink;
+        jackRoutes.moveInto(*connection, nodeID, streams->captureNodeID());
+        return;
+    }
     const auto written = ownTargets.find(nodeID);
     const auto current = graph.targets.find(nodeID);
     if (written != ownTargets.end() && written->second == sink && current != graph.targets.end() &&

@@ -1,0 +1,167 @@
+#include "JackRoutes.h"
+
+#include "GraphState.h"
+#include "PipeWireKeys.h"
+#include "PwConnection.h"
+
+#include <algorithm>
+#include <pipewire/pipewire.h>
+
+namespace corvalle::pw {
+
+namespace {
+
+// The input port of `sinkNodeID` for what `devicePort` carried: the port of the
+// same channel, else (a device port without one) the port at the same place.
+std::optional<std::uint32_t> sinkPortFor(const GraphState& graph, std::uint32_t sinkNodeID,
+                                         const PortRecord& devicePort) {
+    std::vector<std::uint32_t> inputs;
+    for (const auto& [id, port] : graph.ports) {
+        if (port.nodeID != sinkNodeID || port.isOutput || !port.isAudio) {
+            continue;
+        }
+        if (!devicePort.channel.empty() && port.channel == devicePort.channel) {
+            return id;
+        }
+        inputs.push_back(id);
+    }
+    if (!devicePort.channel.empty() || inputs.empty()) {
+        return std::nullopt;
+    }
+    std::size_t place = 0;
+    for (const auto& [id, port] : graph.ports) {
+        if (id == devicePort.id) {
+            break;
+        }
+        place += port.nodeID == devicePort.nodeID && !port.isOutput && port.isAudio ? 1 : 0;
+    }
+    return inputs[place % inputs.size()];
+}
+
+} // namespace
+
+JackRoutes::~JackRoutes() {
+    clear();
+}
+
+void JackRoutes::drop(Move& move) {
+    if (move.ours != nullptr) {
+        pw_proxy_destroy(move.ours);
+        move.ours = nullptr;
+    }
+}
+
+void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uint32_t sinkNodeID) {
+    const GraphState& graph = connection.graph();
+    auto& moves = moved_[nodeID];
+    // Moves of ports that are gone, and ours into another sink, are done with.
+    std::erase_if(moves, [&](Move& move) {
+        if (graph.ports.count(move.outputPortID) == 0) {
+            drop(move);
+            return true;
+        }
+        return false;
+    });
+    for (Move& move : moves) {
+        if (move.sinkNodeID != sinkNodeID) {
+            drop(move);
+        }
+    }
+    std::vector<LinkRecord> deviceLinks;
+    for (const auto& [linkID, link] : graph.links) {
+        const auto input = graph.nodes.find(link.inputNodeID);
+        if (link.outputNodeID == nodeID && input != graph.nodes.end() &&
+            GraphState::isDevice(input->second)) {
+            deviceLinks.push_back(link);
+        }
+    }
+    for (const LinkRecord& link : deviceLinks) {
+        const auto known = std::find_if(moves.begin(), moves.end(), [&](const Move& move) {
+            return move.outputPortID == link.outputPortID && move.devicePortID == link.inputPortID;
+        });
+        if (known == moves.end()) {
+            moves.push_back(
+                Move{link.outputPortID, link.inputPortID, link.inputNodeID, 0, nullptr});
+        }
+    }
+    for (Move& move : moves) {
+        if (move.ours != nullptr) {
+            continue;
+        }
+        const auto devicePort = graph.ports.find(move.devicePortID);
+        const std::optional<std::uint32_t> sinkPort =
+            devicePort == graph.ports.end() ? std::nullopt
+                                            : sinkPortFor(graph, sinkNodeID, devicePort->second);
+        if (!sinkPort) {
+            continue;
+        }
+        // The device link goes first: a moment of silence rather than one heard twice.
+        for (const LinkRecord& link : deviceLinks) {
+            if (link.outputPortID == move.outputPortID && link.inputPortID == move.devicePortID) {
+                connection.destroyObject(link.id);
+            }
+        }
+        move.ours = connection.createLink(move.outputPortID, *sinkPort, false);
+        move.sinkNodeID = sinkNodeID;
+    }
+    // A device link that is still there was not moved: it is not ours to put back.
+    std::erase_if(moves, [&](const Move& move) {
+        if (move.ours != nullptr) {
+            return false;
+        }
+        return std::any_of(deviceLinks.begin(), deviceLinks.end(), [&](const LinkRecord& link) {
+            return link.outputPortID == move.outputPortID && link.inputPortID == move.devicePortID;
+        });
+    });
+    if (moves.empty()) {
+        moved_.erase(nodeID);
+    }
+}
+
+void JackRoutes::restore(Connection& connection, std::uint32_t nodeID) {
+    const auto it = moved_.find(nodeID);
+    if (it == moved_.end()) {
+        return;
+    }
+    for (Move& move : it->second) {
+        drop(move);
+        if (pw_proxy* link = connection.createLink(move.outputPortID, move.devicePortID, true)) {
+            // Lingering: the link stays on the server without its proxy.
+            pw_proxy_destroy(link);
+        }
+    }
+    moved_.erase(it);
+}
+
+std::optional<std::string> JackRoutes::deviceOf(const GraphState& graph,
+                                                std::uint32_t nodeID) const {
+    std::optional<std::uint32_t> deviceID;
+    if (const auto it = moved_.find(nodeID); it != moved_.end() && !it->second.empty()) {
+        deviceID = it->second.front().deviceNodeID;
+    }
+    for (const auto& [linkID, link] : graph.links) {
+        const auto input = graph.nodes.find(link.inputNodeID);
+        if (!deviceID && link.outputNodeID == nodeID && input != graph.nodes.end() &&
+            GraphState::isDevice(input->second)) {
+            deviceID = link.inputNodeID;
+        }
+    }
+    const auto device = deviceID ? graph.nodes.find(*deviceID) : graph.nodes.end();
+    if (device == graph.nodes.end()) {
+        return std::nullopt;
+    }
+    const auto name = device->second.props.find(keys::kNodeName);
+    return name == device->second.props.end() ? std::nullopt
+                                              : std::optional<std::string>(name->second);
+}
+
+void JackRoutes::clear() {
+    for (auto& [nodeID, moves] : moved_) {
+        for (Move& move : moves) {
+            drop(move);
+        }
+    }
+    moved_.clear();
+}
+
+} // namespace corvalle::pw

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pw_proxy;
+
+namespace corvalle::pw {
+
+class Connection;
+class GraphState;
+
+// Clients of PipeWire's JACK library link their ports to devices themselves;
+// the session manager neither links them nor follows a target set for them. A
+// tapped JACK client is therefore moved link by link: each of its links into a
+// device is replaced by one of ours into the tap's sink, on the sink's port of
+// the same channel, and put back when the tap lets go. Links between JACK
+// clients, and ports never linked to a device, are left alone.
+class JackRoutes {
+public:
+    JackRoutes() = default;
+    ~JackRoutes();
+    JackRoutes(const JackRoutes&) = delete;
+    JackRoutes& operator=(const JackRoutes&) = delete;
+
+    // Moves every link of node `nodeID` into a device over to `sinkNodeID`. A
+    // device link whose channel the sink cannot take stays where it is.
+    void moveInto(Connection& connection, std::uint32_t nodeID, std::uint32_t sinkNodeID);
+    // Links `nodeID`'s ports to the device ports they were moved away from (as
+    // lingering links, as the client's own were) and removes ours.
+    void restore(Connection& connection, std::uint32_t nodeID);
+    // The node.name of the device that `nodeID` was linked to by itself.
+    std::optional<std::string> deviceOf(const GraphState& graph, std::uint32_t nodeID) const;
+    bool isMoved(std::uint32_t nodeID) const { return moved_.count(nodeID) > 0; }
+    // Removes our links and forgets every move (the connection goes away).
+    void clear();
+
+private:
+    struct Move {
+        std::uint32_t outputPortID = 0;
+        std::uint32_t devicePortID = 0;
+        std::uint32_t deviceNodeID = 0;
+        std::uint32_t sinkNodeID = 0;
+        pw_proxy* ours = nullptr;
+    };
+    static void drop(Move& move);
+
+    std::map<std::uint32_t, std::vector<Move>> moved_;
+};
+
+} // namespace corvalle::pw
