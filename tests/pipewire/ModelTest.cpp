@@ -74,6 +74,31 @@ protected:
                                               std::to_string(kToneAmplitude)});
         return keyOf(*tone);
     }
+    // Steps `key`, playing at kToneAmplitude, through levels, mute and reset,
+    // measuring each at the speakers; reset must leave no node of ours.
+    void expectLevelsMuteAndResetHeard(const QString& key) {
+        test::MonitorMeter speakers("speakers");
+        const double unaltered = toneDB();
+        ASSERT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
+        for (const double volume : {0.5, 2.0}) {
+            const double expected = unaltered + test::toDB(volume);
+            model->setVolume(volume, key);
+            EXPECT_NEAR(settledDB(speakers, expected), expected, 0.1) << volume;
+        }
+        model->setVolume(4.0, key);
+        EXPECT_EQ(settled(speakers, [](const Level& l) { return l.peak == 1.0; }).peak, 1.0);
+        model->setVolume(0.0, key);
+        EXPECT_LT(silenceDB(speakers), -90.0);
+        model->setVolume(1.0, key);
+        model->toggleMute(key);
+        EXPECT_LT(silenceDB(speakers), -90.0);
+        model->reset(key);
+        EXPECT_FALSE(model->hasTap(key));
+        // What it plays by itself is back, once: neither silent nor doubled.
+        EXPECT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
+        EXPECT_EQ(test::corvalleNodeCount(session), 0);
+        EXPECT_FALSE(model->lastError().has_value());
+    }
     std::optional<ChildProcess> tone;
 };
 
@@ -121,55 +146,30 @@ TEST_F(ModelTest, AJackClientIsARowWhoseLevelMuteAndResetAreHeard) {
     GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
 #else
     const char* stack = std::getenv("PW_SESSION_STACK");
-    const std::string jackLibrary = std::string(stack != nullptr ? stack : "") +
-                                    "/usr/lib/" CORVALLE_MULTIARCH "/pipewire-0.3/jack";
-    ChildProcess jack({"sh", "-c",
-                       "LD_LIBRARY_PATH='" + jackLibrary +
-                           "'${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} exec " CORVALLE_JACK_PLAYER
-                           " --amplitude 0.3 --ports '^Test Speakers:playback_'"});
+    const char* libraries = std::getenv("LD_LIBRARY_PATH");
+    std::string path = "LD_LIBRARY_PATH=";
+    path += stack != nullptr ? stack : "";
+    path += "/usr/lib/" CORVALLE_MULTIARCH "/pipewire-0.3/jack";
+    if (libraries != nullptr) {
+        path += ':';
+        path += libraries;
+    }
+    // Started directly, not through a shell: the key is read from the child's
+    // executable, and a shell that has not yet run the player would be keyed.
+    ChildProcess jack({CORVALLE_JACK_PLAYER, "--amplitude", std::to_string(kToneAmplitude),
+                       "--ports", "^Test Speakers:playback_"},
+                      {path});
     const QString key = keyOf(jack);
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     EXPECT_EQ(row(key)->name, QStringLiteral("corvalle-jack-player"));
-    test::MonitorMeter speakers("speakers");
-    const double unaltered = toneDB();
-    ASSERT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
-    model->setVolume(0.5, key);
-    EXPECT_NEAR(settledDB(speakers, unaltered - 6.02), unaltered - 6.02, 0.1);
-    model->toggleMute(key);
-    EXPECT_LT(silenceDB(speakers), -90.0);
-    model->reset(key);
-    EXPECT_FALSE(model->hasTap(key));
-    // Its own links are back, once each: neither silent nor doubled.
-    EXPECT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
-    EXPECT_EQ(test::corvalleNodeCount(session), 0);
+    expectLevelsMuteAndResetHeard(key);
 #endif
 }
 
 TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
-    test::MonitorMeter speakers("speakers");
-    const double unaltered = toneDB();
-    ASSERT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
-
-    for (const double volume : {0.5, 2.0}) {
-        const double expected = unaltered + test::toDB(volume);
-        model->setVolume(volume, key);
-        EXPECT_NEAR(settledDB(speakers, expected), expected, 0.1) << volume;
-    }
-    model->setVolume(4.0, key);
-    EXPECT_EQ(settled(speakers, [](const Level& l) { return l.peak == 1.0; }).peak, 1.0);
-    model->setVolume(0.0, key);
-    EXPECT_LT(silenceDB(speakers), -90.0);
-    model->setVolume(1.0, key);
-    model->toggleMute(key);
-    EXPECT_LT(silenceDB(speakers), -90.0);
-    model->reset(key);
-    EXPECT_FALSE(model->hasTap(key));
-    EXPECT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
-    EXPECT_EQ(test::corvalleNodeCount(session), 0);
-
-    EXPECT_FALSE(model->lastError().has_value());
+    expectLevelsMuteAndResetHeard(key);
 }
 
 // Back and forth twice: each switch rebuilds the tap while the previous one is
