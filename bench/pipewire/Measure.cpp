@@ -359,8 +359,9 @@ int setVolume() {
         for (const auto& [clientID, client] : connection.graph().clients) {
             const auto pid = client.props.find(pw::keys::kAppProcessID);
             const auto streams = connection.graph().outputStreamsOf(clientID);
+            // Its volume is set once its Props are known.
             if (pid != client.props.end() && pid->second == std::to_string(player.pid()) &&
-                !streams.empty()) {
+                !streams.empty() && connection.graph().nodes.at(streams.front()).volume) {
                 nodeID = streams.front();
             }
         }
@@ -368,7 +369,7 @@ int setVolume() {
     std::vector<long> own;
     const auto setOwnVolume = [&](float volume) {
         pw::ThreadLoopLock lock(loop);
-        connection.setNodeVolume(nodeID, volume);
+        connection.setSoftVolume(nodeID, volume);
     };
     for (int run = 0; nodeID != SPA_ID_INVALID && run < kChanges; ++run) {
         own.push_back(timeToHear(meter, 0.25F, [&] { setOwnVolume(0.5F); }));

@@ -5,6 +5,9 @@
 #include "CA.h"
 #include "CAError.h"
 #include "PipeWireAudioHardware.h"
+#include "PipeWireKeys.h"
+#include "PwConnection.h"
+#include "PwLoop.h"
 #include "PwTestKit.h"
 #include "TempDir.h"
 
@@ -24,6 +27,57 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::eventually;
+
+// Every volume a process's output stream reports, through a connection of its own.
+class StreamVolumeWatch {
+public:
+    explicit StreamVolumeWatch(pid_t pid) : pid_(std::to_string(pid)) {
+        pw::ConnectionEvents events;
+        events.streamVolumeChanged = [this](std::uint32_t nodeID) {
+            if (isWatched(nodeID)) {
+                nodeID_ = nodeID;
+                seen_.push_back(*connection_->graph().nodes.at(nodeID).volume);
+            }
+        };
+        pw::ThreadLoopLock lock(loop_);
+        connection_ = std::make_unique<pw::Connection>(loop_, "", std::move(events));
+        connection_->start();
+    }
+    ~StreamVolumeWatch() {
+        pw::ThreadLoopLock lock(loop_);
+        connection_.reset();
+    }
+    StreamVolumeWatch(const StreamVolumeWatch&) = delete;
+    StreamVolumeWatch& operator=(const StreamVolumeWatch&) = delete;
+
+    std::vector<pw::StreamVolume> seen() {
+        pw::ThreadLoopLock lock(loop_);
+        return seen_;
+    }
+    // As a run of ours that was killed while holding the stream leaves it.
+    bool setSoftVolume(float gain) {
+        pw::ThreadLoopLock lock(loop_);
+        return nodeID_ != 0 && connection_->setSoftVolume(nodeID_, gain);
+    }
+
+private:
+    bool isWatched(std::uint32_t nodeID) const {
+        const auto& graph = connection_->graph();
+        for (const auto& [clientID, client] : graph.clients) {
+            const auto pid = client.props.find(pw::keys::kAppProcessID);
+            if (pid != client.props.end() && pid->second == pid_) {
+                return std::ranges::count(graph.outputStreamsOf(clientID), nodeID) > 0;
+            }
+        }
+        return false;
+    }
+
+    const std::string pid_;
+    pw::ThreadLoop loop_{"volume-watch"};
+    std::unique_ptr<pw::Connection> connection_;
+    std::uint32_t nodeID_ = 0;
+    std::vector<pw::StreamVolume> seen_;
+};
 
 class BackendTest : public ::testing::Test {
 protected:
@@ -119,10 +173,12 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
 // untapped player on the other output, recorded at the same moments, tells a
 // machine too busy for any stream (a virtual machine's stolen time at 5 ms
 // cycles) from a tap that drops blocks: only a recording in which the untapped
-// player was heard whole counts against the tap.
+// player was heard whole counts against the tap. It shares the tapped player's
+// role, and so the volume the session manager stores for it, and starts while
+// the tap holds that player: it must be heard at its own level all the same.
 TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
-    test::ChildProcess untapped{{test::testPlayerPath(), "--targets", "headphones", "--name",
-                                 "Untapped", "--role", "Game"}};
+    test::ChildProcess untapped{
+        {test::testPlayerPath(), "--targets", "headphones", "--name", "Untapped"}};
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
     test::MonitorMeter speakers("speakers");
     test::MonitorMeter headphones("headphones");
@@ -190,6 +246,49 @@ TEST_F(BackendTest, AStoppedTapHoldsTheGainItAppliedLast) {
     const std::vector<float> samples = test::cleanRecording(speakers, 1000);
     EXPECT_EQ(test::silentRuns(samples), 0);
     EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005);
+}
+
+// A start holds the playing stream at the gain until it reaches our sink,
+// through its soft volumes: its own volume, which the session manager stores
+// for every stream of the same kind and which PulseAudio clients show, never
+// changes, and once the stream is in the tap its soft volumes are its own again.
+TEST_F(BackendTest, AStartHoldsThePlayerWithoutChangingItsOwnVolume) {
+    StreamVolumeWatch watch(player.pid());
+    ASSERT_TRUE(eventually([&] { return !watch.seen().empty(); }, 3s));
+    const pw::StreamVolume own = watch.seen().front();
+    AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
+    test::MonitorMeter speakers("speakers");
+    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
+    ASSERT_NEAR(test::settledLevel(speakers,
+                                   [&](const test::Level& l) {
+                                       queue.drain();
+                                       return std::fabs(l.rmsDB - expectedDB) < 0.05;
+                                   })
+                    .rmsDB,
+                expectedDB, 0.05);
+    const std::vector<pw::StreamVolume> seen = watch.seen();
+    EXPECT_TRUE(std::ranges::all_of(seen, [&](const auto& v) { return v.hasSameOwnPart(own); }));
+    EXPECT_TRUE(std::ranges::any_of(seen, [](const auto& v) { return v.isSoftAt(0.5F); }))
+        << "the start held the stream through its soft volumes";
+    EXPECT_TRUE(seen.back().isSoftAt(1.0F));
+}
+
+// Soft volumes that a killed run of ours left on a stream are its own again as
+// soon as we run: it is heard at its own level.
+TEST_F(BackendTest, SoftVolumesLeftBehindAreMendedWhenWeStart) {
+    hardware.reset();
+    StreamVolumeWatch watch(player.pid());
+    ASSERT_TRUE(eventually([&] { return !watch.seen().empty(); }, 3s));
+    ASSERT_TRUE(watch.setSoftVolume(0.5F));
+    test::MonitorMeter speakers("speakers");
+    const double ownDB = test::toDB(0.5 / std::sqrt(2.0));
+    const auto atDB = [](double db) {
+        return [db](const test::Level& l) { return std::fabs(l.rmsDB - db) < 0.05; };
+    };
+    ASSERT_NEAR(test::settledLevel(speakers, atDB(ownDB - 6.02)).rmsDB, ownDB - 6.02, 0.05);
+    hardware = std::make_unique<PipeWireAudioHardware>(queue.poster());
+    ASSERT_TRUE(hardware->waitUntilConnected(5000));
+    EXPECT_NEAR(test::settledLevel(speakers, atDB(ownDB)).rmsDB, ownDB, 0.05);
 }
 
 // A tap whose output cannot be used fails at once and takes everything it made

@@ -2,6 +2,7 @@
 
 #include "AudioFormat.h"
 #include "AudioTypes.h"
+#include "StreamVolume.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +27,9 @@ struct NodeRecord {
     std::optional<std::chrono::steady_clock::time_point> deviceLinkedSince{};
     // A JACK client's node plays only once it has an audio output port.
     bool hasAudioOutputPort = false;
+    // A stream's Props, once they arrived; and whether we set its soft part.
+    std::optional<StreamVolume> volume{};
+    bool softSetByUs = false;
 };
 
 struct ClientRecord {

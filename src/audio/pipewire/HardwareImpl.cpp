@@ -24,6 +24,7 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& option
     events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
     events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
     events.portAdded = [this](std::uint32_t nodeID) { portAdded(nodeID); };
+    events.streamVolumeChanged = [this](std::uint32_t nodeID) { streamVolumeChanged(nodeID); };
     events.targetChanged = [this](std::uint32_t nodeID, bool inMetadata) {
         targetChanged(nodeID, inMetadata);
     };
@@ -449,8 +450,10 @@ void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
 }
 
 // A stream that plays straight to its device is heard at its own level until
-// the session manager has moved it into our sink; its own volume, set now,
-// holds it at the tap's gain from the server's next cycle on.
+// the session manager has moved it into our sink; its soft volumes, set now,
+// hold it at the tap's gain from its next cycle on. Its own volume stays as it
+// was: the session manager stores that per application, for every stream
+// that shares the key, and would keep our gain after us.
 void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
     if (!(gain < 1.0F) || !tap.streams) {
         return;
@@ -462,22 +465,23 @@ void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
     }
 }
 
+// A stream whose Props have not arrived yet is held once they do
+// (streamVolumeChanged).
 void PipeWireAudioHardware::Impl::holdNode(TapObject& tap, std::uint32_t nodeID, float gain) {
     const auto node = connection->graph().nodes.find(nodeID);
     // A JACK client's node has no volume of its own to hold.
     if (!(gain < 1.0F) || tap.held.count(nodeID) > 0 || ownTargets.count(nodeID) > 0 ||
-        node == connection->graph().nodes.end() || pw::GraphState::isJackNode(node->second) ||
+        node == connection->graph().nodes.end() || !pw::GraphState::isAudioStream(node->second) ||
         linkedToTap(tap, nodeID)) {
         return;
     }
-    if (connection->setNodeVolume(nodeID, std::max(gain, 0.0F))) {
-        tap.held.insert(nodeID);
-    }
+    tap.held.insert(nodeID);
+    connection->setSoftVolume(nodeID, std::max(gain, 0.0F));
 }
 
 void PipeWireAudioHardware::Impl::letGo(TapObject& tap, std::uint32_t nodeID) {
     if (tap.held.erase(nodeID) > 0) {
-        connection->setNodeVolume(nodeID, 1.0F);
+        connection->setSoftVolume(nodeID, 1.0F);
     }
 }
 
@@ -485,10 +489,37 @@ void PipeWireAudioHardware::Impl::letGoAll(TapObject& tap) {
     const bool current = tap.generation == connection->generation() && connection->isConnected();
     for (const std::uint32_t nodeID : tap.held) {
         if (current) {
-            connection->setNodeVolume(nodeID, 1.0F);
+            connection->setSoftVolume(nodeID, 1.0F);
         }
     }
     tap.held.clear();
+}
+
+// Keeps a stream's soft volumes where they belong: at the tap's gain times its
+// own volume while held, so that a change of its own (the user, the session
+// manager's restore) goes on being heard at the gain; at its own volume
+// otherwise. The latter also mends soft volumes that an earlier run of ours
+// left when it was killed while holding, and ours when a change of the
+// stream's own volume crossed our letting go.
+void PipeWireAudioHardware::Impl::streamVolumeChanged(std::uint32_t nodeID) {
+    const auto node = connection->graph().nodes.find(nodeID);
+    if (node == connection->graph().nodes.end() || !node->second.volume) {
+        return;
+    }
+    const pw::StreamVolume& volume = *node->second.volume;
+    for (const auto& [id, tap] : taps) {
+        if (tap->held.count(nodeID) > 0) {
+            const float gain = std::max(heldGain(*tap), 0.0F);
+            if (!volume.isSoftAt(gain)) {
+                connection->setSoftVolume(nodeID, gain);
+            }
+            return;
+        }
+    }
+    const bool leftOver = node->second.softSetByUs || !volume.isSoftUntouched();
+    if (leftOver && !volume.isSoftAt(1.0F)) {
+        connection->setSoftVolume(nodeID, 1.0F);
+    }
 }
 
 void PipeWireAudioHardware::Impl::failStart(TapObject& tap) {

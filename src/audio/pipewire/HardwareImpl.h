@@ -146,7 +146,7 @@ struct TapObject {
     // destroyed then, or at releaseDeadline.
     std::chrono::steady_clock::time_point releaseDeadline;
     // Streams that were playing straight to their device when the tap started,
-    // held at its gain through their own volume until they reach our sink.
+    // held at its gain through their soft volumes until they reach our sink.
     std::set<std::uint32_t> held;
     // New streams of the PulseAudio server that wait to be linked to a device
     // before they move in, held meanwhile like the above. That server answers
@@ -214,6 +214,7 @@ public:
     void nodeAdded(std::uint32_t nodeID);
     void portAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
+    void streamVolumeChanged(std::uint32_t nodeID);
     void targetChanged(std::uint32_t nodeID, bool inMetadata);
     bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();

@@ -223,17 +223,21 @@ bool Connection::setMetadata(std::uint32_t subject, const char* key, const char*
     return pw_metadata_set_property(metadata, subject, key, type, value) >= 0;
 }
 
-bool Connection::setNodeVolume(std::uint32_t nodeID, float volume) {
+bool Connection::setSoftVolume(std::uint32_t nodeID, float gain) {
     const auto bound = bound_.find(nodeID);
-    if (bound == bound_.end() || graph_.nodes.count(nodeID) == 0) {
+    const auto node = graph_.nodes.find(nodeID);
+    if (bound == bound_.end() || node == graph_.nodes.end() || !node->second.volume) {
         return false;
     }
-    std::uint8_t buffer[128];
+    std::uint8_t buffer[kSoftVolumesPodSize];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const auto* props = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props, SPA_PROP_volume, SPA_POD_Float(volume)));
-    return pw_node_set_param(reinterpret_cast<pw_node*>(bound->second->proxy), SPA_PARAM_Props, 0,
-                             props) >= 0;
+    const spa_pod* props = buildSoftVolumes(builder, *node->second.volume, gain);
+    if (props == nullptr || pw_node_set_param(reinterpret_cast<pw_node*>(bound->second->proxy),
+                                              SPA_PARAM_Props, 0, props) < 0) {
+        return false;
+    }
+    node->second.softSetByUs = true;
+    return true;
 }
 
 pw_proxy* Connection::createLink(std::uint32_t outputPortID, std::uint32_t inputPortID,
@@ -486,11 +490,17 @@ void Connection::bind(std::uint32_t id, const char* type, std::uint32_t) {
             pw_node_events e{};
             e.version = PW_VERSION_NODE_EVENTS;
             e.info = &Connection::onNodeInfo;
+            e.param = &Connection::onNodeParam;
             return e;
         }();
         if (bound->proxy != nullptr) {
-            pw_node_add_listener(reinterpret_cast<pw_node*>(bound->proxy), &bound->listener,
-                                 &nodeEvents, bound.get());
+            auto* proxy = reinterpret_cast<pw_node*>(bound->proxy);
+            pw_node_add_listener(proxy, &bound->listener, &nodeEvents, bound.get());
+            // A stream's volume is watched so that a tap can hold it (setSoftVolume).
+            if (GraphState::isAudioStream(graph_.nodes.at(id))) {
+                std::uint32_t props = SPA_PARAM_Props;
+                pw_node_subscribe_params(proxy, &props, 1);
+            }
         }
     } else {
         bound->proxy = static_cast<pw_proxy*>(
@@ -571,6 +581,27 @@ void Connection::nodeInfo(std::uint32_t id, const spa_dict* props, bool running)
         events_.outputStreamAdded(id);
     }
     changed();
+}
+
+void Connection::onNodeParam(void* data, int, std::uint32_t id, std::uint32_t, std::uint32_t,
+                             const spa_pod* param) {
+    if (id == SPA_PARAM_Props) {
+        auto* bound = static_cast<Bound*>(data);
+        bound->owner->nodeProps(bound->id, param);
+    }
+}
+
+void Connection::nodeProps(std::uint32_t id, const spa_pod* param) {
+    const auto it = graph_.nodes.find(id);
+    std::optional<StreamVolume> volume = readStreamVolume(param);
+    // A node may answer with several Props objects; only the one with the volume counts.
+    if (it == graph_.nodes.end() || !volume || volume->channelVolumes.empty()) {
+        return;
+    }
+    it->second.volume = std::move(volume);
+    if (events_.streamVolumeChanged) {
+        events_.streamVolumeChanged(id);
+    }
 }
 
 void Connection::onClientInfo(void* data, const pw_client_info* info) {

@@ -15,6 +15,7 @@ struct pw_node_info;
 struct pw_proxy;
 struct pw_registry;
 struct spa_dict;
+struct spa_pod;
 struct spa_source;
 
 namespace corvalle::pw {
@@ -37,6 +38,8 @@ struct ConnectionEvents {
     // A stream's target.object or target.node in the "default" metadata changed
     // (`inMetadata`), or its own target.object or node.target property did.
     std::function<void(std::uint32_t nodeID, bool inMetadata)> targetChanged;
+    // A stream's Props arrived or changed (graph().nodes[nodeID].volume).
+    std::function<void(std::uint32_t nodeID)> streamVolumeChanged;
     // A link went away.
     std::function<void()> linkRemoved;
     // The server went away: every object made on the old connection is gone.
@@ -69,9 +72,10 @@ public:
     // Sets (or with a null value deletes) a key of the "default" metadata.
     bool setMetadata(std::uint32_t subject, const char* key, const char* type, const char* value);
     bool hasMetadata() const { return metadata_ != nullptr; }
-    // Sets the master volume of a node we watch (a stream's own volume, which
-    // the server applies from its next cycle on).
-    bool setNodeVolume(std::uint32_t nodeID, float volume);
+    // Sets the soft part of a stream's volume to its own part times `gain`,
+    // applied by the stream from its next cycle on (see StreamVolume). False
+    // while its Props are unknown.
+    bool setSoftVolume(std::uint32_t nodeID, float gain);
     // Links two ports through the server's link factory. A lingering link stays
     // after we are gone; any other goes with its proxy (ours to destroy).
     pw_proxy* createLink(std::uint32_t outputPortID, std::uint32_t inputPortID, bool linger);
@@ -90,6 +94,7 @@ private:
     void bind(std::uint32_t id, const char* type, std::uint32_t version);
     void nodeInfo(std::uint32_t id, const spa_dict* props, bool running);
     void clientInfo(std::uint32_t id, const spa_dict* props);
+    void nodeProps(std::uint32_t id, const spa_pod* param);
     void metadataProperty(std::uint32_t subject, const char* key, const char* value);
     void notifyTarget(std::uint32_t subject);
     void bindMetadata(std::uint32_t id);
@@ -103,6 +108,8 @@ private:
     static void onGlobalRemove(void* data, std::uint32_t id);
     static void onNodeInfo(void* data, const pw_node_info* info);
     static void onClientInfo(void* data, const pw_client_info* info);
+    static void onNodeParam(void* data, int seq, std::uint32_t id, std::uint32_t index,
+                            std::uint32_t next, const spa_pod* param);
     static int onMetadataProperty(void* data, std::uint32_t subject, const char* key,
                                   const char* type, const char* value);
     static void onReconnectTimer(void* data, std::uint64_t expirations);
