@@ -33,7 +33,7 @@ class StreamVolumeWatch {
 public:
     explicit StreamVolumeWatch(pid_t pid) : pid_(std::to_string(pid)) {
         pw::ConnectionEvents events;
-        events.streamVolumeChanged = [this](std::uint32_t nodeID) {
+        events.streamVolumeChanged = [this](std::uint32_t nodeID, bool) {
             if (isWatched(nodeID)) {
                 nodeID_ = nodeID;
                 seen_.push_back(*connection_->graph().nodes.at(nodeID).volume);

@@ -27,9 +27,11 @@ struct NodeRecord {
     std::optional<std::chrono::steady_clock::time_point> deviceLinkedSince{};
     // A JACK client's node plays only once it has an audio output port.
     bool hasAudioOutputPort = false;
-    // A stream's Props, once they arrived; and whether we set its soft part.
+    // A stream's Props, once they arrived; whether we set its soft part, and
+    // how many of our sets have not come back as Props yet.
     std::optional<StreamVolume> volume{};
     bool softSetByUs = false;
+    int softSetsUnanswered = 0;
 };
 
 struct ClientRecord {

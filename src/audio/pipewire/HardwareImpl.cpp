@@ -24,7 +24,9 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& option
     events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
     events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
     events.portAdded = [this](std::uint32_t nodeID) { portAdded(nodeID); };
-    events.streamVolumeChanged = [this](std::uint32_t nodeID) { streamVolumeChanged(nodeID); };
+    events.streamVolumeChanged = [this](std::uint32_t nodeID, bool byOthers) {
+        streamVolumeChanged(nodeID, byOthers);
+    };
     events.targetChanged = [this](std::uint32_t nodeID, bool inMetadata) {
         targetChanged(nodeID, inMetadata);
     };
@@ -496,12 +498,13 @@ void PipeWireAudioHardware::Impl::letGoAll(TapObject& tap) {
 }
 
 // Keeps a stream's soft volumes where they belong: at the tap's gain times its
-// own volume while held, so that a change of its own (the user, the session
-// manager's restore) goes on being heard at the gain; at its own volume
-// otherwise. The latter also mends soft volumes that an earlier run of ours
-// left when it was killed while holding, and ours when a change of the
-// stream's own volume crossed our letting go.
-void PipeWireAudioHardware::Impl::streamVolumeChanged(std::uint32_t nodeID) {
+// own volume while held; at its own volume otherwise. While held, any set of
+// someone else's is answered, even one that reports nothing new: the session
+// manager restores a new stream's stored volume as it appears, which undoes
+// the soft volumes without changing a value. Letting go mends soft volumes that
+// an earlier run of ours left when it was killed while holding, and ours when
+// a change of the stream's own volume crossed our letting go.
+void PipeWireAudioHardware::Impl::streamVolumeChanged(std::uint32_t nodeID, bool byOthers) {
     const auto node = connection->graph().nodes.find(nodeID);
     if (node == connection->graph().nodes.end() || !node->second.volume) {
         return;
@@ -510,7 +513,7 @@ void PipeWireAudioHardware::Impl::streamVolumeChanged(std::uint32_t nodeID) {
     for (const auto& [id, tap] : taps) {
         if (tap->held.count(nodeID) > 0) {
             const float gain = std::max(heldGain(*tap), 0.0F);
-            if (!volume.isSoftAt(gain)) {
+            if (byOthers || !volume.isSoftAt(gain)) {
                 connection->setSoftVolume(nodeID, gain);
             }
             return;

@@ -214,7 +214,7 @@ public:
     void nodeAdded(std::uint32_t nodeID);
     void portAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
-    void streamVolumeChanged(std::uint32_t nodeID);
+    void streamVolumeChanged(std::uint32_t nodeID, bool byOthers);
     void targetChanged(std::uint32_t nodeID, bool inMetadata);
     bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();

@@ -237,6 +237,7 @@ bool Connection::setSoftVolume(std::uint32_t nodeID, float gain) {
         return false;
     }
     node->second.softSetByUs = true;
+    ++node->second.softSetsUnanswered;
     return true;
 }
 
@@ -599,8 +600,11 @@ void Connection::nodeProps(std::uint32_t id, const spa_pod* param) {
         return;
     }
     it->second.volume = std::move(volume);
+    // Each set comes back as one Props event, in order with everyone else's.
+    const bool byOthers = it->second.softSetsUnanswered == 0;
+    it->second.softSetsUnanswered -= byOthers ? 0 : 1;
     if (events_.streamVolumeChanged) {
-        events_.streamVolumeChanged(id);
+        events_.streamVolumeChanged(id, byOthers);
     }
 }
 

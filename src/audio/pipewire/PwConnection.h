@@ -38,8 +38,10 @@ struct ConnectionEvents {
     // A stream's target.object or target.node in the "default" metadata changed
     // (`inMetadata`), or its own target.object or node.target property did.
     std::function<void(std::uint32_t nodeID, bool inMetadata)> targetChanged;
-    // A stream's Props arrived or changed (graph().nodes[nodeID].volume).
-    std::function<void(std::uint32_t nodeID)> streamVolumeChanged;
+    // A stream's Props arrived or were set (graph().nodes[nodeID].volume):
+    // `byOthers` unless they answer a set of ours. A set applies even when it
+    // leaves every value as it was: the own part, set again, undoes the soft part.
+    std::function<void(std::uint32_t nodeID, bool byOthers)> streamVolumeChanged;
     // A link went away.
     std::function<void()> linkRemoved;
     // The server went away: every object made on the old connection is gone.
