@@ -2,6 +2,7 @@
 // nodes and the session manager hands every player back to a real device.
 #include "PwTestKit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -80,6 +81,43 @@ TEST(CrashTest, APlayerOnItsOwnOutputIsBackThereOnceCorvalleStartsAgain) {
     ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, test::programKey(other)});
     ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
     EXPECT_TRUE(test::eventually([&] { return ownAt(kAmplitude); }, 2s));
+}
+
+// A JACK program, tapped when Corvalle is killed: its own links into the device
+// were removed by the tap and ours went with our process, so it is silent until
+// Corvalle starts again and links it back where it was.
+TEST(CrashTest, AJackProgramIsLinkedBackOnceCorvalleStartsAgain) {
+    if (test::jackPlayerPath().empty()) {
+        GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
+    }
+    test::PipeWireSession session;
+    ASSERT_TRUE(session.isRunning());
+    constexpr double kAmplitude = 0.2;
+    ChildProcess jack({test::jackPlayerPath(), "--amplitude", std::to_string(kAmplitude), "--ports",
+                       "^Test Speakers:playback_"},
+                      {test::jackLibraryEnvironment()});
+    ChildProcess other({"pw-play", test::sineFile(session, kAmplitude, 660)});
+    test::MonitorMeter speakers("speakers");
+    auto jackAt = [&](double expected) {
+        return std::fabs(test::toneAmplitude(speakers.record(120), 440.0) - expected) <=
+               std::max(expected * 0.02, 0.002);
+    };
+    ASSERT_TRUE(test::eventually([&] { return jackAt(kAmplitude); }, 5s));
+
+    const std::string ready = session.dir().string() + "/tapped";
+    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(jack)});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
+    ASSERT_TRUE(test::eventually([&] { return jackAt(kAmplitude / 2); }, 2s));
+    holder.signal(SIGKILL);
+    holder.wait(5s);
+    ASSERT_TRUE(test::eventually([&] { return jackAt(0.0); }, 2s)) << "left linked by itself";
+
+    const std::string readyAgain = session.dir().string() + "/tapped-again";
+    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, test::programKey(other)});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
+    EXPECT_TRUE(test::eventually([&] { return jackAt(kAmplitude); }, 2s));
+    // Linked back once: the record is used up, and a third start adds nothing.
+    EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"));
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <thread>
@@ -142,28 +143,20 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
 // and puts them back. The player is run on PipeWire's JACK library, as pw-jack
 // runs any JACK program.
 TEST_F(ModelTest, AJackClientIsARowWhoseLevelMuteAndResetAreHeard) {
-#ifndef CORVALLE_JACK_PLAYER
-    GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
-#else
-    const char* stack = std::getenv("PW_SESSION_STACK");
-    const char* libraries = std::getenv("LD_LIBRARY_PATH");
-    std::string path = "LD_LIBRARY_PATH=";
-    path += stack != nullptr ? stack : "";
-    path += "/usr/lib/" CORVALLE_MULTIARCH "/pipewire-0.3/jack";
-    if (libraries != nullptr) {
-        path += ':';
-        path += libraries;
+    if (test::jackPlayerPath().empty()) {
+        GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
     }
     // Started directly, not through a shell: the key is read from the child's
     // executable, and a shell that has not yet run the player would be keyed.
-    ChildProcess jack({CORVALLE_JACK_PLAYER, "--amplitude", std::to_string(kToneAmplitude),
+    ChildProcess jack({test::jackPlayerPath(), "--amplitude", std::to_string(kToneAmplitude),
                        "--ports", "^Test Speakers:playback_"},
-                      {path});
+                      {test::jackLibraryEnvironment()});
     const QString key = keyOf(jack);
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     EXPECT_EQ(row(key)->name, QStringLiteral("corvalle-jack-player"));
     expectLevelsMuteAndResetHeard(key);
-#endif
+    EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"))
+        << "nothing is left to put back after a reset";
 }
 
 TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {

@@ -240,6 +240,27 @@ std::string testPlayerPath() {
     return CORVALLE_TEST_PLAYER;
 }
 
+std::string jackPlayerPath() {
+#ifdef CORVALLE_JACK_PLAYER
+    return CORVALLE_JACK_PLAYER;
+#else
+    return {};
+#endif
+}
+
+std::string jackLibraryEnvironment() {
+    const char* stack = std::getenv("PW_SESSION_STACK");
+    const char* libraries = std::getenv("LD_LIBRARY_PATH");
+    std::string entry = "LD_LIBRARY_PATH=";
+    entry += stack != nullptr ? stack : "";
+    entry += "/usr/lib/" CORVALLE_MULTIARCH "/pipewire-0.3/jack";
+    if (libraries != nullptr) {
+        entry += ':';
+        entry += libraries;
+    }
+    return entry;
+}
+
 std::string pulsePlayerPath() {
 #ifdef CORVALLE_PULSE_PLAYER
     return CORVALLE_PULSE_PLAYER;

@@ -76,6 +76,11 @@ Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>&
                    int timeoutMs = 3000);
 
 std::string testPlayerPath();
+// tools/JackPlayer.cpp, empty where it was not built (no JACK headers).
+std::string jackPlayerPath();
+// The LD_LIBRARY_PATH entry that runs a JACK program on PipeWire's JACK library
+// of the stack under test, as pw-jack does.
+std::string jackLibraryEnvironment();
 // tools/PulsePlayer.cpp: a PulseAudio client that asks for its stream only once
 // a file exists; empty when built without libpulse.
 std::string pulsePlayerPath();

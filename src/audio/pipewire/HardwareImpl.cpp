@@ -3,6 +3,8 @@
 #include "PipeWireKeys.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <pipewire/pipewire.h>
 #include <utility>
 
@@ -31,7 +33,12 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& option
         targetChanged(nodeID, inMetadata);
     };
     events.linkRemoved = [this] { finishReleases(); };
+    events.completed = [this] { jackRoutes.restoreRecorded(*connection); };
     events.disconnected = [this] { disconnected(); };
+    // Per user session, as the server it speaks of.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
+        jackRoutes.recordIn(std::filesystem::path(runtime) / "corvalle-jack-links");
+    }
     pw::ThreadLoopLock lock(loop);
     startWatch = pw_loop_add_timer(loop.loop(), &Impl::onStartWatch, this);
     releaseWatch = pw_loop_add_timer(loop.loop(), &Impl::onReleaseWatch, this);

@@ -5,6 +5,7 @@
 #include "PwConnection.h"
 
 #include <algorithm>
+#include <fstream>
 #include <pipewire/pipewire.h>
 
 namespace corvalle::pw {
@@ -36,6 +37,33 @@ std::optional<std::uint32_t> sinkPortFor(const GraphState& graph, std::uint32_t 
         place += port.nodeID == devicePort.nodeID && !port.isOutput && port.isAudio ? 1 : 0;
     }
     return inputs[place % inputs.size()];
+}
+
+// "node.name:port.name" of a port, empty when either is unknown or could not
+// be read back from a line of the record.
+std::string portName(const GraphState& graph, std::uint32_t portID) {
+    const auto port = graph.ports.find(portID);
+    const auto node =
+        port == graph.ports.end() ? graph.nodes.end() : graph.nodes.find(port->second.nodeID);
+    if (node == graph.nodes.end()) {
+        return {};
+    }
+    const auto name = node->second.props.find(keys::kNodeName);
+    if (name == node->second.props.end() || port->second.name.empty()) {
+        return {};
+    }
+    std::string full = name->second + ":" + port->second.name;
+    return full.find_first_of("\t\n") == std::string::npos ? full : std::string();
+}
+
+std::optional<std::uint32_t> portNamed(const GraphState& graph, const std::string& full,
+                                       bool isOutput) {
+    for (const auto& [id, port] : graph.ports) {
+        if (port.isOutput == isOutput && portName(graph, id) == full) {
+            return id;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -80,8 +108,9 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uin
             return move.outputPortID == link.outputPortID && move.devicePortID == link.inputPortID;
         });
         if (known == moves.end()) {
-            moves.push_back(
-                Move{link.outputPortID, link.inputPortID, link.inputNodeID, 0, nullptr});
+            moves.push_back(Move{link.outputPortID, link.inputPortID, link.inputNodeID, 0, nullptr,
+                                 portName(graph, link.outputPortID),
+                                 portName(graph, link.inputPortID)});
         }
     }
     for (Move& move : moves) {
@@ -116,6 +145,7 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uin
     if (moves.empty()) {
         moved_.erase(nodeID);
     }
+    saveRecord();
 }
 
 void JackRoutes::restore(Connection& connection, std::uint32_t nodeID) {
@@ -131,6 +161,7 @@ void JackRoutes::restore(Connection& connection, std::uint32_t nodeID) {
         }
     }
     moved_.erase(it);
+    saveRecord();
 }
 
 std::optional<std::string> JackRoutes::deviceOf(const GraphState& graph,
@@ -162,6 +193,64 @@ void JackRoutes::clear() {
         }
     }
     moved_.clear();
+}
+
+// One line per move: the output port and the device port, tab apart. Written
+// to a new file that then replaces the old, so that a kill never leaves half.
+void JackRoutes::saveRecord() const {
+    if (recordFile_.empty()) {
+        return;
+    }
+    std::string text;
+    for (const auto& [nodeID, moves] : moved_) {
+        for (const Move& move : moves) {
+            if (!move.outputName.empty() && !move.deviceName.empty()) {
+                text += move.outputName + "\t" + move.deviceName + "\n";
+            }
+        }
+    }
+    std::error_code error;
+    if (text.empty()) {
+        std::filesystem::remove(recordFile_, error);
+        return;
+    }
+    std::filesystem::path next = recordFile_;
+    next += ".new";
+    std::ofstream out(next, std::ios::trunc);
+    out << text;
+    out.close();
+    if (out) {
+        std::filesystem::rename(next, recordFile_, error);
+    }
+}
+
+void JackRoutes::restoreRecorded(Connection& connection) {
+    std::ifstream in(recordFile_);
+    if (recordFile_.empty() || !in) {
+        return;
+    }
+    const GraphState& graph = connection.graph();
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto tab = line.find('\t');
+        if (tab == std::string::npos) {
+            continue;
+        }
+        const auto output = portNamed(graph, line.substr(0, tab), true);
+        const auto device = portNamed(graph, line.substr(tab + 1), false);
+        // A port linked anywhere now was linked again by its client or the user.
+        const bool linked =
+            output && std::any_of(graph.links.begin(), graph.links.end(), [&](const auto& entry) {
+                return entry.second.outputPortID == *output;
+            });
+        if (output && device && !linked) {
+            if (pw_proxy* link = connection.createLink(*output, *device, true)) {
+                pw_proxy_destroy(link);
+            }
+        }
+    }
+    std::error_code error;
+    std::filesystem::remove(recordFile_, error);
 }
 
 } // namespace corvalle::pw

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,10 @@ class GraphState;
 // device is replaced by one of ours into the tap's sink, on the sink's port of
 // the same channel, and put back when the tap lets go. Links between JACK
 // clients, and ports never linked to a device, are left alone.
+//
+// The moves are also written to a file (see recordIn), so that a later run can
+// put back what a run that was killed took away: the client's own links went
+// when they were moved, and ours go with our process.
 class JackRoutes {
 public:
     JackRoutes() = default;
@@ -35,8 +40,16 @@ public:
     // The node.name of the device that `nodeID` was linked to by itself.
     std::optional<std::string> deviceOf(const GraphState& graph, std::uint32_t nodeID) const;
     bool isMoved(std::uint32_t nodeID) const { return moved_.count(nodeID) > 0; }
-    // Removes our links and forgets every move (the connection goes away).
+    // Removes our links and forgets every move (the connection goes away). The
+    // record stays: it is what a later connection puts back.
     void clear();
+
+    // Keeps the record of moves in `file` from now on; none when it is empty.
+    void recordIn(std::filesystem::path file) { recordFile_ = std::move(file); }
+    // Links each port that the record names, and that has no link now, to the
+    // device port it was moved away from; then removes the record. For a new
+    // connection, before any tap moves anything.
+    void restoreRecorded(Connection& connection);
 
 private:
     struct Move {
@@ -45,10 +58,15 @@ private:
         std::uint32_t deviceNodeID = 0;
         std::uint32_t sinkNodeID = 0;
         pw_proxy* ours = nullptr;
+        // Both ends by node.name and port.name, which a later connection can find.
+        std::string outputName;
+        std::string deviceName;
     };
     static void drop(Move& move);
+    void saveRecord() const;
 
     std::map<std::uint32_t, std::vector<Move>> moved_;
+    std::filesystem::path recordFile_;
 };
 
 } // namespace corvalle::pw

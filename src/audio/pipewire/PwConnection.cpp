@@ -294,6 +294,9 @@ void Connection::onCoreDone(void* data, std::uint32_t id, int seq) {
     if (seq == self->completeSeq_) {
         self->complete_ = true;
         self->completeSeq_ = -1;
+        if (self->events_.completed) {
+            self->events_.completed();
+        }
     } else {
         self->doneSeqs_.insert(seq);
     }

@@ -25,6 +25,8 @@ class ThreadLoopLock;
 
 // What the connection tells its owner, always on the loop thread with the lock held.
 struct ConnectionEvents {
+    // The first round trip after connecting completed (isComplete()).
+    std::function<void()> completed;
     // The summary of the graph changed (devices, processes, default, running).
     std::function<void(const GraphSummary& before, const GraphSummary& after)> summaryChanged;
     // A node appeared.
