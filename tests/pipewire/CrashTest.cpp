@@ -6,13 +6,38 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace corvalle {
 namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+
+// Taps `key` at 50 % in a holder and kills it, then starts another holder that
+// taps `otherKey` only: the tapped player must be back at `level` by then.
+// `heardAt(level)` tells whether it is heard at a level; `levelAfterKill`,
+// where given, is what it must be heard at in between.
+void expectBackOnceStartedAgain(const test::PipeWireSession& session, const std::string& key,
+                                const std::string& otherKey,
+                                const std::function<bool(double)>& heardAt, double level,
+                                std::optional<double> levelAfterKill = std::nullopt) {
+    const std::string ready = session.dir().string() + "/tapped";
+    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, key});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
+    ASSERT_TRUE(test::eventually([&] { return heardAt(level / 2); }, 2s));
+    holder.signal(SIGKILL);
+    holder.wait(5s);
+    if (levelAfterKill) {
+        ASSERT_TRUE(test::eventually([&] { return heardAt(*levelAfterKill); }, 2s));
+    }
+    const std::string readyAgain = session.dir().string() + "/tapped-again";
+    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, otherKey});
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
+    EXPECT_TRUE(test::eventually([&] { return heardAt(level); }, 2s));
+}
 
 TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     test::PipeWireSession session;
@@ -69,18 +94,8 @@ TEST(CrashTest, APlayerOnItsOwnOutputIsBackThereOnceCorvalleStartsAgain) {
                expected * 0.02;
     };
     ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude); }, 5s));
-
-    const std::string ready = session.dir().string() + "/tapped";
-    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(own)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
-    ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude / 2); }, 2s));
-    holder.signal(SIGKILL);
-    holder.wait(5s);
-
-    const std::string readyAgain = session.dir().string() + "/tapped-again";
-    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, test::programKey(other)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
-    EXPECT_TRUE(test::eventually([&] { return ownAt(kAmplitude); }, 2s));
+    expectBackOnceStartedAgain(session, test::programKey(own), test::programKey(other), ownAt,
+                               kAmplitude);
 }
 
 // A JACK program, tapped when Corvalle is killed: its own links into the device
@@ -103,19 +118,9 @@ TEST(CrashTest, AJackProgramIsLinkedBackOnceCorvalleStartsAgain) {
                std::max(expected * 0.02, 0.002);
     };
     ASSERT_TRUE(test::eventually([&] { return jackAt(kAmplitude); }, 5s));
-
-    const std::string ready = session.dir().string() + "/tapped";
-    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(jack)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
-    ASSERT_TRUE(test::eventually([&] { return jackAt(kAmplitude / 2); }, 2s));
-    holder.signal(SIGKILL);
-    holder.wait(5s);
-    ASSERT_TRUE(test::eventually([&] { return jackAt(0.0); }, 2s)) << "left linked by itself";
-
-    const std::string readyAgain = session.dir().string() + "/tapped-again";
-    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, test::programKey(other)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
-    EXPECT_TRUE(test::eventually([&] { return jackAt(kAmplitude); }, 2s));
+    // Silent in between: nothing but us links it back.
+    expectBackOnceStartedAgain(session, test::programKey(jack), test::programKey(other), jackAt,
+                               kAmplitude, 0.0);
     // Linked back once: the record is used up, and a third start adds nothing.
     EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"));
 }

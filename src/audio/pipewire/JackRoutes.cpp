@@ -197,7 +197,7 @@ void JackRoutes::clear() {
 
 // One line per move: the output port and the device port, tab apart. Written
 // to a new file that then replaces the old, so that a kill never leaves half.
-void JackRoutes::saveRecord() const {
+void JackRoutes::saveRecord() {
     if (recordFile_.empty()) {
         return;
     }
@@ -209,6 +209,12 @@ void JackRoutes::saveRecord() const {
             }
         }
     }
+    // Moves are checked again on every port and link of a tapped client; most
+    // change nothing.
+    if (text == recorded_) {
+        return;
+    }
+    recorded_ = text;
     std::error_code error;
     if (text.empty()) {
         std::filesystem::remove(recordFile_, error);
@@ -251,6 +257,7 @@ void JackRoutes::restoreRecorded(Connection& connection) {
     }
     std::error_code error;
     std::filesystem::remove(recordFile_, error);
+    recorded_.clear();
 }
 
 } // namespace corvalle::pw

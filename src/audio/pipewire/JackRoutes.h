@@ -63,10 +63,11 @@ private:
         std::string deviceName;
     };
     static void drop(Move& move);
-    void saveRecord() const;
+    void saveRecord();
 
     std::map<std::uint32_t, std::vector<Move>> moved_;
     std::filesystem::path recordFile_;
+    std::string recorded_; // what the file holds, as last written
 };
 
 } // namespace corvalle::pw
