@@ -93,7 +93,6 @@ TEST_F(Shell, QuitFromThePanelEndsTheEventLoopAfterStoppingTaps) {
 TEST_F(ShellWithoutTray, ClosingTheWindowQuits) {
     delegate->applicationDidFinishLaunching(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->window() != nullptr; }, 2000));
-    EXPECT_TRUE(delegate->window()->isMinimized()) << "a login launch waits minimised";
     QTimer::singleShot(0, delegate.get(), [this] { delegate->window()->close(); });
     EXPECT_EQ(runEventLoop(*delegate), 0);
     EXPECT_EQ(delegate->model().tapCount(), 0U);
