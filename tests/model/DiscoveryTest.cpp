@@ -144,13 +144,17 @@ TEST_F(Discovery, AGroupIsListedFromItsFirstSoundUntilItsLastProcessEnds) {
     drainEvents();
 }
 
-// Setting-only rows, named by the stored name, else the installed name, else the key,
-// sorted with the shown groups by name: case-insensitive, locale-aware and stable.
+// Setting-only rows, named by the stored name, else the installed name, else the
+// program's file for a program key, else the key, sorted with the shown groups by
+// name: case-insensitive, locale-aware and stable.
 TEST_F(Discovery, SettingsWithoutAGroupBecomeRowsSortedWithTheOthers) {
-    world.store.setData(kSettings, R"({"org.named":{"volume":0.5,"muted":false,"name":"banana"},)"
-                                   R"("org.installed":{"volume":2,"muted":false},)"
-                                   R"("org.gone":{"volume":0,"muted":true},)"
-                                   R"("pid:812":{"volume":0.5,"muted":false}})");
+    world.store.setData(kSettings,
+                        R"({"org.named":{"volume":0.5,"muted":false,"name":"banana"},)"
+                        R"("org.installed":{"volume":2,"muted":false},)"
+                        R"("org.gone":{"volume":0,"muted":true},)"
+                        R"("exe:/home/ana/game.py":{"volume":0.5,"muted":false},)"
+                        R"("exe:/usr/bin/python3.11 -m pkg.tool":{"volume":2,"muted":false},)"
+                        R"("pid:812":{"volume":0.5,"muted":false}})");
     world.directory.installed[QStringLiteral("org.installed")] = {
         QStringLiteral("Media.app Player.app"), QStringLiteral("/icons/player.png")};
     const AudioObjectID ended =
@@ -169,8 +173,11 @@ TEST_F(Discovery, SettingsWithoutAGroupBecomeRowsSortedWithTheOthers) {
         {QStringLiteral("org.b"), QStringLiteral("Banana"), true},
         {QStringLiteral("org.named"), QStringLiteral("banana"), false},
         {QStringLiteral("org.ended"), QStringLiteral("Ended"), false},
+        {QStringLiteral("exe:/home/ana/game.py"), QStringLiteral("game.py"), false},
         {QStringLiteral("org.installed"), QStringLiteral("Media Player"), false},
         {QStringLiteral("org.gone"), QStringLiteral("org.gone"), false},
+        {QStringLiteral("exe:/usr/bin/python3.11 -m pkg.tool"),
+         QStringLiteral("python3.11 -m pkg.tool"), false},
     };
     ASSERT_EQ(world.model->apps().size(), std::size(expected)) << "pid: keys are never shown";
     for (std::size_t i = 0; i < std::size(expected); ++i) {

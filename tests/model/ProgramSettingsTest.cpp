@@ -76,18 +76,6 @@ TEST(ProgramKeys, ASettingFollowsTheProgramToItsNextRun) {
     EXPECT_EQ(world.row(kPaplay)->processObjects, (std::vector{second, third}));
 }
 
-TEST(ProgramKeys, AProgramSettingWithoutANameIsShownByItsFile) {
-    ModelHarness world;
-    world.store.setData(kKey,
-                        R"({"exe:/home/ana/game.py":{"volume":0.5,"muted":false},)"
-                        R"("exe:/usr/bin/python3.11 -m pkg.tool":{"volume":2,"muted":false}})");
-    world.start();
-    ASSERT_TRUE(world.row(QStringLiteral("exe:/home/ana/game.py")));
-    EXPECT_EQ(world.row(QStringLiteral("exe:/home/ana/game.py"))->name, QStringLiteral("game.py"));
-    EXPECT_EQ(world.row(QStringLiteral("exe:/usr/bin/python3.11 -m pkg.tool"))->name,
-              QStringLiteral("python3.11 -m pkg.tool"));
-}
-
 TEST(PIDSettings, ThoseOfEndedProcessesAreForgottenWhenLoaded) {
     ModelHarness world;
     const QByteArray stored = R"({"org.app":{"volume":0.5,"muted":false},)"
