@@ -51,10 +51,6 @@ pw_data_loop* ThreadLoop::dataLoop() const {
     return context_ == nullptr ? nullptr : pw_context_get_data_loop(context_);
 }
 
-bool ThreadLoop::inLoopThread() const {
-    return loop_ != nullptr && pw_thread_loop_in_thread(loop_);
-}
-
 void ThreadLoop::stop() {
     if (running_) {
         pw_thread_loop_stop(loop_);

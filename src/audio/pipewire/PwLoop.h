@@ -23,7 +23,6 @@ public:
     pw_loop* loop() const;
     pw_context* context() const { return context_; }
     pw_data_loop* dataLoop() const;
-    bool inLoopThread() const;
 
     // Stops the loop thread; later calls do nothing. Callbacks no longer run.
     void stop();

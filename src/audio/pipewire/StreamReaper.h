@@ -34,7 +34,6 @@ public:
     void destroyAfterEvent(std::unique_ptr<TapStreams> streams);
     // Destroys every kept stream now; safe to repeat.
     void destroyAll();
-    std::size_t pendingCount() const { return pending_.size(); }
 
 private:
     static void onTimer(void* data, std::uint64_t expirations);
