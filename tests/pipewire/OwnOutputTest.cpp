@@ -101,6 +101,74 @@ protected:
         return key;
     }
 
+    // An output chosen in Corvalle, for a player that plays on the headphones
+    // by its own choice: untapped, its streams are sent there; tapped, its tap
+    // plays there. While that device is away it plays on the default (a stream)
+    // or its own output (a JACK client), and goes back when the device returns.
+    // The choice outlives Corvalle and the player, and is undone on clearing.
+    void expectChosenOutputFollowed(const std::function<void()>& startPlayer,
+                                    const std::string& whileAway) {
+        auto loadExtra = [&] {
+            session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
+            return spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s);
+        };
+        auto unloadExtra = [&] {
+            session.run("pactl unload-module module-null-sink");
+            return spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s);
+        };
+        ASSERT_TRUE(loadExtra());
+        startPlayer();
+        const QString key = QString::fromStdString(test::programKey(*player));
+        expectHeard({{"headphones", kFullDB}, {"speakers", kSilentDB}}, "on its own output");
+        model->setOutput(QStringLiteral("extra"), key);
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
+
+        ASSERT_TRUE(tapAtHalf(key));
+        expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "tapped at 50 % on extra");
+
+        // Corvalle restarted: the stored choice applies again.
+        model.reset();
+        MixerEnvironment env;
+        env.hardware = hardware.get();
+        env.store = &store;
+        env.directory = directory.get();
+        model = std::make_unique<MixerModel>(env);
+        ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+        expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "Corvalle restarted");
+
+        ASSERT_TRUE(unloadExtra());
+        expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}},
+                    "extra removed while tapped");
+        ASSERT_TRUE(loadExtra());
+        expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back while tapped");
+
+        model->setVolume(1.0, key);
+        ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped again");
+        ASSERT_TRUE(unloadExtra());
+        expectHeard({{whileAway, kFullDB}}, "extra removed, untapped");
+        ASSERT_TRUE(loadExtra());
+        expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}, {"headphones", kSilentDB}},
+                    "extra back, untapped");
+
+        // The player started again: its new streams are sent there too.
+        player.reset();
+        startPlayer();
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "player started again");
+
+        model->setOutput(std::nullopt, key);
+        expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "choice cleared");
+        EXPECT_FALSE(model->lastError().has_value());
+
+        // Quitting with a choice made puts the player back on its own output.
+        model->setOutput(QStringLiteral("extra"), key);
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "sent to extra again");
+        model.reset();
+        hardware.reset();
+        expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "Corvalle quit");
+        session.run("pactl unload-module module-null-sink");
+    }
+
     std::optional<ChildProcess> player;
 };
 
@@ -157,62 +225,29 @@ TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
     session.run("pactl unload-module module-null-sink");
 }
 
-// An output chosen in Corvalle: untapped, the player's streams are sent there;
-// tapped, its tap plays there; either way over the output the player chose for
-// itself. While that device is away it plays on the default, and it goes back
-// when the device returns. The choice outlives Corvalle and is undone on clearing.
 TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndReturns) {
-    auto loadExtra = [&] {
-        session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
-        return spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s);
-    };
-    auto unloadExtra = [&] {
-        session.run("pactl unload-module module-null-sink");
-        return spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s);
-    };
-    ASSERT_TRUE(loadExtra());
-    const QString key = tappedPlayer({"--targets", "headphones"});
-    model->setVolume(1.0, key);
-    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
-    model->setOutput(QStringLiteral("extra"), key);
-    expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
+    expectChosenOutputFollowed(
+        [&] {
+            player.emplace(std::vector<std::string>{test::testPlayerPath(), "--targets",
+                                                    "headphones", "--amplitude",
+                                                    std::to_string(kToneAmplitude)});
+        },
+        "speakers");
+}
 
-    model->setVolume(0.5, key);
-    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
-    expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "tapped at 50 % on extra");
-
-    // Corvalle restarted: the stored choice applies again.
-    model.reset();
-    MixerEnvironment env;
-    env.hardware = hardware.get();
-    env.store = &store;
-    env.directory = directory.get();
-    model = std::make_unique<MixerModel>(env);
-    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
-    expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "Corvalle restarted");
-
-    ASSERT_TRUE(unloadExtra());
-    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "extra removed while tapped");
-    ASSERT_TRUE(loadExtra());
-    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back while tapped");
-
-    model->setVolume(1.0, key);
-    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
-    ASSERT_TRUE(unloadExtra());
-    expectHeard({{"speakers", kFullDB}, {"headphones", kSilentDB}}, "extra removed, untapped");
-    ASSERT_TRUE(loadExtra());
-    expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}}, "extra back, untapped");
-
-    // The player started again: its new streams are sent there too.
-    player.reset();
-    player.emplace(std::vector<std::string>{test::testPlayerPath(), "--targets", "headphones",
-                                            "--amplitude", std::to_string(kToneAmplitude)});
-    expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "player started again");
-
-    model->setOutput(std::nullopt, key);
-    expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "choice cleared");
-    EXPECT_FALSE(model->lastError().has_value());
-    session.run("pactl unload-module module-null-sink");
+// A JACK client links itself and follows no target: it is moved link by link.
+TEST_F(OwnOutputTest, AnOutputChosenForAJackClientIsWhereItIsHeard) {
+    if (test::jackPlayerPath().empty()) {
+        GTEST_SKIP() << "built without JACK headers";
+    }
+    expectChosenOutputFollowed(
+        [&] {
+            player.emplace(std::vector<std::string>{test::jackPlayerPath(), "--amplitude",
+                                                    std::to_string(kToneAmplitude), "--ports",
+                                                    "^Test Headphones:playback_"},
+                           std::vector<std::string>{test::jackLibraryEnvironment()});
+        },
+        "headphones");
 }
 
 } // namespace

@@ -105,6 +105,7 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
         // A stream's own output went or came back.
         rerouteAll();
+        placeJackNodes();
     }
     if (before.processes != after.processes) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
@@ -170,9 +171,14 @@ void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
     }
 }
 
-// JACK clients wait for the ports of the sink they move into.
+// JACK clients wait for the ports of the sink or device they move into.
 void PipeWireAudioHardware::Impl::portAdded(std::uint32_t nodeID) {
     const auto& graph = connection->graph();
+    if (const auto node = graph.nodes.find(nodeID); !clientOutputs.empty() &&
+                                                    node != graph.nodes.end() &&
+                                                    pw::GraphState::isDevice(node->second)) {
+        placeJackNodes();
+    }
     for (auto& [id, tap] : taps) {
         bool intoTap = tap->streams && nodeID == tap->streams->captureNodeID();
         for (const auto& [output, lane] : tap->lanes) {
@@ -214,6 +220,9 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
             if (tap->claiming && tap->claimed.count(link.outputNodeID) > 0) {
                 routeNode(*tap, link.outputNodeID);
             }
+        }
+        if (!clientOutputs.empty() && tapHolding(link.outputNodeID) == nullptr) {
+            placeJackNode(link.outputNodeID);
         }
     }
     // Our playback stream is linked: the tapped streams can move in without a gap.
@@ -668,7 +677,7 @@ bool PipeWireAudioHardware::Impl::handBack(TapObject& tap) {
             continue;
         }
         if (pw::GraphState::isJackNode(node->second)) {
-            jackRoutes.restore(*connection, nodeID);
+            placeJackNode(nodeID);
             continue;
         }
         connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,

@@ -104,7 +104,6 @@ struct Answer {
 };
 
 struct IOProcRecord {
-    AudioObjectID deviceID = kAudioObjectUnknown;
     AudioDeviceIOBlock block;
     bool started = false;
 };
@@ -192,7 +191,7 @@ public:
     // What we last wrote as target.object of each stream node. The metadata
     // belongs to the session manager, whose echo of our writes can trail them.
     std::map<std::uint32_t, std::string> ownTargets;
-    // JACK clients in a tap, moved there link by link.
+    // JACK clients in a tap or on an output chosen for them, moved link by link.
     pw::JackRoutes jackRoutes;
     bool releasePosted = false;
     // Processes whose level is measured; the node that measures their output
@@ -253,6 +252,11 @@ public:
     // Untapped streams sent to an output: ProcessOutputs.cpp.
     OSStatus setProcessOutput(AudioObjectID processObjectID, const std::string& deviceUID);
     void moveStream(std::uint32_t nodeID);
+    TapObject* tapHolding(std::uint32_t nodeID) const;
+    std::optional<std::string> outputChosenFor(std::uint32_t nodeID) const;
+    // An untapped JACK client on the output chosen for it, else on its own.
+    void placeJackNode(std::uint32_t nodeID);
+    void placeJackNodes();
     void restoreMovedStreams(pw::ThreadLoopLock& lock);
     // Moves a started tap's streams in as soon as the server allows: at once
     // when they are starting, else once our playback stream is linked.

@@ -12,13 +12,13 @@ namespace corvalle::pw {
 
 namespace {
 
-// The input port of `sinkNodeID` for what `devicePort` carried: the port of the
-// same channel, else (a device port without one) the port at the same place.
-std::optional<std::uint32_t> sinkPortFor(const GraphState& graph, std::uint32_t sinkNodeID,
-                                         const PortRecord& devicePort) {
+// The input port of `targetNodeID` for what `devicePort` carried: the port of
+// the same channel, else (a device port without one) the port at the same place.
+std::optional<std::uint32_t> targetPortFor(const GraphState& graph, std::uint32_t targetNodeID,
+                                           const PortRecord& devicePort) {
     std::vector<std::uint32_t> inputs;
     for (const auto& [id, port] : graph.ports) {
-        if (port.nodeID != sinkNodeID || port.isOutput || !port.isAudio) {
+        if (port.nodeID != targetNodeID || port.isOutput || !port.isAudio) {
             continue;
         }
         if (!devicePort.channel.empty() && port.channel == devicePort.channel) {
@@ -79,10 +79,11 @@ void JackRoutes::drop(Move& move) {
     }
 }
 
-void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uint32_t sinkNodeID) {
+void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID,
+                          std::uint32_t targetNodeID) {
     const GraphState& graph = connection.graph();
     auto& moves = moved_[nodeID];
-    // Moves of ports that are gone, and ours into another sink, are done with.
+    // Moves of ports that are gone, and ours into another target, are done with.
     std::erase_if(moves, [&](Move& move) {
         if (graph.ports.count(move.outputPortID) == 0) {
             drop(move);
@@ -91,15 +92,19 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uin
         return false;
     });
     for (Move& move : moves) {
-        if (move.sinkNodeID != sinkNodeID) {
+        if (move.targetNodeID != targetNodeID) {
             drop(move);
         }
     }
     std::vector<LinkRecord> deviceLinks;
-    for (const auto& [linkID, link] : graph.links) {
+    for (const auto& entry : graph.links) {
+        const LinkRecord& link = entry.second;
         const auto input = graph.nodes.find(link.inputNodeID);
+        const bool ours = std::any_of(moves.begin(), moves.end(), [&](const Move& move) {
+            return move.outputPortID == link.outputPortID && move.targetPortID == link.inputPortID;
+        });
         if (link.outputNodeID == nodeID && input != graph.nodes.end() &&
-            GraphState::isDevice(input->second)) {
+            GraphState::isDevice(input->second) && link.inputNodeID != targetNodeID && !ours) {
             deviceLinks.push_back(link);
         }
     }
@@ -108,8 +113,8 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uin
             return move.outputPortID == link.outputPortID && move.devicePortID == link.inputPortID;
         });
         if (known == moves.end()) {
-            moves.push_back(Move{link.outputPortID, link.inputPortID, link.inputNodeID, 0, nullptr,
-                                 portName(graph, link.outputPortID),
+            moves.push_back(Move{link.outputPortID, link.inputPortID, link.inputNodeID, 0, 0,
+                                 nullptr, portName(graph, link.outputPortID),
                                  portName(graph, link.inputPortID)});
         }
     }
@@ -118,10 +123,11 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uin
             continue;
         }
         const auto devicePort = graph.ports.find(move.devicePortID);
-        const std::optional<std::uint32_t> sinkPort =
-            devicePort == graph.ports.end() ? std::nullopt
-                                            : sinkPortFor(graph, sinkNodeID, devicePort->second);
-        if (!sinkPort) {
+        const std::optional<std::uint32_t> targetPort =
+            devicePort == graph.ports.end()
+                ? std::nullopt
+                : targetPortFor(graph, targetNodeID, devicePort->second);
+        if (!targetPort) {
             continue;
         }
         // The device link goes first: a moment of silence rather than one heard twice.
@@ -130,8 +136,9 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID, std::uin
                 connection.destroyObject(link.id);
             }
         }
-        move.ours = connection.createLink(move.outputPortID, *sinkPort, false);
-        move.sinkNodeID = sinkNodeID;
+        move.ours = connection.createLink(move.outputPortID, *targetPort, false);
+        move.targetNodeID = targetNodeID;
+        move.targetPortID = *targetPort;
     }
     // A device link that is still there was not moved: it is not ours to put back.
     std::erase_if(moves, [&](const Move& move) {
@@ -155,6 +162,11 @@ void JackRoutes::restore(Connection& connection, std::uint32_t nodeID) {
     }
     for (Move& move : it->second) {
         drop(move);
+        const GraphState& graph = connection.graph();
+        if (graph.ports.count(move.outputPortID) == 0 ||
+            graph.ports.count(move.devicePortID) == 0) {
+            continue;
+        }
         if (pw_proxy* link = connection.createLink(move.outputPortID, move.devicePortID, true)) {
             // Lingering: the link stays on the server without its proxy.
             pw_proxy_destroy(link);

@@ -347,7 +347,6 @@ OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(AudioObjectID deviceID,
         return kAudioHardwareBadObjectError;
     }
     auto proc = std::make_unique<IOProcRecord>();
-    proc->deviceID = deviceID;
     proc->block = std::move(block);
     *outIOProcID = reinterpret_cast<AudioDeviceIOProcID>(proc.get());
     aggregate->ioProcs.push_back(std::move(proc));

@@ -3,6 +3,10 @@
 // device's node.name: the session manager plays the stream on its fallback while
 // that device is away and moves it back when it returns. Cleared (or when
 // Corvalle quits) each stream gets back the target it had before.
+//
+// JACK clients follow no target: their links to a device are moved to the chosen
+// one by us, and back to the device they linked themselves to while it is away,
+// when the choice is cleared and when Corvalle quits.
 #include "HardwareImpl.h"
 #include "PipeWireKeys.h"
 
@@ -33,25 +37,73 @@ OSStatus PipeWireAudioHardware::Impl::setProcessOutput(AudioObjectID processObje
     return noErr;
 }
 
+TapObject* PipeWireAudioHardware::Impl::tapHolding(std::uint32_t nodeID) const {
+    for (const auto& [id, tap] : taps) {
+        if (tap->claimed.count(nodeID) > 0) {
+            return tap.get();
+        }
+    }
+    for (const auto& tap : retiring) {
+        if (tap->claimed.count(nodeID) > 0) {
+            return tap.get();
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::string>
+PipeWireAudioHardware::Impl::outputChosenFor(std::uint32_t nodeID) const {
+    const auto node = connection->graph().nodes.find(nodeID);
+    const std::string* client = node == connection->graph().nodes.end()
+                                    ? nullptr
+                                    : property(node->second.props, pw::keys::kClientID);
+    for (const auto& [clientID, name] : clientOutputs) {
+        if (client != nullptr && std::to_string(clientID) == *client) {
+            return name;
+        }
+    }
+    return std::nullopt;
+}
+
+void PipeWireAudioHardware::Impl::placeJackNode(std::uint32_t nodeID) {
+    const auto& graph = connection->graph();
+    const std::optional<std::string> output = outputChosenFor(nodeID);
+    std::optional<std::uint32_t> device;
+    for (const auto& [id, node] : graph.nodes) {
+        const std::string* name = property(node.props, pw::keys::kNodeName);
+        if (output && name != nullptr && *name == *output && pw::GraphState::isDevice(node)) {
+            device = id;
+        }
+    }
+    if (!device || output == jackRoutes.deviceOf(graph, nodeID)) {
+        jackRoutes.restore(*connection, nodeID);
+        return;
+    }
+    jackRoutes.moveInto(*connection, nodeID, *device);
+}
+
+void PipeWireAudioHardware::Impl::placeJackNodes() {
+    if (clientOutputs.empty() && !jackRoutes.hasMoves()) {
+        return;
+    }
+    for (const auto& [nodeID, node] : connection->graph().nodes) {
+        if (pw::GraphState::isJackNode(node) && tapHolding(nodeID) == nullptr) {
+            placeJackNode(nodeID);
+        }
+    }
+}
+
 void PipeWireAudioHardware::Impl::moveStream(std::uint32_t nodeID) {
     const auto& graph = connection->graph();
     const auto node = graph.nodes.find(nodeID);
     if (node == graph.nodes.end()) {
         return;
     }
-    TapObject* holder = nullptr;
-    for (const auto& [id, tap] : taps) {
-        holder = tap->claimed.count(nodeID) > 0 ? tap.get() : holder;
-    }
-    for (const auto& tap : retiring) {
-        holder = holder == nullptr && tap->claimed.count(nodeID) > 0 ? tap.get() : holder;
-    }
-    const std::string* client = property(node->second.props, pw::keys::kClientID);
-    std::optional<std::string> output;
-    for (const auto& [clientID, name] : clientOutputs) {
-        if (client != nullptr && std::to_string(clientID) == *client) {
-            output = name;
-        }
+    TapObject* holder = tapHolding(nodeID);
+    const std::optional<std::string> output = outputChosenFor(nodeID);
+    if (holder == nullptr && pw::GraphState::isJackNode(node->second)) {
+        placeJackNode(nodeID);
+        return;
     }
     const auto moved = movedFrom.find(nodeID);
     if (holder != nullptr) {
@@ -85,10 +137,16 @@ void PipeWireAudioHardware::Impl::moveStream(std::uint32_t nodeID) {
 }
 
 void PipeWireAudioHardware::Impl::restoreMovedStreams(pw::ThreadLoopLock& lock) {
-    if (movedFrom.empty() || !connection || !connection->isConnected()) {
+    if (!connection || !connection->isConnected()) {
         return;
     }
     clientOutputs.clear();
+    const bool jackMoved = jackRoutes.hasMoves();
+    // Tapped JACK clients go back with their tap.
+    placeJackNodes();
+    if (movedFrom.empty() && !jackMoved) {
+        return;
+    }
     for (const auto& [nodeID, previous] : movedFrom) {
         if (connection->graph().nodes.count(nodeID) > 0) {
             connection->setMetadata(nodeID, pw::keys::kTargetObject, nullptr,
