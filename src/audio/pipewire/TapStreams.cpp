@@ -34,11 +34,6 @@ TapStreams::State stateOf(int state) {
     }
 }
 
-// A stream handed to the data loop's thread.
-struct StreamHandle {
-    pw_stream* stream;
-};
-
 // Samples in a mapping of their own: taps come and go by the thousand, and
 // blocks of this size taken from the heap leave it fragmented.
 class MappedSamples {
@@ -91,6 +86,12 @@ struct TapStreams::Realtime {
     float heldGain = 0.0F;
 };
 
+// A stream handed to the data loop's thread.
+struct TapStreams::StreamHandle {
+    pw_stream* stream;
+    Side side;
+};
+
 struct TapStreams::Hooks {
     spa_hook capture{};
     spa_hook playback{};
@@ -124,39 +125,7 @@ bool TapStreams::connectCapture(const ChannelLayout& layout) {
         keys::kNodeName, sinkName_.c_str(), keys::kNodeDescription, description_.c_str(),
         keys::kNodeGroup, group_.c_str(), keys::kNodeLinkGroup, group_.c_str(), keys::kNodeVirtual,
         keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
-    capture_ = pw_stream_new(core_, keys::kOurMediaName, props);
-    if (capture_ == nullptr) {
-        captureState_ = State::failed;
-        return false;
-    }
-    static const pw_stream_events events = [] {
-        pw_stream_events e{};
-        e.version = PW_VERSION_STREAM_EVENTS;
-        e.state_changed = [](void* data, pw_stream_state oldState, pw_stream_state state,
-                             const char* error) { onCaptureState(data, oldState, state, error); };
-        e.process = &TapStreams::onCaptureProcess;
-        return e;
-    }();
-    pw_stream_add_listener(capture_, &hooks_->capture, &events, this);
-
-    std::uint8_t buffer[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod* params[1] = {audioFormat(&builder, layout_)};
-    const auto flags =
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    if (pw_stream_connect(capture_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) < 0) {
-        captureState_ = State::failed;
-        return false;
-    }
-    const StreamHandle handle{capture_};
-    invoke(
-        [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
-            static_cast<Realtime*>(user)->capture =
-                static_cast<const StreamHandle*>(payload)->stream;
-            return 0;
-        },
-        &handle, sizeof(handle));
-    return true;
+    return connectStream(Side::capture, props);
 }
 
 bool TapStreams::connectPlayback(const std::string& targetName, const std::string& nodeName,
@@ -168,12 +137,21 @@ bool TapStreams::connectPlayback(const std::string& targetName, const std::strin
         keys::kNodeLinkGroup, group_.c_str(), keys::kTargetObject, targetName.c_str(),
         keys::kNodeDontReconnect, keys::kTrue, keys::kNodePassive, keys::kTrue, keys::kAppName,
         keys::kOurAppName, nullptr);
-    playback_ = pw_stream_new(core_, keys::kOurMediaName, props);
-    if (playback_ == nullptr) {
-        playbackState_ = State::failed;
-        return false;
-    }
-    static const pw_stream_events events = [] {
+    return connectStream(Side::playback, props);
+}
+
+// The capture side is our sink, linked by the session manager; the playback
+// side links itself to its target and is driven by the capture side's cycle.
+bool TapStreams::connectStream(Side side, pw_properties* props) {
+    static const pw_stream_events captureEvents = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = [](void* data, pw_stream_state oldState, pw_stream_state state,
+                             const char* error) { onCaptureState(data, oldState, state, error); };
+        e.process = &TapStreams::onCaptureProcess;
+        return e;
+    }();
+    static const pw_stream_events playbackEvents = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
         e.state_changed = [](void* data, pw_stream_state oldState, pw_stream_state state,
@@ -181,23 +159,35 @@ bool TapStreams::connectPlayback(const std::string& targetName, const std::strin
         e.process = &TapStreams::onPlaybackProcess;
         return e;
     }();
-    pw_stream_add_listener(playback_, &hooks_->playback, &events, this);
-
+    const bool capture = side == Side::capture;
+    const pw_stream_events& events = capture ? captureEvents : playbackEvents;
+    const pw_direction direction = capture ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT;
+    const auto flags = static_cast<pw_stream_flags>(
+        capture
+            ? PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS
+            : PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS |
+                  PW_STREAM_FLAG_TRIGGER | PW_STREAM_FLAG_DONT_RECONNECT);
+    pw_stream*& stream = capture ? capture_ : playback_;
+    State& state = capture ? captureState_ : playbackState_;
+    stream = pw_stream_new(core_, keys::kOurMediaName, props);
+    if (stream == nullptr) {
+        state = State::failed;
+        return false;
+    }
+    pw_stream_add_listener(stream, capture ? &hooks_->capture : &hooks_->playback, &events, this);
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
     const spa_pod* params[1] = {audioFormat(&builder, layout_)};
-    const auto flags = static_cast<pw_stream_flags>(
-        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS |
-        PW_STREAM_FLAG_TRIGGER | PW_STREAM_FLAG_DONT_RECONNECT);
-    if (pw_stream_connect(playback_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
-        playbackState_ = State::failed;
+    if (pw_stream_connect(stream, direction, PW_ID_ANY, flags, params, 1) < 0) {
+        state = State::failed;
         return false;
     }
-    const StreamHandle handle{playback_};
+    const StreamHandle handle{stream, side};
     invoke(
         [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
-            static_cast<Realtime*>(user)->playback =
-                static_cast<const StreamHandle*>(payload)->stream;
+            const auto* handed = static_cast<const StreamHandle*>(payload);
+            auto* rt = static_cast<Realtime*>(user);
+            (handed->side == Side::capture ? rt->capture : rt->playback) = handed->stream;
             return 0;
         },
         &handle, sizeof(handle));

@@ -12,6 +12,7 @@
 #include <string>
 
 struct pw_core;
+struct pw_properties;
 struct pw_stream;
 struct spa_loop;
 
@@ -69,6 +70,11 @@ public:
 private:
     struct Realtime;
     struct Hooks;
+    enum class Side { capture, playback };
+    struct StreamHandle;
+    // Makes the stream of `side` from `props`, connects it and hands it to the
+    // data thread.
+    bool connectStream(Side side, pw_properties* props);
     static void onCaptureProcess(void* data);
     static void onPlaybackProcess(void* data);
     static void onCaptureState(void* data, int oldState, int state, const char* error);
