@@ -1,5 +1,6 @@
 #include "PwLoop.h"
 
+#include <algorithm>
 #include <malloc.h>
 #include <pipewire/pipewire.h>
 
@@ -11,6 +12,19 @@ namespace corvalle::pw {
 namespace {
 constexpr int kMmapThresholdBytes = 256 * 1024;
 } // namespace
+
+void armTimer(pw_loop* loop, spa_source* timer,
+              std::optional<std::chrono::steady_clock::time_point> when) {
+    // A zero value would disarm it, so a time passed is a nanosecond from now.
+    timespec value{};
+    if (when) {
+        const auto wait = std::max<std::chrono::nanoseconds>(
+            *when - std::chrono::steady_clock::now(), std::chrono::nanoseconds(1));
+        value.tv_sec = static_cast<time_t>(wait.count() / 1'000'000'000);
+        value.tv_nsec = static_cast<long>(wait.count() % 1'000'000'000);
+    }
+    pw_loop_update_timer(loop, timer, &value, nullptr, false);
+}
 
 ThreadLoop::ThreadLoop(const char* name) {
     // Every stream's converter takes a block of over a megabyte when it starts.

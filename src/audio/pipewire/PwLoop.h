@@ -1,13 +1,21 @@
 #pragma once
 
+#include <chrono>
 #include <ctime>
+#include <optional>
 
 struct pw_context;
 struct pw_data_loop;
 struct pw_loop;
 struct pw_thread_loop;
+struct spa_source;
 
 namespace corvalle::pw {
+
+// Arms `timer` of `loop` to fire once at `when`, at once where that has passed;
+// without a time it disarms it.
+void armTimer(pw_loop* loop, spa_source* timer,
+              std::optional<std::chrono::steady_clock::time_point> when);
 
 // The PipeWire library, a thread loop and a context on it. The loop thread runs
 // from construction to destruction.

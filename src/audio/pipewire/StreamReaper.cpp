@@ -95,12 +95,8 @@ void StreamReaper::arm() {
     for (const auto& streams : pending_) {
         oldest = std::min(oldest, streams->createdAt());
     }
-    const auto wait = std::max<std::chrono::nanoseconds>(
-        oldest + kSettleAge - std::chrono::steady_clock::now(), kRecheck);
-    timespec value{};
-    value.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
-    value.tv_nsec = static_cast<long>(wait.count() % 1000000000);
-    pw_loop_update_timer(loop_.loop(), timer_, &value, nullptr, false);
+    armTimer(loop_.loop(), timer_,
+             std::max(oldest + kSettleAge, std::chrono::steady_clock::now() + kRecheck));
 }
 
 } // namespace corvalle::pw
