@@ -14,21 +14,13 @@ namespace corvalle::pw {
 
 namespace {
 
-const std::string* find(const Properties& props, const char* key) {
-    const auto it = props.find(key);
-    return it == props.end() ? nullptr : &it->second;
-}
-
-bool classIs(const NodeRecord& node, const char* mediaClass) {
-    const std::string* value = find(node.props, keys::kMediaClass);
-    return value != nullptr && *value == mediaClass;
-}
-
-std::optional<std::uint32_t> parseID(const std::string* text) {
+// All of `text` as a number of type T: none for no text, a sign where T has
+// none, or anything after the digits.
+template <typename T> std::optional<T> parseWhole(const std::string* text) {
     if (text == nullptr) {
         return std::nullopt;
     }
-    std::uint32_t value = 0;
+    T value{};
     const char* end = text->data() + text->size();
     const auto result = std::from_chars(text->data(), end, value);
     if (result.ec != std::errc() || result.ptr != end) {
@@ -37,17 +29,14 @@ std::optional<std::uint32_t> parseID(const std::string* text) {
     return value;
 }
 
+bool classIs(const NodeRecord& node, const char* mediaClass) {
+    const std::string* value = findProperty(node.props, keys::kMediaClass);
+    return value != nullptr && *value == mediaClass;
+}
+
 pid_t parsePID(const std::string* text) {
-    if (text == nullptr) {
-        return -1;
-    }
-    pid_t value = -1;
-    const char* end = text->data() + text->size();
-    const auto result = std::from_chars(text->data(), end, value);
-    if (result.ec != std::errc() || result.ptr != end || value < 1) {
-        return -1;
-    }
-    return value;
+    const std::optional<pid_t> value = parseWhole<pid_t>(text);
+    return value && *value > 0 ? *value : -1;
 }
 
 std::optional<std::string> nonEmpty(const std::string* value) {
@@ -59,12 +48,21 @@ std::optional<std::string> nonEmpty(const std::string* value) {
 
 } // namespace
 
+const std::string* findProperty(const Properties& props, const char* key) {
+    const auto it = props.find(key);
+    return it == props.end() ? nullptr : &it->second;
+}
+
+std::optional<std::uint32_t> parseID(const std::string* text) {
+    return parseWhole<std::uint32_t>(text);
+}
+
 bool GraphState::isDevice(const NodeRecord& node) {
     return classIs(node, keys::kClassAudioSink) || classIs(node, keys::kClassAudioDuplex);
 }
 
 bool GraphState::isPulseStream(const NodeRecord& node) {
-    const std::string* api = find(node.props, keys::kClientAPI);
+    const std::string* api = findProperty(node.props, keys::kClientAPI);
     return api != nullptr && *api == keys::kClientAPIPulse;
 }
 
@@ -72,10 +70,10 @@ bool GraphState::isPulseStream(const NodeRecord& node) {
 // media keys that PipeWire's JACK library gives every client's node tell it too.
 bool GraphState::isJackNode(const NodeRecord& node) {
     const auto is = [&](const char* key, const char* value) {
-        const std::string* found = find(node.props, key);
+        const std::string* found = findProperty(node.props, key);
         return found != nullptr && *found == value;
     };
-    return find(node.props, keys::kMediaClass) == nullptr &&
+    return findProperty(node.props, keys::kMediaClass) == nullptr &&
            is(keys::kMediaType, keys::kMediaTypeAudio) &&
            (is(keys::kClientAPI, keys::kClientAPIJack) ||
             (is(keys::kMediaCategory, keys::kMediaCategoryDuplex) &&
@@ -105,7 +103,7 @@ std::vector<AudioObjectID> GraphState::processObjectIDs() const {
     std::vector<AudioObjectID> result;
     for (const auto& [id, client] : clients) {
         for (const auto& [nodeID, node] : nodes) {
-            if (isAudioStream(node) && parseID(find(node.props, keys::kClientID)) == id) {
+            if (isAudioStream(node) && parseID(findProperty(node.props, keys::kClientID)) == id) {
                 result.push_back(client.processObjectID);
                 break;
             }
@@ -124,7 +122,7 @@ AudioObjectID GraphState::defaultOutputID() const {
 
 const NodeRecord* GraphState::deviceByName(const std::string& name) const {
     for (const auto& [id, node] : nodes) {
-        const std::string* nodeName = find(node.props, keys::kNodeName);
+        const std::string* nodeName = findProperty(node.props, keys::kNodeName);
         if (isDevice(node) && nodeName != nullptr && *nodeName == name) {
             return &node;
         }
@@ -147,7 +145,8 @@ const ClientRecord* GraphState::clientByProcessObject(AudioObjectID processObjec
 std::vector<std::uint32_t> GraphState::outputStreamsOf(std::uint32_t clientID) const {
     std::vector<std::uint32_t> result;
     for (const auto& [id, node] : nodes) {
-        if (isOutputStream(node) && parseID(find(node.props, keys::kClientID)) == clientID) {
+        if (isOutputStream(node) &&
+            parseID(findProperty(node.props, keys::kClientID)) == clientID) {
             result.push_back(id);
         }
     }
@@ -176,9 +175,9 @@ GraphState::chosenOutput(std::uint32_t nodeID,
         choice = {{*objectTarget, true}};
     } else if (const auto meta = targetNodes.find(nodeID); meta != targetNodes.end()) {
         choice = {{meta->second, false}};
-    } else if (const std::string* prop = find(node->second.props, keys::kTargetObject)) {
+    } else if (const std::string* prop = findProperty(node->second.props, keys::kTargetObject)) {
         choice = {{*prop, true}};
-    } else if (const std::string* legacy = find(node->second.props, keys::kNodeTarget)) {
+    } else if (const std::string* legacy = findProperty(node->second.props, keys::kNodeTarget)) {
         choice = {{*legacy, false}};
     }
     if (!choice || choice->first.empty() || choice->first == keys::kFollowDefault) {
@@ -192,15 +191,16 @@ GraphState::chosenOutput(std::uint32_t nodeID,
         }
         bool matches = false;
         if (number) {
-            matches = bySerial ? parseID(find(candidate.props, keys::kObjectSerial)) == number
-                               : id == *number;
+            matches = bySerial
+                          ? parseID(findProperty(candidate.props, keys::kObjectSerial)) == number
+                          : id == *number;
         } else {
-            const std::string* name = find(candidate.props, keys::kNodeName);
-            const std::string* path = find(candidate.props, keys::kObjectPath);
+            const std::string* name = findProperty(candidate.props, keys::kNodeName);
+            const std::string* path = findProperty(candidate.props, keys::kObjectPath);
             matches = (name != nullptr && *name == value) || (path != nullptr && *path == value);
         }
         if (matches) {
-            const std::string* name = find(candidate.props, keys::kNodeName);
+            const std::string* name = findProperty(candidate.props, keys::kNodeName);
             return name == nullptr ? std::nullopt : std::optional<std::string>(*name);
         }
     }
@@ -246,7 +246,7 @@ void GraphState::clear() {
 
 std::optional<std::string> deviceDescription(const Properties& props) {
     for (const char* key : {keys::kNodeDescription, keys::kNodeNick, keys::kNodeName}) {
-        if (auto value = nonEmpty(find(props, key))) {
+        if (auto value = nonEmpty(findProperty(props, key))) {
             return value;
         }
     }
@@ -255,8 +255,8 @@ std::optional<std::string> deviceDescription(const Properties& props) {
 
 pid_t clientPID(const Properties& props,
                 const std::function<std::optional<std::string>(pid_t)>& processName) {
-    const pid_t secPID = parsePID(find(props, keys::kSecPID));
-    const std::string* api = find(props, keys::kClientAPI);
+    const pid_t secPID = parsePID(findProperty(props, keys::kSecPID));
+    const std::string* api = findProperty(props, keys::kClientAPI);
     if (api != nullptr && *api == keys::kClientAPIPulse) {
         // Only a connection that really comes from the compatibility server may
         // speak for another process; anyone else could claim any PID.
@@ -266,13 +266,13 @@ pid_t clientPID(const Properties& props,
             fromServer = fromServer || (name && *name == serverName);
         }
         if (fromServer) {
-            return parsePID(find(props, keys::kAppProcessID));
+            return parsePID(findProperty(props, keys::kAppProcessID));
         }
     }
     if (secPID > 0) {
         return secPID;
     }
-    return parsePID(find(props, keys::kAppProcessID));
+    return parsePID(findProperty(props, keys::kAppProcessID));
 }
 
 std::optional<std::string> procCommandName(pid_t pid) {
@@ -280,24 +280,24 @@ std::optional<std::string> procCommandName(pid_t pid) {
 }
 
 std::optional<std::string> clientBundleID(const Properties& props) {
-    if (auto value = nonEmpty(find(props, keys::kPortalAppID))) {
+    if (auto value = nonEmpty(findProperty(props, keys::kPortalAppID))) {
         return value;
     }
-    return nonEmpty(find(props, keys::kAppID));
+    return nonEmpty(findProperty(props, keys::kAppID));
 }
 
 std::optional<std::string> hint(const Properties* nodeProps, const Properties& clientProps,
                                 const char* key) {
     if (nodeProps != nullptr) {
-        if (auto value = nonEmpty(find(*nodeProps, key))) {
+        if (auto value = nonEmpty(findProperty(*nodeProps, key))) {
             return value;
         }
     }
-    return nonEmpty(find(clientProps, key));
+    return nonEmpty(findProperty(clientProps, key));
 }
 
 ChannelLayout channelLayout(const Properties& deviceProps) {
-    const std::string* text = find(deviceProps, keys::kAudioPosition);
+    const std::string* text = findProperty(deviceProps, keys::kAudioPosition);
     if (text == nullptr) {
         return stereoLayout();
     }

@@ -17,6 +17,11 @@ namespace corvalle::pw {
 
 using Properties = std::map<std::string, std::string>;
 
+// The value of `key` in `props`, or nullptr.
+const std::string* findProperty(const Properties& props, const char* key);
+// All of `text` as an id: none for no text, or for anything but digits that fit.
+std::optional<std::uint32_t> parseID(const std::string* text);
+
 // Values copied from the server; nothing here refers to a PipeWire object.
 struct NodeRecord {
     std::uint32_t id = 0;

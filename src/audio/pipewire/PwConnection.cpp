@@ -50,14 +50,7 @@ Properties toProperties(const spa_dict* dict) {
 }
 
 std::uint32_t idFrom(const Properties& props, const char* key) {
-    const auto it = props.find(key);
-    if (it == props.end()) {
-        return 0;
-    }
-    std::uint32_t value = 0;
-    const char* end = it->second.data() + it->second.size();
-    const auto result = std::from_chars(it->second.data(), end, value);
-    return result.ec == std::errc() && result.ptr == end ? value : 0;
+    return parseID(findProperty(props, key)).value_or(0);
 }
 
 bool isInterface(const char* type, const char* interfaceType) {
