@@ -2,6 +2,25 @@
 
 // The state behind PipeWireAudioHardware, shared by its source files. Every
 // member of Impl except `listeners` is used with the loop's lock held.
+//
+// The words of a tap's life, here and in the source files:
+// - tap: our sink ("Corvalle-<uuid>") and our playback stream (TapStreams); the
+//   model runs its IO block on them through an aggregate device.
+// - start: the sink is made; once it exists the tap's streams are claimed.
+// - claim: a stream of a tapped process is taken into the tap. `claimed` keeps
+//   the target it had; routing then sends it to our sink (target.object, or a
+//   JACK client's links moved one by one).
+// - carried: our playback stream is linked to a device, so that what enters
+//   our sink is heard; streams that already play move in only then (no gap).
+// - hold: a stream still playing straight to its device during a start plays
+//   at the tap's gain through its soft volumes, never louder than set.
+// - unanswered: a new stream of the PulseAudio server, which must first be
+//   linked to a device (that server answers its client only then), held meanwhile.
+// - lane: another pair of tap streams, for the streams that chose an output of
+//   their own; `waiting` holds those whose lane is not carried yet.
+// - retire: a tap the model destroyed waits in `retiring` to hand back.
+// - hand back: each claimed stream gets back the target it had; the tap then
+//   waits in `releasing` until its streams have moved out (release).
 #include "GraphState.h"
 #include "JackRoutes.h"
 #include "PeakFilter.h"
@@ -30,7 +49,7 @@ inline constexpr AudioObjectID kFirstOwnObjectID = 0x40000000;
 inline constexpr int kSyncTimeoutMs = 1000;
 inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
 // A stream running this long is playing, no longer starting: the session
-// manager has linked it and its own volume holds it at the tap's gain.
+// manager has linked it, and it is held at the tap's gain until it moves in.
 inline constexpr std::chrono::milliseconds kPlayingAfter{250};
 // How long a new stream of the PulseAudio server plays on its device before it
 // moves into our sink: time for that server to see the link and answer its
@@ -207,15 +226,19 @@ public:
     spa_source* releaseWatch = nullptr;
     AudioObjectID nextOwnID = kFirstOwnObjectID;
 
+    // HardwareImpl.cpp.
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
+    TapObject* liveTap(AudioObjectID id);
+    AggregateObject* liveAggregate(AudioObjectID id);
+    AggregateObject* aggregateOf(const TapObject& tap) const;
+
+    // What the connection reports: GraphEvents.cpp.
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
     void outputStreamAdded(std::uint32_t nodeID);
     void nodeAdded(std::uint32_t nodeID);
     void portAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
     void streamVolumeChanged(std::uint32_t nodeID, bool byOthers);
-    void targetChanged(std::uint32_t nodeID, bool inMetadata);
-    bool heldBackByPendingClaim(const TapObject& retired) const;
     void disconnected();
 
     // Levels: PeakMetering.cpp.
@@ -227,12 +250,31 @@ public:
     OSStatus setDefaultOutput(AudioObjectID deviceID);
     AudioObjectID defaultOutputID();
 
-    TapObject* liveTap(AudioObjectID id);
-    AggregateObject* liveAggregate(AudioObjectID id);
-    void claimNode(TapObject& tap, std::uint32_t nodeID);
+    // A tap's start: TapStart.cpp. Moves a started tap's streams in as soon as
+    // the server allows: at once when they are starting, else once our playback
+    // stream is linked.
+    void advanceStart(TapObject& tap);
+    void claimWhenCarried(TapObject& tap);
+    // Ends a start: the tap's streams move into it, and a tap it replaces goes.
+    void moveStreamsIn(TapObject& tap);
     void claimAll(TapObject& tap);
+    void claimNode(TapObject& tap, std::uint32_t nodeID);
+    bool carriedByAnotherTap(const TapObject& tap) const;
+    bool playingStraightToDevice(const TapObject& tap) const;
+    void failStart(TapObject& tap);
+    void holdAtGain(TapObject& tap, float gain);
+    void holdNode(TapObject& tap, std::uint32_t nodeID, float gain);
+    // The gain the tap's block applies, 1 before it runs.
+    float heldGain(const TapObject& tap) const;
+    bool awaitsPulseAnswer(std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const;
+    void claimAnswered();
+    void letGo(TapObject& tap, std::uint32_t nodeID);
+    void letGoAll(TapObject& tap);
+    void armStartWatch();
+    static void onStartWatch(void* data, std::uint64_t expirations);
 
-    // Lanes, one per output a tapped stream chose: TapRouting.cpp.
+    // Where a claimed stream goes, and lanes, one per output a tapped stream
+    // chose: TapRouting.cpp.
     std::optional<std::string> foreignTarget(std::uint32_t nodeID) const;
     void routeNode(TapObject& tap, std::uint32_t nodeID);
     pw::TapStreams* laneFor(TapObject& tap, const std::string& output);
@@ -241,13 +283,29 @@ public:
     void dropIdleLanes(TapObject& tap);
     // Runs `block` on the tap's streams and lanes; stopping it (nullptr) holds
     // what they play at `appliedGain` until the streams are back on their device.
+    // The one block runs for each pair in every cycle and ramps from the gain it
+    // applied last to the one set: with lanes, the first pair of a cycle ramps,
+    // the others of that cycle play at the new gain already.
     void runBlock(TapObject& tap, const AudioDeviceIOBlock* block,
                   const std::atomic<float>* appliedGain = nullptr);
     static bool ownsSink(const TapObject& tap, const std::string& sinkName);
     bool linkedToTap(const TapObject& tap, std::uint32_t nodeID) const;
     void destroyLanes(TapObject& tap, bool settled);
+    void targetChanged(std::uint32_t nodeID, bool inMetadata);
     void dropStaleTarget(std::uint32_t nodeID);
     void dropStaleTargets();
+
+    // A tap's release: TapRelease.cpp.
+    bool heldBackByPendingClaim(const TapObject& retired) const;
+    void scheduleRelease();
+    void releaseRetired();
+    void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);
+    // Hands the streams back to their targets; true when some still have to move out.
+    bool handBack(TapObject& tap);
+    bool stillLinked(const TapObject& tap) const;
+    void finishReleases();
+    void armReleaseWatch();
+    static void onReleaseWatch(void* data, std::uint64_t expirations);
 
     // Untapped streams sent to an output: ProcessOutputs.cpp.
     OSStatus setProcessOutput(AudioObjectID processObjectID, const std::string& deviceUID);
@@ -258,35 +316,6 @@ public:
     void placeJackNode(std::uint32_t nodeID);
     void placeJackNodes();
     void restoreMovedStreams(pw::ThreadLoopLock& lock);
-    // Moves a started tap's streams in as soon as the server allows: at once
-    // when they are starting, else once our playback stream is linked.
-    void advanceStart(TapObject& tap);
-    void claimWhenCarried(TapObject& tap);
-    // Ends a start: the tap's streams move into it, and a tap it replaces goes.
-    void moveStreamsIn(TapObject& tap);
-    bool carriedByAnotherTap(const TapObject& tap) const;
-    bool playingStraightToDevice(const TapObject& tap) const;
-    void failStart(TapObject& tap);
-    void holdAtGain(TapObject& tap, float gain);
-    void holdNode(TapObject& tap, std::uint32_t nodeID, float gain);
-    AggregateObject* aggregateOf(const TapObject& tap) const;
-    // The gain the tap's block applies, 1 before it runs.
-    float heldGain(const TapObject& tap) const;
-    bool awaitsPulseAnswer(std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const;
-    void claimAnswered();
-    void letGo(TapObject& tap, std::uint32_t nodeID);
-    void letGoAll(TapObject& tap);
-    void armStartWatch();
-    static void onStartWatch(void* data, std::uint64_t expirations);
-    void scheduleRelease();
-    void releaseRetired();
-    void release(pw::ThreadLoopLock& lock, TapObject& tap, bool waitForRelink);
-    // Hands the streams back to their targets; true when some still have to move out.
-    bool handBack(TapObject& tap);
-    bool stillLinked(const TapObject& tap) const;
-    void finishReleases();
-    void armReleaseWatch();
-    static void onReleaseWatch(void* data, std::uint64_t expirations);
 };
 
 } // namespace corvalle
