@@ -126,12 +126,16 @@ private:
     std::vector<AudioApp> settingOnlyRows(const std::map<QString, AudioApp>& groups) const;
     void sortByName(std::vector<AudioApp>& rows) const;
 
-    // Settings and taps: Reconciliation.cpp.
+    // Loading and saving the settings: SettingsPersistence.cpp.
     void loadSettings();
     void forgetEndedProcesses(std::map<QString, AppSetting>& settings) const;
     void saveSettings();
     StoreWrite keepUnreadableSettings();
+
+    // Changing one setting: SettingChanges.cpp.
     void update(const AppSetting& setting, const QString& key);
+
+    // Taps to suit the settings: Reconciliation.cpp.
     void reconcile();
     void sendUntappedStreams();
     void watchTap(const QString& key, AudioObjectID aggregateID);
