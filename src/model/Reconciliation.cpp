@@ -93,6 +93,7 @@ void MixerModel::reconcile() {
             tap->second->setGain(gain);
             continue;
         }
+        std::optional<QString> failure;
         try {
             const auto [output, overrides] = tapOutput(current);
             auto tap = std::make_unique<AppTap>(hardware, group.processObjects, output,
@@ -100,18 +101,17 @@ void MixerModel::reconcile() {
             watchTap(key, tap->aggregateID());
             taps_.emplace(key, std::move(tap));
             qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();
-            // A tap made clears a tap's failure, not a save's that still stands.
-            lastError_ = saveFailure_;
         } catch (const CAError& error) {
-            lastError_ =
+            failure =
                 group.name + QStringLiteral(": ") + QString::fromStdString(error.description());
         } catch (const std::exception& error) {
-            lastError_ = group.name + QStringLiteral(": ") + QString::fromUtf8(error.what());
+            failure = group.name + QStringLiteral(": ") + QString::fromUtf8(error.what());
         }
-        if (lastError_) {
-            qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
+        if (failure) {
+            qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *failure;
         }
-        emit lastErrorChanged();
+        // A tap made clears a tap's failure.
+        setTapFailure(std::move(failure));
     }
 }
 
@@ -185,12 +185,12 @@ void MixerModel::tapFailed(const QString& key, AudioObjectID aggregateID) {
     taps_.erase(tap);
     const auto group = allGroups_.find(key);
     const QString name = group != allGroups_.end() ? group->second.name : key;
-    lastError_ =
+    QString failure =
         name + QStringLiteral(": ") +
         QString::fromStdString(
             CAError(AppTap::kStartDeviceStep, kAudioHardwareNotRunningError).description());
-    qCWarning(lcModel).noquote() << "could not tap" << key << "-" << *lastError_;
-    emit lastErrorChanged();
+    qCWarning(lcModel).noquote() << "could not tap" << key << "-" << failure;
+    setTapFailure(std::move(failure));
 }
 
 } // namespace corvalle

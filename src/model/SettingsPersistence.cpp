@@ -97,18 +97,12 @@ void MixerModel::saveSettings() {
     if (write.stored) {
         write = env_.store->setData(defaultsKey_, SettingsCodec::encode(settings_));
     }
-    const std::optional<QString> previous = std::exchange(saveFailure_, std::nullopt);
     if (write.stored) {
-        if (previous && lastError_ == previous) {
-            lastError_ = std::nullopt;
-            emit lastErrorChanged();
-        }
+        setSaveFailure(std::nullopt);
         return;
     }
-    saveFailure_ = tr("Settings could not be saved: %1. Changes apply until Corvalle quits.")
-                       .arg(write.failure);
-    lastError_ = saveFailure_;
-    emit lastErrorChanged();
+    setSaveFailure(tr("Settings could not be saved: %1. Changes apply until Corvalle quits.")
+                       .arg(write.failure));
 }
 
 } // namespace corvalle
