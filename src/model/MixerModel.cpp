@@ -171,6 +171,25 @@ OSStatus MixerModel::selectOutput(AudioObjectID deviceID) {
     return status;
 }
 
+void MixerModel::setTapFailure(std::optional<QString> failure) {
+    tapFailure_ = std::move(failure);
+    lastError_ = tapFailure_ ? tapFailure_ : saveFailure_;
+    emit lastErrorChanged();
+}
+
+void MixerModel::setSaveFailure(std::optional<QString> failure) {
+    const bool shown = saveFailure_ && lastError_ == saveFailure_;
+    saveFailure_ = std::move(failure);
+    if (saveFailure_) {
+        lastError_ = saveFailure_;
+    } else if (shown) {
+        lastError_ = tapFailure_;
+    } else {
+        return;
+    }
+    emit lastErrorChanged();
+}
+
 bool MixerModel::hasTap(const QString& key) const {
     return taps_.contains(key);
 }

@@ -61,6 +61,8 @@ public:
     const QString& outputName() const { return outputName_; }
     AudioObjectID outputID() const { return outputID_; }
     const std::vector<OutputDevice>& outputDevices() const { return outputDevices_; }
+    // The later told of a tap's failure and a save's failure; once it clears, the
+    // other shows again while it stands.
     const std::optional<QString>& lastError() const { return lastError_; }
     // Why the latest save of the settings failed; nothing once one succeeds. The
     // settings in memory stay in force either way, and every change saves anew.
@@ -126,12 +128,21 @@ private:
     std::vector<AudioApp> settingOnlyRows(const std::map<QString, AudioApp>& groups) const;
     void sortByName(std::vector<AudioApp>& rows) const;
 
-    // Settings and taps: Reconciliation.cpp.
+    // Loading and saving the settings: SettingsPersistence.cpp.
     void loadSettings();
     void forgetEndedProcesses(std::map<QString, AppSetting>& settings) const;
     void saveSettings();
     StoreWrite keepUnreadableSettings();
+
+    // Changing one setting: SettingChanges.cpp.
     void update(const AppSetting& setting, const QString& key);
+
+    // What lastError shows of the two failures: MixerModel.cpp. Each call emits
+    // lastErrorChanged, except a cleared save failure that was not shown.
+    void setTapFailure(std::optional<QString> failure);
+    void setSaveFailure(std::optional<QString> failure);
+
+    // Taps to suit the settings: Reconciliation.cpp.
     void reconcile();
     void sendUntappedStreams();
     void watchTap(const QString& key, AudioObjectID aggregateID);
@@ -161,6 +172,8 @@ private:
     // Stored bytes that could not be read, kept aside before the first save
     // replaces them.
     std::optional<QByteArray> unreadableSettings_;
+    // Why the latest tap tried could not be made, until one is.
+    std::optional<QString> tapFailure_;
     std::optional<QString> saveFailure_;
     std::uint64_t settingsRevision_ = 0;
     // Last: it turns off what it measures before the taps go.

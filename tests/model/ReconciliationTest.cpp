@@ -69,6 +69,25 @@ TEST_F(Controls, FailuresNameTheGroupAndALaterSuccessClearsThem) {
     EXPECT_EQ(model().lastError(), std::nullopt);
 }
 
+TEST_F(Controls, ATapFailureHiddenByAFailedSaveShowsAgainOnceASaveWorks) {
+    world.hardware.setCallFailure(SimCall::createProcessTap, kAudioParamError);
+    model().setVolume(0.5, kPlayer);
+    const std::optional<QString> tapFailure = model().lastError();
+    ASSERT_TRUE(tapFailure);
+    // Without the default output's UID a pass tries no tap: the tap failure stands.
+    world.hardware.setPropertyFailure(world.speakers, kAudioDevicePropertyDeviceUID,
+                                      kAudioHardwareBadObjectError);
+    world.store.failWrites(QStringLiteral("the disk is full"));
+    model().setVolume(0.25, kOther);
+    ASSERT_TRUE(model().saveFailure());
+    EXPECT_EQ(model().lastError(), model().saveFailure());
+
+    world.store.failWrites(std::nullopt);
+    model().setVolume(0.75, kOther);
+    EXPECT_FALSE(model().saveFailure());
+    EXPECT_EQ(model().lastError(), tapFailure);
+}
+
 TEST_F(Controls, TheProcessSetDecidesWhetherATapIsRebuilt) {
     model().setVolume(0.5, kPlayer);
     world.responsible[101] = 100;

@@ -1,0 +1,103 @@
+// Setting changes: the volume, mute, output or reset asked for an application,
+// running or only installed. Each change is saved and then reconciled.
+#include "AppDirectory.h"
+#include "MixerModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace corvalle {
+
+AppSetting MixerModel::setting(const QString& key) const {
+    const auto it = settings_.find(key);
+    return it == settings_.end() ? AppSetting{} : it->second;
+}
+
+void MixerModel::update(const AppSetting& setting, const QString& key) {
+    std::optional<QString> name;
+    const auto row = std::ranges::find(apps_, key, &AudioApp::id);
+    const bool isRow = row != apps_.end();
+    if (isRow) {
+        name = row->name;
+    } else if (const auto stored = settings_.find(key); stored != settings_.end()) {
+        name = stored->second.name;
+    } else if (const auto installed = installedApplication(key)) {
+        // An installed application set before it ever ran is remembered by the
+        // name its menu entry gives it.
+        name = installed->displayName;
+    }
+
+    if (setting.isDefault()) {
+        settingsRevision_ += settings_.erase(key);
+    } else {
+        // Members written by a newer version or another tool stay with the entry.
+        QByteArray otherMembers;
+        if (const auto stored = settings_.find(key); stored != settings_.end()) {
+            otherMembers = stored->second.otherMembers;
+        }
+        AppSetting updated{setting.volume, setting.muted, name, std::move(otherMembers),
+                           setting.output};
+        if (const auto stored = settings_.find(key);
+            stored == settings_.end() || stored->second != updated) {
+            settings_.insert_or_assign(key, std::move(updated));
+            ++settingsRevision_;
+        }
+    }
+    emit settingsChanged();
+    saveSettings();
+    reconcile();
+    if (!isRow && settings_.contains(key)) {
+        // A setting made for an application that has no row yet (one that is
+        // installed but not running) is shown as a setting-only row right away,
+        // not at the next tick.
+        postRefresh();
+    }
+}
+
+std::optional<InstalledApplication> MixerModel::installedApplication(const QString& key) const {
+    if (env_.directory == nullptr || key.isEmpty() ||
+        key.startsWith(QLatin1String(kProgramKeyPrefix)) ||
+        key.startsWith(QLatin1String(kPIDKeyPrefix))) {
+        return std::nullopt;
+    }
+    return env_.directory->installedApplication(key);
+}
+
+std::vector<std::pair<QString, InstalledApplication>> MixerModel::installedApplications() const {
+    if (env_.directory == nullptr) {
+        return {};
+    }
+    return env_.directory->installedApplications();
+}
+
+void MixerModel::setVolume(double volume, const QString& key) {
+    // A NaN request carries no level at all; it must neither reach a tap nor be
+    // stored, where it would make the whole stored value unreadable.
+    if (std::isnan(volume)) {
+        return;
+    }
+    const AppSetting current = setting(key);
+    update(AppSetting{Volume::clamped(volume), current.muted, std::nullopt, {}, current.output},
+           key);
+}
+
+void MixerModel::toggleMute(const QString& key) {
+    const AppSetting current = setting(key);
+    update(AppSetting{current.volume, !current.muted, std::nullopt, {}, current.output}, key);
+}
+
+void MixerModel::setOutput(const std::optional<QString>& outputUID, const QString& key) {
+    const AppSetting current = setting(key);
+    std::optional<QString> output = outputUID;
+    if (output && output->isEmpty()) {
+        output.reset();
+    }
+    update(AppSetting{current.volume, current.muted, std::nullopt, {}, output}, key);
+}
+
+void MixerModel::reset(const QString& key) {
+    update(AppSetting{}, key);
+}
+
+} // namespace corvalle
