@@ -224,6 +224,8 @@ public:
     float takeProcessPeak(AudioObjectID processObjectID);
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
+    // A process object of the graph, or one whose level is being measured.
+    bool isProcess(AudioObjectID objectID) const;
     OSStatus setDefaultOutput(AudioObjectID deviceID);
     AudioObjectID defaultOutputID();
 
