@@ -2,6 +2,7 @@
 
 // The state behind PipeWireAudioHardware, shared by its source files. Every
 // member of Impl except `listeners` is used with the loop's lock held.
+#include "CA.h"
 #include "GraphState.h"
 #include "JackRoutes.h"
 #include "PeakFilter.h"
@@ -41,10 +42,8 @@ inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
 // How long a default output we asked for is told before the session manager
 // has made it the default.
 inline constexpr std::chrono::milliseconds kRequestedDefaultTimeout{1000};
-inline constexpr const char* kOwnPrefix = "Corvalle-";
-
 inline bool isOwnName(const std::string& name) {
-    return name.rfind(kOwnPrefix, 0) == 0;
+    return name.starts_with(CA::kPrivateDeviceUIDPrefix);
 }
 
 inline const std::string* property(const pw::Properties& props, const char* key) {

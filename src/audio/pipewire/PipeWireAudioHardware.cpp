@@ -1,5 +1,6 @@
 #include "PipeWireAudioHardware.h"
 
+#include "CA.h"
 #include "HardwareImpl.h"
 #include "PipeWireKeys.h"
 
@@ -238,7 +239,7 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
             }
         }
         tap->streams = std::make_unique<pw::TapStreams>(
-            impl_->loop, connection.core(), kOwnPrefix + description.uuid,
+            impl_->loop, connection.core(), CA::kPrivateDeviceUIDPrefix + description.uuid,
             description.name, std::string("corvalle-") + description.uuid);
         const AudioObjectID tapID = tap->id;
         tap->streams->setStateListener([impl = impl_.get(), tapID] {
