@@ -124,8 +124,8 @@ private:
 using BackendUnderTest = SimulatedBackend;
 #endif
 
-OSStatus sizeOf(AudioHardware& hardware, AudioObjectID objectID,
-                const AudioObjectPropertyAddress& address, std::uint32_t& size) {
+OSStatus querySize(AudioHardware& hardware, AudioObjectID objectID,
+                   const AudioObjectPropertyAddress& address, std::uint32_t& size) {
     size = 0;
     return hardware.getPropertyDataSize(objectID, address, &size);
 }
@@ -136,15 +136,15 @@ struct Read {
     std::uint32_t value = 0xDEADBEEF;
 };
 
-Read read32(AudioHardware& hardware, AudioObjectID objectID,
-            const AudioObjectPropertyAddress& address) {
+Read read4Bytes(AudioHardware& hardware, AudioObjectID objectID,
+                const AudioObjectPropertyAddress& address) {
     Read r;
     std::uint32_t size = sizeof(r.value);
     r.status = hardware.getPropertyData(objectID, address, &size, &r.value);
     return r;
 }
 
-TapDescription tapOf(AudioObjectID process) {
+TapDescription describeTap(AudioObjectID process) {
     TapDescription tap;
     tap.processes = {process};
     tap.uuid = kTapUUID;
@@ -153,7 +153,7 @@ TapDescription tapOf(AudioObjectID process) {
     return tap;
 }
 
-AggregateDeviceDescription aggregateOf(const std::string& output) {
+AggregateDeviceDescription describeAggregate(const std::string& output) {
     AggregateDeviceDescription aggregate;
     aggregate.name = "Player via Corvalle";
     aggregate.uid = std::string(CA::kPrivateDeviceUIDPrefix) + kTapUUID;
@@ -164,7 +164,7 @@ AggregateDeviceDescription aggregateOf(const std::string& output) {
     return aggregate;
 }
 
-bool lists(const std::vector<AudioObjectID>& ids, AudioObjectID id) {
+bool contains(const std::vector<AudioObjectID>& ids, AudioObjectID id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
@@ -175,8 +175,8 @@ void nullArgumentsAreParameterErrors(Backend& backend) {
     const auto devices = CA::address(kAudioHardwarePropertyDevices);
     std::uint32_t size = 64;
     std::uint32_t data[16] = {};
-    const TapDescription tap = tapOf(backend.process());
-    const AggregateDeviceDescription aggregate = aggregateOf(backend.outputUID());
+    const TapDescription tap = describeTap(backend.process());
+    const AggregateDeviceDescription aggregate = describeAggregate(backend.outputUID());
     const AudioDeviceIOBlock block = [](const AudioTimeStamp*, const AudioBufferList*,
                                         const AudioTimeStamp*, AudioBufferList*,
                                         const AudioTimeStamp*) {};
@@ -227,8 +227,9 @@ void unknownObjectsAndPropertiesAreToldApart(Backend& backend) {
     };
     for (const auto& c : cases) {
         std::uint32_t size = 0;
-        EXPECT_EQ(sizeOf(hardware, c.object, CA::address(c.selector), size), c.status) << c.what;
-        EXPECT_EQ(read32(hardware, c.object, CA::address(c.selector)).status, c.status) << c.what;
+        EXPECT_EQ(querySize(hardware, c.object, CA::address(c.selector), size), c.status) << c.what;
+        EXPECT_EQ(read4Bytes(hardware, c.object, CA::address(c.selector)).status, c.status)
+            << c.what;
     }
 }
 
@@ -268,17 +269,17 @@ void theDefaultOutputIsAnOfferedDeviceOrUnknown(Backend& backend) {
     AudioHardware& hardware = backend.hardware();
     const auto defaultOutput = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
     const AudioObjectID device = CA::defaultOutputDevice(hardware);
-    EXPECT_TRUE(lists(CA::outputDevices(hardware), device)) << device;
+    EXPECT_TRUE(contains(CA::outputDevices(hardware), device)) << device;
     backend.clearDefaultOutput();
     Read r;
     EXPECT_TRUE(backend.eventually([&] {
-        r = read32(hardware, CA::system, defaultOutput);
+        r = read4Bytes(hardware, CA::system, defaultOutput);
         return r.status != noErr || r.value == kAudioObjectUnknown;
     }));
     EXPECT_EQ(r.status, noErr);
     EXPECT_EQ(r.value, kAudioObjectUnknown);
     std::uint32_t size = 0;
-    EXPECT_EQ(sizeOf(hardware, CA::system, defaultOutput, size), noErr);
+    EXPECT_EQ(querySize(hardware, CA::system, defaultOutput, size), noErr);
     EXPECT_EQ(size, sizeof(AudioObjectID));
 }
 
@@ -286,14 +287,14 @@ void theDefaultOutputIsAnOfferedDeviceOrUnknown(Backend& backend) {
 void aTapIsKnownByItsUUIDAlone(Backend& backend) {
     AudioHardware& hardware = backend.hardware();
     AudioObjectID tap = kAudioObjectUnknown;
-    ASSERT_EQ(hardware.createProcessTap(tapOf(backend.process()), &tap), noErr);
+    ASSERT_EQ(hardware.createProcessTap(describeTap(backend.process()), &tap), noErr);
     EXPECT_EQ(CA::string(hardware, tap, kAudioDevicePropertyDeviceUID), kTapUUID);
     std::uint32_t size = 0;
-    EXPECT_EQ(sizeOf(hardware, tap, CA::address(kAudioDevicePropertyDeviceUID), size), noErr);
+    EXPECT_EQ(querySize(hardware, tap, CA::address(kAudioDevicePropertyDeviceUID), size), noErr);
     EXPECT_EQ(size, sizeof(AudioStringRef));
-    EXPECT_EQ(sizeOf(hardware, tap, CA::address(kAudioObjectPropertyName), size),
+    EXPECT_EQ(querySize(hardware, tap, CA::address(kAudioObjectPropertyName), size),
               kAudioHardwareUnknownPropertyError);
-    EXPECT_EQ(read32(hardware, tap, CA::address(kAudioObjectPropertyName)).status,
+    EXPECT_EQ(read4Bytes(hardware, tap, CA::address(kAudioObjectPropertyName)).status,
               kAudioHardwareUnknownPropertyError);
     EXPECT_EQ(hardware.destroyProcessTap(tap), noErr);
     EXPECT_EQ(CA::string(hardware, tap, kAudioDevicePropertyDeviceUID), std::nullopt);
@@ -311,30 +312,30 @@ void anAggregateIsListedWhileItLivesButNeverOffered(Backend& backend) {
               noErr);
     const std::vector<AudioObjectID> offered = CA::outputDevices(hardware);
     AudioObjectID tap = kAudioObjectUnknown;
-    ASSERT_EQ(hardware.createProcessTap(tapOf(backend.process()), &tap), noErr);
-    const AggregateDeviceDescription description = aggregateOf(backend.outputUID());
+    ASSERT_EQ(hardware.createProcessTap(describeTap(backend.process()), &tap), noErr);
+    const AggregateDeviceDescription description = describeAggregate(backend.outputUID());
     AudioObjectID aggregate = kAudioObjectUnknown;
     ASSERT_EQ(hardware.createAggregateDevice(description, &aggregate), noErr);
     const auto devices = [&] {
         return CA::objectList(hardware, CA::system, kAudioHardwarePropertyDevices);
     };
-    EXPECT_TRUE(lists(devices(), aggregate));
+    EXPECT_TRUE(contains(devices(), aggregate));
     EXPECT_TRUE(backend.eventually([&] { return deviceListChanges > 0; }));
     EXPECT_EQ(CA::deviceUID(hardware, aggregate), description.uid);
     EXPECT_EQ(CA::deviceName(hardware, aggregate), description.name);
     std::uint32_t size = 0;
-    EXPECT_EQ(sizeOf(hardware, aggregate,
-                     CA::address(kAudioDevicePropertyStreams, kAudioObjectPropertyScopeOutput),
-                     size),
+    EXPECT_EQ(querySize(hardware, aggregate,
+                        CA::address(kAudioDevicePropertyStreams, kAudioObjectPropertyScopeOutput),
+                        size),
               noErr);
     EXPECT_EQ(size, sizeof(AudioObjectID));
     EXPECT_EQ(CA::outputDevices(hardware), offered);
 
     deviceListChanges = 0;
     EXPECT_EQ(hardware.destroyAggregateDevice(aggregate), noErr);
-    EXPECT_FALSE(lists(devices(), aggregate));
+    EXPECT_FALSE(contains(devices(), aggregate));
     EXPECT_TRUE(backend.eventually([&] { return deviceListChanges > 0; }));
-    EXPECT_EQ(read32(hardware, aggregate, CA::address(kAudioDevicePropertyDeviceUID)).status,
+    EXPECT_EQ(read4Bytes(hardware, aggregate, CA::address(kAudioDevicePropertyDeviceUID)).status,
               kAudioHardwareBadObjectError);
     EXPECT_EQ(hardware.destroyAggregateDevice(aggregate), kAudioHardwareBadObjectError);
     EXPECT_EQ(hardware.destroyProcessTap(tap), noErr);
@@ -358,9 +359,11 @@ void aLevelIsAFourByteValue(Backend& backend) {
     };
     for (const auto& c : cases) {
         std::uint32_t size = 0;
-        EXPECT_EQ(sizeOf(hardware, c.object, CA::address(c.selector), size), noErr) << c.selector;
+        EXPECT_EQ(querySize(hardware, c.object, CA::address(c.selector), size), noErr)
+            << c.selector;
         EXPECT_EQ(size, 4U) << c.selector;
-        EXPECT_EQ(read32(hardware, c.object, CA::address(c.selector)).status, noErr) << c.selector;
+        EXPECT_EQ(read4Bytes(hardware, c.object, CA::address(c.selector)).status, noErr)
+            << c.selector;
     }
     float peak = -1.0F;
     std::uint32_t size = sizeof(peak);
@@ -419,7 +422,7 @@ TEST(SimulatedLevelTest, OnlyAReadStartsTheLevelOver) {
     hardware.playPeak(process, 0.5F);
     const auto peak = CA::address(kAudioProcessPropertyOutputPeak);
     std::uint32_t size = 0;
-    ASSERT_EQ(sizeOf(hardware, process, peak, size), noErr);
+    ASSERT_EQ(querySize(hardware, process, peak, size), noErr);
     const float expected[] = {0.5F, 0.0F};
     for (const float value : expected) {
         float read = -1.0F;

@@ -63,8 +63,8 @@ OSStatus writeAnswer(const Answer& a, std::uint32_t* ioDataSize, void* outData) 
 }
 
 // The way into every call: the loop must run, and its lock is held until `call`
-// returns.
-template <typename Backend, typename Call> OSStatus locked(Backend& impl, Call call) {
+// returns. Templates, as Impl is private to the class.
+template <typename Backend, typename Call> OSStatus runLocked(Backend& impl, Call call) {
     if (!impl.loop.isValid()) {
         return kAudioHardwareNotRunningError;
     }
@@ -74,9 +74,9 @@ template <typename Backend, typename Call> OSStatus locked(Backend& impl, Call c
 
 // The same for a call on one of our objects, which `find` looks up under the lock.
 template <typename Backend, typename Object, typename Call>
-OSStatus onObject(Backend& impl, Object* (Backend::*find)(AudioObjectID), AudioObjectID id,
-                  Call call) {
-    return locked(impl, [&] {
+OSStatus runOnObject(Backend& impl, Object* (Backend::*find)(AudioObjectID), AudioObjectID id,
+                     Call call) {
+    return runLocked(impl, [&] {
         Object* object = (impl.*find)(id);
         return object == nullptr ? kAudioHardwareBadObjectError : call(*object);
     });
@@ -135,7 +135,7 @@ OSStatus PipeWireAudioHardware::getPropertyDataSize(AudioObjectID objectID,
     if (outDataSize == nullptr) {
         return kAudioParamError;
     }
-    return locked(*impl_, [&] {
+    return runLocked(*impl_, [&] {
         if (address.selector == kAudioProcessPropertyOutputPeak) {
             if (!impl_->isProcess(objectID)) {
                 return kAudioHardwareBadObjectError;
@@ -157,7 +157,7 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     if (ioDataSize == nullptr || outData == nullptr) {
         return kAudioParamError;
     }
-    return locked(*impl_, [&] {
+    return runLocked(*impl_, [&] {
         // Taken here, not in the answer, which a size query gives as well.
         if (address.selector == kAudioProcessPropertyOutputPeak) {
             if (!impl_->isProcess(objectID)) {
@@ -181,7 +181,7 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
         if (uid == nullptr) {
             return kAudioParamError;
         }
-        return locked(*impl_, [&] { return impl_->setProcessOutput(objectID, *uid); });
+        return runLocked(*impl_, [&] { return impl_->setProcessOutput(objectID, *uid); });
     }
     if (address.selector == kAudioProcessPropertyPeakMetering) {
         if (data == nullptr || dataSize != sizeof(std::uint32_t)) {
@@ -189,7 +189,7 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
         }
         std::uint32_t on = 0;
         std::memcpy(&on, data, sizeof(on));
-        return locked(*impl_, [&] { return impl_->setPeakMetering(objectID, on != 0); });
+        return runLocked(*impl_, [&] { return impl_->setPeakMetering(objectID, on != 0); });
     }
     if (objectID != kAudioObjectSystemObject ||
         address.selector != kAudioHardwarePropertyDefaultOutputDevice) {
@@ -200,7 +200,7 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
     }
     AudioObjectID deviceID = kAudioObjectUnknown;
     std::memcpy(&deviceID, data, sizeof(deviceID));
-    return locked(*impl_, [&] {
+    return runLocked(*impl_, [&] {
         return impl_->connection->isConnected() ? impl_->setDefaultOutput(deviceID)
                                                 : kAudioHardwareNotRunningError;
     });
@@ -221,7 +221,7 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
     if (outTapID == nullptr || description.uuid.empty()) {
         return kAudioParamError;
     }
-    return locked(*impl_, [&] {
+    return runLocked(*impl_, [&] {
         pw::Connection& connection = *impl_->connection;
         if (!connection.isConnected()) {
             return kAudioHardwareNotRunningError;
@@ -256,7 +256,7 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
 }
 
 OSStatus PipeWireAudioHardware::destroyProcessTap(AudioObjectID tapID) {
-    return onObject(*impl_, &Impl::liveTap, tapID, [&](TapObject&) {
+    return runOnObject(*impl_, &Impl::liveTap, tapID, [&](TapObject&) {
         // Released on the next turn of the main loop, so that a tap that replaces
         // this one in the same pass takes its streams over without a detour.
         impl_->retiring.push_back(std::move(impl_->taps.at(tapID)));
@@ -276,7 +276,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
     if (outDeviceID == nullptr || description.taps.empty()) {
         return kAudioParamError;
     }
-    return locked(*impl_, [&] {
+    return runLocked(*impl_, [&] {
         pw::Connection& connection = *impl_->connection;
         if (!connection.isConnected()) {
             return kAudioHardwareNotRunningError;
@@ -319,7 +319,7 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
 }
 
 OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID deviceID) {
-    return onObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
         for (auto& proc : aggregate.ioProcs) {
             if (proc->started) {
                 if (TapObject* tap = impl_->liveTap(aggregate.tapID); tap && tap->streams) {
@@ -344,7 +344,7 @@ OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(AudioObjectID deviceID,
     if (outIOProcID == nullptr || !block) {
         return kAudioParamError;
     }
-    return onObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
         auto proc = std::make_unique<IOProcRecord>();
         proc->block = std::move(block);
         *outIOProcID = reinterpret_cast<AudioDeviceIOProcID>(proc.get());
@@ -355,7 +355,7 @@ OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(AudioObjectID deviceID,
 
 OSStatus PipeWireAudioHardware::destroyIOProcID(AudioObjectID deviceID,
                                                 AudioDeviceIOProcID ioProcID) {
-    return onObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
         auto& procs = aggregate.ioProcs;
         const auto it = std::find_if(procs.begin(), procs.end(), [&](const auto& proc) {
             return reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID;
@@ -374,7 +374,7 @@ OSStatus PipeWireAudioHardware::destroyIOProcID(AudioObjectID deviceID,
 }
 
 OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) {
-    return onObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
         IOProcRecord* proc = nullptr;
         for (auto& candidate : aggregate.ioProcs) {
             if (reinterpret_cast<AudioDeviceIOProcID>(candidate.get()) == ioProcID) {
@@ -411,7 +411,7 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
 }
 
 OSStatus PipeWireAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) {
-    return onObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
         for (auto& proc : aggregate.ioProcs) {
             if (reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID) {
                 if (proc->started) {
