@@ -39,9 +39,8 @@ public:
     virtual std::string outputUID() = 0;
     // The system names no output as the default, as while none is there.
     virtual void clearDefaultOutput() = 0;
-    // Runs the listener calls posted so far.
-    virtual void deliver() = 0;
-    // Checks `condition` until it holds or a backend's settling time has passed.
+    // Checks `condition` until it holds or the backend's settling time has
+    // passed, with the listener calls posted so far run before each check.
     virtual bool eventually(const std::function<bool()>& condition) = 0;
 };
 
@@ -79,11 +78,10 @@ public:
                                "Spa:String:JSON >/dev/null"),
                   0);
     }
-    void deliver() override { queue_.drain(); }
     bool eventually(const std::function<bool()>& condition) override {
         return test::eventually(
             [&] {
-                deliver();
+                queue_.drain();
                 return condition();
             },
             5s);
@@ -113,7 +111,6 @@ public:
     std::string outputUID() override { return "speakers"; }
     void clearDefaultOutput() override { hardware_.setDefaultOutput(kAudioObjectUnknown); }
     // Without a poster the simulator calls its listeners at once.
-    void deliver() override {}
     bool eventually(const std::function<bool()>& condition) override { return condition(); }
     SimulatedAudioHardware& simulator() { return hardware_; }
 
