@@ -16,7 +16,8 @@ namespace corvalle::CA {
 // Each takes the audio system it talks to.
 
 constexpr AudioObjectID system = kAudioObjectSystemObject;
-// The prefix of the device UIDs our taps create; such devices are never listed.
+// The prefix of the UIDs of the devices our taps create (and of the PipeWire
+// backend's sinks): the audio system lists them, outputDevices never does.
 inline constexpr const char* kPrivateDeviceUIDPrefix = "Corvalle-";
 
 AudioObjectPropertyAddress

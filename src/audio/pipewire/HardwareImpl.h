@@ -21,6 +21,7 @@
 // - retire: a tap the model destroyed waits in `retiring` to hand back.
 // - hand back: each claimed stream gets back the target it had; the tap then
 //   waits in `releasing` until its streams have moved out (release).
+#include "CA.h"
 #include "GraphState.h"
 #include "JackRoutes.h"
 #include "PeakFilter.h"
@@ -60,10 +61,8 @@ inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
 // How long a default output we asked for is told before the session manager
 // has made it the default.
 inline constexpr std::chrono::milliseconds kRequestedDefaultTimeout{1000};
-inline constexpr const char* kOwnPrefix = "Corvalle-";
-
 inline bool isOwnName(const std::string& name) {
-    return name.rfind(kOwnPrefix, 0) == 0;
+    return name.starts_with(CA::kPrivateDeviceUIDPrefix);
 }
 
 inline const std::string* property(const pw::Properties& props, const char* key) {
@@ -247,6 +246,8 @@ public:
     float takeProcessPeak(AudioObjectID processObjectID);
 
     Answer answer(AudioObjectID objectID, const AudioObjectPropertyAddress& address);
+    // A process object of the graph, or one whose level is being measured.
+    bool isProcess(AudioObjectID objectID) const;
     OSStatus setDefaultOutput(AudioObjectID deviceID);
     AudioObjectID defaultOutputID();
 

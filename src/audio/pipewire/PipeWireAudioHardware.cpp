@@ -1,5 +1,6 @@
 #include "PipeWireAudioHardware.h"
 
+#include "CA.h"
 #include "HardwareImpl.h"
 #include "PipeWireKeys.h"
 
@@ -44,6 +45,56 @@ OSStatus writeString(const std::optional<std::string>& value, std::uint32_t* ioD
     return noErr;
 }
 
+OSStatus writeAnswer(const Answer& a, std::uint32_t* ioDataSize, void* outData) {
+    if (a.status != noErr) {
+        return a.status;
+    }
+    switch (a.kind) {
+    case Answer::Kind::ids:
+        return writeIDs(a.ids, ioDataSize, outData);
+    case Answer::Kind::u32:
+        return writeValue(a.u32, ioDataSize, outData);
+    case Answer::Kind::i32:
+        return writeValue(a.i32, ioDataSize, outData);
+    case Answer::Kind::string:
+        return writeString(a.string, ioDataSize, outData);
+    }
+    return kAudioHardwareUnspecifiedError;
+}
+
+// The way into every call: the loop must run, and its lock is held until `call`
+// returns. Templates, as Impl is private to the class.
+template <typename Backend, typename Call> OSStatus runLocked(Backend& impl, Call call) {
+    if (!impl.loop.isValid()) {
+        return kAudioHardwareNotRunningError;
+    }
+    const pw::ThreadLoopLock lock(impl.loop);
+    return call();
+}
+
+// The same for a call on one of our objects, which `find` looks up under the lock.
+template <typename Backend, typename Object, typename Call>
+OSStatus runOnObject(Backend& impl, Object* (Backend::*find)(AudioObjectID), AudioObjectID id,
+                     Call call) {
+    return runLocked(impl, [&] {
+        Object* object = (impl.*find)(id);
+        return object == nullptr ? kAudioHardwareBadObjectError : call(*object);
+    });
+}
+
+// Tells the device-list listeners on the main thread that one of ours came or went.
+template <typename Backend> void postDevicesChanged(Backend& impl) {
+    if (!impl.post) {
+        return;
+    }
+    std::weak_ptr<int> token = impl.alive;
+    impl.post([&impl, token] {
+        if (!token.expired()) {
+            impl.fire(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
+        }
+    });
+}
+
 } // namespace
 
 PipeWireAudioHardware::PipeWireAudioHardware(MainThreadPoster post, const Options& options)
@@ -84,16 +135,20 @@ OSStatus PipeWireAudioHardware::getPropertyDataSize(AudioObjectID objectID,
     if (outDataSize == nullptr) {
         return kAudioParamError;
     }
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    const Answer a = impl_->answer(objectID, address);
-    if (a.status != noErr) {
+    return runLocked(*impl_, [&] {
+        if (address.selector == kAudioProcessPropertyOutputPeak) {
+            if (!impl_->isProcess(objectID)) {
+                return kAudioHardwareBadObjectError;
+            }
+            *outDataSize = sizeof(float);
+            return noErr;
+        }
+        const Answer a = impl_->answer(objectID, address);
+        if (a.status == noErr) {
+            *outDataSize = a.size();
+        }
         return a.status;
-    }
-    *outDataSize = a.size();
-    return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
@@ -102,44 +157,16 @@ OSStatus PipeWireAudioHardware::getPropertyData(AudioObjectID objectID,
     if (ioDataSize == nullptr || outData == nullptr) {
         return kAudioParamError;
     }
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    if (objectID == kAudioObjectSystemObject &&
-        address.selector == kAudioHardwarePropertyPeakPeriod) {
-        pw::ThreadLoopLock lock(impl_->loop);
-        return writeValue(impl_->peakFilter ? impl_->peakFilter->cyclePeriod() : 0U, ioDataSize,
-                          outData);
-    }
-    if (address.selector == kAudioProcessPropertyOutputPeak) {
-        pw::ThreadLoopLock lock(impl_->loop);
-        // Measured processes first: this is read for every row in every frame.
-        if (!impl_->meteredPorts.contains(objectID) &&
-            (!impl_->connection ||
-             impl_->connection->graph().clientByProcessObject(objectID) == nullptr)) {
-            return kAudioHardwareBadObjectError;
+    return runLocked(*impl_, [&] {
+        // Taken here, not in the answer, which a size query gives as well.
+        if (address.selector == kAudioProcessPropertyOutputPeak) {
+            if (!impl_->isProcess(objectID)) {
+                return kAudioHardwareBadObjectError;
+            }
+            return writeValue(impl_->takeProcessPeak(objectID), ioDataSize, outData);
         }
-        return writeValue(impl_->takeProcessPeak(objectID), ioDataSize, outData);
-    }
-    Answer a;
-    {
-        pw::ThreadLoopLock lock(impl_->loop);
-        a = impl_->answer(objectID, address);
-    }
-    if (a.status != noErr) {
-        return a.status;
-    }
-    switch (a.kind) {
-    case Answer::Kind::ids:
-        return writeIDs(a.ids, ioDataSize, outData);
-    case Answer::Kind::u32:
-        return writeValue(a.u32, ioDataSize, outData);
-    case Answer::Kind::i32:
-        return writeValue(a.i32, ioDataSize, outData);
-    case Answer::Kind::string:
-        return writeString(a.string, ioDataSize, outData);
-    }
-    return kAudioHardwareUnspecifiedError;
+        return writeAnswer(impl_->answer(objectID, address), ioDataSize, outData);
+    });
 }
 
 OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
@@ -151,23 +178,18 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
         }
         AudioStringRef uid = nullptr;
         std::memcpy(&uid, data, sizeof(AudioStringRef));
-        if (uid == nullptr || !impl_->loop.isValid()) {
-            return uid == nullptr ? kAudioParamError : kAudioHardwareNotRunningError;
+        if (uid == nullptr) {
+            return kAudioParamError;
         }
-        pw::ThreadLoopLock lock(impl_->loop);
-        return impl_->setProcessOutput(objectID, *uid);
+        return runLocked(*impl_, [&] { return impl_->setProcessOutput(objectID, *uid); });
     }
     if (address.selector == kAudioProcessPropertyPeakMetering) {
         if (data == nullptr || dataSize != sizeof(std::uint32_t)) {
             return kAudioHardwareBadPropertySizeError;
         }
-        if (!impl_->loop.isValid()) {
-            return kAudioHardwareNotRunningError;
-        }
         std::uint32_t on = 0;
         std::memcpy(&on, data, sizeof(on));
-        pw::ThreadLoopLock lock(impl_->loop);
-        return impl_->setPeakMetering(objectID, on != 0);
+        return runLocked(*impl_, [&] { return impl_->setPeakMetering(objectID, on != 0); });
     }
     if (objectID != kAudioObjectSystemObject ||
         address.selector != kAudioHardwarePropertyDefaultOutputDevice) {
@@ -176,16 +198,12 @@ OSStatus PipeWireAudioHardware::setPropertyData(AudioObjectID objectID,
     if (data == nullptr || dataSize != sizeof(AudioObjectID)) {
         return kAudioHardwareBadPropertySizeError;
     }
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
     AudioObjectID deviceID = kAudioObjectUnknown;
     std::memcpy(&deviceID, data, sizeof(deviceID));
-    pw::ThreadLoopLock lock(impl_->loop);
-    if (!impl_->connection->isConnected()) {
-        return kAudioHardwareNotRunningError;
-    }
-    return impl_->setDefaultOutput(deviceID);
+    return runLocked(*impl_, [&] {
+        return impl_->connection->isConnected() ? impl_->setDefaultOutput(deviceID)
+                                                : kAudioHardwareNotRunningError;
+    });
 }
 
 OSStatus PipeWireAudioHardware::addPropertyListener(AudioObjectID objectID,
@@ -203,61 +221,54 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
     if (outTapID == nullptr || description.uuid.empty()) {
         return kAudioParamError;
     }
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    pw::Connection& connection = *impl_->connection;
-    if (!connection.isConnected()) {
-        return kAudioHardwareNotRunningError;
-    }
-    auto tap = std::make_unique<TapObject>();
-    tap->id = impl_->nextOwnID++;
-    tap->uuid = description.uuid;
-    tap->generation = connection.generation();
-    // Processes that ended meanwhile are left out; the model rebuilds the tap
-    // when its process set changes.
-    for (const AudioObjectID processID : description.processes) {
-        if (const pw::ClientRecord* client = connection.graph().clientByProcessObject(processID)) {
-            tap->clientIDs.insert(client->id);
+    return runLocked(*impl_, [&] {
+        pw::Connection& connection = *impl_->connection;
+        if (!connection.isConnected()) {
+            return kAudioHardwareNotRunningError;
         }
-    }
-    tap->streams = std::make_unique<pw::TapStreams>(impl_->loop, connection.core(),
-                                                    kOwnPrefix + description.uuid, description.name,
-                                                    std::string("corvalle-") + description.uuid);
-    const AudioObjectID tapID = tap->id;
-    tap->streams->setStateListener([impl = impl_.get(), tapID] {
-        if (TapObject* live = impl->liveTap(tapID)) {
-            impl->advanceStart(*live);
+        auto tap = std::make_unique<TapObject>();
+        tap->id = impl_->nextOwnID++;
+        tap->uuid = description.uuid;
+        tap->generation = connection.generation();
+        // Processes that ended meanwhile are left out; the model rebuilds the tap
+        // when its process set changes.
+        for (const AudioObjectID processID : description.processes) {
+            if (const pw::ClientRecord* client =
+                    connection.graph().clientByProcessObject(processID)) {
+                tap->clientIDs.insert(client->id);
+            }
         }
+        tap->streams = std::make_unique<pw::TapStreams>(
+            impl_->loop, connection.core(), CA::kPrivateDeviceUIDPrefix + description.uuid,
+            description.name, std::string("corvalle-") + description.uuid);
+        const AudioObjectID tapID = tap->id;
+        tap->streams->setStateListener([impl = impl_.get(), tapID] {
+            if (TapObject* live = impl->liveTap(tapID)) {
+                impl->advanceStart(*live);
+            }
+        });
+        // Its streams connect with the aggregate, once the device whose channels they
+        // carry is known.
+        *outTapID = tap->id;
+        impl_->taps[tap->id] = std::move(tap);
+        return noErr;
     });
-    // Its streams connect with the aggregate, once the device whose channels they
-    // carry is known.
-    *outTapID = tap->id;
-    impl_->taps[tap->id] = std::move(tap);
-    return noErr;
 }
 
 OSStatus PipeWireAudioHardware::destroyProcessTap(AudioObjectID tapID) {
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    const auto it = impl_->taps.find(tapID);
-    if (it == impl_->taps.end()) {
-        return kAudioHardwareBadObjectError;
-    }
-    // Released on the next turn of the main loop, so that a tap that replaces
-    // this one in the same pass takes its streams over without a detour.
-    impl_->retiring.push_back(std::move(it->second));
-    impl_->taps.erase(it);
-    for (auto& [id, aggregate] : impl_->aggregates) {
-        if (aggregate->tapID == tapID) {
-            aggregate->tapID = kAudioObjectUnknown;
+    return runOnObject(*impl_, &Impl::liveTap, tapID, [&](TapObject&) {
+        // Released on the next turn of the main loop, so that a tap that replaces
+        // this one in the same pass takes its streams over without a detour.
+        impl_->retiring.push_back(std::move(impl_->taps.at(tapID)));
+        impl_->taps.erase(tapID);
+        for (auto& entry : impl_->aggregates) {
+            if (entry.second->tapID == tapID) {
+                entry.second->tapID = kAudioObjectUnknown;
+            }
         }
-    }
-    impl_->scheduleRelease();
-    return noErr;
+        impl_->scheduleRelease();
+        return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescription& description,
@@ -265,71 +276,66 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
     if (outDeviceID == nullptr || description.taps.empty()) {
         return kAudioParamError;
     }
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    pw::Connection& connection = *impl_->connection;
-    if (!connection.isConnected()) {
-        return kAudioHardwareNotRunningError;
-    }
-    TapObject* tap = nullptr;
-    for (auto& [id, candidate] : impl_->taps) {
-        if (candidate->uuid == description.taps.front().uid) {
-            tap = candidate.get();
+    return runLocked(*impl_, [&] {
+        pw::Connection& connection = *impl_->connection;
+        if (!connection.isConnected()) {
+            return kAudioHardwareNotRunningError;
         }
-    }
-    if (tap == nullptr || !tap->streams || tap->streams->hasPlayback() ||
-        tap->generation != connection.generation()) {
-        return kAudioHardwareBadObjectError;
-    }
-    const pw::NodeRecord* device = isOwnName(description.mainSubDevice)
-                                       ? nullptr
-                                       : connection.graph().deviceByName(description.mainSubDevice);
-    if (device == nullptr) {
-        return kAudioHardwareBadObjectError;
-    }
-    if (!tap->streams->connectCapture(pw::channelLayout(device->props)) ||
-        !tap->streams->connectPlayback(description.mainSubDevice, description.uid,
-                                       description.name)) {
-        tap->streams->destroy();
-        return kAudioHardwareUnspecifiedError;
-    }
-    tap->playbackName = description.uid;
-    tap->overridesStreamOutputs = description.overridesStreamOutputs;
-    tap->playbackDescription = description.name;
-    auto aggregate = std::make_unique<AggregateObject>();
-    aggregate->id = impl_->nextOwnID++;
-    aggregate->description = description;
-    aggregate->tapID = tap->id;
-    *outDeviceID = aggregate->id;
-    impl_->aggregates[aggregate->id] = std::move(aggregate);
-    return noErr;
+        TapObject* tap = nullptr;
+        for (auto& entry : impl_->taps) {
+            if (entry.second->uuid == description.taps.front().uid) {
+                tap = entry.second.get();
+            }
+        }
+        if (tap == nullptr || !tap->streams || tap->streams->hasPlayback() ||
+            tap->generation != connection.generation()) {
+            return kAudioHardwareBadObjectError;
+        }
+        const pw::NodeRecord* device =
+            isOwnName(description.mainSubDevice)
+                ? nullptr
+                : connection.graph().deviceByName(description.mainSubDevice);
+        if (device == nullptr) {
+            return kAudioHardwareBadObjectError;
+        }
+        if (!tap->streams->connectCapture(pw::channelLayout(device->props)) ||
+            !tap->streams->connectPlayback(description.mainSubDevice, description.uid,
+                                           description.name)) {
+            tap->streams->destroy();
+            return kAudioHardwareUnspecifiedError;
+        }
+        tap->playbackName = description.uid;
+        tap->overridesStreamOutputs = description.overridesStreamOutputs;
+        tap->playbackDescription = description.name;
+        auto aggregate = std::make_unique<AggregateObject>();
+        aggregate->id = impl_->nextOwnID++;
+        aggregate->description = description;
+        aggregate->tapID = tap->id;
+        *outDeviceID = aggregate->id;
+        impl_->aggregates[aggregate->id] = std::move(aggregate);
+        postDevicesChanged(*impl_);
+        return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectID deviceID) {
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    const auto it = impl_->aggregates.find(deviceID);
-    if (it == impl_->aggregates.end()) {
-        return kAudioHardwareBadObjectError;
-    }
-    for (auto& proc : it->second->ioProcs) {
-        if (proc->started) {
-            if (TapObject* tap = impl_->liveTap(it->second->tapID); tap && tap->streams) {
-                impl_->runBlock(*tap, nullptr, it->second->description.appliedGain);
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+        for (auto& proc : aggregate.ioProcs) {
+            if (proc->started) {
+                if (TapObject* tap = impl_->liveTap(aggregate.tapID); tap && tap->streams) {
+                    impl_->runBlock(*tap, nullptr, aggregate.description.appliedGain);
+                }
             }
         }
-    }
-    // Its listeners end with it; aggregate IDs are never reused.
-    std::erase_if(impl_->listeners,
-                  [&](const auto& entry) { return entry.first.first == deviceID; });
-    impl_->retiredAggregates.push_back(std::move(it->second));
-    impl_->aggregates.erase(it);
-    impl_->scheduleRelease();
-    return noErr;
+        // Its listeners end with it; aggregate IDs are never reused.
+        std::erase_if(impl_->listeners,
+                      [&](const auto& entry) { return entry.first.first == deviceID; });
+        impl_->retiredAggregates.push_back(std::move(impl_->aggregates.at(deviceID)));
+        impl_->aggregates.erase(deviceID);
+        impl_->scheduleRelease();
+        postDevicesChanged(*impl_);
+        return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(AudioObjectID deviceID,
@@ -338,111 +344,87 @@ OSStatus PipeWireAudioHardware::createIOProcIDWithBlock(AudioObjectID deviceID,
     if (outIOProcID == nullptr || !block) {
         return kAudioParamError;
     }
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    AggregateObject* aggregate = impl_->liveAggregate(deviceID);
-    if (aggregate == nullptr) {
-        return kAudioHardwareBadObjectError;
-    }
-    auto proc = std::make_unique<IOProcRecord>();
-    proc->block = std::move(block);
-    *outIOProcID = reinterpret_cast<AudioDeviceIOProcID>(proc.get());
-    aggregate->ioProcs.push_back(std::move(proc));
-    return noErr;
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+        auto proc = std::make_unique<IOProcRecord>();
+        proc->block = std::move(block);
+        *outIOProcID = reinterpret_cast<AudioDeviceIOProcID>(proc.get());
+        aggregate.ioProcs.push_back(std::move(proc));
+        return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::destroyIOProcID(AudioObjectID deviceID,
                                                 AudioDeviceIOProcID ioProcID) {
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    AggregateObject* aggregate = impl_->liveAggregate(deviceID);
-    if (aggregate == nullptr) {
-        return kAudioHardwareBadObjectError;
-    }
-    auto& procs = aggregate->ioProcs;
-    const auto it = std::find_if(procs.begin(), procs.end(), [&](const auto& proc) {
-        return reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID;
-    });
-    if (it == procs.end()) {
-        return kAudioHardwareBadObjectError;
-    }
-    if ((*it)->started) {
-        if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-            impl_->runBlock(*tap, nullptr, aggregate->description.appliedGain);
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+        auto& procs = aggregate.ioProcs;
+        const auto it = std::find_if(procs.begin(), procs.end(), [&](const auto& proc) {
+            return reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID;
+        });
+        if (it == procs.end()) {
+            return kAudioHardwareBadObjectError;
         }
-    }
-    procs.erase(it);
-    return noErr;
+        if ((*it)->started) {
+            if (TapObject* tap = impl_->liveTap(aggregate.tapID); tap && tap->streams) {
+                impl_->runBlock(*tap, nullptr, aggregate.description.appliedGain);
+            }
+        }
+        procs.erase(it);
+        return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) {
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    AggregateObject* aggregate = impl_->liveAggregate(deviceID);
-    if (aggregate == nullptr) {
-        return kAudioHardwareBadObjectError;
-    }
-    IOProcRecord* proc = nullptr;
-    for (auto& candidate : aggregate->ioProcs) {
-        if (reinterpret_cast<AudioDeviceIOProcID>(candidate.get()) == ioProcID) {
-            proc = candidate.get();
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+        IOProcRecord* proc = nullptr;
+        for (auto& candidate : aggregate.ioProcs) {
+            if (reinterpret_cast<AudioDeviceIOProcID>(candidate.get()) == ioProcID) {
+                proc = candidate.get();
+            }
         }
-    }
-    TapObject* tap = impl_->liveTap(aggregate->tapID);
-    if (proc == nullptr || tap == nullptr || !tap->streams) {
-        return kAudioHardwareBadObjectError;
-    }
-    pw::TapStreams& streams = *tap->streams;
-    if (tap->generation != impl_->connection->generation() ||
-        streams.captureState() == pw::TapStreams::State::failed ||
-        streams.playbackState() == pw::TapStreams::State::failed) {
-        return kAudioHardwareNotRunningError;
-    }
-    if (!proc->started) {
-        impl_->runBlock(*tap, &proc->block);
-        proc->started = true;
-    }
-    // The rest waits on the server: the loop thread moves the streams in once
-    // our sink exists, and tells the aggregate dead if it never does.
-    if (!tap->claiming && !tap->claimPending && !tap->startRequested) {
-        if (aggregate->description.appliedGain != nullptr) {
-            impl_->holdAtGain(*tap, aggregate->description.appliedGain->load());
+        TapObject* tap = impl_->liveTap(aggregate.tapID);
+        if (proc == nullptr || tap == nullptr || !tap->streams) {
+            return kAudioHardwareBadObjectError;
         }
-        tap->startRequested = true;
-        tap->startDeadline = std::chrono::steady_clock::now() + kStreamReadyTimeout;
-        impl_->advanceStart(*tap);
-        impl_->armStartWatch();
-    }
-    return noErr;
+        pw::TapStreams& streams = *tap->streams;
+        if (tap->generation != impl_->connection->generation() ||
+            streams.captureState() == pw::TapStreams::State::failed ||
+            streams.playbackState() == pw::TapStreams::State::failed) {
+            return kAudioHardwareNotRunningError;
+        }
+        if (!proc->started) {
+            impl_->runBlock(*tap, &proc->block);
+            proc->started = true;
+        }
+        // The rest waits on the server: the loop thread moves the streams in once
+        // our sink exists, and tells the aggregate dead if it never does.
+        if (!tap->claiming && !tap->claimPending && !tap->startRequested) {
+            if (aggregate.description.appliedGain != nullptr) {
+                impl_->holdAtGain(*tap, aggregate.description.appliedGain->load());
+            }
+            tap->startRequested = true;
+            tap->startDeadline = std::chrono::steady_clock::now() + kStreamReadyTimeout;
+            impl_->advanceStart(*tap);
+            impl_->armStartWatch();
+        }
+        return noErr;
+    });
 }
 
 OSStatus PipeWireAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceIOProcID ioProcID) {
-    if (!impl_->loop.isValid()) {
-        return kAudioHardwareNotRunningError;
-    }
-    pw::ThreadLoopLock lock(impl_->loop);
-    AggregateObject* aggregate = impl_->liveAggregate(deviceID);
-    if (aggregate == nullptr) {
-        return kAudioHardwareBadObjectError;
-    }
-    for (auto& proc : aggregate->ioProcs) {
-        if (reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID) {
-            if (proc->started) {
-                if (TapObject* tap = impl_->liveTap(aggregate->tapID); tap && tap->streams) {
-                    impl_->runBlock(*tap, nullptr, aggregate->description.appliedGain);
+    return runOnObject(*impl_, &Impl::liveAggregate, deviceID, [&](AggregateObject& aggregate) {
+        for (auto& proc : aggregate.ioProcs) {
+            if (reinterpret_cast<AudioDeviceIOProcID>(proc.get()) == ioProcID) {
+                if (proc->started) {
+                    if (TapObject* tap = impl_->liveTap(aggregate.tapID); tap && tap->streams) {
+                        impl_->runBlock(*tap, nullptr, aggregate.description.appliedGain);
+                    }
+                    proc->started = false;
                 }
-                proc->started = false;
+                return noErr;
             }
-            return noErr;
         }
-    }
-    return kAudioHardwareBadObjectError;
+        return kAudioHardwareBadObjectError;
+    });
 }
 
 } // namespace corvalle

@@ -15,15 +15,21 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
     const AudioObjectPropertySelector selector = address.selector;
     if (objectID == kAudioObjectSystemObject) {
         switch (selector) {
-        case kAudioHardwarePropertyDevices:
-            return Answer::list(graph.deviceIDs());
+        case kAudioHardwarePropertyDevices: {
+            // Our aggregates too, after the server's devices, as they were made.
+            std::vector<AudioObjectID> ids = graph.deviceIDs();
+            for (const auto& entry : aggregates) {
+                ids.push_back(entry.first);
+            }
+            return Answer::list(std::move(ids));
+        }
         case kAudioHardwarePropertyProcessObjectList:
             return Answer::list(graph.processObjectIDs());
-        case kAudioHardwarePropertyDefaultOutputDevice: {
-            const AudioObjectID id = defaultOutputID();
-            return id == kAudioObjectUnknown ? Answer::failure(kAudioHardwareUnspecifiedError)
-                                             : Answer::unsigned32(id);
-        }
+        case kAudioHardwarePropertyDefaultOutputDevice:
+            // kAudioObjectUnknown while there is no output at all.
+            return Answer::unsigned32(defaultOutputID());
+        case kAudioHardwarePropertyPeakPeriod:
+            return Answer::unsigned32(peakFilter ? peakFilter->cyclePeriod() : 0U);
         default:
             return Answer::failure(kAudioHardwareUnknownPropertyError);
         }
@@ -73,9 +79,9 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
         }
     }
     if (TapObject* tap = liveTap(objectID)) {
+        // Aggregates name a tap by its UUID; our sink's name stays the server's business.
         if (selector == kAudioDevicePropertyDeviceUID) {
-            return Answer::text(tap->streams ? std::optional(tap->streams->sinkName())
-                                             : std::nullopt);
+            return Answer::text(tap->uuid);
         }
         return Answer::failure(kAudioHardwareUnknownPropertyError);
     }
@@ -86,9 +92,21 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
         if (selector == kAudioObjectPropertyName) {
             return Answer::text(aggregate->description.name);
         }
+        // One output stream, to its main sub-device.
+        if (selector == kAudioDevicePropertyStreams) {
+            return Answer::list(address.scope == kAudioObjectPropertyScopeInput
+                                    ? std::vector<AudioObjectID>{}
+                                    : std::vector<AudioObjectID>{objectID});
+        }
         return Answer::failure(kAudioHardwareUnknownPropertyError);
     }
     return Answer::failure(kAudioHardwareBadObjectError);
+}
+
+// Measured processes first: a level is read for every row in every frame.
+bool PipeWireAudioHardware::Impl::isProcess(AudioObjectID objectID) const {
+    return meteredPorts.contains(objectID) ||
+           (connection && connection->graph().clientByProcessObject(objectID) != nullptr);
 }
 
 OSStatus PipeWireAudioHardware::Impl::setDefaultOutput(AudioObjectID deviceID) {

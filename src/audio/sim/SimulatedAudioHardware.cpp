@@ -279,7 +279,7 @@ OSStatus SimulatedAudioHardware::getPropertyDataSize(AudioObjectID objectID,
         return *failure;
     }
     if (outDataSize == nullptr) {
-        return kAudioHardwareIllegalOperationError;
+        return kAudioParamError;
     }
     Value value;
     const OSStatus status = read(objectID, address, value);
@@ -299,7 +299,7 @@ OSStatus SimulatedAudioHardware::getPropertyData(AudioObjectID objectID,
         return *failure;
     }
     if (ioDataSize == nullptr || outData == nullptr) {
-        return kAudioHardwareIllegalOperationError;
+        return kAudioParamError;
     }
     Value value;
     const OSStatus status = read(objectID, address, value);
@@ -321,6 +321,12 @@ OSStatus SimulatedAudioHardware::getPropertyData(AudioObjectID objectID,
         }
         std::memcpy(outData, value.ids.data(), kIDSize);
         *ioDataSize = kIDSize;
+        // Reading a level starts its measurement over; asking for its size does not.
+        if (address.selector == kAudioProcessPropertyOutputPeak) {
+            if (const auto held = state_->metered.find(objectID); held != state_->metered.end()) {
+                held->second = 0.0F;
+            }
+        }
         return noErr;
     }
     // Lists: as many whole entries as fit.
@@ -401,7 +407,7 @@ OSStatus SimulatedAudioHardware::addPropertyListener(AudioObjectID objectID,
         return kAudioHardwareBadObjectError;
     }
     if (!listener) {
-        return kAudioHardwareIllegalOperationError;
+        return kAudioParamError;
     }
     state_->listeners.push_back(Listener{objectID, address, std::move(listener)});
     return noErr;
@@ -414,7 +420,7 @@ OSStatus SimulatedAudioHardware::createProcessTap(const TapDescription& descript
         return *failure;
     }
     if (outTapID == nullptr) {
-        return kAudioHardwareIllegalOperationError;
+        return kAudioParamError;
     }
     const AudioObjectID id = state_->nextID++;
     taps_.emplace(id, SimTap{id, description});
@@ -438,7 +444,7 @@ SimulatedAudioHardware::createAggregateDevice(const AggregateDeviceDescription& 
         return *failure;
     }
     if (outDeviceID == nullptr) {
-        return kAudioHardwareIllegalOperationError;
+        return kAudioParamError;
     }
     const AudioObjectID id = state_->nextID++;
     {
@@ -480,7 +486,7 @@ OSStatus SimulatedAudioHardware::createIOProcIDWithBlock(AudioObjectID deviceID,
         return *failure;
     }
     if (outIOProcID == nullptr || !block) {
-        return kAudioHardwareIllegalOperationError;
+        return kAudioParamError;
     }
     const std::lock_guard lock(state_->ioMutex);
     const auto it = aggregates_.find(deviceID);
@@ -676,22 +682,19 @@ OSStatus SimulatedAudioHardware::read(AudioObjectID objectID,
             return text(process.iconHint);
         case kAudioProcessPropertyOutputPeak: {
             const auto held = state_->metered.find(objectID);
-            return scalar(std::bit_cast<std::uint32_t>(
-                held == state_->metered.end() ? 0.0F : std::exchange(held->second, 0.0F)));
+            return scalar(
+                std::bit_cast<std::uint32_t>(held == state_->metered.end() ? 0.0F : held->second));
         }
         default:
             return kAudioHardwareUnknownPropertyError;
         }
     }
     if (const auto it = taps_.find(objectID); it != taps_.end()) {
-        switch (address.selector) {
-        case kAudioDevicePropertyDeviceUID:
+        // Aggregates name a tap by its UUID; its name is the description's alone.
+        if (address.selector == kAudioDevicePropertyDeviceUID) {
             return text(it->second.description.uuid);
-        case kAudioObjectPropertyName:
-            return text(it->second.description.name);
-        default:
-            return kAudioHardwareUnknownPropertyError;
         }
+        return kAudioHardwareUnknownPropertyError;
     }
     return kAudioHardwareBadObjectError;
 }

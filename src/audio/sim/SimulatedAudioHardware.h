@@ -169,6 +169,8 @@ private:
     bool isKnownObject(AudioObjectID objectID) const;
     // Hands every listener of the property to the poster.
     void fire(AudioObjectID objectID, AudioObjectPropertySelector selector);
+    // The property as it stands; only getPropertyData changes state (a level read
+    // starts the level over).
     OSStatus read(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
                   Value& value) const;
 
