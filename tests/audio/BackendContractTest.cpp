@@ -161,6 +161,12 @@ AggregateDeviceDescription describeAggregate(const std::string& output) {
     return aggregate;
 }
 
+OSStatus turnMeteringOn(AudioHardware& hardware, AudioObjectID process) {
+    const std::uint32_t on = 1;
+    return hardware.setPropertyData(process, CA::address(kAudioProcessPropertyPeakMetering),
+                                    sizeof(on), &on);
+}
+
 bool contains(const std::vector<AudioObjectID>& ids, AudioObjectID id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -343,10 +349,7 @@ void anAggregateIsListedWhileItLivesButNeverOffered(Backend& backend) {
 void aLevelIsAFourByteValue(Backend& backend) {
     AudioHardware& hardware = backend.hardware();
     const AudioObjectID process = backend.process();
-    const std::uint32_t on = 1;
-    ASSERT_EQ(hardware.setPropertyData(process, CA::address(kAudioProcessPropertyPeakMetering),
-                                       sizeof(on), &on),
-              noErr);
+    ASSERT_EQ(turnMeteringOn(hardware, process), noErr);
     const struct {
         AudioObjectID object;
         AudioObjectPropertySelector selector;
@@ -412,10 +415,7 @@ TEST(SimulatedLevelTest, OnlyAReadStartsTheLevelOver) {
     SimulatedBackend backend;
     SimulatedAudioHardware& hardware = backend.simulator();
     const AudioObjectID process = backend.process();
-    const std::uint32_t on = 1;
-    ASSERT_EQ(hardware.setPropertyData(process, CA::address(kAudioProcessPropertyPeakMetering),
-                                       sizeof(on), &on),
-              noErr);
+    ASSERT_EQ(turnMeteringOn(hardware, process), noErr);
     hardware.playPeak(process, 0.5F);
     const auto peak = CA::address(kAudioProcessPropertyOutputPeak);
     std::uint32_t size = 0;

@@ -162,10 +162,7 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
 void PipeWireAudioHardware::Impl::disconnected() {
     // Every stream of the old connection is gone with it; the taps read as dead.
     for (auto& [id, tap] : taps) {
-        if (tap->streams) {
-            tap->streams->destroy();
-        }
-        destroyLanes(*tap, false);
+        destroyStreams(*tap);
         tap->claiming = false;
         tap->claimPending = false;
         tap->startRequested = false;
@@ -174,17 +171,11 @@ void PipeWireAudioHardware::Impl::disconnected() {
         tap->claimed.clear();
     }
     for (auto& tap : retiring) {
-        if (tap->streams) {
-            tap->streams->destroy();
-        }
-        destroyLanes(*tap, false);
+        destroyStreams(*tap);
         tap->claimed.clear();
     }
     for (auto& handed : releasing) {
-        if (handed->streams) {
-            handed->streams->destroy();
-        }
-        destroyLanes(*handed, false);
+        destroyStreams(*handed);
     }
     releasing.clear();
     reaper.destroyAll();

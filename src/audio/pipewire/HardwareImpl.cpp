@@ -65,10 +65,7 @@ PipeWireAudioHardware::Impl::~Impl() {
         }
         retiring.clear();
         for (auto& handed : releasing) {
-            if (handed->streams) {
-                handed->streams->destroy();
-            }
-            destroyLanes(*handed, false);
+            destroyStreams(*handed);
         }
         releasing.clear();
         peakFilter.reset();

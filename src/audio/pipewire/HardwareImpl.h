@@ -292,6 +292,8 @@ public:
     static bool ownsSink(const TapObject& tap, const std::string& sinkName);
     bool linkedToTap(const TapObject& tap, std::uint32_t nodeID) const;
     void destroyLanes(TapObject& tap, bool settled);
+    // The tap's streams and lanes go at once, as when their connection is gone.
+    void destroyStreams(TapObject& tap);
     void targetChanged(std::uint32_t nodeID, bool inMetadata);
     void dropStaleTarget(std::uint32_t nodeID);
     void dropStaleTargets();

@@ -274,6 +274,13 @@ void PipeWireAudioHardware::Impl::runBlock(TapObject& tap, const AudioDeviceIOBl
     }
 }
 
+void PipeWireAudioHardware::Impl::destroyStreams(TapObject& tap) {
+    if (tap.streams) {
+        tap.streams->destroy();
+    }
+    destroyLanes(tap, false);
+}
+
 void PipeWireAudioHardware::Impl::destroyLanes(TapObject& tap, bool settled) {
     for (auto& [output, lane] : tap.lanes) {
         if (settled) {
