@@ -72,7 +72,7 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
     // A new stream of a tapped process joins its tap at once.
     for (auto& [id, tap] : taps) {
         for (const std::uint32_t clientID : tap->clientIDs) {
-            if (tap->claiming && std::to_string(clientID) == *client) {
+            if (tap->session.isClaiming() && std::to_string(clientID) == *client) {
                 claimNode(*tap, nodeID);
             }
         }
@@ -81,7 +81,7 @@ void PipeWireAudioHardware::Impl::outputStreamAdded(std::uint32_t nodeID) {
 
 void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
     for (auto& [id, tap] : taps) {
-        if (tap->startRequested && tap->streams && tap->streams->captureNodeID() == nodeID) {
+        if (tap->session.isStarting() && tap->streams && tap->streams->captureNodeID() == nodeID) {
             advanceStart(*tap);
         }
     }
@@ -100,7 +100,7 @@ void PipeWireAudioHardware::Impl::portAdded(std::uint32_t nodeID) {
         for (const auto& [output, lane] : tap->lanes) {
             intoTap = intoTap || nodeID == lane->captureNodeID();
         }
-        if (!intoTap || !tap->claiming) {
+        if (!intoTap || !tap->session.isClaiming()) {
             continue;
         }
         std::vector<std::uint32_t> jackNodes;
@@ -118,9 +118,9 @@ void PipeWireAudioHardware::Impl::portAdded(std::uint32_t nodeID) {
 
 void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
     for (const auto& [id, tap] : taps) {
-        if (tap->unanswered.count(link.outputNodeID) > 0) {
+        if (tap->session.isUnanswered(link.outputNodeID)) {
             // The session manager may have restored the stream's volume meanwhile.
-            if (tap->held.erase(link.outputNodeID) > 0) {
+            if (tap->session.letGo(link.outputNodeID)) {
                 holdNode(*tap, link.outputNodeID, heldGain(*tap));
             }
             armStartWatch();
@@ -133,7 +133,7 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
     if (source != graph.nodes.end() && input != graph.nodes.end() &&
         pw::GraphState::isJackNode(source->second) && pw::GraphState::isDevice(input->second)) {
         for (auto& [id, tap] : taps) {
-            if (tap->claiming && tap->claimed.count(link.outputNodeID) > 0) {
+            if (tap->session.isClaiming() && tap->claimed.count(link.outputNodeID) > 0) {
                 routeNode(*tap, link.outputNodeID);
             }
         }
@@ -150,9 +150,9 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
         if (intoTap) {
             letGo(*tap, link.outputNodeID);
         }
-        if (tap->claimPending && tap->streams &&
+        if (tap->session.phase() == pw::TapSession::Phase::awaitingCarry && tap->streams &&
             tap->streams->playbackNodeID() == link.outputNodeID) {
-            claimWhenCarried(*tap);
+            advanceStart(*tap);
         }
         laneLinked(*tap, link.outputNodeID);
         dropIdleLanes(*tap);
@@ -163,11 +163,7 @@ void PipeWireAudioHardware::Impl::disconnected() {
     // Every stream of the old connection is gone with it; the taps read as dead.
     for (auto& [id, tap] : taps) {
         destroyStreams(*tap);
-        tap->claiming = false;
-        tap->claimPending = false;
-        tap->startRequested = false;
-        tap->held.clear();
-        tap->unanswered.clear();
+        tap->session.reset();
         tap->claimed.clear();
     }
     for (auto& tap : retiring) {
@@ -203,7 +199,7 @@ void PipeWireAudioHardware::Impl::streamVolumeChanged(std::uint32_t nodeID, bool
     }
     const pw::StreamVolume& volume = *node->second.volume;
     for (const auto& [id, tap] : taps) {
-        if (tap->held.count(nodeID) > 0) {
+        if (tap->session.isHeld(nodeID)) {
             const float gain = std::max(heldGain(*tap), 0.0F);
             if (byOthers || !volume.isSoftAt(gain)) {
                 connection->setSoftVolume(nodeID, gain);

@@ -6,6 +6,7 @@
 #include "PipeWireKeys.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <filesystem>
 #include <pipewire/pipewire.h>
@@ -21,23 +22,25 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& option
     if (!loop.isValid()) {
         return;
     }
+    // The connection reports on the loop thread, or under our lock when we end
+    // it; either way with the lock held.
+    const auto underLock = [this](auto handler) {
+        return [this, handler](auto&&... args) {
+            assert(loop.isLockedHere());
+            (this->*handler)(std::forward<decltype(args)>(args)...);
+        };
+    };
     pw::ConnectionEvents events;
-    events.summaryChanged = [this](const pw::GraphSummary& before, const pw::GraphSummary& after) {
-        summaryChanged(before, after);
-    };
-    events.nodeAdded = [this](std::uint32_t nodeID) { nodeAdded(nodeID); };
-    events.outputStreamAdded = [this](std::uint32_t nodeID) { outputStreamAdded(nodeID); };
-    events.linkAdded = [this](const pw::LinkRecord& link) { linkAdded(link); };
-    events.portAdded = [this](std::uint32_t nodeID) { portAdded(nodeID); };
-    events.streamVolumeChanged = [this](std::uint32_t nodeID, bool byOthers) {
-        streamVolumeChanged(nodeID, byOthers);
-    };
-    events.targetChanged = [this](std::uint32_t nodeID, bool inMetadata) {
-        targetChanged(nodeID, inMetadata);
-    };
-    events.linkRemoved = [this] { finishReleases(); };
-    events.completed = [this] { jackRoutes.restoreRecorded(*connection); };
-    events.disconnected = [this] { disconnected(); };
+    events.summaryChanged = underLock(&Impl::summaryChanged);
+    events.nodeAdded = underLock(&Impl::nodeAdded);
+    events.outputStreamAdded = underLock(&Impl::outputStreamAdded);
+    events.linkAdded = underLock(&Impl::linkAdded);
+    events.portAdded = underLock(&Impl::portAdded);
+    events.streamVolumeChanged = underLock(&Impl::streamVolumeChanged);
+    events.targetChanged = underLock(&Impl::targetChanged);
+    events.linkRemoved = underLock(&Impl::finishReleases);
+    events.completed = underLock(&Impl::restoreRecordedJackLinks);
+    events.disconnected = underLock(&Impl::disconnected);
     // Per user session, as the server it speaks of.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
         jackRoutes.recordIn(std::filesystem::path(runtime) / "corvalle-jack-links");
@@ -85,6 +88,7 @@ PipeWireAudioHardware::Impl::~Impl() {
 
 void PipeWireAudioHardware::Impl::fire(AudioObjectID objectID,
                                        AudioObjectPropertySelector selector) {
+    assert(std::this_thread::get_id() == mainThreadID);
     const auto it = listeners.find({objectID, selector});
     if (it == listeners.end()) {
         return;
@@ -115,6 +119,14 @@ AggregateObject* PipeWireAudioHardware::Impl::aggregateOf(const TapObject& tap) 
         }
     }
     return nullptr;
+}
+
+void PipeWireAudioHardware::Impl::restoreRecordedJackLinks() {
+    jackRoutes.restoreRecorded(*connection);
+}
+
+bool PipeWireAudioHardware::Impl::isCurrent(const TapObject& tap) const {
+    return tap.generation == connection->generation() && connection->isConnected();
 }
 
 } // namespace corvalle

@@ -6,7 +6,8 @@
 // The words of a tap's life, here and in the source files:
 // - tap: our sink ("Corvalle-<uuid>") and our playback stream (TapStreams); the
 //   model runs its IO block on them through an aggregate device.
-// - start: the sink is made; once it exists the tap's streams are claimed.
+// - start: the sink is made; once it exists the tap's streams are claimed. Its
+//   phases, from a start to a release, are TapSession's (TapSession.h).
 // - claim: a stream of a tapped process is taken into the tap. `claimed` keeps
 //   the target it had; routing then sends it to our sink (target.object, or a
 //   JACK client's links moved one by one).
@@ -29,6 +30,7 @@
 #include "PwConnection.h"
 #include "PwLoop.h"
 #include "StreamReaper.h"
+#include "TapSession.h"
 #include "TapStreams.h"
 
 #include <chrono>
@@ -37,6 +39,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct spa_source;
@@ -48,16 +51,7 @@ inline namespace pipewire_backend {
 
 inline constexpr AudioObjectID kFirstOwnObjectID = 0x40000000;
 inline constexpr int kSyncTimeoutMs = 1000;
-inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
-// A stream running this long is playing, no longer starting: the session
-// manager has linked it, and it is held at the tap's gain until it moves in.
-inline constexpr std::chrono::milliseconds kPlayingAfter{250};
-// How long a new stream of the PulseAudio server plays on its device before it
-// moves into our sink: time for that server to see the link and answer its
-// client, even when the session manager replaces the link at once.
-inline constexpr std::chrono::milliseconds kPulseAnswerTime{50};
-inline constexpr int kRelinkTimeoutMs = 1000;
-inline constexpr std::chrono::milliseconds kRelinkTimeout{kRelinkTimeoutMs};
+inline constexpr int kRelinkTimeoutMs = static_cast<int>(pw::kRelinkTimeout.count());
 // How long a default output we asked for is told before the session manager
 // has made it the default.
 inline constexpr std::chrono::milliseconds kRequestedDefaultTimeout{1000};
@@ -135,10 +129,8 @@ struct TapObject {
     std::unique_ptr<pw::TapStreams> streams;
     // Moved stream node -> the target it had before (restored on release).
     std::map<std::uint32_t, std::optional<std::string>> claimed;
-    // Started, waiting for the session manager to link our playback stream
-    // before the tapped streams are moved in.
-    bool claimPending = false;
-    bool claiming = false;
+    // Where its start or release stands, and the streams it holds meanwhile.
+    pw::TapSession session;
     // Streams that chose an output of their own play there through a lane: a
     // pair of streams of its own per output, by the output's node.name. The
     // others play through `streams`, to the aggregate's main device.
@@ -155,21 +147,6 @@ struct TapObject {
     unsigned lanesMade = 0;
     // Every stream plays through `streams`, whatever it chose itself.
     bool overridesStreamOutputs = false;
-    // Started, waiting for our sink to exist on the server; given up (and the
-    // aggregate told dead) at startDeadline.
-    bool startRequested = false;
-    std::chrono::steady_clock::time_point startDeadline;
-    // Handed back, waiting for the session manager to move the streams out;
-    // destroyed then, or at releaseDeadline.
-    std::chrono::steady_clock::time_point releaseDeadline;
-    // Streams that were playing straight to their device when the tap started,
-    // held at its gain through their soft volumes until they reach our sink.
-    std::set<std::uint32_t> held;
-    // New streams of the PulseAudio server that wait to be linked to a device
-    // before they move in, held meanwhile like the above. That server answers
-    // its client's request for a stream only once the stream is linked to a
-    // device, so a stream moved into our sink before then never starts.
-    std::set<std::uint32_t> unanswered;
 };
 
 struct AggregateObject {
@@ -187,6 +164,8 @@ public:
     ~Impl();
 
     MainThreadPoster post;
+    // Where listeners are told; the thread that made the backend.
+    std::thread::id mainThreadID = std::this_thread::get_id();
     pw::ThreadLoop loop{"corvalle-pw"};
     std::unique_ptr<pw::Connection> connection;
     pw::StreamReaper reaper{loop};
@@ -230,6 +209,8 @@ public:
     TapObject* liveTap(AudioObjectID id);
     AggregateObject* liveAggregate(AudioObjectID id);
     AggregateObject* aggregateOf(const TapObject& tap) const;
+    // Whether the tap's streams live on the connection we have now.
+    bool isCurrent(const TapObject& tap) const;
 
     // What the connection reports: GraphEvents.cpp.
     void summaryChanged(const pw::GraphSummary& before, const pw::GraphSummary& after);
@@ -239,6 +220,9 @@ public:
     void linkAdded(const pw::LinkRecord& link);
     void streamVolumeChanged(std::uint32_t nodeID, bool byOthers);
     void disconnected();
+    // Puts back the JACK links that a run of ours, killed while it had moved
+    // them, left on record.
+    void restoreRecordedJackLinks();
 
     // Levels: PeakMetering.cpp.
     OSStatus setPeakMetering(AudioObjectID processObjectID, bool on);
@@ -252,22 +236,20 @@ public:
     AudioObjectID defaultOutputID();
 
     // A tap's start: TapStart.cpp. Moves a started tap's streams in as soon as
-    // the server allows: at once when they are starting, else once our playback
+    // its session allows: at once when they are starting, else once our playback
     // stream is linked.
     void advanceStart(TapObject& tap);
-    void claimWhenCarried(TapObject& tap);
     // Ends a start: the tap's streams move into it, and a tap it replaces goes.
     void moveStreamsIn(TapObject& tap);
     void claimAll(TapObject& tap);
     void claimNode(TapObject& tap, std::uint32_t nodeID);
     bool carriedByAnotherTap(const TapObject& tap) const;
-    bool playingStraightToDevice(const TapObject& tap) const;
+    std::vector<std::uint32_t> outputStreamsOf(const TapObject& tap) const;
     void failStart(TapObject& tap);
     void holdAtGain(TapObject& tap, float gain);
     void holdNode(TapObject& tap, std::uint32_t nodeID, float gain);
     // The gain the tap's block applies, 1 before it runs.
     float heldGain(const TapObject& tap) const;
-    bool awaitsPulseAnswer(std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const;
     void claimAnswered();
     void letGo(TapObject& tap, std::uint32_t nodeID);
     void letGoAll(TapObject& tap);

@@ -5,6 +5,7 @@
 #include "PipeWireKeys.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <pipewire/pipewire.h>
 #include <utility>
@@ -212,6 +213,7 @@ OSStatus PipeWireAudioHardware::addPropertyListener(AudioObjectID objectID,
     if (!listener) {
         return kAudioParamError;
     }
+    assert(std::this_thread::get_id() == impl_->mainThreadID);
     impl_->listeners[{objectID, address.selector}].push_back(std::move(listener));
     return noErr;
 }
@@ -397,12 +399,10 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
         }
         // The rest waits on the server: the loop thread moves the streams in once
         // our sink exists, and tells the aggregate dead if it never does.
-        if (!tap->claiming && !tap->claimPending && !tap->startRequested) {
+        if (tap->session.requestStart(std::chrono::steady_clock::now())) {
             if (aggregate.description.appliedGain != nullptr) {
                 impl_->holdAtGain(*tap, aggregate.description.appliedGain->load());
             }
-            tap->startRequested = true;
-            tap->startDeadline = std::chrono::steady_clock::now() + kStreamReadyTimeout;
             impl_->advanceStart(*tap);
             impl_->armStartWatch();
         }

@@ -11,6 +11,9 @@ namespace corvalle::pw {
 
 namespace {
 constexpr int kMmapThresholdBytes = 256 * 1024;
+// The loop whose lock this thread holds through ThreadLoopLock, and how often.
+thread_local const pw_thread_loop* lockedLoop = nullptr;
+thread_local int lockDepth = 0;
 } // namespace
 
 void armTimer(pw_loop* loop, spa_source* timer,
@@ -72,11 +75,22 @@ void ThreadLoop::stop() {
     }
 }
 
+bool ThreadLoop::isLockedHere() const {
+    return loop_ != nullptr &&
+           (pw_thread_loop_in_thread(loop_) || (lockDepth > 0 && lockedLoop == loop_));
+}
+
 ThreadLoopLock::ThreadLoopLock(const ThreadLoop& loop) : loop_(loop.threadLoop()) {
     pw_thread_loop_lock(loop_);
+    if (lockDepth++ == 0) {
+        lockedLoop = loop_;
+    }
 }
 
 ThreadLoopLock::~ThreadLoopLock() {
+    if (--lockDepth == 0) {
+        lockedLoop = nullptr;
+    }
     pw_thread_loop_unlock(loop_);
 }
 

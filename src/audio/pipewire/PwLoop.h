@@ -34,6 +34,10 @@ public:
 
     // Stops the loop thread; later calls do nothing. Callbacks no longer run.
     void stop();
+    // Whether the calling thread may touch what the lock guards: it is the loop
+    // thread, which holds the lock while it runs callbacks, or it holds a
+    // ThreadLoopLock of this loop.
+    bool isLockedHere() const;
 
 private:
     pw_thread_loop* loop_ = nullptr;

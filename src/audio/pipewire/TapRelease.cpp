@@ -6,6 +6,7 @@
 #include "PipeWireKeys.h"
 
 #include <algorithm>
+#include <cassert>
 #include <pipewire/pipewire.h>
 #include <utility>
 
@@ -20,7 +21,7 @@ bool PipeWireAudioHardware::Impl::heldBackByPendingClaim(const TapObject& retire
     }
     for (const auto& [id, tap] : taps) {
         // Streams waiting for a lane of the new tap stay in the old one until then.
-        const bool pending = tap->claimPending || tap->startRequested || !tap->waiting.empty();
+        const bool pending = tap->session.isStarting() || !tap->waiting.empty();
         if (!pending || !tap->streams ||
             tap->streams->playbackState() == pw::TapStreams::State::failed) {
             continue;
@@ -76,7 +77,6 @@ void PipeWireAudioHardware::Impl::releaseRetired() {
     // waited for on the loop thread.
     for (auto& tap : pending) {
         if (handBack(*tap)) {
-            tap->releaseDeadline = std::chrono::steady_clock::now() + kRelinkTimeout;
             releasing.push_back(std::move(tap));
         } else {
             release(lock, *tap, false);
@@ -90,13 +90,9 @@ bool PipeWireAudioHardware::Impl::handBack(TapObject& tap) {
     if (!tap.streams) {
         return false;
     }
-    tap.claiming = false;
-    tap.claimPending = false;
-    tap.startRequested = false;
-    tap.unanswered.clear();
+    tap.session.handBack(std::chrono::steady_clock::now());
     letGoAll(tap);
-    const bool current = tap.generation == connection->generation() && connection->isConnected();
-    if (!current || tap.claimed.empty()) {
+    if (!isCurrent(tap) || tap.claimed.empty()) {
         return false;
     }
     for (const auto& [nodeID, previous] : tap.claimed) {
@@ -135,7 +131,7 @@ void PipeWireAudioHardware::Impl::finishReleases() {
     const auto now = std::chrono::steady_clock::now();
     std::vector<std::unique_ptr<TapObject>> done;
     std::erase_if(releasing, [&](auto& tap) {
-        if (stillLinked(*tap) && now < tap->releaseDeadline) {
+        if (stillLinked(*tap) && tap->session.deadline() && now < *tap->session.deadline()) {
             return false;
         }
         done.push_back(std::move(tap));
@@ -157,13 +153,17 @@ void PipeWireAudioHardware::Impl::armReleaseWatch() {
     }
     std::optional<std::chrono::steady_clock::time_point> next;
     for (const auto& tap : releasing) {
-        next = next ? std::min(*next, tap->releaseDeadline) : tap->releaseDeadline;
+        const auto deadline = tap->session.deadline();
+        if (deadline && (!next || *deadline < *next)) {
+            next = deadline;
+        }
     }
     pw::armTimer(loop.loop(), releaseWatch, next);
 }
 
 void PipeWireAudioHardware::Impl::onReleaseWatch(void* data, std::uint64_t) {
     auto* self = static_cast<Impl*>(data);
+    assert(self->loop.isLockedHere());
     self->finishReleases();
     self->armReleaseWatch();
 }
@@ -173,7 +173,7 @@ void PipeWireAudioHardware::Impl::release(pw::ThreadLoopLock& lock, TapObject& t
     if (!tap.streams) {
         return;
     }
-    const bool current = tap.generation == connection->generation() && connection->isConnected();
+    const bool current = isCurrent(tap);
     const bool handedBack = current && !tap.claimed.empty();
     handBack(tap);
     // The metadata writes reach the server before our streams go away.

@@ -202,7 +202,7 @@ void PipeWireAudioHardware::Impl::targetChanged(std::uint32_t nodeID, bool inMet
     }
     for (auto& [id, tap] : taps) {
         const auto claimed = tap->claimed.find(nodeID);
-        if (!tap->claiming || claimed == tap->claimed.end()) {
+        if (!tap->session.isClaiming() || claimed == tap->claimed.end()) {
             continue;
         }
         if (inMetadata) {
@@ -225,7 +225,7 @@ void PipeWireAudioHardware::Impl::targetChanged(std::uint32_t nodeID, bool inMet
 
 void PipeWireAudioHardware::Impl::rerouteAll() {
     for (auto& [id, tap] : taps) {
-        if (!tap->claiming) {
+        if (!tap->session.isClaiming()) {
             continue;
         }
         std::vector<std::uint32_t> nodes;

@@ -7,6 +7,7 @@
 #include "PipeWireKeys.h"
 
 #include <algorithm>
+#include <cassert>
 #include <pipewire/pipewire.h>
 #include <utility>
 
@@ -25,13 +26,11 @@ void PipeWireAudioHardware::Impl::claimNode(TapObject& tap, std::uint32_t nodeID
     if (name != nullptr && isOwnName(*name)) {
         return;
     }
-    if (awaitsPulseAnswer(nodeID, std::chrono::steady_clock::now())) {
+    if (tap.session.keepUnanswered(graph, nodeID, std::chrono::steady_clock::now())) {
         holdNode(tap, nodeID, heldGain(tap));
-        tap.unanswered.insert(nodeID);
         armStartWatch();
         return;
     }
-    tap.unanswered.erase(nodeID);
     if (tap.claimed.find(nodeID) == tap.claimed.end()) {
         tap.claimed[nodeID] = foreignTarget(nodeID);
     }
@@ -45,120 +44,79 @@ float PipeWireAudioHardware::Impl::heldGain(const TapObject& tap) const {
                : 1.0F;
 }
 
-bool PipeWireAudioHardware::Impl::awaitsPulseAnswer(
-    std::uint32_t nodeID, std::chrono::steady_clock::time_point now) const {
-    const auto node = connection->graph().nodes.find(nodeID);
-    if (node == connection->graph().nodes.end() || !pw::GraphState::isPulseStream(node->second)) {
-        return false;
-    }
-    const auto& since = node->second.deviceLinkedSince;
-    return !since || now - *since < kPulseAnswerTime;
-}
-
 // Moves in the streams of the PulseAudio server that have been linked to a
 // device for long enough.
 void PipeWireAudioHardware::Impl::claimAnswered() {
     const auto now = std::chrono::steady_clock::now();
     for (auto& [id, tap] : taps) {
-        const std::set<std::uint32_t> waiting = tap->unanswered;
-        for (const std::uint32_t nodeID : waiting) {
-            if (!tap->claiming || connection->graph().nodes.count(nodeID) == 0) {
-                tap->unanswered.erase(nodeID);
-            } else if (!awaitsPulseAnswer(nodeID, now)) {
-                claimNode(*tap, nodeID);
-            }
+        for (const std::uint32_t nodeID : tap->session.takeAnswered(connection->graph(), now)) {
+            claimNode(*tap, nodeID);
         }
     }
 }
 
 void PipeWireAudioHardware::Impl::claimAll(TapObject& tap) {
-    tap.claiming = true;
-    for (const std::uint32_t clientID : tap.clientIDs) {
-        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
-            claimNode(tap, nodeID);
-        }
+    for (const std::uint32_t nodeID : outputStreamsOf(tap)) {
+        claimNode(tap, nodeID);
     }
 }
 
-bool PipeWireAudioHardware::Impl::carriedByAnotherTap(const TapObject& tap) const {
+std::vector<std::uint32_t>
+PipeWireAudioHardware::Impl::outputStreamsOf(const TapObject& tap) const {
+    std::vector<std::uint32_t> nodes;
     for (const std::uint32_t clientID : tap.clientIDs) {
-        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
-            const auto target = ownTargets.find(nodeID);
-            if (target != ownTargets.end() && !ownsSink(tap, target->second)) {
-                return true;
-            }
+        const auto ofClient = connection->graph().outputStreamsOf(clientID);
+        nodes.insert(nodes.end(), ofClient.begin(), ofClient.end());
+    }
+    return nodes;
+}
+
+bool PipeWireAudioHardware::Impl::carriedByAnotherTap(const TapObject& tap) const {
+    for (const std::uint32_t nodeID : outputStreamsOf(tap)) {
+        const auto target = ownTargets.find(nodeID);
+        if (target != ownTargets.end() && !ownsSink(tap, target->second)) {
+            return true;
         }
     }
     return false;
 }
 
-bool PipeWireAudioHardware::Impl::playingStraightToDevice(const TapObject& tap) const {
-    const auto& graph = connection->graph();
-    const auto now = std::chrono::steady_clock::now();
-    bool any = false;
-    for (const std::uint32_t clientID : tap.clientIDs) {
-        for (const std::uint32_t nodeID : graph.outputStreamsOf(clientID)) {
-            const pw::NodeRecord& node = graph.nodes.at(nodeID);
-            if (!node.running || now - node.runningSince < kPlayingAfter ||
-                !graph.hasOutputLink(nodeID) || tap.held.count(nodeID) == 0) {
-                return false;
-            }
-            any = true;
-        }
-    }
-    return any;
-}
-
-// Moves a waiting tap's streams in once our playback stream is linked, so that
-// they go on being heard. (Its node runs only once sound reaches it.)
-void PipeWireAudioHardware::Impl::claimWhenCarried(TapObject& tap) {
-    if (!tap.claimPending || !tap.streams ||
-        !connection->graph().hasOutputLink(tap.streams->playbackNodeID())) {
-        return;
-    }
-    tap.claimPending = false;
-    moveStreamsIn(tap);
-}
-
 void PipeWireAudioHardware::Impl::moveStreamsIn(TapObject& tap) {
-    tap.startRequested = false;
     claimAll(tap);
     if (!retiring.empty()) {
         scheduleRelease();
     }
 }
 
+// New streams of the PulseAudio server first wait for their device: see
+// claimNode. Our playback stream's node runs only once sound reaches it, so
+// its link, not its state, tells that it is carried.
 void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
-    if (tap.claimPending) {
-        claimWhenCarried(tap);
+    if (!tap.session.isStarting() || !tap.streams) {
         return;
     }
-    if (!tap.startRequested || tap.claiming || !tap.streams) {
+    const pw::TapStreams& streams = *tap.streams;
+    const auto& graph = connection->graph();
+    const pw::StartFacts facts{
+        .streamsFailed = streams.captureState() == pw::TapStreams::State::failed ||
+                         streams.playbackState() == pw::TapStreams::State::failed ||
+                         tap.generation != connection->generation(),
+        .sinkReady = streams.captureState() == pw::TapStreams::State::ready &&
+                     graph.nodes.count(streams.captureNodeID()) > 0,
+        .playbackLinked = graph.hasOutputLink(streams.playbackNodeID()),
+        .carriedByAnotherTap = carriedByAnotherTap(tap),
+    };
+    switch (
+        tap.session.advance(facts, graph, outputStreamsOf(tap), std::chrono::steady_clock::now())) {
+    case pw::TapSession::Step::none:
         return;
-    }
-    pw::TapStreams& streams = *tap.streams;
-    if (streams.captureState() == pw::TapStreams::State::failed ||
-        streams.playbackState() == pw::TapStreams::State::failed ||
-        tap.generation != connection->generation()) {
+    case pw::TapSession::Step::failed:
         failStart(tap);
         return;
-    }
-    if (streams.captureState() != pw::TapStreams::State::ready ||
-        connection->graph().nodes.count(streams.captureNodeID()) == 0) {
+    case pw::TapSession::Step::claim:
+        moveStreamsIn(tap);
         return;
     }
-    // Streams that are starting move in at once: until our playback stream is
-    // linked they are held silent, never heard at their own level for longer
-    // than it takes. Streams another tap of ours carries, and streams playing
-    // straight to their device at their own volume held at the gain, wait for
-    // it, so that they go on being heard at their setting. (New streams of the
-    // PulseAudio server first wait for their device: see claimNode.)
-    if (carriedByAnotherTap(tap) || playingStraightToDevice(tap)) {
-        tap.claimPending = true;
-        claimWhenCarried(tap);
-        return;
-    }
-    moveStreamsIn(tap);
 }
 
 // A stream that plays straight to its device is heard at its own level until
@@ -170,10 +128,8 @@ void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
     if (!(gain < 1.0F) || !tap.streams) {
         return;
     }
-    for (const std::uint32_t clientID : tap.clientIDs) {
-        for (const std::uint32_t nodeID : connection->graph().outputStreamsOf(clientID)) {
-            holdNode(tap, nodeID, gain);
-        }
+    for (const std::uint32_t nodeID : outputStreamsOf(tap)) {
+        holdNode(tap, nodeID, gain);
     }
 }
 
@@ -182,34 +138,33 @@ void PipeWireAudioHardware::Impl::holdAtGain(TapObject& tap, float gain) {
 void PipeWireAudioHardware::Impl::holdNode(TapObject& tap, std::uint32_t nodeID, float gain) {
     const auto node = connection->graph().nodes.find(nodeID);
     // A JACK client's node has no volume of its own to hold.
-    if (!(gain < 1.0F) || tap.held.count(nodeID) > 0 || ownTargets.count(nodeID) > 0 ||
+    if (!(gain < 1.0F) || tap.session.isHeld(nodeID) || ownTargets.count(nodeID) > 0 ||
         node == connection->graph().nodes.end() || !pw::GraphState::isAudioStream(node->second) ||
         linkedToTap(tap, nodeID)) {
         return;
     }
-    tap.held.insert(nodeID);
+    tap.session.hold(nodeID);
     connection->setSoftVolume(nodeID, std::max(gain, 0.0F));
 }
 
 void PipeWireAudioHardware::Impl::letGo(TapObject& tap, std::uint32_t nodeID) {
-    if (tap.held.erase(nodeID) > 0) {
+    if (tap.session.letGo(nodeID)) {
         connection->setSoftVolume(nodeID, 1.0F);
     }
 }
 
 void PipeWireAudioHardware::Impl::letGoAll(TapObject& tap) {
-    const bool current = tap.generation == connection->generation() && connection->isConnected();
-    for (const std::uint32_t nodeID : tap.held) {
+    const bool current = isCurrent(tap);
+    for (const std::uint32_t nodeID : tap.session.takeHeld()) {
         if (current) {
             connection->setSoftVolume(nodeID, 1.0F);
         }
     }
-    tap.held.clear();
 }
 
+// The session has failed the start: its held streams are let go, and the
+// aggregate reads as dead.
 void PipeWireAudioHardware::Impl::failStart(TapObject& tap) {
-    tap.startRequested = false;
-    tap.unanswered.clear();
     letGoAll(tap);
     const AggregateObject* aggregate = aggregateOf(tap);
     if (aggregate == nullptr || !post) {
@@ -229,20 +184,10 @@ void PipeWireAudioHardware::Impl::armStartWatch() {
         return;
     }
     std::optional<std::chrono::steady_clock::time_point> next;
-    const auto sooner = [&](std::chrono::steady_clock::time_point at) {
-        if (!next || at < *next) {
-            next = at;
-        }
-    };
     for (const auto& [id, tap] : taps) {
-        if (tap->startRequested) {
-            sooner(tap->startDeadline);
-        }
-        for (const std::uint32_t nodeID : tap->unanswered) {
-            const auto node = connection->graph().nodes.find(nodeID);
-            if (node != connection->graph().nodes.end() && node->second.deviceLinkedSince) {
-                sooner(*node->second.deviceLinkedSince + kPulseAnswerTime);
-            }
+        const auto wake = tap->session.nextWake(connection->graph());
+        if (wake && (!next || *wake < *next)) {
+            next = wake;
         }
     }
     pw::armTimer(loop.loop(), startWatch, next);
@@ -250,9 +195,10 @@ void PipeWireAudioHardware::Impl::armStartWatch() {
 
 void PipeWireAudioHardware::Impl::onStartWatch(void* data, std::uint64_t) {
     auto* self = static_cast<Impl*>(data);
+    assert(self->loop.isLockedHere());
     const auto now = std::chrono::steady_clock::now();
     for (auto& [id, tap] : self->taps) {
-        if (tap->startRequested && now >= tap->startDeadline) {
+        if (tap->session.expireStart(now)) {
             self->failStart(*tap);
         }
     }
