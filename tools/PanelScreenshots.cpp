@@ -1,3 +1,12 @@
+// Renders the tray panel in its main states, in a light and a dark palette, into
+// PNG files for people to look at; the README's gallery is made from them.
+//
+//   corvalle-panel-screenshots [FOLDER]
+//
+// FOLDER (default: screenshots, in the current directory) is made if it is
+// missing, and each file is printed once it is written. The panel runs on the
+// simulated audio system with the tests' fakes. Under QT_QPA_PLATFORM=offscreen
+// it needs no display and the desktop's theme stays out of the pictures.
 #include "AppRow.h"
 #include "MixerView.h"
 #include "ModelHarness.h"
@@ -10,36 +19,48 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
-#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <stdexcept>
+#include <string>
 
-// Renders the panel in its main states, in a light and a dark palette, into PNG
-// files under the build tree, for people to look at (tests/ui/CMakeLists.txt says
-// how to run it; ctest does not).
 namespace corvalle::ui {
 namespace {
 
-QString screenshotPath(const QString& name) {
-    const QString dir = QStringLiteral(CORVALLE_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    std::printf("screenshot: %s/%s.png\n", qPrintable(dir), qPrintable(name));
-    return dir + QLatin1Char('/') + name + QStringLiteral(".png");
+constexpr const char* kUsage =
+    "usage: corvalle-panel-screenshots [FOLDER]\n"
+    "Renders the tray panel into PNG files in FOLDER (default: ./screenshots);\n"
+    "run it with QT_QPA_PLATFORM=offscreen for the pictures in packaging/screenshots.\n";
+
+[[noreturn]] void fail(const QString& message) {
+    throw std::runtime_error(message.toStdString());
 }
 
-void save(QWidget& widget, const QString& name) {
+void write(const QImage& image, const QDir& folder, const QString& name) {
+    const QString path = folder.filePath(name + QStringLiteral(".png"));
+    if (!image.save(path)) {
+        fail(QStringLiteral("cannot write %1").arg(path));
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+void save(QWidget& widget, const QDir& folder, const QString& name) {
     widget.adjustSize();
     widget.show();
     QApplication::processEvents();
-    const QImage image = widget.grab().toImage();
-    ASSERT_TRUE(image.save(screenshotPath(name))) << name.toStdString();
+    write(widget.grab().toImage(), folder, name);
 }
 
 // The panel with `menu` drawn over it at `at` (the menu's top left in the panel).
-void saveWithMenu(QWidget& panel, QMenu& menu, auto at, const QString& name) {
+void saveWithMenu(QWidget& panel, QMenu& menu, auto at, const QDir& folder, const QString& name) {
     menu.adjustSize();
     menu.show();
     QApplication::processEvents();
@@ -54,7 +75,7 @@ void saveWithMenu(QWidget& panel, QMenu& menu, auto at, const QString& name) {
         painter.drawImage(0, 0, under);
         painter.drawImage(topLeft, over);
     }
-    ASSERT_TRUE(both.save(screenshotPath(name)));
+    write(both, folder, name);
     menu.hide();
 }
 
@@ -83,7 +104,9 @@ public:
             const QString file =
                 QString::fromStdString((icons.path() / std::to_string(i)).string()) +
                 QStringLiteral(".png");
-            icon.save(file);
+            if (!icon.save(file)) {
+                fail(QStringLiteral("cannot write the icon %1").arg(file));
+            }
             world.directory.running[100 + i] = RunningApplication{
                 id, QString::fromLatin1(kNames[static_cast<std::size_t>(i) % std::size(kNames)]),
                 file};
@@ -110,12 +133,13 @@ public:
     std::map<QString, AudioObjectID> processes;
 };
 
-TEST(PanelScreenshots, MainStates) {
+// Empty, light, dark, failed, and with the output menus open.
+void renderMainStates(const QDir& folder) {
     test::FakeLoginItem loginItem;
     {
         test::ModelHarness none;
         MixerView empty(none.start(), loginItem, [] {});
-        save(empty, QStringLiteral("panel-empty"));
+        save(empty, folder, QStringLiteral("panel-empty"));
     }
     World five(5);
     auto& model = five.inTheirStates();
@@ -125,14 +149,14 @@ TEST(PanelScreenshots, MainStates) {
                                       : QApplication::style()->standardPalette());
         MixerView view(model, loginItem, [] {});
         view.setFramed(true);
-        save(view, dark ? QStringLiteral("panel-dark") : QStringLiteral("panel-light"));
+        save(view, folder, dark ? QStringLiteral("panel-dark") : QStringLiteral("panel-light"));
     }
     QApplication::setPalette(QApplication::style()->standardPalette());
 
     five.world.hardware.setCallFailure(SimCall::createProcessTap, -50);
     model.setVolume(0.5, QStringLiteral("org.example.App4"));
     MixerView failed(model, loginItem, [] {});
-    save(failed, QStringLiteral("panel-error"));
+    save(failed, folder, QStringLiteral("panel-error"));
 
     // The panel with the output menu open under its picker, as the user sees it.
     model.selectOutput(five.headphones);
@@ -142,24 +166,31 @@ TEST(PanelScreenshots, MainStates) {
     withMenu.show();
     QApplication::processEvents();
     auto* picker = withMenu.findChild<OutputPicker*>(QStringLiteral("outputPicker"));
+    if (picker == nullptr) {
+        fail(QStringLiteral("the panel has no output picker"));
+    }
     const QRect under = picker->geometry();
     saveWithMenu(
         withMenu, *picker->menu(),
         [&](QSize menu) { return QPoint(under.right() + 1 - menu.width(), under.bottom() + 3); },
-        QStringLiteral("output-menu"));
+        folder, QStringLiteral("output-menu"));
 
     // A row's own output menu, opened on the first row, whose app plays on the
     // USB headphones whatever the default output is.
     model.setOutput(QStringLiteral("usb"), QStringLiteral("org.example.App0"));
     AppRow* row = withMenu.row(QStringLiteral("org.example.App0"));
-    ASSERT_NE(row, nullptr);
+    if (row == nullptr) {
+        fail(QStringLiteral("the panel has no row for org.example.App0"));
+    }
     QMenu* rowMenu = makeOutputMenu(model, row->appID(), row->app().name, row);
     const QPoint rowAt = row->mapTo(&withMenu, QPoint(row->width() / 3, row->height() / 2));
     saveWithMenu(
-        withMenu, *rowMenu, [&](QSize) { return rowAt; }, QStringLiteral("row-output-menu"));
+        withMenu, *rowMenu, [&](QSize) { return rowAt; }, folder,
+        QStringLiteral("row-output-menu"));
 }
 
-TEST(PanelScreenshots, ALongListScrolledHalfway) {
+// Fourteen applications in a panel of at most 600 pixels, scrolled halfway.
+void renderLongList(const QDir& folder) {
     test::FakeLoginItem loginItem;
     World fourteen(14);
     auto& model = fourteen.inTheirStates();
@@ -169,11 +200,56 @@ TEST(PanelScreenshots, ALongListScrolledHalfway) {
     view.adjustSize();
     view.show();
     QApplication::processEvents();
-    auto* bar = view.findChild<QScrollArea*>(QStringLiteral("appList"))->verticalScrollBar();
-    ASSERT_GT(bar->maximum(), 0);
+    auto* list = view.findChild<QScrollArea*>(QStringLiteral("appList"));
+    if (list == nullptr) {
+        fail(QStringLiteral("the panel has no application list"));
+    }
+    QScrollBar* bar = list->verticalScrollBar();
+    if (bar->maximum() <= 0) {
+        fail(QStringLiteral("fourteen applications do not make the list scroll"));
+    }
     bar->setValue(bar->maximum() / 2);
-    save(view, QStringLiteral("panel-long-list"));
+    save(view, folder, QStringLiteral("panel-long-list"));
+}
+
+// Writes every picture into `folderName`; stops at the first that fails, with
+// a message, and returns 1.
+int run(const QString& folderName) {
+    try {
+        if (!QDir().mkpath(folderName)) {
+            fail(QStringLiteral("cannot make the folder %1").arg(folderName));
+        }
+        const QDir folder(folderName);
+        renderMainStates(folder);
+        renderLongList(folder);
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "corvalle-panel-screenshots: %s\n", error.what());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
 } // namespace corvalle::ui
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        std::fputs(corvalle::ui::kUsage, stdout);
+        return 0;
+    }
+    if (arguments.size() > 1 ||
+        (!arguments.isEmpty() && arguments[0].startsWith(QLatin1Char('-')))) {
+        std::fputs(corvalle::ui::kUsage, stderr);
+        return 2;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    return corvalle::ui::run(arguments.isEmpty() ? QStringLiteral("screenshots") : arguments[0]);
+}
