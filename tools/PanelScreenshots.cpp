@@ -149,7 +149,7 @@ void renderMainStates(const QDir& folder) {
                                       : QApplication::style()->standardPalette());
         MixerView view(model, loginItem, [] {});
         view.setFramed(true);
-        save(view, folder, dark ? QStringLiteral("panel-dark") : QStringLiteral("panel-light"));
+        save(view, folder, dark ? QStringLiteral("dark") : QStringLiteral("panel"));
     }
     QApplication::setPalette(QApplication::style()->standardPalette());
 
@@ -209,7 +209,7 @@ void renderLongList(const QDir& folder) {
         fail(QStringLiteral("fourteen applications do not make the list scroll"));
     }
     bar->setValue(bar->maximum() / 2);
-    save(view, folder, QStringLiteral("panel-long-list"));
+    save(view, folder, QStringLiteral("long-list"));
 }
 
 // Writes every picture into `folderName`; stops at the first that fails, with
