@@ -51,13 +51,7 @@ public:
         EXPECT_TRUE(session_.isRunning());
         EXPECT_TRUE(hardware_->waitUntilConnected(5000));
         EXPECT_TRUE(eventually([&] {
-            for (const AudioObjectID id :
-                 CA::objectList(*hardware_, CA::system, kAudioHardwarePropertyProcessObjectList)) {
-                if (CA::get<std::int32_t>(*hardware_, id, kAudioProcessPropertyPID, -1) ==
-                    player_.pid()) {
-                    process_ = id;
-                }
-            }
+            process_ = test::processObjectOf(*hardware_, player_.pid());
             return process_ != kAudioObjectUnknown;
         }));
     }

@@ -1,6 +1,7 @@
 #include "PwTestKit.h"
 
 #include "AudioFormat.h"
+#include "CA.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -38,19 +39,6 @@ void TaskQueue::drain() {
         }
         task();
     }
-}
-
-void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
-    connectLayout(stream, input, flags, pw::stereoLayout());
-}
-
-void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
-                   const pw::ChannelLayout& layout) {
-    std::uint8_t buffer[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
-    pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                      static_cast<pw_stream_flags>(flags), params, 1);
 }
 
 double toDB(double linear) {
@@ -100,7 +88,13 @@ MonitorMeter::MonitorMeter(const std::string& deviceName, const pw::ChannelLayou
         return e;
     }();
     stream_ = pw_stream_new_simple(pw_thread_loop_get_loop(loop_), "meter", props, &events, this);
-    connectLayout(stream_, true, PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS, layout);
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
+    pw_stream_connect(
+        stream_, PW_DIRECTION_INPUT, PW_ID_ANY,
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+        params, 1);
     pw_thread_loop_unlock(loop_);
 }
 
@@ -113,9 +107,7 @@ MonitorMeter::~MonitorMeter() {
 }
 
 std::vector<float> MonitorMeter::record(int ms) {
-    startRecording(ms);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return takeRecording();
+    return std::move(recordChannels(ms).front());
 }
 
 std::vector<std::vector<float>> MonitorMeter::recordChannels(int ms) {
@@ -172,6 +164,29 @@ Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>&
         level = meter.measure(300);
     }
     return level;
+}
+
+Level settledAt(MonitorMeter& meter, double db, double toleranceDB,
+                const std::function<void()>& meanwhile, int timeoutMs) {
+    return settledLevel(
+        meter,
+        [&](const Level& l) {
+            if (meanwhile) {
+                meanwhile();
+            }
+            return std::fabs(l.rmsDB - db) <= toleranceDB;
+        },
+        timeoutMs);
+}
+
+AudioObjectID processObjectOf(AudioHardware& hardware, pid_t pid) {
+    for (const AudioObjectID id :
+         CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
+        if (CA::get<std::int32_t>(hardware, id, kAudioProcessPropertyPID, -1) == pid) {
+            return id;
+        }
+    }
+    return kAudioObjectUnknown;
 }
 
 double toneAmplitude(const std::vector<float>& samples, double frequency) {

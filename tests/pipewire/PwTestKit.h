@@ -39,11 +39,6 @@ struct Level {
 };
 
 double toDB(double linear);
-// Connects a stream for 48 kHz stereo float samples.
-void connectStereo(pw_stream* stream, bool input, std::uint32_t flags);
-// The same in `layout`.
-void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
-                   const pw::ChannelLayout& layout);
 
 // Records one output device's monitor in `layout`: the first channel, or each.
 class MonitorMeter {
@@ -74,6 +69,13 @@ private:
 // returns the last: the graph may take a moment to settle after a change.
 Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
                    int timeoutMs = 3000);
+// settledLevel() until the level is within `toleranceDB` of `db`, with `meanwhile`
+// run before each check.
+Level settledAt(MonitorMeter& meter, double db, double toleranceDB,
+                const std::function<void()>& meanwhile = {}, int timeoutMs = 3000);
+
+// The process object of `pid`, or kAudioObjectUnknown while the backend lists none.
+AudioObjectID processObjectOf(AudioHardware& hardware, pid_t pid);
 
 std::string testPlayerPath();
 // tools/JackPlayer.cpp, empty where it was not built (no JACK headers).
