@@ -3,12 +3,8 @@
 // that nothing measures once no view watches.
 #include "LevelMonitor.h"
 #include "ModelOnPipeWire.h"
-#include "PwTestKit.h"
 
-#include <QCoreApplication>
-#include <chrono>
 #include <cstdio>
-#include <gtest/gtest.h>
 
 namespace corvalle {
 namespace {
@@ -50,12 +46,11 @@ protected:
 
 TEST_F(LevelsTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
     ChildProcess player({test::testPlayerPath(), "--amplitude", std::to_string(kAmplitude)});
-    const QString key = QString::fromStdString(test::programKey(player));
+    const QString key = test::keyOf(player);
     ASSERT_TRUE(spinUntil(
         [&] {
             model->refresh();
-            return std::ranges::any_of(
-                model->apps(), [&](const AudioApp& app) { return app.id == key && app.isPlaying; });
+            return playing(key);
         },
         5000ms));
     const int nodesBefore = test::corvalleNodeCount(session);

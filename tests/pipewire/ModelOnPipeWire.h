@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -20,6 +22,11 @@
 #include <vector>
 
 namespace corvalle::test {
+
+// The key of the row a child's program gets without a desktop entry.
+inline QString keyOf(const ChildProcess& child) {
+    return QString::fromStdString(programKey(child));
+}
 
 // The mixer model on the PipeWire backend in a private session of its own, with
 // the main loop turned by the waits below.
@@ -43,6 +50,13 @@ protected:
         DesktopDirectoryOptions options;
         options.dataDirs = {QString::fromStdString(dataDir.path().string())};
         directory = std::make_unique<DesktopAppDirectory>(options);
+        makeModel();
+    }
+
+    // A new model on the same backend, settings and desktop entries, as when
+    // Corvalle starts again.
+    void makeModel() {
+        model.reset();
         MixerEnvironment env;
         env.hardware = hardware.get();
         env.store = &store;
@@ -67,18 +81,20 @@ protected:
             timeout);
     }
 
+    const AudioApp* row(const QString& key) const {
+        const auto& apps = model->apps();
+        const auto found =
+            std::find_if(apps.begin(), apps.end(), [&](const AudioApp& a) { return a.id == key; });
+        return found == apps.end() ? nullptr : &*found;
+    }
+    bool playing(const QString& key) const { return row(key) != nullptr && row(key)->isPlaying; }
+
     // Waits until the model lists `key` as playing, then sets it to 50 % and
     // waits for its tap.
     bool tapAtHalf(const QString& key) {
-        const bool playing = spinUntil(
-            [&] {
-                const auto& apps = model->apps();
-                return std::any_of(apps.begin(), apps.end(),
-                                   [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
-            },
-            std::chrono::seconds(5));
+        const bool isPlaying = spinUntil([&] { return playing(key); }, std::chrono::seconds(5));
         model->setVolume(0.5, key);
-        return playing && spinUntil([&] { return model->hasTap(key); }, std::chrono::seconds(3));
+        return isPlaying && spinUntil([&] { return model->hasTap(key); }, std::chrono::seconds(3));
     }
 
     // Records `meter` for `ms` while the main loop turns, running `action`
@@ -110,6 +126,46 @@ protected:
         });
         spinUntil([&] { return done.load(); }, timeout);
         worker.join();
+    }
+
+    // The level once `accept` takes it, measured while the main loop runs.
+    Level settled(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
+                  int timeoutMs = 3000) {
+        Level level;
+        whileSpinning([&] { level = settledLevel(meter, accept, timeoutMs); },
+                      std::chrono::milliseconds(timeoutMs + 2000));
+        return level;
+    }
+    // The level in dB once within 0.1 dB of `expectedDB`, or the last measured.
+    double settledDB(MonitorMeter& meter, double expectedDB, int timeoutMs = 3000) {
+        return settled(
+                   meter, [&](const Level& l) { return std::fabs(l.rmsDB - expectedDB) <= 0.1; },
+                   timeoutMs)
+            .rmsDB;
+    }
+    // cleanRecording() while the main loop runs.
+    std::vector<float> recorded(MonitorMeter& meter, int ms) {
+        std::vector<float> samples;
+        whileSpinning([&] { samples = cleanRecording(meter, ms); });
+        return samples;
+    }
+
+    // Another program makes `name` the default output.
+    void makeDefault(const std::string& name) const {
+        session.run("pw-metadata -n default 0 default.configured.audio.sink '{\"name\":\"" + name +
+                    "\"}' Spa:String:JSON >/dev/null");
+    }
+    // A null sink through the PulseAudio server, and its removal (of every such
+    // sink): true once the backend lists it, or no longer does.
+    bool loadNullSink(const std::string& name) {
+        session.run("pactl load-module module-null-sink sink_name=" + name + " >/dev/null");
+        return spinUntil([&] { return deviceNamed(name) != kAudioObjectUnknown; },
+                         std::chrono::seconds(5));
+    }
+    bool unloadNullSink(const std::string& name) {
+        session.run("pactl unload-module module-null-sink");
+        return spinUntil([&] { return deviceNamed(name) == kAudioObjectUnknown; },
+                         std::chrono::seconds(5));
     }
 
     AudioObjectID deviceNamed(const std::string& uid) {

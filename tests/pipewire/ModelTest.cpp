@@ -2,69 +2,27 @@
 // audio: rows for real players, levels heard at the device, the output device
 // following the default, settings applied to players that start later, and a
 // restart of the audio server.
-#include "CA.h"
-#include "DesktopAppDirectory.h"
-#include "MainThread.h"
-#include "MemorySettingsStore.h"
-#include "MixerModel.h"
 #include "ModelOnPipeWire.h"
-#include "PipeWireAudioHardware.h"
-#include "PwTestKit.h"
-#include "TempDir.h"
 
-#include <QCoreApplication>
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <optional>
-#include <thread>
 
 namespace corvalle {
 namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::keyOf;
 using test::Level;
 
 constexpr double kHalfDB = -6.0206;
 
-QString keyOf(const ChildProcess& child) {
-    return QString::fromStdString(test::programKey(child));
-}
-
-bool silent(const Level& level) {
-    return level.rmsDB < -90.0;
-}
-
 class ModelTest : public test::ModelOnPipeWire {
 protected:
-    // The level once `accept` takes it, measured while the main loop runs.
-    Level settled(test::MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
-                  int timeoutMs = 3000) {
-        Level level;
-        whileSpinning([&] { level = test::settledLevel(meter, accept, timeoutMs); },
-                      std::chrono::milliseconds(timeoutMs + 2000));
-        return level;
+    double silenceDB(test::MonitorMeter& meter) {
+        return settled(meter, [](const Level& l) { return l.rmsDB < -90.0; }).rmsDB;
     }
-    double settledDB(test::MonitorMeter& meter, double expectedDB, int timeoutMs = 3000) {
-        return settled(
-                   meter, [&](const Level& l) { return std::fabs(l.rmsDB - expectedDB) <= 0.1; },
-                   timeoutMs)
-            .rmsDB;
-    }
-    double silenceDB(test::MonitorMeter& meter) { return settled(meter, silent).rmsDB; }
-
-    const AudioApp* row(const QString& key) const {
-        const auto& apps = model->apps();
-        const auto found =
-            std::find_if(apps.begin(), apps.end(), [&](const AudioApp& a) { return a.id == key; });
-        return found == apps.end() ? nullptr : &*found;
-    }
-    bool playing(const QString& key) const { return row(key) != nullptr && row(key)->isPlaying; }
 
     // A test player at an amplitude where +6 dB stays below full scale and 400 %
     // has to be clipped; returns its row key.
@@ -183,9 +141,7 @@ TEST_F(ModelTest, TheDefaultOutputChangeMovesTheTappedSound) {
         EXPECT_NEAR(settledDB(headphones, half), half, 0.1) << round;
         EXPECT_LT(silenceDB(speakers), -90.0) << round;
         // Another program makes the speakers the default again.
-        ASSERT_EQ(session.run("pw-metadata -n default 0 default.configured.audio.sink "
-                              "'{\"name\":\"speakers\"}' Spa:String:JSON >/dev/null"),
-                  0);
+        makeDefault("speakers");
         ASSERT_TRUE(spinUntil([&] { return model->outputID() == speakersID; }, 1500ms));
         EXPECT_NEAR(settledDB(speakers, half), half, 0.1) << round;
         EXPECT_LT(silenceDB(headphones), -90.0) << round;

@@ -4,12 +4,12 @@
 // goes and return when it comes back; streams that follow the default follow it.
 #include "ModelOnPipeWire.h"
 
-#include <cmath>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <optional>
-#include <sstream>
 
 namespace corvalle {
 namespace {
@@ -31,64 +31,42 @@ protected:
     // Every output settles at what `expected` says, without silent blocks where
     // sound is expected. Prints the figures.
     void expectHeard(const Expected& expected, const std::string& when) {
-        for (const auto& [device, db] : expected) {
+        for (const auto& entry : expected) {
+            const std::string& device = entry.first;
+            const double db = entry.second;
+            const bool silence = db <= kSilentDB;
             test::MonitorMeter meter(device);
-            test::Level level;
-            std::vector<float> samples;
-            whileSpinning([&] {
-                level = test::settledLevel(meter, [&](const test::Level& l) {
-                    return db <= kSilentDB ? l.rmsDB < kSilentDB : std::fabs(l.rmsDB - db) <= 0.1;
-                });
-                if (db > kSilentDB) {
-                    samples = test::cleanRecording(meter, 500);
-                }
+            const test::Level level = settled(meter, [&](const test::Level& l) {
+                return silence ? l.rmsDB < kSilentDB : std::fabs(l.rmsDB - db) <= 0.1;
             });
-            if (db <= kSilentDB) {
+            const int silentRuns = silence ? 0 : test::silentRuns(recorded(meter, 500));
+            if (silence) {
                 EXPECT_LT(level.rmsDB, kSilentDB) << when << ": " << device;
             } else {
                 EXPECT_NEAR(level.rmsDB, db, 0.1) << when << ": " << device;
-                EXPECT_EQ(test::silentRuns(samples), 0) << when << ": " << device;
+                EXPECT_EQ(silentRuns, 0) << when << ": " << device;
             }
             std::printf("%-44s %-11s %8.2f dB (expected %s), %d silent runs\n", when.c_str(),
                         device.c_str(), level.rmsDB,
-                        db <= kSilentDB ? "silence" : std::to_string(db).c_str(),
-                        test::silentRuns(samples));
+                        silence ? "silence" : std::to_string(db).c_str(), silentRuns);
         }
     }
 
     // The node id of the player's stream that asked for `target` itself.
     std::string playerStream(const std::string& target) const {
-        std::istringstream listing(session.output("pactl list sink-inputs") + "Sink Input #\n");
-        std::string nodeID;
-        int matches = 0;
-        auto value = [](const std::string& line,
-                        const std::string& key) -> std::optional<std::string> {
-            const auto at = line.find(key + " = \"");
-            if (at == std::string::npos) {
-                return std::nullopt;
-            }
-            const auto start = at + key.size() + 4;
-            return line.substr(start, line.find('"', start) - start);
-        };
-        for (std::string line; std::getline(listing, line);) {
-            if (line.rfind("Sink Input #", 0) == 0) {
-                if (matches == 2) {
-                    return nodeID;
-                }
-                matches = 0;
-            } else if (const auto id = value(line, "object.id")) {
-                nodeID = *id;
-            } else if (value(line, "node.name") == kPlayerName ||
-                       value(line, "target.object") == target) {
-                ++matches;
+        const QJsonArray objects =
+            QJsonDocument::fromJson(QByteArray::fromStdString(session.output("pw-dump -N")))
+                .array();
+        for (const auto& object : objects) {
+            const QJsonObject node = object.toObject();
+            const QJsonObject props = node[u"info"].toObject()[u"props"].toObject();
+            if (node[u"type"].toString() == QLatin1String("PipeWire:Interface:Node") &&
+                props[u"node.name"].toString() == QLatin1String(kPlayerName) &&
+                props[u"target.object"].toString() == QString::fromStdString(target)) {
+                return std::to_string(node[u"id"].toInt());
             }
         }
         return {};
-    }
-
-    void makeDefault(const std::string& name) const {
-        session.run("pw-metadata -n default 0 default.configured.audio.sink '{\"name\":\"" + name +
-                    "\"}' Spa:String:JSON >/dev/null");
     }
 
     QString tappedPlayer(const std::vector<std::string>& arguments) {
@@ -96,7 +74,7 @@ protected:
                                          std::to_string(kToneAmplitude)};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         player.emplace(argv);
-        const QString key = QString::fromStdString(test::programKey(*player));
+        QString key = test::keyOf(*player);
         EXPECT_TRUE(tapAtHalf(key));
         return key;
     }
@@ -108,17 +86,9 @@ protected:
     // The choice outlives Corvalle and the player, and is undone on clearing.
     void expectChosenOutputFollowed(const std::function<void()>& startPlayer,
                                     const std::string& whileAway) {
-        auto loadExtra = [&] {
-            session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
-            return spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s);
-        };
-        auto unloadExtra = [&] {
-            session.run("pactl unload-module module-null-sink");
-            return spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s);
-        };
-        ASSERT_TRUE(loadExtra());
+        ASSERT_TRUE(loadNullSink("extra"));
         startPlayer();
-        const QString key = QString::fromStdString(test::programKey(*player));
+        const QString key = test::keyOf(*player);
         expectHeard({{"headphones", kFullDB}, {"speakers", kSilentDB}}, "on its own output");
         model->setOutput(QStringLiteral("extra"), key);
         expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
@@ -127,27 +97,22 @@ protected:
         expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "tapped at 50 % on extra");
 
         // Corvalle restarted: the stored choice applies again.
-        model.reset();
-        MixerEnvironment env;
-        env.hardware = hardware.get();
-        env.store = &store;
-        env.directory = directory.get();
-        model = std::make_unique<MixerModel>(env);
+        makeModel();
         ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
         expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "Corvalle restarted");
 
-        ASSERT_TRUE(unloadExtra());
+        ASSERT_TRUE(unloadNullSink("extra"));
         expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}},
                     "extra removed while tapped");
-        ASSERT_TRUE(loadExtra());
+        ASSERT_TRUE(loadNullSink("extra"));
         expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back while tapped");
 
         model->setVolume(1.0, key);
         ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
         expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped again");
-        ASSERT_TRUE(unloadExtra());
+        ASSERT_TRUE(unloadNullSink("extra"));
         expectHeard({{whileAway, kFullDB}}, "extra removed, untapped");
-        ASSERT_TRUE(loadExtra());
+        ASSERT_TRUE(loadNullSink("extra"));
         expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}, {"headphones", kSilentDB}},
                     "extra back, untapped");
 
@@ -179,8 +144,7 @@ TEST_F(OwnOutputTest, EachStreamIsHeardOnItsOwnOutputAtTheSetting) {
     expectHeard({{"headphones", kHalfDB}, {"speakers", kHalfDB}}, "tapped at 50 %");
 
     // A new default takes the stream that follows it, not the one sent elsewhere.
-    session.run("pactl load-module module-null-sink sink_name=third >/dev/null");
-    ASSERT_TRUE(spinUntil([&] { return deviceNamed("third") != kAudioObjectUnknown; }, 5s));
+    ASSERT_TRUE(loadNullSink("third"));
     makeDefault("third");
     ASSERT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed("third"); }, 3s));
     expectHeard({{"headphones", kHalfDB}, {"third", kHalfDB}, {"speakers", kSilentDB}},
@@ -209,17 +173,14 @@ TEST_F(OwnOutputTest, EachStreamIsHeardOnItsOwnOutputAtTheSetting) {
 // The output a stream chose goes away while tapped: it is heard on the session
 // manager's fallback at its setting, and back on its own output when that returns.
 TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
-    session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
-    ASSERT_TRUE(spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s));
+    ASSERT_TRUE(loadNullSink("extra"));
     tappedPlayer({"--targets", "extra"});
     expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "tapped at 50 % on extra");
 
-    session.run("pactl unload-module module-null-sink");
-    ASSERT_TRUE(spinUntil([&] { return deviceNamed("extra") == kAudioObjectUnknown; }, 5s));
+    ASSERT_TRUE(unloadNullSink("extra"));
     expectHeard({{"speakers", kHalfDB}}, "extra removed");
 
-    session.run("pactl load-module module-null-sink sink_name=extra >/dev/null");
-    ASSERT_TRUE(spinUntil([&] { return deviceNamed("extra") != kAudioObjectUnknown; }, 5s));
+    ASSERT_TRUE(loadNullSink("extra"));
     expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back");
     EXPECT_FALSE(model->lastError().has_value());
     session.run("pactl unload-module module-null-sink");
