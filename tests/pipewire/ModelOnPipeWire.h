@@ -14,14 +14,23 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace corvalle::test {
+
+// The test player's amplitude in startTone(): +6 dB stays below full scale, and
+// 400 % has to be clipped.
+inline constexpr double kToneAmplitude = 0.3;
+// Below this a device's monitor counts as silent.
+inline constexpr double kSilentDB = -70.0;
 
 // The key of the row a child's program gets without a desktop entry.
 inline QString keyOf(const ChildProcess& child) {
@@ -143,6 +152,33 @@ protected:
                    timeoutMs)
             .rmsDB;
     }
+    // What each output's monitor should carry: a level in dB, or kSilentDB.
+    using Expected = std::map<std::string, double>;
+
+    // Every output settles at what `expected` says, without silent blocks in
+    // `recordMs` where sound is expected. Prints the figures.
+    void expectHeard(const Expected& expected, const std::string& when, int recordMs = 500) {
+        for (const auto& entry : expected) {
+            const std::string& device = entry.first;
+            const double db = entry.second;
+            const bool silence = db <= kSilentDB;
+            MonitorMeter meter(device);
+            const Level level = settled(meter, [&](const Level& l) {
+                return silence ? l.rmsDB < kSilentDB : std::fabs(l.rmsDB - db) <= 0.1;
+            });
+            const int runs = silence ? 0 : silentRuns(recorded(meter, recordMs));
+            if (silence) {
+                EXPECT_LT(level.rmsDB, kSilentDB) << when << ": " << device;
+            } else {
+                EXPECT_NEAR(level.rmsDB, db, 0.1) << when << ": " << device;
+                EXPECT_EQ(runs, 0) << when << ": " << device;
+            }
+            std::printf("%-44s %-11s %8.2f dB (expected %s), %d silent runs\n", when.c_str(),
+                        device.c_str(), level.rmsDB,
+                        silence ? "silence" : std::to_string(db).c_str(), runs);
+        }
+    }
+
     // cleanRecording() while the main loop runs.
     std::vector<float> recorded(MonitorMeter& meter, int ms) {
         std::vector<float> samples;
@@ -177,12 +213,23 @@ protected:
         return kAudioObjectUnknown;
     }
 
+    // Starts the test player at kToneAmplitude with `arguments` in `tone`; its
+    // row key.
+    QString startTone(const std::vector<std::string>& arguments = {}) {
+        std::vector<std::string> argv{testPlayerPath(), "--amplitude",
+                                      std::to_string(kToneAmplitude)};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        tone.emplace(argv);
+        return keyOf(*tone);
+    }
+
     PipeWireSession session;
     TempDir dataDir;
     MemorySettingsStore store;
     std::unique_ptr<PipeWireAudioHardware> hardware;
     std::unique_ptr<DesktopAppDirectory> directory;
     std::unique_ptr<MixerModel> model;
+    std::optional<ChildProcess> tone;
 };
 
 } // namespace corvalle::test

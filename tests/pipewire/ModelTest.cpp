@@ -1,10 +1,12 @@
 // The mixer model on the PipeWire backend in a private session, with real
-// audio: rows for real players, levels heard at the device, the output device
-// following the default, settings applied to players that start later, and a
-// restart of the audio server.
+// audio: rows for real players, levels heard at the device and read by the rows'
+// meters, the output device following the default, settings applied to players
+// that start later, and a restart of the audio server.
+#include "LevelMonitor.h"
 #include "ModelOnPipeWire.h"
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -14,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ChildProcess;
 using test::keyOf;
+using test::kToneAmplitude;
 using test::Level;
 
 constexpr double kHalfDB = -6.0206;
@@ -24,15 +27,7 @@ protected:
         return settled(meter, [](const Level& l) { return l.rmsDB < -90.0; }).rmsDB;
     }
 
-    // A test player at an amplitude where +6 dB stays below full scale and 400 %
-    // has to be clipped; returns its row key.
-    static constexpr double kToneAmplitude = 0.3;
     static double toneDB() { return test::toDB(kToneAmplitude / std::sqrt(2.0)); }
-    QString startTone() {
-        tone.emplace(std::vector<std::string>{test::testPlayerPath(), "--amplitude",
-                                              std::to_string(kToneAmplitude)});
-        return keyOf(*tone);
-    }
     // Steps `key`, playing at kToneAmplitude, through levels, mute and reset,
     // measuring each at the speakers; reset must leave no node of ours.
     void expectLevelsMuteAndResetHeard(const QString& key) {
@@ -58,7 +53,24 @@ protected:
         EXPECT_EQ(test::corvalleNodeCount(session), 0);
         EXPECT_FALSE(model->lastError().has_value());
     }
-    std::optional<ChildProcess> tone;
+    // The loudest peak `key`'s row shows in 600 ms windows, once a window reads
+    // within 0.5 dB of `expectedDB` (or after eight), in dB (-200 for silence).
+    double rowPeakDB(const QString& key, double expectedDB) {
+        float loudest = 0.0F;
+        for (int window = 0; window < 8; ++window) {
+            loudest = 0.0F;
+            spinUntil(
+                [&] {
+                    loudest = std::max(loudest, model->levels().peak(key));
+                    return false;
+                },
+                600ms);
+            if (std::fabs(test::toDB(loudest) - expectedDB) <= 0.5) {
+                break;
+            }
+        }
+        return test::toDB(loudest);
+    }
 };
 
 TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPause) {
@@ -121,6 +133,37 @@ TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     expectLevelsMuteAndResetHeard(key);
+}
+
+TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
+    const QString key = startTone();
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            model->refresh();
+            return playing(key);
+        },
+        5s));
+    const int nodesBefore = test::corvalleNodeCount(session);
+    const int viewer = 0;
+    model->levels().watch(&viewer, 16ms);
+    const double peakDB = test::toDB(kToneAmplitude);
+    const double alone = rowPeakDB(key, peakDB);
+    EXPECT_NEAR(alone, peakDB, 0.5) << "untapped, measured by the server";
+    model->setVolume(0.5, key);
+    const double half = rowPeakDB(key, alone + kHalfDB);
+    EXPECT_NEAR(half, alone + kHalfDB, 0.5) << "through the tap";
+    model->toggleMute(key);
+    const double muted = rowPeakDB(key, -200.0);
+    EXPECT_EQ(muted, -200.0) << "muted reads silent";
+    model->reset(key);
+    const double back = rowPeakDB(key, alone);
+    EXPECT_NEAR(back, alone, 0.5) << "measured by the server again";
+    std::printf("peak dBFS: alone %.2f, at 50 %% %.2f, muted %.2f, back at 100 %% %.2f\n", alone,
+                half, muted, back);
+
+    model->levels().unwatch(&viewer);
+    EXPECT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == nodesBefore; }, 3s))
+        << "no measuring stream is left once no view watches";
 }
 
 // Back and forth twice: each switch rebuilds the tap while the previous one is

@@ -19,8 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ChildProcess;
 
-constexpr double kToneAmplitude = 0.3;
-const double kHalfDB = test::toDB(kToneAmplitude / std::sqrt(2.0)) + test::toDB(0.5);
+const double kHalfDB = test::toDB(test::kToneAmplitude / std::sqrt(2.0)) + test::toDB(0.5);
 
 // A filter-chain sink that copies each channel, playing on the speakers.
 constexpr const char* kFilterChainConfig = R"(
@@ -75,8 +74,7 @@ protected:
 };
 
 TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
-    ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
-    const QString key = test::keyOf(tone);
+    const QString key = startTone();
     ASSERT_TRUE(tapAtHalf(key));
     // With no output ranked above the rest, the session manager's election is
     // open to every sink there is.
@@ -127,13 +125,7 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
         makeDefault(kind.device);
         EXPECT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed(kind.device); }, 3s))
             << kind.what;
-        test::MonitorMeter meter(kind.heardAt);
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << kind.what;
-        const std::vector<float> samples = recorded(meter, 1000);
-        EXPECT_EQ(test::silentRuns(samples), 0) << kind.what;
-        std::printf("%-40s level %.2f dB (expected %.2f), %d silent runs in %zu samples\n",
-                    kind.what, test::toDB(test::toneAmplitude(samples, 440.0) / std::sqrt(2.0)),
-                    kHalfDB, test::silentRuns(samples), samples.size());
+        expectHeard({{kind.heardAt, kHalfDB}}, kind.what, 1000);
         expectTapsHidden(kind.what);
     }
 
@@ -167,9 +159,8 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
             << removal.what << ": output " << fallback << ", tapped " << model->hasTap(key) << ", "
             << model->lastError().value_or(QString()).toStdString();
         ASSERT_EQ(heardAt.count(fallback), 1U) << fallback;
-        test::MonitorMeter meter(heardAt.at(fallback));
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << removal.what << " -> " << fallback;
-        EXPECT_EQ(test::silentRuns(recorded(meter, 500)), 0) << removal.what;
+        expectHeard({{heardAt.at(fallback), kHalfDB}},
+                    std::string(removal.what) + " -> " + fallback);
         expectTapsHidden(removal.what);
     }
     EXPECT_FALSE(model->lastError().has_value());
@@ -178,8 +169,7 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
 // A tap named as the default by another program is never taken: the session
 // manager keeps a real output, and the player stays audible at its setting.
 TEST_F(OutputsTest, ATapConfiguredAsTheDefaultIsNeverUsed) {
-    ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
-    const QString key = test::keyOf(tone);
+    const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return !model->apps().empty(); }, 5s));
     model->setVolume(0.5, key);
     ASSERT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == 2; }, 3s));
@@ -189,8 +179,7 @@ TEST_F(OutputsTest, ATapConfiguredAsTheDefaultIsNeverUsed) {
     std::istringstream names(ours);
     for (std::string name; std::getline(names, name);) {
         makeDefault(name);
-        test::MonitorMeter meter(device);
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << name;
+        expectHeard({{device, kHalfDB}}, name);
         EXPECT_EQ(model->outputID(), before) << name;
     }
     EXPECT_EQ(test::corvalleNodeCount(session), 2);

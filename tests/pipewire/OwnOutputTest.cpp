@@ -15,43 +15,15 @@ namespace corvalle {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ChildProcess;
+using test::kSilentDB;
+using test::kToneAmplitude;
 
-constexpr double kToneAmplitude = 0.3;
-const double kFullDB = test::toDB(kToneAmplitude / std::sqrt(2.0));
+const double kFullDB = test::toDB(test::kToneAmplitude / std::sqrt(2.0));
 const double kHalfDB = kFullDB + test::toDB(0.5);
-constexpr double kSilentDB = -70.0;
 constexpr const char* kPlayerName = "corvalle-test-player";
 
 class OwnOutputTest : public test::ModelOnPipeWire {
 protected:
-    // What each output's monitor should carry: a level in dB, or kSilentDB.
-    using Expected = std::map<std::string, double>;
-
-    // Every output settles at what `expected` says, without silent blocks where
-    // sound is expected. Prints the figures.
-    void expectHeard(const Expected& expected, const std::string& when) {
-        for (const auto& entry : expected) {
-            const std::string& device = entry.first;
-            const double db = entry.second;
-            const bool silence = db <= kSilentDB;
-            test::MonitorMeter meter(device);
-            const test::Level level = settled(meter, [&](const test::Level& l) {
-                return silence ? l.rmsDB < kSilentDB : std::fabs(l.rmsDB - db) <= 0.1;
-            });
-            const int silentRuns = silence ? 0 : test::silentRuns(recorded(meter, 500));
-            if (silence) {
-                EXPECT_LT(level.rmsDB, kSilentDB) << when << ": " << device;
-            } else {
-                EXPECT_NEAR(level.rmsDB, db, 0.1) << when << ": " << device;
-                EXPECT_EQ(silentRuns, 0) << when << ": " << device;
-            }
-            std::printf("%-44s %-11s %8.2f dB (expected %s), %d silent runs\n", when.c_str(),
-                        device.c_str(), level.rmsDB,
-                        silence ? "silence" : std::to_string(db).c_str(), silentRuns);
-        }
-    }
-
     // The node id of the player's stream that asked for `target` itself.
     std::string playerStream(const std::string& target) const {
         const QJsonArray objects =
@@ -70,11 +42,7 @@ protected:
     }
 
     QString tappedPlayer(const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv = {test::testPlayerPath(), "--amplitude",
-                                         std::to_string(kToneAmplitude)};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        player.emplace(argv);
-        QString key = test::keyOf(*player);
+        QString key = startTone(arguments);
         EXPECT_TRUE(tapAtHalf(key));
         return key;
     }
@@ -88,7 +56,7 @@ protected:
                                     const std::string& whileAway) {
         ASSERT_TRUE(loadNullSink("extra"));
         startPlayer();
-        const QString key = test::keyOf(*player);
+        const QString key = test::keyOf(*tone);
         expectHeard({{"headphones", kFullDB}, {"speakers", kSilentDB}}, "on its own output");
         model->setOutput(QStringLiteral("extra"), key);
         expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
@@ -117,7 +85,7 @@ protected:
                     "extra back, untapped");
 
         // The player started again: its new streams are sent there too.
-        player.reset();
+        tone.reset();
         startPlayer();
         expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "player started again");
 
@@ -133,8 +101,6 @@ protected:
         expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "Corvalle quit");
         session.run("pactl unload-module module-null-sink");
     }
-
-    std::optional<ChildProcess> player;
 };
 
 // One player, one stream on the headphones (its own choice) and one following
@@ -187,13 +153,7 @@ TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
 }
 
 TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndReturns) {
-    expectChosenOutputFollowed(
-        [&] {
-            player.emplace(std::vector<std::string>{test::testPlayerPath(), "--targets",
-                                                    "headphones", "--amplitude",
-                                                    std::to_string(kToneAmplitude)});
-        },
-        "speakers");
+    expectChosenOutputFollowed([&] { startTone({"--targets", "headphones"}); }, "speakers");
 }
 
 // A JACK client links itself and follows no target: it is moved link by link.
@@ -203,10 +163,10 @@ TEST_F(OwnOutputTest, AnOutputChosenForAJackClientIsWhereItIsHeard) {
     }
     expectChosenOutputFollowed(
         [&] {
-            player.emplace(std::vector<std::string>{test::jackPlayerPath(), "--amplitude",
-                                                    std::to_string(kToneAmplitude), "--ports",
-                                                    "^Test Headphones:playback_"},
-                           std::vector<std::string>{test::jackLibraryEnvironment()});
+            tone.emplace(std::vector<std::string>{test::jackPlayerPath(), "--amplitude",
+                                                  std::to_string(kToneAmplitude), "--ports",
+                                                  "^Test Headphones:playback_"},
+                         std::vector<std::string>{test::jackLibraryEnvironment()});
         },
         "headphones");
 }
