@@ -198,8 +198,8 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
             speakers.startRecording(1500);
             headphones.startRecording(1500);
             std::this_thread::sleep_for(1500ms);
-            samples = speakers.takeRecording();
-            const int untappedRuns = test::silentRuns(headphones.takeRecording());
+            samples = speakers.takeChannels().front();
+            const int untappedRuns = test::silentRuns(headphones.takeChannels().front());
             if (test::silentRuns(samples) == 0) {
                 break;
             }

@@ -45,6 +45,19 @@ double toDB(double linear) {
     return linear <= 1e-10 ? -200.0 : 20.0 * std::log10(linear);
 }
 
+void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
+    connectLayout(stream, input, flags, pw::stereoLayout());
+}
+
+void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
+                   const pw::ChannelLayout& layout) {
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
+    pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                      static_cast<pw_stream_flags>(flags), params, 1);
+}
+
 struct MonitorMeter::State {
     std::size_t channels = 2;
     bool recording = false;
@@ -88,13 +101,7 @@ MonitorMeter::MonitorMeter(const std::string& deviceName, const pw::ChannelLayou
         return e;
     }();
     stream_ = pw_stream_new_simple(pw_thread_loop_get_loop(loop_), "meter", props, &events, this);
-    std::uint8_t buffer[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
-    pw_stream_connect(
-        stream_, PW_DIRECTION_INPUT, PW_ID_ANY,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-        params, 1);
+    connectLayout(stream_, true, PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS, layout);
     pw_thread_loop_unlock(loop_);
 }
 
@@ -136,10 +143,6 @@ std::vector<std::vector<float>> MonitorMeter::takeChannels() {
         channels[i % channels.size()].push_back(all[i]);
     }
     return channels;
-}
-
-std::vector<float> MonitorMeter::takeRecording() {
-    return std::move(takeChannels().front());
 }
 
 Level MonitorMeter::measure(int ms) {

@@ -39,6 +39,11 @@ struct Level {
 };
 
 double toDB(double linear);
+// Connects a stream for 48 kHz stereo float samples.
+void connectStereo(pw_stream* stream, bool input, std::uint32_t flags);
+// The same in `layout`.
+void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
+                   const pw::ChannelLayout& layout);
 
 // Records one output device's monitor in `layout`: the first channel, or each.
 class MonitorMeter {
@@ -54,7 +59,6 @@ public:
     Level measure(int ms);
     // record() in two halves, so that several meters can record the same moment.
     void startRecording(int ms);
-    std::vector<float> takeRecording();
     std::vector<std::vector<float>> takeChannels();
 
 private:
