@@ -1,4 +1,4 @@
-#include "PipeWireSession.h"
+#include "PwTestKit.h"
 #include "QSettingsStore.h"
 #include "TempDir.h"
 
@@ -14,16 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::size_t corvalleNodes(const test::PipeWireSession& session) {
-    const std::string nodes = session.output("pw-cli ls Node 2>/dev/null");
-    std::size_t count = 0;
-    for (std::size_t at = nodes.find("\"Corvalle-"); at != std::string::npos;
-         at = nodes.find("\"Corvalle-", at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST(Teardown, SigtermRemovesEveryNodeOfCorvalle) {
     test::PipeWireSession session;
     ASSERT_TRUE(session.isRunning());
@@ -37,17 +27,17 @@ TEST(Teardown, SigtermRemovesEveryNodeOfCorvalle) {
             R"({"org.corvalle.test.Player":{"volume":0.5,"muted":false,"name":"Player"}})");
     }
 
-    test::ChildProcess player({CORVALLE_TEST_PLAYER, "--name", "Player", "--app-id",
+    test::ChildProcess player({test::testPlayerPath(), "--name", "Player", "--app-id",
                                "org.corvalle.test.Player", "--amplitude", "0.1"});
     test::ChildProcess corvalle(
         {CORVALLE_BINARY, "--login-item"},
         {"XDG_CONFIG_HOME=" + config.path().string(), "QT_QPA_PLATFORM=offscreen"});
-    ASSERT_TRUE(test::eventually([&] { return corvalleNodes(session) > 0; }, 20s))
+    ASSERT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) > 0; }, 20s))
         << session.output("pw-cli ls Node 2>&1");
 
     corvalle.signal(SIGTERM);
     EXPECT_EQ(corvalle.wait(10s), 0);
-    EXPECT_TRUE(test::eventually([&] { return corvalleNodes(session) == 0; }, 5s))
+    EXPECT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) == 0; }, 5s))
         << session.output("pw-cli ls Node 2>&1");
     EXPECT_TRUE(player.isRunning());
 }
