@@ -111,17 +111,13 @@ protected:
     template <typename Action>
     std::vector<float> recordAround(MonitorMeter& meter, int ms, std::chrono::milliseconds lead,
                                     Action action) {
-        std::vector<float> samples;
-        std::atomic<bool> recorded{false};
-        std::thread recorder([&] {
-            samples = meter.record(ms);
-            recorded = true;
-        });
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        meter.startRecording(ms);
         spinUntil([] { return false; }, lead);
         action();
-        spinUntil([&] { return recorded.load(); }, std::chrono::milliseconds(ms + 2000));
-        recorder.join();
-        return samples;
+        spinUntil([&] { return std::chrono::steady_clock::now() >= end; },
+                  std::chrono::milliseconds(ms));
+        return meter.takeChannels().front();
     }
 
     // Runs `work` on a worker thread while the main loop turns.

@@ -170,24 +170,20 @@ TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
 // still being taken down.
 TEST_F(ModelTest, TheDefaultOutputChangeMovesTheTappedSound) {
     const QString key = startTone();
-    ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
-    test::MonitorMeter speakers("speakers");
+    ASSERT_TRUE(tapAtHalf(key));
     const double half = toneDB() + kHalfDB;
-    model->setVolume(0.5, key);
-    EXPECT_NEAR(settledDB(speakers, half), half, 0.1);
-    test::MonitorMeter headphones("headphones");
+    expectHeard({{"speakers", half}}, "tapped at 50 %");
     const AudioObjectID headphonesID = deviceNamed("headphones");
     const AudioObjectID speakersID = deviceNamed("speakers");
     for (int round = 0; round < 2; ++round) {
+        const std::string when = "round " + std::to_string(round);
         model->selectOutput(headphonesID);
         EXPECT_EQ(model->outputID(), headphonesID);
-        EXPECT_NEAR(settledDB(headphones, half), half, 0.1) << round;
-        EXPECT_LT(silenceDB(speakers), -90.0) << round;
+        expectHeard({{"headphones", half}, {"speakers", test::kSilentDB}}, when + ": headphones");
         // Another program makes the speakers the default again.
         makeDefault("speakers");
         ASSERT_TRUE(spinUntil([&] { return model->outputID() == speakersID; }, 1500ms));
-        EXPECT_NEAR(settledDB(speakers, half), half, 0.1) << round;
-        EXPECT_LT(silenceDB(headphones), -90.0) << round;
+        expectHeard({{"speakers", half}, {"headphones", test::kSilentDB}}, when + ": speakers");
     }
     EXPECT_EQ(model->tapCount(), 1U);
     EXPECT_FALSE(model->lastError().has_value());
@@ -239,9 +235,8 @@ TEST_F(ModelTest, RowsAndTapsAreBackSoonAfterAnAudioServerRestart) {
             << (row(key) != nullptr) << ", tapped " << model->hasTap(key) << ", output "
             << model->outputID() << ", our nodes " << test::corvalleNodeCount(session)
             << ", error: " << model->lastError().value_or(QString()).toStdString();
-        test::MonitorMeter meter("speakers");
-        const double half = test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB;
-        EXPECT_NEAR(settledDB(meter, half), half, 0.1) << round;
+        expectHeard({{"speakers", test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB}},
+                    "restart " + std::to_string(round));
     }
 }
 
