@@ -325,19 +325,16 @@ TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
     // Our nodes, by their ids in the graph.
     const std::string listed = session.output(
         "pw-cli ls Node | awk '/^\\tid /{id=$2} /node.name = \"Corvalle-/{print id+0}'");
-    std::vector<AudioObjectID> ours;
-    std::istringstream ids(listed);
-    for (AudioObjectID id = 0; ids >> id;) {
-        ours.push_back(id);
-    }
-    ASSERT_EQ(ours.size(), 2U) << listed;
     const auto devices = CA::objectList(*hardware, CA::system, kAudioHardwarePropertyDevices);
     const AudioObjectID speakers = CA::defaultOutputDevice(*hardware);
     const auto address = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
-    for (const AudioObjectID id : ours) {
+    int ours = 0;
+    std::istringstream ids(listed);
+    for (AudioObjectID id = 0; ids >> id; ++ours) {
         EXPECT_EQ(std::find(devices.begin(), devices.end(), id), devices.end()) << id;
         EXPECT_NE(hardware->setPropertyData(CA::system, address, sizeof(id), &id), noErr) << id;
     }
+    EXPECT_EQ(ours, 2) << listed;
     EXPECT_EQ(CA::defaultOutputDevice(*hardware), speakers);
 }
 

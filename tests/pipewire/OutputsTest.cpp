@@ -321,12 +321,6 @@ protected:
         return {};
     }
 
-    QString tappedPlayer(const std::vector<std::string>& arguments) {
-        QString key = startTone(arguments);
-        EXPECT_TRUE(tapAtHalf(key));
-        return key;
-    }
-
     // An output chosen in Corvalle, for a player that plays on the headphones
     // by its own choice: untapped, its streams are sent there; tapped, its tap
     // plays there. While that device is away it plays on the default (a stream)
@@ -386,7 +380,8 @@ protected:
 // One player, one stream on the headphones (its own choice) and one following
 // the default output (the speakers).
 TEST_F(OwnOutputTest, EachStreamIsHeardOnItsOwnOutputAtTheSetting) {
-    const QString key = tappedPlayer({"--streams", "2", "--targets", "headphones,"});
+    const QString key = startTone({"--streams", "2", "--targets", "headphones,"});
+    ASSERT_TRUE(tapAtHalf(key));
     expectHeard({{"headphones", kHalfDB}, {"speakers", kHalfDB}}, "tapped at 50 %");
 
     // A new default takes the stream that follows it, not the one sent elsewhere.
@@ -420,7 +415,7 @@ TEST_F(OwnOutputTest, EachStreamIsHeardOnItsOwnOutputAtTheSetting) {
 // manager's fallback at its setting, and back on its own output when that returns.
 TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
     ASSERT_TRUE(loadNullSink("extra"));
-    tappedPlayer({"--targets", "extra"});
+    ASSERT_TRUE(tapAtHalf(startTone({"--targets", "extra"})));
     expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "tapped at 50 % on extra");
 
     ASSERT_TRUE(unloadNullSink("extra"));

@@ -259,11 +259,7 @@ std::string testPlayerPath() {
 }
 
 std::string jackPlayerPath() {
-#ifdef CORVALLE_JACK_PLAYER
     return CORVALLE_JACK_PLAYER;
-#else
-    return {};
-#endif
 }
 
 std::string jackLibraryEnvironment() {
@@ -280,16 +276,12 @@ std::string jackLibraryEnvironment() {
 }
 
 std::string pulsePlayerPath() {
-#ifdef CORVALLE_PULSE_PLAYER
     return CORVALLE_PULSE_PLAYER;
-#else
-    return {};
-#endif
 }
 
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency) {
-    const std::string path = session.dir().string() + "/sine-" + std::to_string(frequency) + "-" +
-                             std::to_string(static_cast<int>(amplitude * 1000)) + ".wav";
+    std::string path = session.dir().string() + "/sine-" + std::to_string(frequency) + "-" +
+                       std::to_string(static_cast<int>(amplitude * 1000)) + ".wav";
     if (!std::filesystem::exists(path)) {
         static_cast<void>(session.run("sox -n -r 48000 -c 2 -b 32 -e floating-point " + path +
                                       " synth 20 sine " + std::to_string(frequency) + " vol " +
