@@ -1,7 +1,10 @@
 // Corvalle killed outright while it taps three players: the server drops our
 // nodes and the session manager hands every player back to a real device.
 #include "PwTestKit.h"
+#include "QSettingsStore.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -15,6 +18,23 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+
+// Starts Corvalle itself in `corvalle`, with `keys` stored at 50 % in a
+// configuration of its own.
+void startCorvalle(std::optional<ChildProcess>& corvalle, const test::PipeWireSession& session,
+                   const std::string& configName, const std::vector<std::string>& keys) {
+    const std::filesystem::path config = session.dir() / configName;
+    QJsonObject settings;
+    for (const std::string& key : keys) {
+        const QString name = QString::fromStdString(key);
+        settings[name] = QJsonObject{{"volume", 0.5}, {"muted", false}, {"name", name}};
+    }
+    QSettingsStore(QString::fromStdString((config / "Corvalle" / "Corvalle.conf").string()))
+        .setData(QStringLiteral("appSettings"), QJsonDocument(settings).toJson());
+    corvalle.emplace(std::vector<std::string>{CORVALLE_BINARY, "--login-item"},
+                     std::vector<std::string>{"XDG_CONFIG_HOME=" + config.string(),
+                                              "QT_QPA_PLATFORM=offscreen"});
+}
 
 TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     test::PipeWireSession session;
@@ -38,14 +58,12 @@ TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     };
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 5s));
 
-    const std::string ready = session.dir().string() + "/tapped";
-    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(native),
-                         test::programKey(pulse), test::programKey(ours)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
-    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude / 2); }, 2s));
-    EXPECT_EQ(test::corvalleNodeCount(session), 6);
+    std::optional<ChildProcess> corvalle;
+    startCorvalle(corvalle, session, "config",
+                  {test::programKey(native), test::programKey(pulse), test::programKey(ours)});
+    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude / 2); }, 20s));
 
-    holder.signal(SIGKILL);
+    corvalle->signal(SIGKILL);
     const auto killed = std::chrono::steady_clock::now();
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 1s));
     const auto back = std::chrono::steady_clock::now() - killed;
@@ -87,22 +105,21 @@ TEST(CrashTest, PlayersOnOutputsOfTheirOwnAreBackThereOnceCorvalleStartsAgain) {
     const auto jackAt = [&](double expected) { return !jack || toneAt(speakers, 550.0, expected); };
     ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude) && jackAt(kAmplitude); }, 5s));
 
-    const std::string ready = session.dir().string() + "/tapped";
-    std::vector<std::string> holding{CORVALLE_TAP_HOLDER, ready, test::programKey(own)};
+    std::vector<std::string> keys{test::programKey(own)};
     if (jack) {
-        holding.push_back(test::programKey(*jack));
+        keys.push_back(test::programKey(*jack));
     }
-    ChildProcess holder(holding);
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
+    std::optional<ChildProcess> corvalle;
+    startCorvalle(corvalle, session, "config", keys);
     ASSERT_TRUE(
-        test::eventually([&] { return ownAt(kAmplitude / 2) && jackAt(kAmplitude / 2); }, 2s));
-    holder.signal(SIGKILL);
-    holder.wait(5s);
+        test::eventually([&] { return ownAt(kAmplitude / 2) && jackAt(kAmplitude / 2); }, 20s));
+    corvalle->signal(SIGKILL);
+    corvalle->wait(5s);
     // Silent in between: nothing but us links the JACK program back.
     ASSERT_TRUE(test::eventually([&] { return jackAt(0.0); }, 2s));
-    const std::string readyAgain = session.dir().string() + "/tapped-again";
-    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, test::programKey(other)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
+    std::optional<ChildProcess> again;
+    startCorvalle(again, session, "config-again", {test::programKey(other)});
+    ASSERT_TRUE(test::eventually([&] { return toneAt(speakers, 660.0, kAmplitude / 2); }, 20s));
     EXPECT_TRUE(test::eventually([&] { return ownAt(kAmplitude) && jackAt(kAmplitude); }, 2s));
     // Linked back once: the record is used up, and a third start adds nothing.
     EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"));
