@@ -1,5 +1,6 @@
 // Corvalle killed outright while it taps three players: the server drops our
-// nodes and the session manager hands every player back to a real device.
+// nodes and the session manager hands every player back to a real device. And
+// ended by SIGTERM, which takes the same way out as Quit.
 #include "PwTestKit.h"
 #include "QSettingsStore.h"
 
@@ -123,6 +124,24 @@ TEST(CrashTest, PlayersOnOutputsOfTheirOwnAreBackThereOnceCorvalleStartsAgain) {
     EXPECT_TRUE(test::eventually([&] { return ownAt(kAmplitude) && jackAt(kAmplitude); }, 2s));
     // Linked back once: the record is used up, and a third start adds nothing.
     EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"));
+}
+
+// A stored setting makes Corvalle tap a playing application; SIGTERM leaves no
+// node of ours behind, and the application plays on.
+TEST(CrashTest, ASigtermRemovesEveryNodeOfOurs) {
+    test::PipeWireSession session;
+    ASSERT_TRUE(session.isRunning());
+    ChildProcess player(
+        {test::testPlayerPath(), "--app-id", "org.corvalle.test.Player", "--amplitude", "0.1"});
+    std::optional<ChildProcess> corvalle;
+    startCorvalle(corvalle, session, "config", {"org.corvalle.test.Player"});
+    ASSERT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) > 0; }, 20s))
+        << session.output("pw-cli ls Node 2>&1");
+    corvalle->signal(SIGTERM);
+    EXPECT_EQ(corvalle->wait(10s), 0);
+    EXPECT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) == 0; }, 5s))
+        << session.output("pw-cli ls Node 2>&1");
+    EXPECT_TRUE(player.isRunning());
 }
 
 } // namespace
