@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -46,16 +47,12 @@ TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     ChildProcess pulse({"paplay", test::sineFile(session, kAmplitude, 660)});
     ChildProcess ours(
         {test::testPlayerPath(), "--frequency", "880", "--amplitude", std::to_string(kAmplitude)});
-    const double frequencies[] = {440.0, 660.0, 880.0};
     test::MonitorMeter meter("speakers");
     auto tonesAt = [&](double expected) {
         const std::vector<float> samples = meter.record(120);
-        for (const double frequency : frequencies) {
-            if (std::fabs(test::toneAmplitude(samples, frequency) - expected) > expected * 0.02) {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(std::array{440.0, 660.0, 880.0}, [&](double frequency) {
+            return std::fabs(test::toneAmplitude(samples, frequency) - expected) <= expected * 0.02;
+        });
     };
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 5s));
 

@@ -148,12 +148,11 @@ protected:
                    timeoutMs)
             .rmsDB;
     }
-    // What each output's monitor should carry: a level in dB, or kSilentDB.
-    using Expected = std::map<std::string, double>;
-
-    // Every output settles at what `expected` says, without silent blocks in
-    // `recordMs` where sound is expected. Prints the figures.
-    void expectHeard(const Expected& expected, const std::string& when, int recordMs = 500) {
+    // Every output settles at what `expected` says it carries (a level in dB, or
+    // kSilentDB), without silent blocks in `recordMs` where sound is expected.
+    // Prints the figures.
+    void expectHeard(const std::map<std::string, double>& expected, const std::string& when,
+                     int recordMs = 500) {
         for (const auto& entry : expected) {
             const std::string& device = entry.first;
             const double db = entry.second;
