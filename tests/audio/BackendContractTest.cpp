@@ -28,15 +28,13 @@ using namespace std::chrono_literals;
 constexpr AudioObjectID kNoSuchObject = 0x7FFF0000;
 constexpr const char* kTapUUID = "0C0FFEE0-1234-4321-ABCD-00000000C0DE";
 
-// One backend as the cases see it: a system with two outputs, the first the
-// default, and a playing process.
+// One backend as the cases see it: a system with two outputs, the first (UID
+// "speakers") the default, and a playing process.
 class Backend {
 public:
     virtual ~Backend() = default;
     virtual AudioHardware& hardware() = 0;
     virtual AudioObjectID process() = 0;
-    // The UID of an output device the cases may play to.
-    virtual std::string outputUID() = 0;
     // The system names no output as the default, as while none is there.
     virtual void clearDefaultOutput() = 0;
     // Checks `condition` until it holds or the backend's settling time has
@@ -51,13 +49,7 @@ public:
         EXPECT_TRUE(session_.isRunning());
         EXPECT_TRUE(hardware_->waitUntilConnected(5000));
         EXPECT_TRUE(eventually([&] {
-            for (const AudioObjectID id :
-                 CA::objectList(*hardware_, CA::system, kAudioHardwarePropertyProcessObjectList)) {
-                if (CA::get<std::int32_t>(*hardware_, id, kAudioProcessPropertyPID, -1) ==
-                    player_.pid()) {
-                    process_ = id;
-                }
-            }
+            process_ = test::processObjectOf(*hardware_, player_.pid());
             return process_ != kAudioObjectUnknown;
         }));
     }
@@ -70,7 +62,6 @@ public:
 
     AudioHardware& hardware() override { return *hardware_; }
     AudioObjectID process() override { return process_; }
-    std::string outputUID() override { return "speakers"; }
     // The session manager may make a stand-in sink when the last one goes, so
     // the default is pointed at no device instead.
     void clearDefaultOutput() override {
@@ -108,7 +99,6 @@ public:
 
     AudioHardware& hardware() override { return hardware_; }
     AudioObjectID process() override { return process_; }
-    std::string outputUID() override { return "speakers"; }
     void clearDefaultOutput() override { hardware_.setDefaultOutput(kAudioObjectUnknown); }
     // Without a poster the simulator calls its listeners at once.
     bool eventually(const std::function<bool()>& condition) override { return condition(); }
@@ -142,23 +132,17 @@ Read read4Bytes(AudioHardware& hardware, AudioObjectID objectID,
 }
 
 TapDescription describeTap(AudioObjectID process) {
-    TapDescription tap;
-    tap.processes = {process};
-    tap.uuid = kTapUUID;
-    tap.name = "Player";
-    tap.isPrivate = true;
-    return tap;
+    return {.processes = {process}, .uuid = kTapUUID, .name = "Player", .isPrivate = true};
 }
 
-AggregateDeviceDescription describeAggregate(const std::string& output) {
-    AggregateDeviceDescription aggregate;
-    aggregate.name = "Player via Corvalle";
-    aggregate.uid = std::string(CA::kPrivateDeviceUIDPrefix) + kTapUUID;
-    aggregate.mainSubDevice = output;
-    aggregate.isPrivate = true;
-    aggregate.subDevices = {{output}};
-    aggregate.taps = {{true, kTapUUID}};
-    return aggregate;
+// The tap's aggregate on the speakers.
+AggregateDeviceDescription describeAggregate() {
+    return {.name = "Player via Corvalle",
+            .uid = std::string(CA::kPrivateDeviceUIDPrefix) + kTapUUID,
+            .mainSubDevice = "speakers",
+            .isPrivate = true,
+            .subDevices = {{"speakers"}},
+            .taps = {{true, kTapUUID}}};
 }
 
 OSStatus turnMeteringOn(AudioHardware& hardware, AudioObjectID process) {
@@ -179,7 +163,7 @@ void nullArgumentsAreParameterErrors(Backend& backend) {
     std::uint32_t size = 64;
     std::uint32_t data[16] = {};
     const TapDescription tap = describeTap(backend.process());
-    const AggregateDeviceDescription aggregate = describeAggregate(backend.outputUID());
+    const AggregateDeviceDescription aggregate = describeAggregate();
     const AudioDeviceIOBlock block = [](const AudioTimeStamp*, const AudioBufferList*,
                                         const AudioTimeStamp*, AudioBufferList*,
                                         const AudioTimeStamp*) {};
@@ -316,7 +300,7 @@ void anAggregateIsListedWhileItLivesButNeverOffered(Backend& backend) {
     const std::vector<AudioObjectID> offered = CA::outputDevices(hardware);
     AudioObjectID tap = kAudioObjectUnknown;
     ASSERT_EQ(hardware.createProcessTap(describeTap(backend.process()), &tap), noErr);
-    const AggregateDeviceDescription description = describeAggregate(backend.outputUID());
+    const AggregateDeviceDescription description = describeAggregate();
     AudioObjectID aggregate = kAudioObjectUnknown;
     ASSERT_EQ(hardware.createAggregateDevice(description, &aggregate), noErr);
     const auto devices = [&] {

@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -37,17 +36,10 @@ Result corvalle(const QStringList& arguments) {
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Measures `device` until it is within 1.5 dB of `expectedDB` or five seconds pass.
-double settledLevel(const std::string& device, double expectedDB) {
+// `device`'s level once within 1.5 dB of `expectedDB`, or after five seconds.
+double heardDB(const std::string& device, double expectedDB) {
     MonitorMeter meter(device);
-    double level = -200.0;
-    eventually(
-        [&] {
-            level = meter.measure(300).rmsDB;
-            return std::abs(level - expectedDB) < 1.5;
-        },
-        5s);
-    return level;
+    return settledAt(meter, expectedDB, 1.5, {}, 5000).rmsDB;
 }
 
 TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
@@ -75,7 +67,7 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
     ASSERT_EQ(result.exitCode, kExitDone) << result.err.toStdString();
     EXPECT_EQ(result.out, QStringLiteral("pw-play (%1): 50%\n").arg(key));
     const double halfDB = baseline - 6.0206;
-    EXPECT_NEAR(settledLevel("speakers", halfDB), halfDB, 1.5);
+    EXPECT_NEAR(heardDB("speakers", halfDB), halfDB, 1.5);
     QSettings stored(QString::fromStdString((config.path() / "Corvalle/Corvalle.conf").string()),
                      QSettings::IniFormat);
     const auto settings = QJsonDocument::fromJson(stored.value("appSettings").toByteArray());
@@ -83,10 +75,10 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
 
     // The setting follows the application to another device.
     ASSERT_EQ(corvalle({"output", "headphones"}).exitCode, kExitDone);
-    EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
+    EXPECT_NEAR(heardDB("headphones", halfDB), halfDB, 1.5);
 
     EXPECT_EQ(corvalle({"set", key, "loud"}).exitCode, kExitUsage);
-    EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
+    EXPECT_NEAR(heardDB("headphones", halfDB), halfDB, 1.5);
 
     // The next run of the player, another process, plays at 50 % too.
     player.reset();
@@ -98,7 +90,7 @@ TEST(ControlPipeWireTest, SetChangesWhatTheDeviceHearsAndWhatIsStored) {
     EXPECT_LT(MonitorMeter("headphones").measure(300).rmsDB, -60.0) << "the player has ended";
     player =
         std::make_unique<ChildProcess>(std::vector<std::string>{"pw-play", sineFile(session, 0.1)});
-    EXPECT_NEAR(settledLevel("headphones", halfDB), halfDB, 1.5);
+    EXPECT_NEAR(heardDB("headphones", halfDB), halfDB, 1.5);
     const auto listed = corvalle({"--json", "list"});
     ASSERT_EQ(listed.exitCode, kExitDone) << listed.err.toStdString();
     const auto applications =

@@ -28,6 +28,10 @@ namespace {
 using namespace std::chrono_literals;
 using test::eventually;
 
+// The test player's sine at 0.5, alone and through a tap at 50 %.
+const double kFullDB = test::toDB(0.5 / std::sqrt(2.0));
+const double kTappedDB = kFullDB + test::toDB(0.5);
+
 // Every volume a process's output stream reports, through a connection of its own.
 class StreamVolumeWatch {
 public:
@@ -87,13 +91,7 @@ protected:
         ASSERT_TRUE(hardware->waitUntilConnected(5000));
         ASSERT_TRUE(eventually(
             [&] {
-                for (const AudioObjectID id : CA::objectList(
-                         *hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
-                    if (CA::get<std::int32_t>(*hardware, id, kAudioProcessPropertyPID, -1) ==
-                        player.pid()) {
-                        process = id;
-                    }
-                }
+                process = test::processObjectOf(*hardware, player.pid());
                 return running();
             },
             5s));
@@ -118,6 +116,10 @@ protected:
             3s))
             << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
         return grown;
+    }
+    // The meter's level once within 0.05 dB of `db`, the posted calls run meanwhile.
+    double settledDB(test::MonitorMeter& meter, double db) {
+        return test::settledAt(meter, db, 0.05, [&] { queue.drain(); }).rmsDB;
     }
     bool running() {
         return CA::get<std::uint32_t>(*hardware, process, kAudioProcessPropertyIsRunningOutput,
@@ -182,21 +184,13 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
     test::MonitorMeter speakers("speakers");
     test::MonitorMeter headphones("headphones");
-    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
     const double untappedDB = test::toDB(0.5 / std::sqrt(2.0));
-    const auto heardUntapped = [&](const test::Level& l) {
-        return std::fabs(l.rmsDB - untappedDB) < 0.05;
-    };
-    const test::Level untappedLevel = test::settledLevel(headphones, heardUntapped);
-    ASSERT_TRUE(heardUntapped(untappedLevel)) << untappedLevel.rmsDB << " dB on the headphones";
+    ASSERT_NEAR(settledDB(headphones, untappedDB), untappedDB, 0.05) << "on the headphones";
     std::string busyQuanta;
     for (const int quantum : {256, 1024, 2048}) {
         test::forceQuantum(session, quantum);
-        const test::Level level = test::settledLevel(speakers, [&](const test::Level& l) {
-            queue.drain();
-            return std::fabs(l.rmsDB - expectedDB) < 0.05;
-        });
-        EXPECT_NEAR(level.rmsDB, expectedDB, 0.05) << quantum;
+        const double levelDB = settledDB(speakers, kTappedDB);
+        EXPECT_NEAR(levelDB, kTappedDB, 0.05) << quantum;
         constexpr int kAttempts = 5;
         std::vector<float> samples;
         int busy = 0;
@@ -204,8 +198,8 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
             speakers.startRecording(1500);
             headphones.startRecording(1500);
             std::this_thread::sleep_for(1500ms);
-            samples = speakers.takeRecording();
-            const int untappedRuns = test::silentRuns(headphones.takeRecording());
+            samples = speakers.takeChannels().front();
+            const int untappedRuns = test::silentRuns(headphones.takeChannels().front());
             if (test::silentRuns(samples) == 0) {
                 break;
             }
@@ -213,8 +207,7 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
         }
         std::printf("quantum %4d: level %.2f dB (expected %.2f), %d silent runs in %zu samples, "
                     "%d recordings where an untapped player dropped blocks too\n",
-                    quantum, level.rmsDB, expectedDB, test::silentRuns(samples), samples.size(),
-                    busy);
+                    quantum, levelDB, kTappedDB, test::silentRuns(samples), samples.size(), busy);
         if (test::silentRuns(samples) > 0 && busy == kAttempts) {
             busyQuanta += " " + std::to_string(quantum);
             continue;
@@ -235,12 +228,7 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
 TEST_F(BackendTest, AStoppedTapHoldsTheGainItAppliedLast) {
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
     test::MonitorMeter speakers("speakers");
-    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
-    const auto atGain = [&](const test::Level& l) {
-        queue.drain();
-        return std::fabs(l.rmsDB - expectedDB) < 0.05;
-    };
-    ASSERT_TRUE(atGain(test::settledLevel(speakers, atGain)));
+    ASSERT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05);
     ASSERT_TRUE(tap.ioProcID().has_value());
     ASSERT_EQ(hardware->deviceStop(tap.aggregateID(), *tap.ioProcID()), noErr);
     const std::vector<float> samples = test::cleanRecording(speakers, 1000);
@@ -258,14 +246,7 @@ TEST_F(BackendTest, AStartHoldsThePlayerWithoutChangingItsOwnVolume) {
     const pw::StreamVolume own = watch.seen().front();
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
     test::MonitorMeter speakers("speakers");
-    const double expectedDB = test::toDB(0.5 * 0.5 / std::sqrt(2.0));
-    ASSERT_NEAR(test::settledLevel(speakers,
-                                   [&](const test::Level& l) {
-                                       queue.drain();
-                                       return std::fabs(l.rmsDB - expectedDB) < 0.05;
-                                   })
-                    .rmsDB,
-                expectedDB, 0.05);
+    ASSERT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05);
     const std::vector<pw::StreamVolume> seen = watch.seen();
     EXPECT_TRUE(std::ranges::all_of(seen, [&](const auto& v) { return v.hasSameOwnPart(own); }));
     EXPECT_TRUE(std::ranges::any_of(seen, [](const auto& v) { return v.isSoftAt(0.5F); }))
@@ -281,14 +262,10 @@ TEST_F(BackendTest, SoftVolumesLeftBehindAreMendedWhenWeStart) {
     ASSERT_TRUE(eventually([&] { return !watch.seen().empty(); }, 3s));
     ASSERT_TRUE(watch.setSoftVolume(0.5F));
     test::MonitorMeter speakers("speakers");
-    const double ownDB = test::toDB(0.5 / std::sqrt(2.0));
-    const auto atDB = [](double db) {
-        return [db](const test::Level& l) { return std::fabs(l.rmsDB - db) < 0.05; };
-    };
-    ASSERT_NEAR(test::settledLevel(speakers, atDB(ownDB - 6.02)).rmsDB, ownDB - 6.02, 0.05);
+    ASSERT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05);
     hardware = std::make_unique<PipeWireAudioHardware>(queue.poster());
     ASSERT_TRUE(hardware->waitUntilConnected(5000));
-    EXPECT_NEAR(test::settledLevel(speakers, atDB(ownDB)).rmsDB, ownDB, 0.05);
+    EXPECT_NEAR(settledDB(speakers, kFullDB), kFullDB, 0.05);
 }
 
 // A tap whose output cannot be used fails at once and takes everything it made
@@ -301,20 +278,13 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
     const auto period =
         std::chrono::milliseconds(periodText != nullptr ? std::atoi(periodText) : 0);
     test::MonitorMeter speakers("speakers");
-    const double fullDB = test::toDB(0.5 / std::sqrt(2.0));
-    ASSERT_NEAR(
-        test::settledLevel(speakers,
-                           [&](const test::Level& l) { return std::fabs(l.rmsDB - fullDB) < 0.05; })
-            .rmsDB,
-        fullDB, 0.05);
+    ASSERT_NEAR(settledDB(speakers, kFullDB), kFullDB, 0.05);
     // The tap's own sink is as unusable an output as one that does not exist.
     std::string ownSink;
     {
         AppTap held(*hardware, {process}, "speakers", "Player", 0.5F);
-        ownSink = session.output("pw-cli ls Node | grep -o 'Corvalle-[0-9A-F-]*' | head -n 1");
-        while (!ownSink.empty() && ownSink.back() == '\n') {
-            ownSink.pop_back();
-        }
+        ownSink = session.output(
+            "pw-cli ls Node | grep -o 'Corvalle-[0-9A-F-]*' | head -n 1 | tr -d '\\n'");
     }
     ASSERT_FALSE(ownSink.empty());
     auto fail = [&](int i) {
@@ -347,7 +317,7 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
                 "KiB, mapped %+ld KiB\n",
                 count, test::nodeCount(session), nodes, test::openFileCount(), files, grown.heapKiB,
                 grown.mappedKiB);
-    EXPECT_NEAR(speakers.measure(300).rmsDB, fullDB, 0.05);
+    EXPECT_NEAR(speakers.measure(300).rmsDB, kFullDB, 0.05);
 }
 
 TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
@@ -355,19 +325,16 @@ TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
     // Our nodes, by their ids in the graph.
     const std::string listed = session.output(
         "pw-cli ls Node | awk '/^\\tid /{id=$2} /node.name = \"Corvalle-/{print id+0}'");
-    std::vector<AudioObjectID> ours;
-    std::istringstream ids(listed);
-    for (AudioObjectID id = 0; ids >> id;) {
-        ours.push_back(id);
-    }
-    ASSERT_EQ(ours.size(), 2U) << listed;
     const auto devices = CA::objectList(*hardware, CA::system, kAudioHardwarePropertyDevices);
     const AudioObjectID speakers = CA::defaultOutputDevice(*hardware);
     const auto address = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
-    for (const AudioObjectID id : ours) {
+    int ours = 0;
+    std::istringstream ids(listed);
+    for (AudioObjectID id = 0; ids >> id; ++ours) {
         EXPECT_EQ(std::find(devices.begin(), devices.end(), id), devices.end()) << id;
         EXPECT_NE(hardware->setPropertyData(CA::system, address, sizeof(id), &id), noErr) << id;
     }
+    EXPECT_EQ(ours, 2) << listed;
     EXPECT_EQ(CA::defaultOutputDevice(*hardware), speakers);
 }
 

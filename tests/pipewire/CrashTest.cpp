@@ -1,12 +1,17 @@
 // Corvalle killed outright while it taps three players: the server drops our
-// nodes and the session manager hands every player back to a real device.
+// nodes and the session manager hands every player back to a real device. And
+// ended by SIGTERM, which takes the same way out as Quit.
 #include "PwTestKit.h"
+#include "QSettingsStore.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -16,27 +21,21 @@ namespace {
 using namespace std::chrono_literals;
 using test::ChildProcess;
 
-// Taps `key` at 50 % in a holder and kills it, then starts another holder that
-// taps `otherKey` only: the tapped player must be back at `level` by then.
-// `heardAt(level)` tells whether it is heard at a level; `levelAfterKill`,
-// where given, is what it must be heard at in between.
-void expectBackOnceStartedAgain(const test::PipeWireSession& session, const std::string& key,
-                                const std::string& otherKey,
-                                const std::function<bool(double)>& heardAt, double level,
-                                std::optional<double> levelAfterKill = std::nullopt) {
-    const std::string ready = session.dir().string() + "/tapped";
-    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, key});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
-    ASSERT_TRUE(test::eventually([&] { return heardAt(level / 2); }, 2s));
-    holder.signal(SIGKILL);
-    holder.wait(5s);
-    if (levelAfterKill) {
-        ASSERT_TRUE(test::eventually([&] { return heardAt(*levelAfterKill); }, 2s));
+// Starts Corvalle itself in `corvalle`, with `keys` stored at 50 % in a
+// configuration of its own.
+void startCorvalle(std::optional<ChildProcess>& corvalle, const test::PipeWireSession& session,
+                   const std::string& configName, const std::vector<std::string>& keys) {
+    const std::filesystem::path config = session.dir() / configName;
+    QJsonObject settings;
+    for (const std::string& key : keys) {
+        const QString name = QString::fromStdString(key);
+        settings[name] = QJsonObject{{"volume", 0.5}, {"muted", false}, {"name", name}};
     }
-    const std::string readyAgain = session.dir().string() + "/tapped-again";
-    ChildProcess again({CORVALLE_TAP_HOLDER, readyAgain, otherKey});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(readyAgain); }, 10s));
-    EXPECT_TRUE(test::eventually([&] { return heardAt(level); }, 2s));
+    QSettingsStore(QString::fromStdString((config / "Corvalle" / "Corvalle.conf").string()))
+        .setData(QStringLiteral("appSettings"), QJsonDocument(settings).toJson());
+    corvalle.emplace(std::vector<std::string>{CORVALLE_BINARY, "--login-item"},
+                     std::vector<std::string>{"XDG_CONFIG_HOME=" + config.string(),
+                                              "QT_QPA_PLATFORM=offscreen"});
 }
 
 TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
@@ -48,27 +47,21 @@ TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     ChildProcess pulse({"paplay", test::sineFile(session, kAmplitude, 660)});
     ChildProcess ours(
         {test::testPlayerPath(), "--frequency", "880", "--amplitude", std::to_string(kAmplitude)});
-    const double frequencies[] = {440.0, 660.0, 880.0};
     test::MonitorMeter meter("speakers");
     auto tonesAt = [&](double expected) {
         const std::vector<float> samples = meter.record(120);
-        for (const double frequency : frequencies) {
-            if (std::fabs(test::toneAmplitude(samples, frequency) - expected) > expected * 0.02) {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(std::array{440.0, 660.0, 880.0}, [&](double frequency) {
+            return std::fabs(test::toneAmplitude(samples, frequency) - expected) <= expected * 0.02;
+        });
     };
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 5s));
 
-    const std::string ready = session.dir().string() + "/tapped";
-    ChildProcess holder({CORVALLE_TAP_HOLDER, ready, test::programKey(native),
-                         test::programKey(pulse), test::programKey(ours)});
-    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(ready); }, 10s));
-    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude / 2); }, 2s));
-    EXPECT_EQ(test::corvalleNodeCount(session), 6);
+    std::optional<ChildProcess> corvalle;
+    startCorvalle(corvalle, session, "config",
+                  {test::programKey(native), test::programKey(pulse), test::programKey(ours)});
+    ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude / 2); }, 20s));
 
-    holder.signal(SIGKILL);
+    corvalle->signal(SIGKILL);
     const auto killed = std::chrono::steady_clock::now();
     ASSERT_TRUE(test::eventually([&] { return tonesAt(kAmplitude); }, 1s));
     const auto back = std::chrono::steady_clock::now() - killed;
@@ -78,51 +71,74 @@ TEST(CrashTest, EveryPlayerIsHeardAtFullLevelSoonAfterAKill) {
     EXPECT_EQ(test::corvalleNodeCount(session), 0);
 }
 
-// A player on an output of its own, tapped when Corvalle is killed: the target
-// left behind sends it to the default output until Corvalle starts again, which
-// hands it back to its own output even though it taps something else.
-TEST(CrashTest, APlayerOnItsOwnOutputIsBackThereOnceCorvalleStartsAgain) {
+// A player on an output of its own and a JACK program, tapped when Corvalle is
+// killed: the target left behind sends the first to the default output, and the
+// second, whose own links into the device the tap removed while ours went with
+// our process, is silent. Corvalle started again, tapping another player only,
+// hands the first back to its own output and links the second back where it was.
+TEST(CrashTest, PlayersOnOutputsOfTheirOwnAreBackThereOnceCorvalleStartsAgain) {
     test::PipeWireSession session;
     ASSERT_TRUE(session.isRunning());
     constexpr double kAmplitude = 0.2;
-    ChildProcess own({test::testPlayerPath(), "--targets", "headphones", "--amplitude",
-                      std::to_string(kAmplitude)});
+    const std::string amplitude = std::to_string(kAmplitude);
+    ChildProcess own({test::testPlayerPath(), "--targets", "headphones", "--amplitude", amplitude});
     ChildProcess other({"pw-play", test::sineFile(session, kAmplitude, 660)});
-    test::MonitorMeter headphones("headphones");
-    auto ownAt = [&](double expected) {
-        return std::fabs(test::toneAmplitude(headphones.record(120), 440.0) - expected) <=
-               expected * 0.02;
-    };
-    ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude); }, 5s));
-    expectBackOnceStartedAgain(session, test::programKey(own), test::programKey(other), ownAt,
-                               kAmplitude);
-}
-
-// A JACK program, tapped when Corvalle is killed: its own links into the device
-// were removed by the tap and ours went with our process, so it is silent until
-// Corvalle starts again and links it back where it was.
-TEST(CrashTest, AJackProgramIsLinkedBackOnceCorvalleStartsAgain) {
-    if (test::jackPlayerPath().empty()) {
-        GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
+    // At a tone of its own on the speakers, where the other player is heard too.
+    std::optional<ChildProcess> jack;
+    if (!test::jackPlayerPath().empty()) {
+        jack.emplace(std::vector<std::string>{test::jackPlayerPath(), "--amplitude", amplitude,
+                                              "--frequency", "550", "--ports",
+                                              "^Test Speakers:playback_"},
+                     std::vector<std::string>{test::jackLibraryEnvironment()});
+    } else {
+        std::printf("built without the JACK headers: no JACK program is tapped\n");
     }
-    test::PipeWireSession session;
-    ASSERT_TRUE(session.isRunning());
-    constexpr double kAmplitude = 0.2;
-    ChildProcess jack({test::jackPlayerPath(), "--amplitude", std::to_string(kAmplitude), "--ports",
-                       "^Test Speakers:playback_"},
-                      {test::jackLibraryEnvironment()});
-    ChildProcess other({"pw-play", test::sineFile(session, kAmplitude, 660)});
+    test::MonitorMeter headphones("headphones");
     test::MonitorMeter speakers("speakers");
-    auto jackAt = [&](double expected) {
-        return std::fabs(test::toneAmplitude(speakers.record(120), 440.0) - expected) <=
+    const auto toneAt = [](test::MonitorMeter& meter, double frequency, double expected) {
+        return std::fabs(test::toneAmplitude(meter.record(120), frequency) - expected) <=
                std::max(expected * 0.02, 0.002);
     };
-    ASSERT_TRUE(test::eventually([&] { return jackAt(kAmplitude); }, 5s));
-    // Silent in between: nothing but us links it back.
-    expectBackOnceStartedAgain(session, test::programKey(jack), test::programKey(other), jackAt,
-                               kAmplitude, 0.0);
+    const auto ownAt = [&](double expected) { return toneAt(headphones, 440.0, expected); };
+    const auto jackAt = [&](double expected) { return !jack || toneAt(speakers, 550.0, expected); };
+    ASSERT_TRUE(test::eventually([&] { return ownAt(kAmplitude) && jackAt(kAmplitude); }, 5s));
+
+    std::vector<std::string> keys{test::programKey(own)};
+    if (jack) {
+        keys.push_back(test::programKey(*jack));
+    }
+    std::optional<ChildProcess> corvalle;
+    startCorvalle(corvalle, session, "config", keys);
+    ASSERT_TRUE(
+        test::eventually([&] { return ownAt(kAmplitude / 2) && jackAt(kAmplitude / 2); }, 20s));
+    corvalle->signal(SIGKILL);
+    corvalle->wait(5s);
+    // Silent in between: nothing but us links the JACK program back.
+    ASSERT_TRUE(test::eventually([&] { return jackAt(0.0); }, 2s));
+    std::optional<ChildProcess> again;
+    startCorvalle(again, session, "config-again", {test::programKey(other)});
+    ASSERT_TRUE(test::eventually([&] { return toneAt(speakers, 660.0, kAmplitude / 2); }, 20s));
+    EXPECT_TRUE(test::eventually([&] { return ownAt(kAmplitude) && jackAt(kAmplitude); }, 2s));
     // Linked back once: the record is used up, and a third start adds nothing.
     EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"));
+}
+
+// A stored setting makes Corvalle tap a playing application; SIGTERM leaves no
+// node of ours behind, and the application plays on.
+TEST(CrashTest, ASigtermRemovesEveryNodeOfOurs) {
+    test::PipeWireSession session;
+    ASSERT_TRUE(session.isRunning());
+    ChildProcess player(
+        {test::testPlayerPath(), "--app-id", "org.corvalle.test.Player", "--amplitude", "0.1"});
+    std::optional<ChildProcess> corvalle;
+    startCorvalle(corvalle, session, "config", {"org.corvalle.test.Player"});
+    ASSERT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) > 0; }, 20s))
+        << session.output("pw-cli ls Node 2>&1");
+    corvalle->signal(SIGTERM);
+    EXPECT_EQ(corvalle->wait(10s), 0);
+    EXPECT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) == 0; }, 5s))
+        << session.output("pw-cli ls Node 2>&1");
+    EXPECT_TRUE(player.isRunning());
 }
 
 } // namespace

@@ -1,80 +1,33 @@
 // The mixer model on the PipeWire backend in a private session, with real
-// audio: rows for real players, levels heard at the device, the output device
-// following the default, settings applied to players that start later, and a
-// restart of the audio server.
-#include "CA.h"
-#include "DesktopAppDirectory.h"
-#include "MainThread.h"
-#include "MemorySettingsStore.h"
-#include "MixerModel.h"
+// audio: rows for real players, levels heard at the device and read by the rows'
+// meters, the output device following the default, settings applied to players
+// that start later, and a restart of the audio server.
+#include "LevelMonitor.h"
 #include "ModelOnPipeWire.h"
-#include "PipeWireAudioHardware.h"
-#include "PwTestKit.h"
-#include "TempDir.h"
 
-#include <QCoreApplication>
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <optional>
-#include <thread>
 
 namespace corvalle {
 namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::keyOf;
+using test::kToneAmplitude;
 using test::Level;
 
 constexpr double kHalfDB = -6.0206;
 
-QString keyOf(const ChildProcess& child) {
-    return QString::fromStdString(test::programKey(child));
-}
-
-bool silent(const Level& level) {
-    return level.rmsDB < -90.0;
-}
-
 class ModelTest : public test::ModelOnPipeWire {
 protected:
-    // The level once `accept` takes it, measured while the main loop runs.
-    Level settled(test::MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
-                  int timeoutMs = 3000) {
-        Level level;
-        whileSpinning([&] { level = test::settledLevel(meter, accept, timeoutMs); },
-                      std::chrono::milliseconds(timeoutMs + 2000));
-        return level;
+    double silenceDB(test::MonitorMeter& meter) {
+        return settled(meter, [](const Level& l) { return l.rmsDB < -90.0; }).rmsDB;
     }
-    double settledDB(test::MonitorMeter& meter, double expectedDB, int timeoutMs = 3000) {
-        return settled(
-                   meter, [&](const Level& l) { return std::fabs(l.rmsDB - expectedDB) <= 0.1; },
-                   timeoutMs)
-            .rmsDB;
-    }
-    double silenceDB(test::MonitorMeter& meter) { return settled(meter, silent).rmsDB; }
 
-    const AudioApp* row(const QString& key) const {
-        const auto& apps = model->apps();
-        const auto found =
-            std::find_if(apps.begin(), apps.end(), [&](const AudioApp& a) { return a.id == key; });
-        return found == apps.end() ? nullptr : &*found;
-    }
-    bool playing(const QString& key) const { return row(key) != nullptr && row(key)->isPlaying; }
-
-    // A test player at an amplitude where +6 dB stays below full scale and 400 %
-    // has to be clipped; returns its row key.
-    static constexpr double kToneAmplitude = 0.3;
     static double toneDB() { return test::toDB(kToneAmplitude / std::sqrt(2.0)); }
-    QString startTone() {
-        tone.emplace(std::vector<std::string>{test::testPlayerPath(), "--amplitude",
-                                              std::to_string(kToneAmplitude)});
-        return keyOf(*tone);
-    }
     // Steps `key`, playing at kToneAmplitude, through levels, mute and reset,
     // measuring each at the speakers; reset must leave no node of ours.
     void expectLevelsMuteAndResetHeard(const QString& key) {
@@ -100,7 +53,24 @@ protected:
         EXPECT_EQ(test::corvalleNodeCount(session), 0);
         EXPECT_FALSE(model->lastError().has_value());
     }
-    std::optional<ChildProcess> tone;
+    // The loudest peak `key`'s row shows in 600 ms windows, once a window reads
+    // within 0.5 dB of `expectedDB` (or after eight), in dB (-200 for silence).
+    double rowPeakDB(const QString& key, double expectedDB) {
+        float loudest = 0.0F;
+        for (int window = 0; window < 8; ++window) {
+            loudest = 0.0F;
+            spinUntil(
+                [&] {
+                    loudest = std::max(loudest, model->levels().peak(key));
+                    return false;
+                },
+                600ms);
+            if (std::fabs(test::toDB(loudest) - expectedDB) <= 0.5) {
+                break;
+            }
+        }
+        return test::toDB(loudest);
+    }
 };
 
 TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPause) {
@@ -165,30 +135,55 @@ TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     expectLevelsMuteAndResetHeard(key);
 }
 
+TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
+    const QString key = startTone();
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            model->refresh();
+            return playing(key);
+        },
+        5s));
+    const int nodesBefore = test::corvalleNodeCount(session);
+    const int viewer = 0;
+    model->levels().watch(&viewer, 16ms);
+    const double peakDB = test::toDB(kToneAmplitude);
+    const double alone = rowPeakDB(key, peakDB);
+    EXPECT_NEAR(alone, peakDB, 0.5) << "untapped, measured by the server";
+    model->setVolume(0.5, key);
+    const double half = rowPeakDB(key, alone + kHalfDB);
+    EXPECT_NEAR(half, alone + kHalfDB, 0.5) << "through the tap";
+    model->toggleMute(key);
+    const double muted = rowPeakDB(key, -200.0);
+    EXPECT_EQ(muted, -200.0) << "muted reads silent";
+    model->reset(key);
+    const double back = rowPeakDB(key, alone);
+    EXPECT_NEAR(back, alone, 0.5) << "measured by the server again";
+    std::printf("peak dBFS: alone %.2f, at 50 %% %.2f, muted %.2f, back at 100 %% %.2f\n", alone,
+                half, muted, back);
+
+    model->levels().unwatch(&viewer);
+    EXPECT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == nodesBefore; }, 3s))
+        << "no measuring stream is left once no view watches";
+}
+
 // Back and forth twice: each switch rebuilds the tap while the previous one is
 // still being taken down.
 TEST_F(ModelTest, TheDefaultOutputChangeMovesTheTappedSound) {
     const QString key = startTone();
-    ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
-    test::MonitorMeter speakers("speakers");
+    ASSERT_TRUE(tapAtHalf(key));
     const double half = toneDB() + kHalfDB;
-    model->setVolume(0.5, key);
-    EXPECT_NEAR(settledDB(speakers, half), half, 0.1);
-    test::MonitorMeter headphones("headphones");
+    expectHeard({{"speakers", half}}, "tapped at 50 %");
     const AudioObjectID headphonesID = deviceNamed("headphones");
     const AudioObjectID speakersID = deviceNamed("speakers");
     for (int round = 0; round < 2; ++round) {
+        const std::string when = "round " + std::to_string(round);
         model->selectOutput(headphonesID);
         EXPECT_EQ(model->outputID(), headphonesID);
-        EXPECT_NEAR(settledDB(headphones, half), half, 0.1) << round;
-        EXPECT_LT(silenceDB(speakers), -90.0) << round;
+        expectHeard({{"headphones", half}, {"speakers", test::kSilentDB}}, when + ": headphones");
         // Another program makes the speakers the default again.
-        ASSERT_EQ(session.run("pw-metadata -n default 0 default.configured.audio.sink "
-                              "'{\"name\":\"speakers\"}' Spa:String:JSON >/dev/null"),
-                  0);
+        makeDefault("speakers");
         ASSERT_TRUE(spinUntil([&] { return model->outputID() == speakersID; }, 1500ms));
-        EXPECT_NEAR(settledDB(speakers, half), half, 0.1) << round;
-        EXPECT_LT(silenceDB(headphones), -90.0) << round;
+        expectHeard({{"speakers", half}, {"headphones", test::kSilentDB}}, when + ": speakers");
     }
     EXPECT_EQ(model->tapCount(), 1U);
     EXPECT_FALSE(model->lastError().has_value());
@@ -240,9 +235,8 @@ TEST_F(ModelTest, RowsAndTapsAreBackSoonAfterAnAudioServerRestart) {
             << (row(key) != nullptr) << ", tapped " << model->hasTap(key) << ", output "
             << model->outputID() << ", our nodes " << test::corvalleNodeCount(session)
             << ", error: " << model->lastError().value_or(QString()).toStdString();
-        test::MonitorMeter meter("speakers");
-        const double half = test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB;
-        EXPECT_NEAR(settledDB(meter, half), half, 0.1) << round;
+        expectHeard({{"speakers", test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB}},
+                    "restart " + std::to_string(round));
     }
 }
 

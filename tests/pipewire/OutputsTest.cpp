@@ -5,39 +5,34 @@
 // with a player tapped at 50 %; each is heard at its setting without dropouts,
 // a tap is never made a default nor listed as an output, and an output removed
 // while tapped leaves the player on the fallback at its setting.
-#include "CA.h"
-#include "DesktopAppDirectory.h"
-#include "MainThread.h"
-#include "MemorySettingsStore.h"
-#include "MixerModel.h"
+//
+// Then, in a session of the usual kind, the output each of a tapped
+// application's streams chose: streams sent to a device of their own stay there
+// when the default output changes, follow a move by another tool, fall back when
+// their device goes and return when it comes back; streams that follow the
+// default follow it.
+#include "GraphState.h"
 #include "ModelOnPipeWire.h"
-#include "PipeWireAudioHardware.h"
-#include "PwTestKit.h"
-#include "TempDir.h"
 
-#include <QCoreApplication>
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <csignal>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdio>
 #include <fstream>
-#include <functional>
-#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <sstream>
-#include <thread>
 
 namespace corvalle {
 namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::kSilentDB;
+using test::kToneAmplitude;
 
-constexpr double kToneAmplitude = 0.3;
-const double kHalfDB = test::toDB(kToneAmplitude / std::sqrt(2.0)) + test::toDB(0.5);
+const double kFullDB = test::toDB(kToneAmplitude / std::sqrt(2.0));
+const double kHalfDB = kFullDB + test::toDB(0.5);
 
 // A filter-chain sink that copies each channel, playing on the speakers.
 constexpr const char* kFilterChainConfig = R"(
@@ -72,56 +67,42 @@ class OutputsTest : public test::ModelOnPipeWire {
 protected:
     OutputsTest() : ModelOnPipeWire("PW_SESSION_UNRANKED=1") {}
 
-    double settledDB(test::MonitorMeter& meter, double expected) {
-        test::Level level;
-        whileSpinning([&] {
-            level = test::settledLevel(
-                meter, [&](const test::Level& l) { return std::fabs(l.rmsDB - expected) <= 0.1; });
-        });
-        return level.rmsDB;
-    }
-
-    std::vector<float> recorded(test::MonitorMeter& meter, int ms) {
-        std::vector<float> samples;
-        whileSpinning([&] { samples = test::cleanRecording(meter, ms); });
-        return samples;
-    }
-
     bool nodeExists(const std::string& name) const {
         return session.run("pw-cli ls Node 2>/dev/null | grep -q 'node.name = \"" + name + "\"'") ==
                0;
     }
 
-    void makeDefault(const std::string& name) const {
-        session.run("pw-metadata -n default 0 default.configured.audio.sink '{\"name\":\"" + name +
-                    "\"}' Spa:String:JSON >/dev/null");
-    }
-
-    // Ours must never be a default, nor a sink of the PulseAudio server.
+    // Ours must never be a default, nor a sink or source of the PulseAudio server.
     void expectTapsHidden(const std::string& when) const {
-        EXPECT_EQ(session.output(
-                      "pw-metadata -n default 0 2>/dev/null | grep -E \"'default\\.audio\\.\" | "
-                      "grep -c Corvalle || true"),
-                  "0\n")
-            << when;
-        EXPECT_EQ(session.output("pactl list short sinks | grep -c Corvalle || true"), "0\n")
-            << when;
-        EXPECT_EQ(session.output("pactl list short sources | grep -c Corvalle || true"), "0\n")
+        EXPECT_EQ(
+            session.output("{ pw-metadata -n default 0 2>/dev/null | grep -E "
+                           "\"'default\\.audio\\.\"; pactl list short sinks; pactl list short "
+                           "sources; } | grep Corvalle || true"),
+            "")
             << when;
     }
 };
 
-TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
-    ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
-    const QString key = QString::fromStdString(test::programKey(tone));
+TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerButATapIsNeverTheDefault) {
+    const QString key = startTone();
     ASSERT_TRUE(tapAtHalf(key));
+    ASSERT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == 2; }, 3s));
     // With no output ranked above the rest, the session manager's election is
     // open to every sink there is.
-    {
-        test::MonitorMeter meter(CA::deviceUID(*hardware, model->outputID()).value_or(""));
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1);
-        expectTapsHidden("first tap");
+    const AudioObjectID first = model->outputID();
+    const std::string device = CA::deviceUID(*hardware, first).value_or("");
+    expectHeard({{device, kHalfDB}}, "first tap");
+    expectTapsHidden("first tap");
+    // A tap named as the default by another program is never taken: the session
+    // manager keeps a real output, and the player stays audible at its setting.
+    std::istringstream ours(session.output("pw-cli ls Node | grep -o 'Corvalle-[0-9A-F-]*'"));
+    for (std::string name; std::getline(ours, name);) {
+        makeDefault(name);
+        expectHeard({{device, kHalfDB}}, name);
+        EXPECT_EQ(model->outputID(), first) << name;
     }
+    EXPECT_EQ(test::corvalleNodeCount(session), 2);
+    expectTapsHidden("configured as the default");
 
     const std::string filterConfig = session.dir().string() + "/test-filter-chain.conf";
     std::ofstream(filterConfig) << kFilterChainConfig;
@@ -152,11 +133,10 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
          },
          "filter-sink", "speakers"},
     };
-    const std::map<std::string, std::string> heardAt = {{"speakers", "speakers"},
-                                                        {"headphones", "headphones"},
-                                                        {"pulse-null", "pulse-null"},
-                                                        {"loop-sink", "speakers"},
-                                                        {"filter-sink", "speakers"}};
+    std::map<std::string, std::string> heardAt = {{"speakers", "speakers"}};
+    for (const Kind& kind : kinds) {
+        heardAt[kind.device] = kind.heardAt;
+    }
 
     for (const Kind& kind : kinds) {
         kind.add();
@@ -165,13 +145,7 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
         makeDefault(kind.device);
         EXPECT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed(kind.device); }, 3s))
             << kind.what;
-        test::MonitorMeter meter(kind.heardAt);
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << kind.what;
-        const std::vector<float> samples = recorded(meter, 1000);
-        EXPECT_EQ(test::silentRuns(samples), 0) << kind.what;
-        std::printf("%-40s level %.2f dB (expected %.2f), %d silent runs in %zu samples\n",
-                    kind.what, test::toDB(test::toneAmplitude(samples, 440.0) / std::sqrt(2.0)),
-                    kHalfDB, test::silentRuns(samples), samples.size());
+        expectHeard({{kind.heardAt, kHalfDB}}, kind.what, 1000);
         expectTapsHidden(kind.what);
     }
 
@@ -205,34 +179,11 @@ TEST_F(OutputsTest, EveryKindOfOutputCarriesATappedPlayerAtItsSetting) {
             << removal.what << ": output " << fallback << ", tapped " << model->hasTap(key) << ", "
             << model->lastError().value_or(QString()).toStdString();
         ASSERT_EQ(heardAt.count(fallback), 1U) << fallback;
-        test::MonitorMeter meter(heardAt.at(fallback));
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << removal.what << " -> " << fallback;
-        EXPECT_EQ(test::silentRuns(recorded(meter, 500)), 0) << removal.what;
+        expectHeard({{heardAt.at(fallback), kHalfDB}},
+                    std::string(removal.what) + " -> " + fallback);
         expectTapsHidden(removal.what);
     }
     EXPECT_FALSE(model->lastError().has_value());
-}
-
-// A tap named as the default by another program is never taken: the session
-// manager keeps a real output, and the player stays audible at its setting.
-TEST_F(OutputsTest, ATapConfiguredAsTheDefaultIsNeverUsed) {
-    ChildProcess tone({test::testPlayerPath(), "--amplitude", std::to_string(kToneAmplitude)});
-    const QString key = QString::fromStdString(test::programKey(tone));
-    ASSERT_TRUE(spinUntil([&] { return !model->apps().empty(); }, 5s));
-    model->setVolume(0.5, key);
-    ASSERT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == 2; }, 3s));
-    const std::string ours = session.output("pw-cli ls Node | grep -o 'Corvalle-[0-9A-F-]*'");
-    const AudioObjectID before = model->outputID();
-    const std::string device = CA::deviceUID(*hardware, before).value_or("");
-    std::istringstream names(ours);
-    for (std::string name; std::getline(names, name);) {
-        makeDefault(name);
-        test::MonitorMeter meter(device);
-        EXPECT_NEAR(settledDB(meter, kHalfDB), kHalfDB, 0.1) << name;
-        EXPECT_EQ(model->outputID(), before) << name;
-    }
-    EXPECT_EQ(test::corvalleNodeCount(session), 2);
-    expectTapsHidden("configured as the default");
 }
 
 // Every channel of every layout reaches the device as it does untapped, times
@@ -244,27 +195,20 @@ TEST_F(OutputsTest, EveryChannelIsHeardAsUntappedTimesTheGain) {
     struct Layout {
         const char* name;
         const char* positions; // audio.position and pw-play's --channel-map
-        pw::ChannelLayout layout;
+        pw::ChannelLayout layout() const {
+            return pw::channelLayout({{"audio.position", positions}});
+        }
     };
-    const Layout mono{"mono-out", "MONO", {SPA_AUDIO_CHANNEL_MONO}};
-    const Layout stereo{"speakers", "FL,FR", pw::stereoLayout()};
-    const Layout surround51{"surround51",
-                            "FL,FR,FC,LFE,RL,RR",
-                            {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
-                             SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR}};
-    const Layout surround71{"surround71",
-                            "FL,FR,FC,LFE,RL,RR,SL,SR",
-                            {SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FC,
-                             SPA_AUDIO_CHANNEL_LFE, SPA_AUDIO_CHANNEL_RL, SPA_AUDIO_CHANNEL_RR,
-                             SPA_AUDIO_CHANNEL_SL, SPA_AUDIO_CHANNEL_SR}};
+    const Layout mono{"mono-out", "MONO"};
+    const Layout stereo{"speakers", "FL,FR"};
+    const Layout surround51{"surround51", "FL,FR,FC,LFE,RL,RR"};
+    const Layout surround71{"surround71", "FL,FR,FC,LFE,RL,RR,SL,SR"};
     for (const Layout* output : {&mono, &surround51, &surround71}) {
-        std::string positions = output->positions;
-        std::replace(positions.begin(), positions.end(), ',', ' ');
         ASSERT_EQ(session.run("pw-cli create-node adapter '{ factory.name=support.null-audio-sink "
                               "node.name=" +
                               std::string(output->name) +
                               " media.class=Audio/Sink object.linger=true audio.position=[ " +
-                              positions + " ] }' >/dev/null"),
+                              output->positions + " ] }' >/dev/null"),
                   0);
     }
     // 300, 400, ... Hz: whole periods in each 100 ms block, so the tones do not
@@ -274,10 +218,10 @@ TEST_F(OutputsTest, EveryChannelIsHeardAsUntappedTimesTheGain) {
     const auto toneFile = [&](const Layout& app) {
         std::string path = session.dir().string() + "/tones-" + app.name + ".wav";
         std::string synth;
-        for (std::size_t c = 0; c < app.layout.size(); ++c) {
+        for (std::size_t c = 0; c < app.layout().size(); ++c) {
             synth += " sine " + std::to_string(static_cast<int>(frequency(c)));
         }
-        EXPECT_EQ(session.run("sox -n -r 48000 -c " + std::to_string(app.layout.size()) +
+        EXPECT_EQ(session.run("sox -n -r 48000 -c " + std::to_string(app.layout().size()) +
                               " -b 32 -e floating-point " + path + " synth 30" + synth + " vol " +
                               std::to_string(kAmplitude)),
                   0);
@@ -286,13 +230,13 @@ TEST_F(OutputsTest, EveryChannelIsHeardAsUntappedTimesTheGain) {
     // amplitude[device channel][application channel]
     using Matrix = std::vector<std::vector<double>>;
     const auto measure = [&](const Layout& output, std::size_t appChannels) {
-        test::MonitorMeter meter(output.name, output.layout);
+        test::MonitorMeter meter(output.name, output.layout());
         std::vector<std::vector<float>> channels;
         whileSpinning([&] {
             std::this_thread::sleep_for(600ms);
             channels = meter.recordChannels(600);
         });
-        Matrix m(output.layout.size(), std::vector<double>(appChannels, 0.0));
+        Matrix m(output.layout().size(), std::vector<double>(appChannels, 0.0));
         for (std::size_t d = 0; d < channels.size() && d < m.size(); ++d) {
             for (std::size_t a = 0; a < appChannels; ++a) {
                 m[d][a] = test::toneAmplitude(channels[d], frequency(a));
@@ -325,26 +269,18 @@ TEST_F(OutputsTest, EveryChannelIsHeardAsUntappedTimesTheGain) {
         ASSERT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed(defaultOutput); }, 5s))
             << what;
         std::vector<std::string> play{
-            "pw-play",       "--channels",    std::to_string(c.app.layout.size()),
+            "pw-play",       "--channels",    std::to_string(c.app.layout().size()),
             "--channel-map", c.app.positions, toneFile(c.app)};
         if (c.ownOutput) {
             play.insert(play.begin() + 1, {"--target", c.output.name});
         }
         ChildProcess player(play);
-        const QString key = QString::fromStdString(test::programKey(player));
+        const QString key = test::keyOf(player);
         model->setVolume(1.0, key);
-        ASSERT_TRUE(spinUntil(
-            [&] {
-                const auto& apps = model->apps();
-                return !model->hasTap(key) &&
-                       std::any_of(apps.begin(), apps.end(),
-                                   [&](const AudioApp& a) { return a.id == key && a.isPlaying; });
-            },
-            5s))
-            << what;
-        const Matrix untapped = measure(c.output, c.app.layout.size());
+        ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key) && playing(key); }, 5s)) << what;
+        const Matrix untapped = measure(c.output, c.app.layout().size());
         ASSERT_TRUE(tapAtHalf(key)) << what;
-        const Matrix tapped = measure(c.output, c.app.layout.size());
+        const Matrix tapped = measure(c.output, c.app.layout().size());
         std::string heard;
         for (std::size_t d = 0; d < untapped.size(); ++d) {
             for (std::size_t a = 0; a < untapped[d].size(); ++a) {
@@ -359,6 +295,152 @@ TEST_F(OutputsTest, EveryChannelIsHeardAsUntappedTimesTheGain) {
         std::printf("%-28s tapped/untapped:%s\n", what.c_str(), heard.c_str());
         model->setVolume(1.0, key);
     }
+}
+
+constexpr const char* kPlayerName = "corvalle-test-player";
+
+class OwnOutputTest : public test::ModelOnPipeWire {
+protected:
+    // The node id of the player's stream that asked for `target` itself.
+    std::string playerStream(const std::string& target) const {
+        const QJsonArray objects =
+            QJsonDocument::fromJson(QByteArray::fromStdString(session.output("pw-dump -N")))
+                .array();
+        for (const auto& object : objects) {
+            const QJsonObject node = object.toObject();
+            const QJsonObject props = node[u"info"].toObject()[u"props"].toObject();
+            if (node[u"type"].toString() == QLatin1String("PipeWire:Interface:Node") &&
+                props[u"node.name"].toString() == QLatin1String(kPlayerName) &&
+                props[u"target.object"].toString() == QString::fromStdString(target)) {
+                return std::to_string(node[u"id"].toInt());
+            }
+        }
+        return {};
+    }
+
+    // An output chosen in Corvalle, for a player that plays on the headphones
+    // by its own choice: untapped, its streams are sent there; tapped, its tap
+    // plays there. While that device is away it plays on the default (a stream)
+    // or its own output (a JACK client), and goes back when the device returns.
+    // The choice outlives Corvalle and the player, and is undone on clearing.
+    void expectChosenOutputFollowed(const std::function<void()>& startPlayer,
+                                    const std::string& whileAway) {
+        ASSERT_TRUE(loadNullSink("extra"));
+        startPlayer();
+        const QString key = test::keyOf(*tone);
+        expectHeard({{"headphones", kFullDB}, {"speakers", kSilentDB}}, "on its own output");
+        model->setOutput(QStringLiteral("extra"), key);
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped, sent to extra");
+
+        ASSERT_TRUE(tapAtHalf(key));
+        expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "tapped at 50 % on extra");
+
+        // Corvalle restarted: the stored choice applies again.
+        makeModel();
+        ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 3s));
+        expectHeard({{"extra", kHalfDB}, {"headphones", kSilentDB}}, "Corvalle restarted");
+
+        ASSERT_TRUE(unloadNullSink("extra"));
+        expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}},
+                    "extra removed while tapped");
+        ASSERT_TRUE(loadNullSink("extra"));
+        expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back while tapped");
+
+        model->setVolume(1.0, key);
+        ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "untapped again");
+        ASSERT_TRUE(unloadNullSink("extra"));
+        expectHeard({{whileAway, kFullDB}}, "extra removed, untapped");
+        ASSERT_TRUE(loadNullSink("extra"));
+        expectHeard({{"extra", kFullDB}, {"speakers", kSilentDB}, {"headphones", kSilentDB}},
+                    "extra back, untapped");
+
+        // The player started again: its new streams are sent there too.
+        tone.reset();
+        startPlayer();
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "player started again");
+
+        model->setOutput(std::nullopt, key);
+        expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "choice cleared");
+        EXPECT_FALSE(model->lastError().has_value());
+
+        // Quitting with a choice made puts the player back on its own output.
+        model->setOutput(QStringLiteral("extra"), key);
+        expectHeard({{"extra", kFullDB}, {"headphones", kSilentDB}}, "sent to extra again");
+        model.reset();
+        hardware.reset();
+        expectHeard({{"headphones", kFullDB}, {"extra", kSilentDB}}, "Corvalle quit");
+        session.run("pactl unload-module module-null-sink");
+    }
+};
+
+// One player, one stream on the headphones (its own choice) and one following
+// the default output (the speakers).
+TEST_F(OwnOutputTest, EachStreamIsHeardOnItsOwnOutputAtTheSetting) {
+    const QString key = startTone({"--streams", "2", "--targets", "headphones,"});
+    ASSERT_TRUE(tapAtHalf(key));
+    expectHeard({{"headphones", kHalfDB}, {"speakers", kHalfDB}}, "tapped at 50 %");
+
+    // A new default takes the stream that follows it, not the one sent elsewhere.
+    ASSERT_TRUE(loadNullSink("third"));
+    makeDefault("third");
+    ASSERT_TRUE(spinUntil([&] { return model->outputID() == deviceNamed("third"); }, 3s));
+    expectHeard({{"headphones", kHalfDB}, {"third", kHalfDB}, {"speakers", kSilentDB}},
+                "default changed to third");
+
+    // Other tools move the headphones stream while it is tapped.
+    const std::string nodeID = playerStream("headphones");
+    ASSERT_FALSE(nodeID.empty());
+    // By global id, the way the PulseAudio server and the session manager's
+    // restore write it, then by name.
+    session.run("pw-metadata -n default " + nodeID + " target.node " +
+                std::to_string(deviceNamed("speakers")) + " Spa:Id >/dev/null");
+    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}, {"third", kHalfDB}},
+                "moved to speakers by target.node");
+    session.run("pw-metadata -n default " + nodeID + " target.object headphones >/dev/null");
+    expectHeard({{"headphones", kHalfDB}, {"speakers", kSilentDB}, {"third", kHalfDB}},
+                "moved back by target.object");
+
+    // Released, each stream plays where it would without Corvalle, at full level.
+    model->reset(key);
+    ASSERT_TRUE(spinUntil([&] { return !model->hasTap(key); }, 3s));
+    expectHeard({{"headphones", kFullDB}, {"third", kFullDB}, {"speakers", kSilentDB}}, "released");
+    session.run("pactl unload-module module-null-sink");
+}
+
+// The output a stream chose goes away while tapped: it is heard on the session
+// manager's fallback at its setting, and back on its own output when that returns.
+TEST_F(OwnOutputTest, AStreamWhoseOutputGoesFollowsTheFallbackAndComesBack) {
+    ASSERT_TRUE(loadNullSink("extra"));
+    ASSERT_TRUE(tapAtHalf(startTone({"--targets", "extra"})));
+    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "tapped at 50 % on extra");
+
+    ASSERT_TRUE(unloadNullSink("extra"));
+    expectHeard({{"speakers", kHalfDB}}, "extra removed");
+
+    ASSERT_TRUE(loadNullSink("extra"));
+    expectHeard({{"extra", kHalfDB}, {"speakers", kSilentDB}}, "extra back");
+    EXPECT_FALSE(model->lastError().has_value());
+    session.run("pactl unload-module module-null-sink");
+}
+
+TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndReturns) {
+    expectChosenOutputFollowed([&] { startTone({"--targets", "headphones"}); }, "speakers");
+}
+
+// A JACK client links itself and follows no target: it is moved link by link.
+TEST_F(OwnOutputTest, AnOutputChosenForAJackClientIsWhereItIsHeard) {
+    if (test::jackPlayerPath().empty()) {
+        GTEST_SKIP() << "built without JACK headers";
+    }
+    expectChosenOutputFollowed(
+        [&] {
+            tone.emplace(std::vector<std::string>{test::jackPlayerPath(), "--amplitude",
+                                                  std::to_string(kToneAmplitude), "--ports",
+                                                  "^Test Headphones:playback_"},
+                         std::vector<std::string>{test::jackLibraryEnvironment()});
+        },
+        "headphones");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "PwTestKit.h"
 
 #include "AudioFormat.h"
+#include "CA.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -40,6 +41,10 @@ void TaskQueue::drain() {
     }
 }
 
+double toDB(double linear) {
+    return linear <= 1e-10 ? -200.0 : 20.0 * std::log10(linear);
+}
+
 void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
     connectLayout(stream, input, flags, pw::stereoLayout());
 }
@@ -51,10 +56,6 @@ void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
     const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
     pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
                       static_cast<pw_stream_flags>(flags), params, 1);
-}
-
-double toDB(double linear) {
-    return linear <= 1e-10 ? -200.0 : 20.0 * std::log10(linear);
 }
 
 struct MonitorMeter::State {
@@ -113,9 +114,7 @@ MonitorMeter::~MonitorMeter() {
 }
 
 std::vector<float> MonitorMeter::record(int ms) {
-    startRecording(ms);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return takeRecording();
+    return std::move(recordChannels(ms).front());
 }
 
 std::vector<std::vector<float>> MonitorMeter::recordChannels(int ms) {
@@ -146,10 +145,6 @@ std::vector<std::vector<float>> MonitorMeter::takeChannels() {
     return channels;
 }
 
-std::vector<float> MonitorMeter::takeRecording() {
-    return std::move(takeChannels().front());
-}
-
 Level MonitorMeter::measure(int ms) {
     const std::vector<float> samples = record(ms);
     Level level;
@@ -172,6 +167,29 @@ Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>&
         level = meter.measure(300);
     }
     return level;
+}
+
+Level settledAt(MonitorMeter& meter, double db, double toleranceDB,
+                const std::function<void()>& meanwhile, int timeoutMs) {
+    return settledLevel(
+        meter,
+        [&](const Level& l) {
+            if (meanwhile) {
+                meanwhile();
+            }
+            return std::fabs(l.rmsDB - db) <= toleranceDB;
+        },
+        timeoutMs);
+}
+
+AudioObjectID processObjectOf(AudioHardware& hardware, pid_t pid) {
+    for (const AudioObjectID id :
+         CA::objectList(hardware, CA::system, kAudioHardwarePropertyProcessObjectList)) {
+        if (CA::get<std::int32_t>(hardware, id, kAudioProcessPropertyPID, -1) == pid) {
+            return id;
+        }
+    }
+    return kAudioObjectUnknown;
 }
 
 double toneAmplitude(const std::vector<float>& samples, double frequency) {
@@ -241,11 +259,7 @@ std::string testPlayerPath() {
 }
 
 std::string jackPlayerPath() {
-#ifdef CORVALLE_JACK_PLAYER
     return CORVALLE_JACK_PLAYER;
-#else
-    return {};
-#endif
 }
 
 std::string jackLibraryEnvironment() {
@@ -262,16 +276,12 @@ std::string jackLibraryEnvironment() {
 }
 
 std::string pulsePlayerPath() {
-#ifdef CORVALLE_PULSE_PLAYER
     return CORVALLE_PULSE_PLAYER;
-#else
-    return {};
-#endif
 }
 
 std::string sineFile(const PipeWireSession& session, double amplitude, int frequency) {
-    const std::string path = session.dir().string() + "/sine-" + std::to_string(frequency) + "-" +
-                             std::to_string(static_cast<int>(amplitude * 1000)) + ".wav";
+    std::string path = session.dir().string() + "/sine-" + std::to_string(frequency) + "-" +
+                       std::to_string(static_cast<int>(amplitude * 1000)) + ".wav";
     if (!std::filesystem::exists(path)) {
         static_cast<void>(session.run("sox -n -r 48000 -c 2 -b 32 -e floating-point " + path +
                                       " synth 20 sine " + std::to_string(frequency) + " vol " +

@@ -59,7 +59,6 @@ public:
     Level measure(int ms);
     // record() in two halves, so that several meters can record the same moment.
     void startRecording(int ms);
-    std::vector<float> takeRecording();
     std::vector<std::vector<float>> takeChannels();
 
 private:
@@ -74,6 +73,13 @@ private:
 // returns the last: the graph may take a moment to settle after a change.
 Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
                    int timeoutMs = 3000);
+// settledLevel() until the level is within `toleranceDB` of `db`, with `meanwhile`
+// run before each check.
+Level settledAt(MonitorMeter& meter, double db, double toleranceDB,
+                const std::function<void()>& meanwhile = {}, int timeoutMs = 3000);
+
+// The process object of `pid`, or kAudioObjectUnknown while the backend lists none.
+AudioObjectID processObjectOf(AudioHardware& hardware, pid_t pid);
 
 std::string testPlayerPath();
 // tools/JackPlayer.cpp, empty where it was not built (no JACK headers).
