@@ -52,18 +52,30 @@ void write(const QImage& image, const QDir& folder, const QString& name) {
     std::printf("%s\n", qPrintable(path));
 }
 
-void save(QWidget& widget, const QDir& folder, const QString& name) {
+// Lays `widget` out and shows it, so that its children have their places.
+void showLaidOut(QWidget& widget) {
     widget.adjustSize();
     widget.show();
     QApplication::processEvents();
+}
+
+// The child of `widget` named `name`; fails, saying `what` is missing, without one.
+template <typename Child> Child& childOf(QWidget& widget, const char* name, const char* what) {
+    auto* child = widget.findChild<Child*>(QLatin1String(name));
+    if (child == nullptr) {
+        fail(QStringLiteral("the panel has no %1").arg(QLatin1String(what)));
+    }
+    return *child;
+}
+
+void save(QWidget& widget, const QDir& folder, const QString& name) {
+    showLaidOut(widget);
     write(widget.grab().toImage(), folder, name);
 }
 
 // The panel with `menu` drawn over it at `at` (the menu's top left in the panel).
 void saveWithMenu(QWidget& panel, QMenu& menu, auto at, const QDir& folder, const QString& name) {
-    menu.adjustSize();
-    menu.show();
-    QApplication::processEvents();
+    showLaidOut(menu);
     const QImage under = panel.grab().toImage();
     const QImage over = menu.grab().toImage();
     const QPoint topLeft = at(over.size());
@@ -162,16 +174,11 @@ void renderMainStates(const QDir& folder) {
     model.selectOutput(five.headphones);
     MixerView withMenu(model, loginItem, [] {});
     withMenu.setFramed(true);
-    withMenu.adjustSize();
-    withMenu.show();
-    QApplication::processEvents();
-    auto* picker = withMenu.findChild<OutputPicker*>(QStringLiteral("outputPicker"));
-    if (picker == nullptr) {
-        fail(QStringLiteral("the panel has no output picker"));
-    }
-    const QRect under = picker->geometry();
+    showLaidOut(withMenu);
+    auto& picker = childOf<OutputPicker>(withMenu, "outputPicker", "output picker");
+    const QRect under = picker.geometry();
     saveWithMenu(
-        withMenu, *picker->menu(),
+        withMenu, *picker.menu(),
         [&](QSize menu) { return QPoint(under.right() + 1 - menu.width(), under.bottom() + 3); },
         folder, QStringLiteral("output-menu"));
 
@@ -197,14 +204,8 @@ void renderLongList(const QDir& folder) {
     MixerView view(model, loginItem, [] {});
     view.setFramed(true);
     view.setHeightLimit(600);
-    view.adjustSize();
-    view.show();
-    QApplication::processEvents();
-    auto* list = view.findChild<QScrollArea*>(QStringLiteral("appList"));
-    if (list == nullptr) {
-        fail(QStringLiteral("the panel has no application list"));
-    }
-    QScrollBar* bar = list->verticalScrollBar();
+    showLaidOut(view);
+    QScrollBar* bar = childOf<QScrollArea>(view, "appList", "application list").verticalScrollBar();
     if (bar->maximum() <= 0) {
         fail(QStringLiteral("fourteen applications do not make the list scroll"));
     }
