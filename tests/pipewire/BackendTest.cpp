@@ -14,12 +14,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <pipewire/pipewire.h>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace corvalle {
@@ -104,9 +107,12 @@ protected:
     // few handles may be in flight, a leak per tap would be hundreds that stay. A
     // quarter of a kilobyte per tap over a thousand taps would show as 250 KiB of
     // heap. What the process grew by since `before`.
-    test::MemoryUse expectNothingLeftSince(int files, const test::MemoryUse& before) {
-        EXPECT_TRUE(eventually([&] { return test::openFileCount() <= files + 4; }, 3s))
-            << test::openFileCount() << " open files, " << files << " before";
+    test::MemoryUse expectNothingLeftSince(int files, const test::MemoryUse& before,
+                                           int libraryLosses = 0) {
+        EXPECT_TRUE(eventually(
+            [&] { return test::openFileCount() <= files + 4 + libraryLosses; }, 3s))
+            << test::openFileCount() << " open files, " << files << " before: "
+            << test::openFileKinds();
         test::MemoryUse grown;
         EXPECT_TRUE(eventually(
             [&] {
@@ -135,6 +141,21 @@ protected:
 
 // Taps live from no time at all to a few tens of milliseconds, so that they end
 // while the server and the session manager are still setting them up.
+// libpipewire before 0.3.71 forgets the descriptors that arrived ahead of their
+// message when a read ends on a message boundary (upstream 9eb1633b0). Against
+// the same 0.3.65 server under load, a thousand taps lose 20 to 60 eventfds with
+// Debian 12's library and none with 1.4's. A leak per tap would be a thousand,
+// and the run on 1.4 keeps the strict bound.
+int descriptorsTheLibraryMayLose(int cycles) {
+    int major = 0;
+    int minor = 0;
+    int micro = 0;
+    if (std::sscanf(pw_get_library_version(), "%d.%d.%d", &major, &minor, &micro) != 3) {
+        return 0;
+    }
+    return std::tie(major, minor, micro) < std::make_tuple(0, 3, 71) ? cycles / 5 : 0;
+}
+
 TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
     constexpr std::array<int, 5> kLifetimesMs{0, 5, 10, 20, 40};
     auto cycle = [&](int i) {
@@ -153,6 +174,7 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
     ASSERT_TRUE(settle());
     const int nodes = test::nodeCount(session);
     const int files = test::openFileCount();
+    std::printf("open before: %s\n", test::openFileKinds().c_str());
     const test::MemoryUse before = test::memoryUse();
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < CORVALLE_TAP_CYCLES; ++i) {
@@ -165,7 +187,8 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
             CORVALLE_TAP_CYCLES);
     EXPECT_TRUE(settle());
     EXPECT_TRUE(eventually([&] { return test::nodeCount(session) == nodes; }, 2s));
-    const test::MemoryUse grown = expectNothingLeftSince(files, before);
+    const test::MemoryUse grown =
+        expectNothingLeftSince(files, before, descriptorsTheLibraryMayLose(CORVALLE_TAP_CYCLES));
     std::printf("heap %+ld KiB, mapped %+ld KiB\n", grown.heapKiB, grown.mappedKiB);
     EXPECT_TRUE(running());
 }

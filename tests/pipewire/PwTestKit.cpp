@@ -3,11 +3,13 @@
 #include "AudioFormat.h"
 #include "CA.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <malloc.h>
+#include <map>
 #include <pipewire/pipewire.h>
 #include <thread>
 
@@ -233,6 +235,26 @@ void forceQuantum(const PipeWireSession& session, int frames) {
 int openFileCount() {
     const std::filesystem::directory_iterator fds("/proc/self/fd");
     return static_cast<int>(std::distance(begin(fds), end(fds)));
+}
+
+std::string openFileKinds() {
+    std::map<std::string, int> kinds;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        // "socket:[1234]" and "/memfd:pipewire-memfd (deleted)" name one object each.
+        const auto id = target.find(":[");
+        if (id != std::string::npos && id + 2 < target.size() &&
+            std::isdigit(static_cast<unsigned char>(target[id + 2])) != 0) {
+            target.resize(id);
+        }
+        ++kinds[target];
+    }
+    std::string text;
+    for (const auto& [kind, count] : kinds) {
+        text += (text.empty() ? "" : ", ") + kind + " x" + std::to_string(count);
+    }
+    return text;
 }
 
 MemoryUse memoryUse() {

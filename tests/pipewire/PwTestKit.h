@@ -104,6 +104,8 @@ std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts = 3)
 // Forces the graph's quantum (0 lets it go back to its default).
 void forceQuantum(const PipeWireSession& session, int frames);
 int openFileCount();
+// The open files by kind ("anon_inode:[eventfd] x3, socket x2"), for a failure message.
+std::string openFileKinds();
 // What the process holds: heap blocks in use (unlike resident pages, these do
 // not keep what the allocator's fragmentation leaves behind; exact when glibc's
 // per-thread caches are off, see CMakeLists.txt) and pages of mapped files and
