@@ -109,10 +109,10 @@ protected:
     // heap. What the process grew by since `before`.
     test::MemoryUse expectNothingLeftSince(int files, const test::MemoryUse& before,
                                            int libraryLosses = 0) {
-        EXPECT_TRUE(eventually(
-            [&] { return test::openFileCount() <= files + 4 + libraryLosses; }, 3s))
-            << test::openFileCount() << " open files, " << files << " before: "
-            << test::openFileKinds();
+        EXPECT_TRUE(
+            eventually([&] { return test::openFileCount() <= files + 4 + libraryLosses; }, 3s))
+            << test::openFileCount() << " open files, " << files
+            << " before: " << test::openFileKinds();
         test::MemoryUse grown;
         EXPECT_TRUE(eventually(
             [&] {
