@@ -20,6 +20,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 namespace corvalle::ui {
@@ -314,19 +315,62 @@ void MixerView::launchAtLoginClicked(bool checked) {
     launchAtLogin_->setChecked(loginItem_.status() == kLoginItemEnabled);
 }
 
-// The levels are measured only while a view shows them, at its display's pace.
 void MixerView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The native window may be new: the first show, or new window flags.
+    QWindow* window = this->window()->windowHandle();
+    if (window != levelWindow_) {
+        if (levelWindow_) {
+            levelWindow_->removeEventFilter(this);
+            disconnect(levelWindow_, nullptr, this, nullptr);
+        }
+        levelWindow_ = window;
+        if (window != nullptr) {
+            window->installEventFilter(this);
+            connect(window, &QWindow::windowStateChanged, this, &MixerView::updateLevelWatch);
+        }
+    }
+    updateLevelWatch();
+}
+
+void MixerView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    updateLevelWatch();
+}
+
+bool MixerView::eventFilter(QObject* watched, QEvent* event) {
+    // The window system tells by exposure that a window went to another
+    // workspace, was covered or was unmapped; the flag is set before the event.
+    if (watched == levelWindow_ && event->type() == QEvent::Expose) {
+        updateLevelWatch();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MixerView::setCovered(bool covered) {
+    covered_ = covered;
+    updateLevelWatch();
+}
+
+// The levels are measured only while someone can see them, at the display's
+// pace: the view shown in a window that is neither minimised, unexposed nor
+// covered. Exposure comes before the first frame is drawn, so meters start with it.
+void MixerView::updateLevelWatch() {
+    const bool seen = isVisible() && !covered_ && levelWindow_ && levelWindow_->isExposed() &&
+                      !(levelWindow_->windowStates() & Qt::WindowMinimized);
+    if (seen == watchingLevels_) {
+        return;
+    }
+    watchingLevels_ = seen;
+    if (!seen) {
+        model_.levels().unwatch(this);
+        return;
+    }
     const double hertz = screen() != nullptr ? screen()->refreshRate() : 0.0;
     const auto frameTime = std::chrono::milliseconds(
         hertz >= 1.0 ? static_cast<long>(1000.0 / hertz) : kFallbackFrameTime.count());
     updateShownRows();
     model_.levels().watch(this, frameTime, shownRows_);
-}
-
-void MixerView::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    model_.levels().unwatch(this);
 }
 
 bool MixerView::isShown(const AppRow& row) const {

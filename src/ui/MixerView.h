@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QKeySequence>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <chrono>
@@ -13,6 +14,7 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
+class QWindow;
 
 namespace corvalle {
 
@@ -70,6 +72,9 @@ public:
     // Draws a frame around the view, for the panel that floats over other windows.
     void setFramed(bool framed);
 
+    // Other windows cover the view's window wholly, as the window system says.
+    void setCovered(bool covered);
+
     // Used where the screen tells no refresh rate.
     static constexpr std::chrono::milliseconds kFallbackFrameTime{16};
 
@@ -80,6 +85,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void redrawApps();
@@ -89,6 +95,8 @@ private:
     // Rows at least partly inside the list's viewport are shown; only they are measured.
     bool isShown(const AppRow& row) const;
     void updateShownRows();
+    // Watches the levels while they can be seen, stops watching when not.
+    void updateLevelWatch();
     void launchAtLoginClicked(bool checked);
     void fitList();
     void redrawColours();
@@ -108,6 +116,10 @@ private:
     std::set<QString> shownRows_;
     int heightLimit_ = 0;
     bool framed_ = false;
+    // The window whose exposure and state decide whether the levels are seen.
+    QPointer<QWindow> levelWindow_;
+    bool covered_ = false;
+    bool watchingLevels_ = false;
 };
 
 } // namespace ui

@@ -20,6 +20,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace corvalle::ui {
@@ -215,6 +216,47 @@ TEST_F(MixerViewTest, OnlyRowsInsideTheListAreMeasuredAndARowScrolledInShowsItsL
     levels.takeFrame();
     EXPECT_TRUE(world.hardware.isMetered(lastProcess));
     EXPECT_FALSE(world.hardware.isMetered(firstProcess));
+}
+
+// While the levels cannot be seen nothing measures them and no timer runs; they
+// are measured again as soon as the window shows. The view sits in a window of
+// its own, as in the program's window, which opens minimised at login where
+// there is no tray: then its widgets are told they show, but nothing can be seen.
+TEST_F(MixerViewTest, LevelsAreMeasuredOnlyWhileTheirWindowCanBeSeen) {
+    const AudioObjectID process =
+        world.addApp(100, QStringLiteral("org.player"), QStringLiteral("Player"), true);
+    world.start();
+    QWidget window;
+    new MixerView(
+        *world.model, loginItem, [] {}, &window);
+    LevelMonitor& levels = world.model->levels();
+    window.showMinimized();
+    QApplication::processEvents();
+    EXPECT_FALSE(levels.isRunning()) << "opened minimised";
+    EXPECT_EQ(world.hardware.meteredCount(), 0U) << "opened minimised";
+    window.showNormal();
+    QApplication::processEvents();
+    struct Way {
+        const char* name = "";
+        std::function<void()> away;
+        std::function<void()> back;
+    };
+    const std::vector<Way> ways{
+        {"hidden", [&] { window.hide(); }, [&] { window.show(); }},
+        {"minimised", [&] { window.showMinimized(); }, [&] { window.showNormal(); }},
+    };
+    for (const Way& way : ways) {
+        ASSERT_TRUE(levels.isRunning()) << way.name;
+        levels.takeFrame();
+        ASSERT_TRUE(world.hardware.isMetered(process)) << way.name;
+        way.away();
+        QApplication::processEvents();
+        EXPECT_FALSE(levels.isRunning()) << way.name;
+        EXPECT_EQ(world.hardware.meteredCount(), 0U) << way.name;
+        way.back();
+        QApplication::processEvents();
+        EXPECT_TRUE(levels.isRunning()) << way.name;
+    }
 }
 
 TEST_F(MixerViewTest, ARowThatComesWhileAllIsSilentIsMeasured) {
