@@ -4,6 +4,7 @@
 #include "Symbols.h"
 #include "UiStyle.h"
 #include "WindowTitleRow.h"
+#include "X11Desktop.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -137,6 +138,8 @@ QString MainWindow::hintText() const {
     return text ? text->text() : QString();
 }
 
+MainWindow::~MainWindow() = default;
+
 void MainWindow::closeEvent(QCloseEvent* event) {
     // With a tray icon the window only hides; it comes back, where it was, on
     // the next showWindow().
@@ -167,6 +170,15 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (windowHandle() && !screenWatched_) {
         screenWatched_ = true;
         connect(windowHandle(), &QWindow::screenChanged, this, [this] { fitToScreen(); });
+    }
+    // New window flags make a new native window.
+    if (windowHandle() && (!coverWatch_ || coverWatch_->windowID() != winId())) {
+        coverWatch_ = X11CoverWatch::create(*windowHandle());
+        view_->setCovered(false);
+        if (coverWatch_) {
+            connect(coverWatch_.get(), &X11CoverWatch::coveredChanged, view_,
+                    &ui::MixerView::setCovered);
+        }
     }
     fitToScreen();
     if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||

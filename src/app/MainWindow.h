@@ -2,11 +2,13 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 namespace corvalle {
 
 class LoginItem;
 class WindowTitleRow;
+class X11CoverWatch;
 class MixerModel;
 
 namespace ui {
@@ -24,6 +26,7 @@ public:
     // window quits, and closing asks `closeRequested`'s receiver to quit.
     MainWindow(MixerModel& model, LoginItem& loginItem, std::function<void()> quit, bool withTray,
                QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     ui::MixerView* mixerView() const { return view_; }
     QString hintText() const;
@@ -59,6 +62,8 @@ private:
 
     ui::MixerView* view_ = nullptr;
     WindowTitleRow* titleRow_ = nullptr;
+    // Tells the view when the window is wholly covered, where the desktop says so.
+    std::unique_ptr<X11CoverWatch> coverWatch_;
     bool withTray_ = true;
     bool screenWatched_ = false;
 };

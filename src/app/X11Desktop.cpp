@@ -173,6 +173,46 @@ void X11TrayManagerWatch::refresh() {
     }
 }
 
+std::unique_ptr<X11CoverWatch> X11CoverWatch::create(const QWindow& window) {
+    xcb_connection_t* connection = qtConnection();
+    if (!connection) {
+        return nullptr;
+    }
+    std::unique_ptr<X11CoverWatch> watch(new X11CoverWatch);
+    watch->window_ = static_cast<xcb_window_t>(window.winId());
+    addEventMask(connection, watch->window_, XCB_EVENT_MASK_VISIBILITY_CHANGE);
+    xcb_flush(connection);
+    QCoreApplication::instance()->installNativeEventFilter(watch.get());
+    return watch;
+}
+
+X11CoverWatch::~X11CoverWatch() {
+    if (QCoreApplication::instance()) {
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+    }
+}
+
+bool X11CoverWatch::nativeEventFilter(const QByteArray& eventType, void* message,
+                                      qintptr* /*result*/) {
+    if (eventType != "xcb_generic_event_t") {
+        return false;
+    }
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7F) != XCB_VISIBILITY_NOTIFY) {
+        return false;
+    }
+    const auto* visibility = static_cast<const xcb_visibility_notify_event_t*>(message);
+    if (visibility->window != window_) {
+        return false;
+    }
+    const bool covered = visibility->state == XCB_VISIBILITY_FULLY_OBSCURED;
+    if (covered != covered_) {
+        covered_ = covered;
+        emit coveredChanged(covered);
+    }
+    return false;
+}
+
 bool x11::bringToCurrentDesktop(const QWindow& window, std::uint32_t timestamp) {
     xcb_connection_t* connection = qtConnection();
     xcb_screen_t* screen = connection ? screenNumbered(connection, defaultScreenNumber()) : nullptr;
@@ -206,6 +246,16 @@ bool X11TrayManagerWatch::nativeEventFilter(const QByteArray&, void*, qintptr*) 
 }
 
 void X11TrayManagerWatch::refresh() {}
+
+std::unique_ptr<X11CoverWatch> X11CoverWatch::create(const QWindow&) {
+    return nullptr;
+}
+
+X11CoverWatch::~X11CoverWatch() = default;
+
+bool X11CoverWatch::nativeEventFilter(const QByteArray&, void*, qintptr*) {
+    return false;
+}
 
 bool x11::bringToCurrentDesktop(const QWindow&, std::uint32_t) {
     return false;

@@ -39,6 +39,33 @@ private:
     std::uint32_t owner_ = 0;
 };
 
+// Whether the X server reports one window as wholly covered by others
+// (VisibilityNotify). Only a desktop without a compositing manager reports it:
+// one that composites keeps every window unobscured, so a window is never taken
+// for covered there.
+class X11CoverWatch final : public QObject, public QAbstractNativeEventFilter {
+    Q_OBJECT
+
+public:
+    // Absent when the program does not run on xcb.
+    static std::unique_ptr<X11CoverWatch> create(const QWindow& window);
+    ~X11CoverWatch() override;
+
+    std::uintptr_t windowID() const { return window_; }
+    bool isCovered() const { return covered_; }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+signals:
+    void coveredChanged(bool covered);
+
+private:
+    X11CoverWatch() = default;
+
+    std::uint32_t window_ = 0;
+    bool covered_ = false;
+};
+
 namespace x11 {
 
 // Asks the window manager to put `window` on the desktop the user is looking
