@@ -17,6 +17,8 @@ struct AudioApp {
     std::optional<QString> icon;
     std::vector<AudioObjectID> processObjects;
     bool isPlaying = false;
+
+    friend bool operator==(const AudioApp&, const AudioApp&) = default;
 };
 
 struct OutputDevice {

@@ -93,8 +93,12 @@ void MixerModel::refresh() {
     }
     sortByName(rows);
 
-    apps_ = std::move(rows);
-    emit appsChanged();
+    // The poll finds the same rows nearly always; views, the tray and the bus
+    // hear only of a change.
+    if (rows != apps_) {
+        apps_ = std::move(rows);
+        emit appsChanged();
+    }
     allGroups_ = std::move(groups);
     reconcile();
 }

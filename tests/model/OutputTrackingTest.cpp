@@ -22,7 +22,8 @@ protected:
 };
 
 // The fields are assigned, and signal, at every refresh; the device list only when
-// its IDs change, so the picker is not rebuilt for nothing. A refused change and an
+// its IDs change and the rows only when they do, so neither the picker nor the
+// rows are rebuilt for nothing. A refused change and an
 // unreadable default are CommandLineTest's and MixerViewTest's, where they are shown.
 TEST_F(OutputTracking, TheOutputFieldsAreFilledAtOnceAndFollowEveryRefresh) {
     world.addProcess(10, "org.player", true);
@@ -56,7 +57,12 @@ TEST_F(OutputTracking, TheOutputFieldsAreFilledAtOnceAndFollowEveryRefresh) {
     EXPECT_EQ(model.outputDevices()[0].name, QStringLiteral("Loudspeakers"));
     EXPECT_EQ(model.outputID(), usb);
     EXPECT_EQ(model.outputName(), QStringLiteral("USB"));
-    EXPECT_EQ(emitted, (std::map<std::size_t, int>{{0, 2}, {1, 2}, {2, 2}, {3, 1}}));
+    EXPECT_EQ(emitted, (std::map<std::size_t, int>{{1, 2}, {2, 2}, {3, 1}}));
+
+    world.addProcess(11, "org.other", true);
+    world.refresh();
+    world.refresh();
+    EXPECT_EQ(emitted[0], 1) << "one new row, one signal";
 }
 
 } // namespace
