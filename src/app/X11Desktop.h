@@ -52,7 +52,6 @@ public:
     ~X11CoverWatch() override;
 
     std::uintptr_t windowID() const { return window_; }
-    bool isCovered() const { return covered_; }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
