@@ -71,9 +71,37 @@ void rampedGain(benchmark::State& state) {
     gain.applied.store(0.3F);
     bool up = true;
     for (auto _ : state) {
-        // A new target every cycle, so every cycle ramps.
-        gain.target.store(up ? 1.7F : 0.3F, std::memory_order_relaxed);
+        // A new target every cycle, so every cycle ramps, never to full scale:
+        // the limiter waits.
+        gain.target.store(up ? 1.15F : 0.3F, std::memory_order_relaxed);
         up = !up;
+        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
+        benchmark::DoNotOptimize(cycle.outSamples.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// Four times the input, which reaches 0.83 of full scale: the limiter works on every cycle.
+void limitedGain(benchmark::State& state) {
+    StereoCycle cycle(framesOf(state));
+    GainState gain;
+    gain.target.store(4.0F);
+    gain.applied.store(4.0F);
+    for (auto _ : state) {
+        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
+        benchmark::DoNotOptimize(cycle.outSamples.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// The same with the limiter off: every sample above full scale is clipped.
+void clippedGain(benchmark::State& state) {
+    StereoCycle cycle(framesOf(state));
+    GainState gain;
+    gain.target.store(4.0F);
+    gain.applied.store(4.0F);
+    gain.limiterOn.store(false);
+    for (auto _ : state) {
         corvalle::renderGain(&cycle.input, &cycle.output, &gain);
         benchmark::DoNotOptimize(cycle.outSamples.data());
         benchmark::ClobberMemory();
@@ -83,6 +111,8 @@ void rampedGain(benchmark::State& state) {
 BENCHMARK(copyBaseline)->Arg(256)->Arg(1024);
 BENCHMARK(constantGain)->Arg(256)->Arg(1024);
 BENCHMARK(rampedGain)->Arg(256)->Arg(1024);
+BENCHMARK(limitedGain)->Arg(256)->Arg(1024);
+BENCHMARK(clippedGain)->Arg(256)->Arg(1024);
 
 // Prints the table as usual and keeps the time per iteration of every run.
 class RecordingReporter : public benchmark::ConsoleReporter {
@@ -122,6 +152,10 @@ int main(int argc, char** argv) {
         {"constant-1024", "constantGain/1024", "copyBaseline/1024"},
         {"ramp-256", "rampedGain/256", "copyBaseline/256"},
         {"ramp-1024", "rampedGain/1024", "copyBaseline/1024"},
+        {"limiting-256", "limitedGain/256", "copyBaseline/256"},
+        {"limiting-1024", "limitedGain/1024", "copyBaseline/1024"},
+        {"clipping-256", "clippedGain/256", "copyBaseline/256"},
+        {"clipping-1024", "clippedGain/1024", "copyBaseline/1024"},
     };
     for (const auto& ratio : ratios) {
         const auto measured = reporter.cpuTimes.find(ratio.measured);

@@ -1,9 +1,14 @@
 #include "GainRender.h"
 
+#include "PeakLimiter.h"
+
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 // The hot loops are also built for AVX2 and picked at load time on CPUs that have it.
 #if defined(__x86_64__) && defined(__has_attribute)
@@ -129,6 +134,31 @@ void limitLanes(Floats& y, Bits& loudest) {
                                                        : (bits & kSign) | limitedMagnitude);
 }
 
+// Without the limit: raises `loudest` lane by lane to the magnitudes of `y` as
+// they are. A NaN's magnitude is above every number's, so a loudest at or below
+// 1 says that no sample needed the limit.
+void markLanes(const Floats& y, Bits& loudest) {
+    const Bits magnitude = reinterpret_cast<Bits>(y) & ~kSign;
+    loudest = loudest < magnitude ? magnitude : loudest;
+}
+
+// One sample, limited or as it is.
+template <bool Limit> float finished(float y) {
+    if constexpr (Limit) {
+        return limited(y);
+    } else {
+        return y;
+    }
+}
+
+template <bool Limit> void finishLanes(Floats& y, Bits& loudest) {
+    if constexpr (Limit) {
+        limitLanes(y, loudest);
+    } else {
+        markLanes(y, loudest);
+    }
+}
+
 std::uint32_t loudestLane(const Bits& lanes) {
     std::uint32_t loudest = 0;
     for (std::size_t i = 0; i < kLanes; ++i) {
@@ -189,35 +219,80 @@ float rampGains(float g, float step, float* gains, std::size_t count) {
     return g;
 }
 
-// Each scaling loop below returns the largest magnitude it wrote, as bits.
+// Each scaling loop below returns the largest magnitude it wrote, as bits. With
+// `Limit` every sample is limited to [-1, 1]; without, samples are written as they
+// are and the magnitude may be above 1 or a NaN's, which the caller then redoes.
 
 // `count` samples, contiguous on both sides, at one gain.
-CORVALLE_VECTOR_CLONES
-std::uint32_t scaleContiguous(float* out, const float* in, std::size_t count, float gain) {
+// The loops below are templates inlined into one function each way, as a
+// template cannot be built for several targets.
+template <bool Limit>
+[[gnu::always_inline]] inline std::uint32_t scaleContiguousLoop(float* out, const float* in,
+                                                                std::size_t count, float gain) {
     // Written in vectors: the compiler does not vectorise the loudest sample
     // alongside the stores on its own.
     const Floats gains = Floats{} + gain;
     Bits lanes{};
     std::size_t i = 0;
+    // Four vectors a round, so that the loop's own work is spread thin.
+    for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
+        Floats a;
+        Floats b;
+        Floats c;
+        Floats d;
+        loadFloats(a, in + i);
+        loadFloats(b, in + i + kLanes);
+        loadFloats(c, in + i + 2 * kLanes);
+        loadFloats(d, in + i + 3 * kLanes);
+        a *= gains;
+        b *= gains;
+        c *= gains;
+        d *= gains;
+        finishLanes<Limit>(a, lanes);
+        finishLanes<Limit>(b, lanes);
+        finishLanes<Limit>(c, lanes);
+        finishLanes<Limit>(d, lanes);
+        storeFloats(out + i, a);
+        storeFloats(out + i + kLanes, b);
+        storeFloats(out + i + 2 * kLanes, c);
+        storeFloats(out + i + 3 * kLanes, d);
+    }
     for (; i + kLanes <= count; i += kLanes) {
         Floats y;
         loadFloats(y, in + i);
         y *= gains;
-        limitLanes(y, lanes);
+        finishLanes<Limit>(y, lanes);
         storeFloats(out + i, y);
     }
     std::uint32_t loudest = loudestLane(lanes);
     for (; i < count; ++i) {
-        const float y = limited(in[i] * gain);
+        const float y = finished<Limit>(in[i] * gain);
         out[i] = y;
         loudest = louder(loudest, magnitudeOf(y));
     }
     return loudest;
 }
 
+CORVALLE_VECTOR_CLONES std::uint32_t scaleContiguousLimited(float* out, const float* in,
+                                                            std::size_t count, float gain) {
+    return scaleContiguousLoop<true>(out, in, count, gain);
+}
+
+CORVALLE_VECTOR_CLONES std::uint32_t scaleContiguousAsIs(float* out, const float* in,
+                                                         std::size_t count, float gain) {
+    return scaleContiguousLoop<false>(out, in, count, gain);
+}
+
+template <bool Limit>
+std::uint32_t scaleContiguous(float* out, const float* in, std::size_t count, float gain) {
+    return Limit ? scaleContiguousLimited(out, in, count, gain)
+                 : scaleContiguousAsIs(out, in, count, gain);
+}
+
 // `frames` stereo interleaved frames, each at its own gain.
-CORVALLE_VECTOR_CLONES
-std::uint32_t scaleStereo(float* out, const float* in, std::size_t frames, const float* gains) {
+template <bool Limit>
+[[gnu::always_inline]] inline std::uint32_t
+scaleStereoLoop(float* out, const float* in, std::size_t frames, const float* gains) {
     Bits lanes{};
     std::size_t k = 0;
     for (; k + kLanes <= frames; k += kLanes) {
@@ -229,37 +304,55 @@ std::uint32_t scaleStereo(float* out, const float* in, std::size_t frames, const
         loadFloats(high, in + 2 * k + kLanes);
         low *= __builtin_shufflevector(g, g, 0, 0, 1, 1, 2, 2, 3, 3);
         high *= __builtin_shufflevector(g, g, 4, 4, 5, 5, 6, 6, 7, 7);
-        limitLanes(low, lanes);
-        limitLanes(high, lanes);
+        finishLanes<Limit>(low, lanes);
+        finishLanes<Limit>(high, lanes);
         storeFloats(out + 2 * k, low);
         storeFloats(out + 2 * k + kLanes, high);
     }
     std::uint32_t loudest = loudestLane(lanes);
     for (; k < frames; ++k) {
-        out[2 * k] = limited(in[2 * k] * gains[k]);
-        out[2 * k + 1] = limited(in[2 * k + 1] * gains[k]);
+        out[2 * k] = finished<Limit>(in[2 * k] * gains[k]);
+        out[2 * k + 1] = finished<Limit>(in[2 * k + 1] * gains[k]);
         loudest = louder(loudest, louder(magnitudeOf(out[2 * k]), magnitudeOf(out[2 * k + 1])));
     }
     return loudest;
 }
 
+CORVALLE_VECTOR_CLONES std::uint32_t scaleStereoLimited(float* out, const float* in,
+                                                        std::size_t frames, const float* gains) {
+    return scaleStereoLoop<true>(out, in, frames, gains);
+}
+
+CORVALLE_VECTOR_CLONES std::uint32_t scaleStereoAsIs(float* out, const float* in,
+                                                     std::size_t frames, const float* gains) {
+    return scaleStereoLoop<false>(out, in, frames, gains);
+}
+
+template <bool Limit>
+std::uint32_t scaleStereo(float* out, const float* in, std::size_t frames, const float* gains) {
+    return Limit ? scaleStereoLimited(out, in, frames, gains)
+                 : scaleStereoAsIs(out, in, frames, gains);
+}
+
 // One channel of `frames` frames, with any strides, each frame at its own gain.
+template <bool Limit>
 std::uint32_t scaleStrided(float* out, std::size_t outStride, const float* in, std::size_t inStride,
                            std::size_t frames, const float* gains) {
     std::uint32_t loudest = 0;
     for (std::size_t k = 0; k < frames; ++k) {
-        const float y = limited(in[k * inStride] * gains[k]);
+        const float y = finished<Limit>(in[k * inStride] * gains[k]);
         out[k * outStride] = y;
         loudest = louder(loudest, magnitudeOf(y));
     }
     return loudest;
 }
 
+template <bool Limit>
 std::uint32_t scaleStridedConstant(float* out, std::size_t outStride, const float* in,
                                    std::size_t inStride, std::size_t frames, float gain) {
     std::uint32_t loudest = 0;
     for (std::size_t k = 0; k < frames; ++k) {
-        const float y = limited(in[k * inStride] * gain);
+        const float y = finished<Limit>(in[k * inStride] * gain);
         out[k * outStride] = y;
         loudest = louder(loudest, magnitudeOf(y));
     }
@@ -272,12 +365,76 @@ void silence(float* out, std::size_t stride, std::size_t frames) {
     }
 }
 
+// The limiter of one cycle. Each output buffer runs it from the cycle's start,
+// so that every buffer gets the same gains; the last one leaves its state.
+struct Limiting {
+    PeakLimiter start;
+    PeakLimiter limiter;
+    // The stream's channels that some output plays: the loudest of them decides.
+    std::size_t played = 0;
+    float deepest = 1.0F;
+};
+
+// The magnitude a detector reads: NaN and infinity are left to the limit of
+// each sample, so they count as silence here.
+inline float finiteMagnitude(float x) {
+    const float magnitude = std::fabs(x);
+    return magnitude <= std::numeric_limits<float>::max() ? magnitude : 0.0F;
+}
+
+// Raises `loudest[j]` to the magnitude of every channel the outputs play at the
+// frame `first + j` of the stream, for `count` frames.
+CORVALLE_VECTOR_CLONES
+void frameMagnitudes(const Source& source, std::size_t first, std::size_t count, std::size_t played,
+                     float* loudest) {
+    for (std::size_t k = 0; k < played; ++k) {
+        const float* channel = k == 0   ? source.left
+                               : k == 1 ? source.right
+                                        : (k < source.channels ? source.left + k : nullptr);
+        const std::uint64_t frames = k == 0 ? source.leftFrames : source.frames;
+        if (channel == nullptr || first >= frames) {
+            continue;
+        }
+        const std::size_t readable =
+            frames - first < count ? static_cast<std::size_t>(frames - first) : count;
+        const float* x = channel + first * source.stride;
+        if (source.stride == 2 && k == 0 && played == 2 && source.right == source.left + 1) {
+            // Interleaved stereo, the common case: both channels in one pass.
+            for (std::size_t j = 0; j < readable; ++j) {
+                const float l = finiteMagnitude(x[2 * j]);
+                const float r = finiteMagnitude(x[2 * j + 1]);
+                loudest[j] = l < r ? r : l;
+            }
+            return;
+        }
+        for (std::size_t j = 0; j < readable; ++j) {
+            const float m = finiteMagnitude(x[j * source.stride]);
+            loudest[j] = loudest[j] < m ? m : loudest[j];
+        }
+    }
+}
+
+// Multiplies the `count` gains of the frames from `first` on by the limiter's.
+void applyLimiter(float* gains, std::size_t count, std::size_t first, const Source& source,
+                  Limiting& limiting) {
+    float loudest[kChunk] = {};
+    frameMagnitudes(source, first, count, limiting.played, loudest);
+    float deepest = limiting.deepest;
+    for (std::size_t j = 0; j < count; ++j) {
+        const float limit = limiting.limiter.next(finiteMagnitude(loudest[j] * gains[j]));
+        deepest = limit < deepest ? limit : deepest;
+        gains[j] *= limit;
+    }
+    limiting.deepest = deepest;
+}
+
 // One output buffer of `channels` interleaved channels and `outFrames` frames,
-// whose first channel is global channel `base`. Returns the largest magnitude
-// written, as bits.
+// whose first channel is global channel `base`; through `limiting` when it is
+// given (which needs `Limit`). Returns the largest magnitude written, as bits.
+template <bool Limit>
 std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
-                           std::size_t outFrames, const Source& source, float applied,
-                           float target) {
+                           std::size_t outFrames, const Source& source, float applied, float target,
+                           Limiting* limiting) {
     const std::size_t n =
         source.frames < outFrames ? static_cast<std::size_t>(source.frames) : outFrames;
     const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
@@ -298,17 +455,17 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
                         source.left != nullptr && source.right == source.left + 1;
 
     std::uint32_t loudest = 0;
-    if (step == 0.0F) {
+    if (step == 0.0F && limiting == nullptr) {
         if (stereo) {
-            loudest = scaleContiguous(out, source.left, n * 2, applied);
+            loudest = scaleContiguous<Limit>(out, source.left, n * 2, applied);
         } else {
             for (std::size_t c = 0; c < channels; ++c) {
                 const float* src = sourceOf(c);
                 const std::size_t readable = src != nullptr ? readableOf(c) : 0;
                 if (readable > 0) {
-                    loudest =
-                        louder(loudest, scaleStridedConstant(out + c, channels, src, source.stride,
-                                                             readable, applied));
+                    loudest = louder(loudest,
+                                     scaleStridedConstant<Limit>(out + c, channels, src,
+                                                                 source.stride, readable, applied));
                 }
                 silence(out + readable * channels + c, channels, n - readable);
             }
@@ -316,14 +473,20 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
     } else {
         // Every channel restarts at the applied gain with the same step, so the
         // gains of a chunk serve all channels of this buffer.
+        if (limiting != nullptr) {
+            limiting->limiter = limiting->start;
+        }
         float gains[kChunk];
         float g = applied;
         for (std::size_t f = 0; f < n; f += kChunk) {
             const std::size_t count = n - f < kChunk ? n - f : kChunk;
             g = rampGains(g, step, gains, count);
+            if (limiting != nullptr) {
+                applyLimiter(gains, count, f, source, *limiting);
+            }
             if (stereo) {
-                loudest =
-                    louder(loudest, scaleStereo(out + f * 2, source.left + f * 2, count, gains));
+                loudest = louder(
+                    loudest, scaleStereo<Limit>(out + f * 2, source.left + f * 2, count, gains));
                 continue;
             }
             for (std::size_t c = 0; c < channels; ++c) {
@@ -332,17 +495,57 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
                 const std::size_t scaled =
                     readable > f ? (readable - f < count ? readable - f : count) : 0;
                 if (scaled > 0) {
-                    loudest = louder(loudest, scaleStrided(out + f * channels + c, channels,
-                                                           src + f * source.stride, source.stride,
-                                                           scaled, gains));
+                    loudest = louder(loudest, scaleStrided<Limit>(out + f * channels + c, channels,
+                                                                  src + f * source.stride,
+                                                                  source.stride, scaled, gains));
                 }
                 silence(out + (f + scaled) * channels + c, channels, count - scaled);
             }
+        }
+        // The frames the stream did not fill still pass, as silence.
+        for (std::size_t f = n; limiting != nullptr && f < outFrames; ++f) {
+            limiting->limiter.next(0.0F);
         }
     }
     // Frames without a source: contiguous across all channels.
     silence(out + n * channels, 1, (outFrames - n) * channels);
     return loudest;
+}
+
+// Every output buffer; the largest magnitude written, as bits.
+template <bool Limit>
+std::uint32_t renderAll(AudioBufferList& output, const Source& source, float applied, float target,
+                        Limiting* limiting = nullptr) {
+    std::uint32_t loudest = 0;
+    std::size_t base = 0;
+    for (std::uint32_t b = 0; b < output.numberBuffers; ++b) {
+        const AudioBuffer& buffer = output.buffers[b];
+        if (buffer.data == nullptr || buffer.numberChannels == 0) {
+            continue;
+        }
+        const std::uint64_t outFrames = framesOf(buffer);
+        // A buffer without whole frames gets nothing; its channels still count.
+        if (outFrames > 0) {
+            loudest = louder(loudest, renderBuffer<Limit>(static_cast<float*>(buffer.data),
+                                                          buffer.numberChannels, base,
+                                                          static_cast<std::size_t>(outFrames),
+                                                          source, applied, target, limiting));
+        }
+        base += buffer.numberChannels;
+    }
+    return loudest;
+}
+
+// The channels the output buffers of a list take, as renderAll counts them.
+std::size_t outputChannels(const AudioBufferList& output) {
+    std::size_t channels = 0;
+    for (std::uint32_t b = 0; b < output.numberBuffers; ++b) {
+        const AudioBuffer& buffer = output.buffers[b];
+        if (buffer.data != nullptr) {
+            channels += buffer.numberChannels;
+        }
+    }
+    return channels;
 }
 
 } // namespace
@@ -354,39 +557,59 @@ void renderGain(const AudioBufferList* input, AudioBufferList* output, GainState
     std::uint32_t loudest = 0;
     const float target = state->target.load(std::memory_order_relaxed);
     const float applied = state->applied.load(std::memory_order_relaxed);
+    const bool limiterOn = state->limiterOn.load(std::memory_order_relaxed);
+    Limiting limiting;
+    if (limiterOn) {
+        limiting.start.gain = state->limiterGain.load(std::memory_order_relaxed);
+        limiting.start.hold = state->limiterHold.load(std::memory_order_relaxed);
+    }
+    limiting.limiter = limiting.start;
 
     if (output != nullptr && output->buffers != nullptr) {
-        std::size_t base = 0;
-        for (std::uint32_t b = 0; b < output->numberBuffers; ++b) {
-            const AudioBuffer& buffer = output->buffers[b];
-            if (buffer.data == nullptr || buffer.numberChannels == 0) {
-                continue;
+        if (!limiterOn) {
+            loudest = renderAll<true>(*output, source, applied, target);
+        } else {
+            // Written as they are at first: a cycle with nothing above full scale
+            // (and no NaN) is then done, and exactly what the limit would give.
+            bool limit = !limiting.start.idle();
+            if (!limit) {
+                loudest = renderAll<false>(*output, source, applied, target);
+                limit = loudest > kOne;
             }
-            const std::uint64_t outFrames = framesOf(buffer);
-            // A buffer without whole frames gets nothing; its channels still count.
-            if (outFrames > 0) {
-                loudest = louder(loudest, renderBuffer(static_cast<float*>(buffer.data),
-                                                       buffer.numberChannels, base,
-                                                       static_cast<std::size_t>(outFrames), source,
-                                                       applied, target));
+            if (limit) {
+                const std::size_t streamChannels =
+                    source.left == nullptr ? 0 : (source.channels > 2 ? source.channels : 2);
+                const std::size_t channels = outputChannels(*output);
+                limiting.played = streamChannels < channels ? streamChannels : channels;
+                loudest = renderAll<true>(*output, source, applied, target, &limiting);
             }
-            base += buffer.numberChannels;
         }
     }
 
     state->applied.store(target, std::memory_order_relaxed);
+    state->limiterGain.store(limiting.limiter.gain, std::memory_order_relaxed);
+    state->limiterHold.store(limiting.limiter.hold, std::memory_order_relaxed);
 
-    // Raised, never lowered here: only the main thread resets it. The exchange
+    // Both raised (or lowered) here, reset only by the main thread. An exchange
     // is retried only when the main thread took the value in between.
     const float peak = std::bit_cast<float>(loudest);
     float held = state->peak.load(std::memory_order_relaxed);
     while (peak > held &&
            !state->peak.compare_exchange_weak(held, peak, std::memory_order_relaxed)) {
     }
+    float heldLimit = state->deepestLimit.load(std::memory_order_relaxed);
+    while (limiting.deepest < heldLimit &&
+           !state->deepestLimit.compare_exchange_weak(heldLimit, limiting.deepest,
+                                                      std::memory_order_relaxed)) {
+    }
 }
 
 float takePeak(GainState& state) noexcept {
     return state.peak.exchange(0.0F, std::memory_order_relaxed);
+}
+
+float takeLimit(GainState& state) noexcept {
+    return state.deepestLimit.exchange(1.0F, std::memory_order_relaxed);
 }
 
 } // namespace corvalle

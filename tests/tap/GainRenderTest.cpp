@@ -152,9 +152,9 @@ BufferList build(const std::vector<Buffer>& buffers, bool output) {
     return list;
 }
 
-// Per output buffer and channel of each case: the sample every frame holds.
-// Cutting, padding, ramps, clipping and channels past the second are compared with
-// the plain procedure below on random layouts.
+// Per output buffer and channel of each case, with the limiter off: the sample
+// every frame holds. Cutting, padding, ramps, clipping and channels past the
+// second are compared with the plain procedure below on random layouts.
 TEST(GainRender, EdgeCasesWriteEverySampleAndEndAtTheTarget) {
     struct Case {
         const char* name;
@@ -187,6 +187,7 @@ TEST(GainRender, EdgeCasesWriteEverySampleAndEndAtTheTarget) {
         GainState state;
         state.applied.store(c.applied);
         state.target.store(c.target);
+        state.limiterOn.store(false);
         renderGain(&in.list(), &out.list(), &state);
         for (std::size_t b = 0; b < c.outputs.size(); ++b) {
             for (std::size_t ch = 0; ch < c.expected[b].size(); ++ch) {
@@ -244,46 +245,57 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
     std::bernoulli_distribution coin;
     const auto gain = [&] { return coin(random) ? corners[corner(random)] : ordinary(random); };
     const auto frames = [&] { return coin(random) ? edgeFrames[edge(random)] : anyFrames(random); };
-    for (const Layout& layout : layouts) {
-        for (int round = 0; round < 200; ++round) {
-            const float applied = gain();
-            const float target = round % 4 == 0 ? applied : gain();
-            const std::uint32_t inFrames = frames();
-            const std::uint32_t outFrames = round % 3 == 0 ? inFrames : frames();
-            BufferList in;
-            for (const auto channels : layout.inputs) {
-                const bool last = in.size() + 1 == layout.inputs.size();
-                in.add(channels, last || round % 2 == 0 ? inFrames : frames());
-                for (float& s : in.samples(in.size() - 1)) {
-                    s = sample(random);
+    // Limiter off: anything goes and is clipped. On: the samples stay within full
+    // scale at every gain of the ramp, so that the limiter has nothing to do.
+    for (const bool limiterOn : {false, true}) {
+        for (const Layout& layout : layouts) {
+            for (int round = 0; round < 200; ++round) {
+                const float applied = gain();
+                const float target = round % 4 == 0 ? applied : gain();
+                const float scale =
+                    limiterOn
+                        ? 1.0F / std::max({std::fabs(applied), std::fabs(target), 1.2F}) / 1.2F
+                        : 1.0F;
+                const std::uint32_t inFrames = frames();
+                const std::uint32_t outFrames = round % 3 == 0 ? inFrames : frames();
+                BufferList in;
+                for (const auto channels : layout.inputs) {
+                    const bool last = in.size() + 1 == layout.inputs.size();
+                    in.add(channels, last || round % 2 == 0 ? inFrames : frames());
+                    for (float& s : in.samples(in.size() - 1)) {
+                        s = sample(random) * scale;
+                    }
                 }
-            }
-            BufferList out;
-            BufferList expected;
-            for (const auto channels : layout.outputs) {
-                out.add(channels, outFrames, kSentinel);
-                expected.add(channels, outFrames, kSentinel);
-            }
-            GainState state;
-            state.applied.store(applied);
-            state.target.store(target);
-            renderGain(&in.list(), &out.list(), &state);
-            referenceRender(in.list(), expected.list(), applied, target);
-            ASSERT_EQ(state.applied.load(), target);
-            float loudest = 0.0F;
-            for (std::size_t b = 0; b < out.size(); ++b) {
-                ASSERT_TRUE(std::ranges::equal(out.samples(b), expected.samples(b), sameBits))
-                    << "buffer " << b << " frames " << inFrames << "->" << outFrames << " gain "
-                    << applied << "->" << target;
-                // Whole frames only: a trailing partial frame keeps its sentinel.
-                const std::size_t written = std::size_t{outFrames} * layout.outputs[b];
-                for (std::size_t i = 0; i < written; ++i) {
-                    loudest = std::max(loudest, std::fabs(expected.samples(b)[i]));
+                BufferList out;
+                BufferList expected;
+                for (const auto channels : layout.outputs) {
+                    out.add(channels, outFrames, kSentinel);
+                    expected.add(channels, outFrames, kSentinel);
                 }
+                GainState state;
+                state.applied.store(applied);
+                state.target.store(target);
+                state.limiterOn.store(limiterOn);
+                renderGain(&in.list(), &out.list(), &state);
+                referenceRender(in.list(), expected.list(), applied, target);
+                ASSERT_EQ(takeLimit(state), 1.0F);
+                ASSERT_EQ(state.applied.load(), target);
+                float loudest = 0.0F;
+                for (std::size_t b = 0; b < out.size(); ++b) {
+                    ASSERT_TRUE(std::ranges::equal(out.samples(b), expected.samples(b), sameBits))
+                        << (limiterOn ? "limiter on, " : "limiter off, ") << "buffer " << b
+                        << " frames " << inFrames << "->" << outFrames << " gain " << applied
+                        << "->" << target;
+                    // Whole frames only: a trailing partial frame keeps its sentinel.
+                    const std::size_t written = std::size_t{outFrames} * layout.outputs[b];
+                    for (std::size_t i = 0; i < written; ++i) {
+                        loudest = std::max(loudest, std::fabs(expected.samples(b)[i]));
+                    }
+                }
+                // The peak is that of every sample written, whichever loop wrote it.
+                ASSERT_EQ(takePeak(state), loudest) << "frames " << inFrames << "->" << outFrames
+                                                    << " gain " << applied << "->" << target;
             }
-            // The peak is that of every sample written, whichever loop wrote it.
-            ASSERT_EQ(takePeak(state), loudest) << "frames " << inFrames << "->" << outFrames
-                                                << " gain " << applied << "->" << target;
         }
     }
 }
@@ -324,9 +336,160 @@ TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
     }
 }
 
+// A tone of `frames` frames at 48 kHz on every channel of one buffer, channel c
+// at `amplitudes[c]`, starting at frame `first` of the tone.
+BufferList tone(const std::vector<float>& amplitudes, std::uint32_t frames, std::size_t first,
+                double hertz = 1000.0) {
+    BufferList list;
+    const auto channels = static_cast<std::uint32_t>(amplitudes.size());
+    list.add(channels, frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        const double phase =
+            2.0 * 3.14159265358979323846 * hertz * static_cast<double>(first + f) / 48000.0;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            list.at(0, f, c) = amplitudes[c] * static_cast<float>(std::sin(phase));
+        }
+    }
+    return list;
+}
+
+// Output buffers of the given channel counts, `frames` each.
+BufferList outputs(const std::vector<std::uint32_t>& layout, std::uint32_t frames) {
+    BufferList list;
+    for (const auto channels : layout) {
+        list.add(channels, frames, kSentinel);
+    }
+    return list;
+}
+
+// Four times a full-scale tone: at the first peak the limiter takes a quarter,
+// holds it through the tone, and so plays the tone itself, unclipped, on every
+// channel alike, across buffers too.
+TEST(GainRender, TheLimiterPlaysALoudToneWholeInsteadOfClippingIt) {
+    struct Case {
+        const char* what;
+        std::vector<float> amplitudes;
+        std::vector<std::uint32_t> outputs;
+    };
+    const std::vector<Case> cases = {
+        {"stereo", {1.0F, 0.5F}, {2}},
+        {"stereo on two mono buffers", {1.0F, 0.5F}, {1, 1}},
+        {"six channels on three buffers", {1.0F, 0.5F, 0.25F, 1.0F, 0.75F, 0.1F}, {2, 2, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        GainState state;
+        state.applied.store(4.0F);
+        state.target.store(4.0F);
+        constexpr std::uint32_t kFrames = 256;
+        float deepest = 1.0F;
+        for (std::size_t cycle = 0; cycle < 40; ++cycle) {
+            BufferList in = tone(c.amplitudes, kFrames, cycle * kFrames);
+            BufferList out = outputs(c.outputs, kFrames);
+            renderGain(&in.list(), &out.list(), &state);
+            deepest = std::min(deepest, takeLimit(state));
+            // Output channel k of frame f, counted across the buffers.
+            const auto played = [&](std::size_t f, std::size_t k) {
+                std::size_t b = 0;
+                while (k >= c.outputs[b]) {
+                    k -= c.outputs[b++];
+                }
+                return out.at(b, f, k);
+            };
+            // From the first peak (frame 12) on, every sample is the input's.
+            for (std::size_t f = cycle == 0 ? 12 : 0; f < kFrames; ++f) {
+                for (std::size_t k = 0; k < c.amplitudes.size(); ++k) {
+                    ASSERT_NEAR(played(f, k), in.at(0, f, k), 2e-7F)
+                        << "cycle " << cycle << " frame " << f << " channel " << k;
+                }
+            }
+            for (std::size_t f = 0; f < kFrames; ++f) {
+                for (std::size_t k = 0; k < c.amplitudes.size(); ++k) {
+                    ASSERT_LE(std::fabs(played(f, k)), 1.0F);
+                }
+            }
+        }
+        EXPECT_FLOAT_EQ(deepest, 0.25F);
+    }
+}
+
+// After a loud moment the limiter holds, then lets go smoothly (never rising by
+// more than a small step a frame), and within half a second the output is the
+// plain procedure's again, bit for bit, and the meter's reading says so.
+TEST(GainRender, TheLimiterLetsGoSmoothlyAndThenChangesNothing) {
+    GainState state;
+    state.applied.store(4.0F);
+    state.target.store(4.0F);
+    constexpr std::uint32_t kFrames = 480; // 10 ms
+    std::size_t frame = 0;
+    // 100 ms at twice full scale, then a tone the gain keeps well below it.
+    for (int cycle = 0; cycle < 10; ++cycle, frame += kFrames) {
+        BufferList in = tone({0.5F, 0.5F}, kFrames, frame);
+        BufferList out = outputs({2}, kFrames);
+        renderGain(&in.list(), &out.list(), &state);
+    }
+    EXPECT_FLOAT_EQ(takeLimit(state), 0.5F);
+    float lastGain = 0.5F;
+    std::size_t heldFrames = 0;
+    std::size_t exactFrom = 0;
+    for (int cycle = 0; cycle < 60; ++cycle, frame += kFrames) {
+        BufferList in = tone({0.1F, 0.1F}, kFrames, frame, 440.0);
+        BufferList out = outputs({2}, kFrames);
+        BufferList expected = outputs({2}, kFrames);
+        renderGain(&in.list(), &out.list(), &state);
+        referenceRender(in.list(), expected.list(), 4.0F, 4.0F);
+        if (std::ranges::equal(out.samples(0), expected.samples(0), sameBits)) {
+            exactFrom = exactFrom == 0 ? frame : exactFrom;
+            continue;
+        }
+        ASSERT_EQ(exactFrom, 0U) << "exact, then not, at frame " << frame;
+        for (std::size_t f = 0; f < kFrames; ++f) {
+            const float x = in.at(0, f, 0) * 4.0F;
+            if (std::fabs(x) < 0.05F) {
+                continue; // too quiet to read the gain from
+            }
+            const float gain = out.at(0, f, 0) / x;
+            ASSERT_GE(gain, lastGain - 1e-5F) << "the gain fell at frame " << frame + f;
+            ASSERT_LE(gain, lastGain + 0.002F) << "the gain jumped at frame " << frame + f;
+            heldFrames += gain < 0.5F + 1e-5F ? 1 : 0;
+            lastGain = gain;
+        }
+    }
+    EXPECT_GT(exactFrom, 0U) << "still limiting after 600 ms";
+    EXPECT_LE(exactFrom, 10 * kFrames + 24000U);
+    // The hold spans 20 ms; about a third of the frames are loud enough to read.
+    EXPECT_GT(heldFrames, 200U);
+    EXPECT_FLOAT_EQ(takeLimit(state), 0.5F) << "the release is read as limiting";
+    BufferList in = tone({0.1F, 0.1F}, kFrames, frame, 440.0);
+    BufferList out = outputs({2}, kFrames);
+    renderGain(&in.list(), &out.list(), &state);
+    EXPECT_EQ(takeLimit(state), 1.0F);
+}
+
+// Turned off while it works, the next cycle is clipped as if it had never been
+// on; turned on again, it starts afresh and lowers only what needs it.
+TEST(GainRender, TheLimiterTurnedOffClipsAtOnceAndTurnedOnStartsAfresh) {
+    GainState state;
+    state.applied.store(3.0F);
+    state.target.store(3.0F);
+    const auto cycle = [&](float amplitude) {
+        BufferList in = tone({amplitude, amplitude}, 256, 0);
+        BufferList out = outputs({2}, 256);
+        renderGain(&in.list(), &out.list(), &state);
+        BufferList expected = outputs({2}, 256);
+        referenceRender(in.list(), expected.list(), 3.0F, 3.0F);
+        return std::ranges::equal(out.samples(0), expected.samples(0), sameBits);
+    };
+    EXPECT_FALSE(cycle(1.0F)) << "the limiter did not work";
+    state.limiterOn.store(false);
+    EXPECT_TRUE(cycle(1.0F));
+    state.limiterOn.store(true);
+    EXPECT_TRUE(cycle(0.3F)) << "a quiet cycle was lowered by what came before";
+}
+
 TEST(GainRender, AllocatesNothing) {
     BufferList in;
-    in.add(2, 1024, 0.5F);
+    in.add(2, 1024, 0.9F); // limited at the gain of 2
     BufferList out;
     out.add(2, 1024).add(1, 1024).add(4, 512);
     AudioBufferList& inList = in.list();
@@ -346,6 +509,7 @@ TEST(GainRender, AllocatesNothing) {
     allocations = nullptr;
     EXPECT_EQ(whileRendering, 0U);
     EXPECT_EQ(count, 1U) << "the counter does not see allocations";
+    EXPECT_LT(takeLimit(state), 1.0F) << "the limiter did not work";
 }
 
 } // namespace
