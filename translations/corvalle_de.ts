@@ -43,6 +43,13 @@
     </message>
 </context>
 <context>
+    <name>corvalle::CommandLine</name>
+    <message>
+        <source>%1 names more than one installed application; give its key:</source>
+        <translation>%1 bezeichnet mehr als eine installierte Anwendung; geben Sie ihren Schlüssel an:</translation>
+    </message>
+</context>
+<context>
     <name>corvalle::LaunchOptions</name>
     <message>
         <source>Per-application volume mixer.
@@ -197,6 +204,25 @@ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
         <comment>a level in percent</comment>
         <translation>%1 %</translation>
     </message>
+    <message>
+        <source>Level of %1</source>
+        <translation>Pegel von %1</translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::LevelMeter</name>
+    <message>
+        <source>Silent</source>
+        <translation>Still</translation>
+    </message>
+    <message>
+        <source>%1 dB, limited</source>
+        <translation>%1 dB, begrenzt</translation>
+    </message>
+    <message>
+        <source>%1 dB</source>
+        <translation>%1 dB</translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::MixerView</name>
@@ -215,6 +241,14 @@ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
     <message>
         <source>Quit</source>
         <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Hard limit, as loud as possible</source>
+        <translation>Hart begrenzen, so laut wie möglich</translation>
+    </message>
+    <message>
+        <source>A boost past full scale is clipped instead of lowered smoothly: louder, but it distorts.</source>
+        <translation>Eine Verstärkung über die Vollaussteuerung wird abgeschnitten statt sanft abgesenkt: lauter, aber verzerrt.</translation>
     </message>
 </context>
 <context>

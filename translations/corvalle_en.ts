@@ -43,6 +43,13 @@
     </message>
 </context>
 <context>
+    <name>corvalle::CommandLine</name>
+    <message>
+        <source>%1 names more than one installed application; give its key:</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>corvalle::LaunchOptions</name>
     <message>
         <source>Per-application volume mixer.
@@ -193,6 +200,25 @@ each command; &quot;man corvalle&quot; explains all of it.</source>
         <comment>a level in percent</comment>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Level of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::LevelMeter</name>
+    <message>
+        <source>Silent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 dB, limited</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 dB</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::MixerView</name>
@@ -210,6 +236,14 @@ each command; &quot;man corvalle&quot; explains all of it.</source>
     </message>
     <message>
         <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Hard limit, as loud as possible</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A boost past full scale is clipped instead of lowered smoothly: louder, but it distorts.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -50,6 +50,8 @@ const char* const kUsage =
     "  output DEVICE        make DEVICE the output\n"
     "  route APP DEVICE     play APP on DEVICE, whatever the default output is\n"
     "  route APP default    let APP play where it chooses (the default output)\n"
+    "  limiter              whether a boost past full scale is lowered smoothly (on)\n"
+    "  limiter on|off       lower it smoothly, or clip it: as loud as possible, distorted\n"
     "  show                 open the mixer window\n"
     "  help                 this text\n"
     "\n"
@@ -119,6 +121,7 @@ private:
     int route(const QStringList& words);
     Checked<BusOutput> resolveOutput(const QString& query, const std::vector<BusOutput>& outputs);
     int show(const QStringList& words);
+    int limiter(const QStringList& words);
     int step(const QStringList& words, double sign);
     int change(const QStringList& words,
                const std::function<std::optional<ApplicationState>(const QString& key)>& call);
@@ -156,6 +159,7 @@ const Verb CommandRun::kVerbs[] = {
     {"output", 0, 1, true, &CommandRun::output, "output takes at most one device"},
     {"route", 2, 2, true, &CommandRun::route, "route takes an application and one device"},
     {"show", 0, 0, true, &CommandRun::show},
+    {"limiter", 0, 1, true, &CommandRun::limiter, "limiter takes on or off"},
     {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
 };
 
@@ -469,6 +473,28 @@ int CommandRun::route(const QStringList& words) {
              << (result->output.isEmpty() ? QStringLiteral("the default output")
                                           : printable(result->outputName))
              << '\n';
+    }
+    return kExitDone;
+}
+
+int CommandRun::limiter(const QStringList& words) {
+    std::optional<bool> on;
+    if (!words.isEmpty()) {
+        const QString word = words.at(0).toLower();
+        if (word != QLatin1String("on") && word != QLatin1String("off")) {
+            return usageError(
+                QStringLiteral("limiter takes on or off, not %1").arg(printable(words.at(0))));
+        }
+        on = word == QLatin1String("on");
+    }
+    const auto state = on ? client_.setLimiter(*on) : client_.limiter();
+    if (!state) {
+        return busFailure();
+    }
+    if (json_) {
+        printJson({{QStringLiteral("limiter"), *state}});
+    } else {
+        out_ << (*state ? "on" : "off") << '\n';
     }
     return kExitDone;
 }

@@ -185,4 +185,20 @@ bool MixerClient::showWindow() {
     return call(QStringLiteral("ShowWindow"), {}, "").has_value();
 }
 
+std::optional<bool> MixerClient::limiter() {
+    const auto reply = call(QStringLiteral("Limiter"), {}, "b");
+    if (!reply) {
+        return std::nullopt;
+    }
+    return reply->arguments().at(0).toBool();
+}
+
+std::optional<bool> MixerClient::setLimiter(bool on) {
+    const auto reply = call(QStringLiteral("SetLimiter"), {on}, "b");
+    if (!reply) {
+        return std::nullopt;
+    }
+    return reply->arguments().at(0).toBool();
+}
+
 } // namespace corvalle

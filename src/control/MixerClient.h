@@ -44,6 +44,9 @@ public:
     std::optional<BusOutput> waitForOutput(uint deviceID, std::chrono::milliseconds timeout);
     std::optional<QString> lastError();
     bool showWindow();
+    // Whether the limiter is on; setLimiter returns it as it is afterwards.
+    std::optional<bool> limiter();
+    std::optional<bool> setLimiter(bool on);
 
     const QDBusError& error() const { return error_; }
 

@@ -150,6 +150,8 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"CurrentOutput", "", false, &MixerService::currentOutput},
         {"LastError", "", false, &MixerService::lastError},
         {"ShowWindow", "", false, &MixerService::showWindow},
+        {"Limiter", "", false, &MixerService::limiter},
+        {"SetLimiter", "b", false, &MixerService::setLimiter},
         {"FindApplications", "s", false, &MixerService::findApplications},
         {"GetApplication", "s", true, &MixerService::applicationReply},
         {"ToggleMute", "s", true, &MixerService::toggleMute},
@@ -220,6 +222,18 @@ QDBusMessage MixerService::currentOutput(const QDBusMessage& message) {
 
 QDBusMessage MixerService::lastError(const QDBusMessage& message) {
     return message.createReply(model_.lastError().value_or(QString()));
+}
+
+QDBusMessage MixerService::limiter(const QDBusMessage& message) {
+    return message.createReply(model_.limiterOn());
+}
+
+QDBusMessage MixerService::setLimiter(const QDBusMessage& message) {
+    model_.setLimiterOn(message.arguments().at(0).toBool());
+    if (const auto& failure = model_.saveFailure()) {
+        return message.createErrorReply(QString::fromLatin1(dbus::kErrorNotSaved), *failure);
+    }
+    return limiter(message);
 }
 
 QDBusMessage MixerService::showWindow(const QDBusMessage& message) {

@@ -58,6 +58,8 @@ private:
     QDBusMessage currentOutput(const QDBusMessage& message);
     QDBusMessage lastError(const QDBusMessage& message);
     QDBusMessage showWindow(const QDBusMessage& message);
+    QDBusMessage limiter(const QDBusMessage& message);
+    QDBusMessage setLimiter(const QDBusMessage& message);
     QDBusMessage applicationReply(const QDBusMessage& message);
     QDBusMessage toggleMute(const QDBusMessage& message);
     QDBusMessage reset(const QDBusMessage& message);

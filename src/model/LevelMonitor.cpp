@@ -85,6 +85,10 @@ float LevelMonitor::peak(const QString& key) const {
     return it == peaks_.end() ? 0.0F : it->second;
 }
 
+bool LevelMonitor::isLimited(const QString& key) const {
+    return limited_.contains(key);
+}
+
 void LevelMonitor::restart() {
     if (viewers_.empty()) {
         // Nothing shows levels: no timer, nothing measured, nothing kept.
@@ -95,6 +99,7 @@ void LevelMonitor::restart() {
         }
         metered_.clear();
         peaks_.clear();
+        limited_.clear();
         return;
     }
     displayFrameTime_ = viewers_.begin()->second.frameTime;
@@ -205,10 +210,14 @@ void LevelMonitor::takeFrame() {
         pace();
     }
     bool sounding = false;
+    limited_.clear();
     for (const Reading& reading : readings_) {
         float peak = 0.0F;
         if (const std::optional<float> tapPeak = model_.takeTapPeak(reading.key)) {
             peak = heardPeak(*tapPeak);
+            if (model_.takeTapLimit(reading.key).value_or(1.0F) < 1.0F) {
+                limited_.insert(reading.key);
+            }
         } else {
             for (const AudioObjectID process : reading.processes) {
                 peak = std::max(peak, processPeak(process));

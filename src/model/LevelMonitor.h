@@ -61,6 +61,8 @@ public:
 
     // The loudest sample of `key` in the last frame: 0 (silence) to 1 (full scale).
     float peak(const QString& key) const;
+    // Whether the limiter lowered `key` in the last frame.
+    bool isLimited(const QString& key) const;
     // The time between the last two frames.
     std::chrono::milliseconds sinceLastFrame() const { return sinceLastFrame_; }
 
@@ -95,6 +97,7 @@ private:
     std::map<const void*, Viewer> viewers_;
     std::set<AudioObjectID> metered_;
     std::map<QString, float> peaks_;
+    std::set<QString> limited_;
     std::vector<Reading> readings_;
     std::chrono::steady_clock::time_point lastSound_;
     std::chrono::steady_clock::time_point lastFrame_;

@@ -40,6 +40,7 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     collator_.setNumericMode(true);
 
     loadSettings();
+    loadLimiter();
     addListener(kAudioHardwarePropertyProcessObjectList);
     addListener(kAudioHardwarePropertyDefaultOutputDevice);
     // A chosen output that goes or comes back moves its taps at once. Our own

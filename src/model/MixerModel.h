@@ -100,8 +100,17 @@ public:
     // The loudest sample the tap of `key` played since the last call, or nothing
     // without a tap.
     std::optional<float> takeTapPeak(const QString& key);
+    // The lowest gain the limiter of `key`'s tap applied since the last call (1
+    // when it did not work), or nothing without a tap.
+    std::optional<float> takeTapLimit(const QString& key);
     // The rows' levels, measured while a view watches.
     LevelMonitor& levels() { return *levels_; }
+
+    // Whether sound a boost would take past full scale is lowered smoothly (on,
+    // the default) or clipped, for every application ("Hard limit, as loud as
+    // possible" is off). Stored at once; a failed save shows as saveFailure.
+    bool limiterOn() const { return limiterOn_; }
+    void setLimiterOn(bool on);
 
 signals:
     void appsChanged();
@@ -110,6 +119,7 @@ signals:
     void outputIDChanged();
     void outputDevicesChanged();
     void lastErrorChanged();
+    void limiterChanged();
 
 private:
     // Construction, listeners and the poll timer: MixerModel.cpp.
@@ -133,6 +143,9 @@ private:
     void forgetEndedProcesses(std::map<QString, AppSetting>& settings) const;
     void saveSettings();
     StoreWrite keepUnreadableSettings();
+
+    // The limiter's preference: LimiterPreference.cpp.
+    void loadLimiter();
 
     // Changing one setting: SettingChanges.cpp.
     void update(const AppSetting& setting, const QString& key);
@@ -176,6 +189,7 @@ private:
     std::optional<QString> tapFailure_;
     std::optional<QString> saveFailure_;
     std::uint64_t settingsRevision_ = 0;
+    bool limiterOn_ = true;
     // Last: it turns off what it measures before the taps go.
     std::unique_ptr<LevelMonitor> levels_;
 };

@@ -98,6 +98,7 @@ void MixerModel::reconcile() {
             const auto [output, overrides] = tapOutput(current);
             auto tap = std::make_unique<AppTap>(hardware, group.processObjects, output,
                                                 group.name.toStdString(), gain, overrides);
+            tap->setLimiterOn(limiterOn_);
             watchTap(key, tap->aggregateID());
             taps_.emplace(key, std::move(tap));
             qCDebug(lcModel) << "tapped" << key << "at gain" << gain << "to" << outputUID->c_str();

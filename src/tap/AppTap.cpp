@@ -63,6 +63,18 @@ float AppTap::takePeak() {
     return corvalle::takePeak(*gainState_);
 }
 
+void AppTap::setLimiterOn(bool on) {
+    gainState_->limiterOn.store(on, std::memory_order_relaxed);
+}
+
+bool AppTap::limiterOn() const {
+    return gainState_->limiterOn.load(std::memory_order_relaxed);
+}
+
+float AppTap::takeLimit() {
+    return corvalle::takeLimit(*gainState_);
+}
+
 void AppTap::start(const std::string& label) {
     const std::string name = kNamePrefix + label;
 

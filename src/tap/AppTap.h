@@ -40,6 +40,14 @@ public:
     // after the gain and the limit: in [0, 1], 0 while muted.
     float takePeak();
 
+    // Whether sound above full scale is limited smoothly (the default) or
+    // clipped; from the next cycle on.
+    void setLimiterOn(bool on);
+    bool limiterOn() const;
+    // The lowest gain the limiter applied since the last call, in (0, 1]: 1
+    // when it did not work.
+    float takeLimit();
+
     // Tears everything down in reverse order of creation; safe to repeat.
     void stop();
 

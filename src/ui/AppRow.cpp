@@ -249,9 +249,9 @@ void AppRow::redraw() {
     reset_->setEnabled(!setting.isDefault());
 }
 
-void AppRow::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) {
+void AppRow::showPeak(float peak, std::chrono::milliseconds sinceLastFrame, bool limited) {
     if (app_.isPlaying) {
-        meter_->showPeak(peak, sinceLastFrame);
+        meter_->showPeak(peak, sinceLastFrame, limited);
     }
 }
 

@@ -49,7 +49,7 @@ public:
     // Redraws from the model's current setting.
     void redraw();
     // The meter shows the loudest sample of the frame that took `sinceLastFrame`.
-    void showPeak(float peak, std::chrono::milliseconds sinceLastFrame);
+    void showPeak(float peak, std::chrono::milliseconds sinceLastFrame, bool limited = false);
     LevelMeter* meter() const { return meter_; }
 
 protected:

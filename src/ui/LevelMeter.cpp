@@ -48,7 +48,8 @@ QString LevelMeter::valueText() const {
     if (decibels_ <= kFloorDecibels) {
         return tr("Silent");
     }
-    return tr("%1 dB").arg(QLocale().toString(std::lround(decibels_)));
+    const QString level = QLocale().toString(std::lround(decibels_));
+    return limited_ ? tr("%1 dB, limited").arg(level) : tr("%1 dB").arg(level);
 }
 
 int LevelMeter::barLength(double decibels) const {
@@ -56,7 +57,7 @@ int LevelMeter::barLength(double decibels) const {
         std::lround((decibels - kFloorDecibels) / -kFloorDecibels * width() * pixelRatio_));
 }
 
-void LevelMeter::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) {
+void LevelMeter::showPeak(float peak, std::chrono::milliseconds sinceLastFrame, bool limited) {
     const double incoming = decibelsOf(peak);
     double next = incoming;
     if (incoming < decibels_) {
@@ -71,10 +72,11 @@ void LevelMeter::showPeak(float peak, std::chrono::milliseconds sinceLastFrame) 
     } else {
         held_ = std::chrono::milliseconds{0};
     }
-    const bool atLimit = peak >= kLimitPeak;
+    const bool atLimit = limited || peak >= kLimitPeak;
     const bool redraw = barLength(next) != barLength(decibels_) || atLimit != atLimit_;
     decibels_ = next;
     atLimit_ = atLimit;
+    limited_ = limited;
     if (redraw) {
         update();
     }

@@ -110,6 +110,18 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
 
     stack->addWidget(dividerLine(this));
 
+    hardLimit_ = new QCheckBox(tr("Hard limit, as loud as possible"), this);
+    hardLimit_->setObjectName(QStringLiteral("hardLimit"));
+    hardLimit_->setFont(styleFont(TextStyle::caption));
+    hardLimit_->setToolTip(tr("A boost past full scale is clipped instead of lowered smoothly: "
+                              "louder, but it distorts."));
+    hardLimit_->setChecked(!model_.limiterOn());
+    connect(hardLimit_, &QCheckBox::clicked, this,
+            [this](bool checked) { model_.setLimiterOn(!checked); });
+    connect(&model_, &MixerModel::limiterChanged, this,
+            [this] { hardLimit_->setChecked(!model_.limiterOn()); });
+    stack->addWidget(hardLimit_);
+
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(0, 0, 0, 0);
     launchAtLogin_ = new QCheckBox(tr("Launch at login"), this);
@@ -413,7 +425,7 @@ void MixerView::redrawLevels() {
     const LevelMonitor& levels = model_.levels();
     for (const QString& id : shownRows_) {
         if (const auto row = rows_.find(id); row != rows_.end()) {
-            row->second->showPeak(levels.peak(id), levels.sinceLastFrame());
+            row->second->showPeak(levels.peak(id), levels.sinceLastFrame(), levels.isLimited(id));
         }
     }
     updateShownRows();

@@ -27,13 +27,14 @@ class AppRow;
 class OutputPicker;
 
 // The mixer panel: header with the output picker, one row per application (or
-// the empty line), the last tap error, "Launch at login" and "Quit". It follows
-// the model's signals; its only state of its own is the checkbox. The list
+// the empty line), the last tap error, "Hard limit, as loud as possible",
+// "Launch at login" and "Quit". It follows the model's signals; its only state
+// of its own is the login checkbox. The list
 // grows with the rows up to 420 points, or to what the screen leaves room for
 // once the view knows it (setHeightLimit); rows that do not fit scroll.
 //
 // Children carry object names for tests and tools: "title", "appList",
-// "emptyState", "errorLine", "launchAtLogin", "quit".
+// "emptyState", "errorLine", "hardLimit", "launchAtLogin", "quit".
 class MixerView final : public QWidget {
     Q_OBJECT
 
@@ -111,6 +112,7 @@ private:
     QVBoxLayout* rowsLayout_ = nullptr;
     QLabel* error_ = nullptr;
     QCheckBox* launchAtLogin_ = nullptr;
+    QCheckBox* hardLimit_ = nullptr;
     QPushButton* quitButton_ = nullptr;
     std::map<QString, AppRow*> rows_;
     std::set<QString> shownRows_;

@@ -67,6 +67,8 @@ TEST_F(German, TheWindowSpeaksGerman) {
     EXPECT_EQ(test::child<QCheckBox>(*window, "launchAtLogin")->text(),
               QStringLiteral("Bei der Anmeldung starten"));
     EXPECT_EQ(test::child<QPushButton>(*window, "quit")->text(), QStringLiteral("Beenden"));
+    EXPECT_EQ(test::child<QCheckBox>(*window, "hardLimit")->text(),
+              QStringLiteral("Hart begrenzen, so laut wie möglich"));
 
     // Each row names its controls in German for screen readers, with the
     // application's own name untouched.

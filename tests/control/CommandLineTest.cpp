@@ -293,6 +293,33 @@ TEST_F(CommandLineTest, AChangeThatCannotBeSavedExitsOneAndSaysWhy) {
     EXPECT_FALSE(out_.contains("Last error")) << out_.toStdString();
 }
 
+// The limiter through the command line and the bus: read, turned off and on,
+// remembered, a wrong word refused, and a failed save told but in force.
+TEST_F(CommandLineTest, TheLimiterIsReadAndTurnedOffAndOn) {
+    ASSERT_EQ(run({"limiter"}), kExitDone);
+    EXPECT_EQ(out_, "on\n");
+    ASSERT_EQ(run({"limiter", "OFF"}), kExitDone) << err_.toStdString();
+    EXPECT_EQ(out_, "off\n");
+    EXPECT_FALSE(world_.model->limiterOn());
+    EXPECT_EQ(world_.store.data(QStringLiteral("limiter")), "off");
+
+    const QDBusMessage reply = call(QStringLiteral("SetLimiter"), {true});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_EQ(reply.arguments().value(0), QVariant(true));
+    ASSERT_EQ(run({"--json", "limiter"}), kExitDone);
+    EXPECT_EQ(outJson().value("limiter"), QJsonValue(true));
+
+    EXPECT_EQ(run({"limiter", "loud"}), kExitUsage);
+    EXPECT_TRUE(err_.contains("limiter takes on or off")) << err_.toStdString();
+    EXPECT_EQ(run({"limiter", "on", "off"}), kExitUsage);
+    EXPECT_TRUE(world_.model->limiterOn());
+
+    world_.store.failWrites(QStringLiteral("the disk is full"));
+    EXPECT_EQ(run({"limiter", "off"}), kExitFailed);
+    EXPECT_TRUE(err_.contains("the disk is full")) << err_.toStdString();
+    EXPECT_FALSE(world_.model->limiterOn()) << "not saved, but in force";
+}
+
 TEST_F(CommandLineTest, WithoutAnInstanceItSaysSoAndStartsNone) {
     service_.reset();
     EXPECT_EQ(run({"list"}), kExitFailed);

@@ -47,7 +47,7 @@ TEST_F(MixerServiceTest, TheInterfaceFileIsServedAndEveryMethodInItAnswered) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << method.toStdString();
     }
-    EXPECT_EQ(methods, 15);
+    EXPECT_EQ(methods, 17);
     EXPECT_EQ(call(QStringLiteral("SetLoudness"), {}).errorName(),
               "org.freedesktop.DBus.Error.UnknownMethod");
 }

@@ -1,3 +1,4 @@
+#include "BufferLists.h"
 #include "ModelHarness.h"
 #include "QSettingsStore.h"
 #include "SettingsCodec.h"
@@ -114,6 +115,60 @@ TEST_F(SettingsStorage, StoredVolumesOutsideTheRangeAreLoadedButClampedAtTheTap)
     EXPECT_TRUE(model.settings().contains(QStringLiteral("org.default")));
     EXPECT_FALSE(model.hasTap(QStringLiteral("org.default")));
     EXPECT_EQ(world.store.writeCount(), writes) << "loading writes nothing back";
+}
+
+// The limiter's preference beside the settings: off only when it says so, as
+// bytes or as text written by hand; anything else keeps the safer limiter. A
+// tap made later, and one already running, follow the preference.
+TEST_F(SettingsStorage, TheLimiterIsOffOnlyWhenStoredSoAndEveryTapFollowsIt) {
+    const QString key = QStringLiteral("limiter");
+    const struct {
+        const char* stored; // nullptr: absent
+        bool foreign;
+        bool on;
+    } cases[] = {{nullptr, false, true}, {"off", false, false}, {"on", false, true},
+                 {" Off\n", true, false}, {"0", false, true},  {"", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored == nullptr ? "absent" : c.stored);
+        ModelHarness harness;
+        if (c.stored != nullptr && c.foreign) {
+            harness.store.setForeignData(key, c.stored);
+        } else if (c.stored != nullptr) {
+            harness.store.setData(key, c.stored);
+        }
+        const int writes = harness.store.writeCount();
+        EXPECT_EQ(harness.start().limiterOn(), c.on);
+        EXPECT_EQ(harness.store.writeCount(), writes) << "loading writes nothing back";
+    }
+
+    world.addApp(101, QStringLiteral("org.loud"), QStringLiteral("Loud"), true);
+    MixerModel& model = world.start();
+    model.setVolume(4.0, QStringLiteral("org.loud"));
+    // A loud first frame, then quiet ones: clipped, they play at the gain;
+    // limited, at the gain the loud frame needed.
+    const auto lastFrame = [&] {
+        test::BufferList in;
+        in.add(2, 8, 0.1F);
+        in.at(0, 0, 0) = 0.5F;
+        test::BufferList out;
+        out.add(2, 8);
+        for (const auto& [id, aggregate] : world.hardware.aggregates()) {
+            world.hardware.runIOCycle(id, in.list(), out.list());
+        }
+        return out.at(0, 7, 0);
+    };
+    EXPECT_FLOAT_EQ(lastFrame(), 0.2F);
+    EXPECT_LT(model.takeTapLimit(QStringLiteral("org.loud")).value_or(1.0F), 1.0F);
+    model.setLimiterOn(false);
+    EXPECT_EQ(world.store.data(key), "off");
+    EXPECT_FLOAT_EQ(lastFrame(), 0.4F);
+    model.reset(QStringLiteral("org.loud"));
+    model.setVolume(4.0, QStringLiteral("org.loud"));
+    EXPECT_FLOAT_EQ(lastFrame(), 0.4F) << "a new tap is not clipped";
+    model.setLimiterOn(true);
+    EXPECT_EQ(world.store.data(key), "on");
+    EXPECT_FLOAT_EQ(lastFrame(), 0.2F);
+    EXPECT_EQ(model.takeTapLimit(QStringLiteral("org.other")), std::nullopt);
 }
 
 TEST_F(SettingsStorage, UnreadableBytesAreKeptAsideAndEveryChangeRewritesTheWholeMap) {

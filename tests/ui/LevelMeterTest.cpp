@@ -3,12 +3,14 @@
 #include "AppRow.h"
 #include "LevelMonitor.h"
 #include "MixerView.h"
+#include "BufferLists.h"
 #include "ModelHarness.h"
 #include "UiFakes.h"
 #include "WidgetProbes.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -123,6 +125,37 @@ TEST_F(LevelMeterViewTest, TheRowShowsTheLevelWhileVisibleAndNothingRunsWhileHid
     EXPECT_EQ(view->row(kPlayer)->height(), AppRow::kHeight);
     view.reset();
     EXPECT_FALSE(levels().isRunning()) << "a view that goes stops watching";
+}
+
+// Boosted past full scale, the limiter lowers the sound and the meter says so;
+// with "Hard limit" checked the sound is clipped instead, and nothing is said.
+TEST_F(LevelMeterViewTest, TheMeterSaysWhenTheLimiterLowersTheSound) {
+    view->show();
+    QApplication::processEvents();
+    world.model->setVolume(4.0, kPlayer);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&meter());
+    const auto loudFrame = [&] {
+        test::BufferList in;
+        in.add(2, 64, 0.5F);
+        test::BufferList out;
+        out.add(2, 64);
+        for (const auto& [id, aggregate] : world.hardware.aggregates()) {
+            world.hardware.runIOCycle(id, in.list(), out.list());
+        }
+        now += 16ms;
+        levels().takeFrame();
+        return accessible->text(QAccessible::Value);
+    };
+    EXPECT_EQ(loudFrame(), QStringLiteral("0 dB, limited"));
+
+    auto* hardLimit = test::child<QCheckBox>(*view, "hardLimit");
+    EXPECT_FALSE(hardLimit->isChecked());
+    hardLimit->click();
+    EXPECT_FALSE(world.model->limiterOn());
+    EXPECT_EQ(loudFrame(), QStringLiteral("0 dB"));
+    world.model->setLimiterOn(true);
+    EXPECT_FALSE(hardLimit->isChecked()) << "the box follows the model";
+    EXPECT_EQ(loudFrame(), QStringLiteral("0 dB, limited"));
 }
 
 } // namespace
