@@ -126,8 +126,8 @@ TEST_F(SettingsStorage, TheLimiterIsOffOnlyWhenStoredSoAndEveryTapFollowsIt) {
         const char* stored; // nullptr: absent
         bool foreign;
         bool on;
-    } cases[] = {{nullptr, false, true}, {"off", false, false}, {"on", false, true},
-                 {" Off\n", true, false}, {"0", false, true},  {"", false, true}};
+    } cases[] = {{nullptr, false, true},  {"off", false, false}, {"on", false, true},
+                 {" Off\n", true, false}, {"0", false, true},    {"", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored == nullptr ? "absent" : c.stored);
         ModelHarness harness;

@@ -1,9 +1,9 @@
 #include "LevelMeter.h"
 
 #include "AppRow.h"
+#include "BufferLists.h"
 #include "LevelMonitor.h"
 #include "MixerView.h"
-#include "BufferLists.h"
 #include "ModelHarness.h"
 #include "UiFakes.h"
 #include "WidgetProbes.h"
