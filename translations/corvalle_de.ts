@@ -55,13 +55,13 @@
         <source>Per-application volume mixer.
 
 With a command, controls the running Corvalle instead: list, get, set, up,
-down, mute, unmute, toggle-mute, reset, output, show. &quot;corvalle help&quot; explains
-each command; &quot;man corvalle&quot; explains all of it.</source>
+down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
+&quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation>Lautstärkemischer für jede Anwendung.
 
 Mit einem Befehl steuert es stattdessen das laufende Corvalle: list, get, set,
-up, down, mute, unmute, toggle-mute, reset, output, show. „corvalle help“
-erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
+up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
+„corvalle help“ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
     </message>
     <message>
         <source>Show this help.</source>

@@ -55,8 +55,8 @@
         <source>Per-application volume mixer.
 
 With a command, controls the running Corvalle instead: list, get, set, up,
-down, mute, unmute, toggle-mute, reset, output, show. &quot;corvalle help&quot; explains
-each command; &quot;man corvalle&quot; explains all of it.</source>
+down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
+&quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

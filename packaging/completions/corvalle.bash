@@ -19,7 +19,7 @@ _corvalle()
     _init_completion || return
     _corvalle_program=${words[0]}
 
-    local commands="list get set up down mute unmute toggle-mute reset output route show help"
+    local commands="list get set up down mute unmute toggle-mute reset output route limiter show help"
     local -a rest=()
     local word command=
     for word in "${words[@]:1:cword-1}"; do
@@ -70,6 +70,9 @@ _corvalle()
             while IFS= read -r line; do candidates+=("$line"); done \
                 < <(_corvalle_json_strings output name)
         fi
+        ;;
+    limiter)
+        [[ ${#rest[@]} -eq 0 ]] && candidates=(on off)
         ;;
     output)
         if [[ ${#rest[@]} -eq 0 ]]; then

@@ -1,7 +1,7 @@
 # fish completion for corvalle. Application keys, names and output devices come
 # from the running Corvalle; without one only the commands and options complete.
 
-set -l corvalle_commands list get set up down mute unmute toggle-mute reset output route show help
+set -l corvalle_commands list get set up down mute unmute toggle-mute reset output route limiter show help
 set -l corvalle_app_commands get set up down mute unmute toggle-mute reset route
 
 # The values of one JSON string member of `corvalle --json COMMAND`, one a line.
@@ -54,7 +54,9 @@ complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a 
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a reset -d 'Back to 100% and unmuted'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a output -d 'Output devices'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a route -d 'Play an application on a device'
+complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a limiter -d 'Limit or clip a boost'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a show -d 'Open the mixer window'
+complete -c corvalle -n "__fish_seen_subcommand_from limiter; and test (count (commandline -opc)) -eq 2" -a 'on off' -d 'The limiter'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a help -d 'Explain the commands'
 
 complete -c corvalle -n __corvalle_wants_application -a '(__corvalle_json_strings list key)' -d 'Application key'

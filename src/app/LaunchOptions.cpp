@@ -30,8 +30,8 @@ LaunchParse parseLaunchOptions(const QStringList& arguments) {
         "corvalle::LaunchOptions",
         "Per-application volume mixer.\n\n"
         "With a command, controls the running Corvalle instead: list, get, set, up,\n"
-        "down, mute, unmute, toggle-mute, reset, output, show. \"corvalle help\" explains\n"
-        "each command; \"man corvalle\" explains all of it."));
+        "down, mute, unmute, toggle-mute, reset, output, route, limiter, show.\n"
+        "\"corvalle help\" explains each command; \"man corvalle\" explains all of it."));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")},
         QCoreApplication::translate("corvalle::LaunchOptions", "Show this help."));
