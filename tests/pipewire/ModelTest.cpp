@@ -5,6 +5,7 @@
 #include "LevelMonitor.h"
 #include "ModelOnPipeWire.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -39,8 +40,17 @@ protected:
             model->setVolume(volume, key);
             EXPECT_NEAR(settledDB(speakers, expected), expected, 0.1) << volume;
         }
+        // Past full scale: limited to a whole full-scale tone, or with the hard
+        // limit clipped flat for a third of the time.
         model->setVolume(4.0, key);
         EXPECT_EQ(settled(speakers, [](const Level& l) { return l.peak == 1.0; }).peak, 1.0);
+        const double fullScaleToneDB = test::toDB(1.0 / std::sqrt(2.0));
+        EXPECT_NEAR(settledDB(speakers, fullScaleToneDB), fullScaleToneDB, 0.1);
+        EXPECT_LT(fullScaleShare(speakers), 0.05);
+        model->setLimiterOn(false);
+        EXPECT_TRUE(spinUntil([&] { return fullScaleShare(speakers) > 0.3; }, 3s));
+        model->setLimiterOn(true);
+        EXPECT_TRUE(spinUntil([&] { return fullScaleShare(speakers) < 0.05; }, 3s));
         model->setVolume(0.0, key);
         EXPECT_LT(silenceDB(speakers), -90.0);
         model->setVolume(1.0, key);
@@ -52,6 +62,15 @@ protected:
         EXPECT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
         EXPECT_EQ(test::corvalleNodeCount(session), 0);
         EXPECT_FALSE(model->lastError().has_value());
+    }
+    // The share of 300 ms of samples at `meter` that sit at full scale.
+    double fullScaleShare(test::MonitorMeter& meter) {
+        std::vector<float> samples;
+        whileSpinning([&] { samples = meter.record(300); }, 3s);
+        const auto atFull =
+            std::ranges::count_if(samples, [](float x) { return std::fabs(x) >= 1.0F; });
+        return samples.empty() ? 0.0
+                               : static_cast<double>(atFull) / static_cast<double>(samples.size());
     }
     // The loudest peak `key`'s row shows in 600 ms windows, once a window reads
     // within 0.5 dB of `expectedDB` (or after eight), in dB (-200 for silence).
