@@ -419,11 +419,24 @@ void applyLimiter(float* gains, std::size_t count, std::size_t first, const Sour
                   Limiting& limiting) {
     float loudest[kChunk] = {};
     frameMagnitudes(source, first, count, limiting.played, loudest);
-    float deepest = limiting.deepest;
     for (std::size_t j = 0; j < count; ++j) {
-        const float limit = limiting.limiter.next(finiteMagnitude(loudest[j] * gains[j]));
+        loudest[j] = finiteMagnitude(loudest[j] * gains[j]);
+    }
+    PeakLimiter& limiter = limiting.limiter;
+    float deepest = limiting.deepest;
+    for (std::size_t j = 0; j < count;) {
+        if (j + PeakLimiter::kBlock <= count && limiter.nextBlock(loudest + j)) {
+            for (std::size_t k = 0; k < PeakLimiter::kBlock; ++k) {
+                gains[j + k] *= limiter.gain;
+            }
+            deepest = limiter.gain < deepest ? limiter.gain : deepest;
+            j += PeakLimiter::kBlock;
+            continue;
+        }
+        const float limit = limiter.next(loudest[j]);
         deepest = limit < deepest ? limit : deepest;
         gains[j] *= limit;
+        ++j;
     }
     limiting.deepest = deepest;
 }

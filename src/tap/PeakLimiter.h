@@ -46,6 +46,29 @@ struct PeakLimiter {
         }
         return gain;
     }
+
+    // Frames that nextBlock() takes at once.
+    static constexpr std::uint32_t kBlock = 8;
+
+    // next() for kBlock frames at once, where it is simple: while the gain is
+    // held and none of the frames lowers it, every frame gets the gain held and
+    // only the hold changes. Returns false, changing nothing, otherwise.
+    bool nextBlock(const float* loudest) {
+        if (hold < kBlock || gain >= 1.0F) {
+            return false;
+        }
+        bool lowers = false;
+        std::uint32_t renewedBy = 0; // 1 + the last frame that renews the hold
+        for (std::uint32_t k = 0; k < kBlock; ++k) {
+            lowers = lowers || (loudest[k] > kCeiling && kCeiling / loudest[k] < gain);
+            renewedBy = loudest[k] * gain >= kCeiling * kRenewHold ? k + 1 : renewedBy;
+        }
+        if (lowers) {
+            return false;
+        }
+        hold = renewedBy != 0 ? kHoldFrames - (kBlock - renewedBy) : hold - kBlock;
+        return true;
+    }
 };
 
 } // namespace corvalle
