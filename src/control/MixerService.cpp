@@ -354,9 +354,29 @@ void MixerService::schedulePublish() {
 
 void MixerService::publishChanges() {
     publishPending_ = false;
-    // The model reports its rows once a second. Remembered settings without a row
-    // can only change with the settings or with the set of rows, so only then is
-    // the whole list, which holds every stored setting, built and compared.
+    // A refresh that changed nothing leaves both revisions where they were; the
+    // output fields below are assigned by every refresh.
+    if (model_.appsRevision() != publishedAppsRevision_ ||
+        model_.settingsRevision() != publishedSettingsRevision_) {
+        publishedAppsRevision_ = model_.appsRevision();
+        publishApplications();
+    }
+    const BusOutput output{model_.outputID(), model_.outputName()};
+    if (output != publishedOutput_) {
+        publishedOutput_ = output;
+        emitSignal(QStringLiteral("OutputChanged"), {output.id, output.name});
+    }
+    auto outputs = busOutputs(model_);
+    if (outputs != publishedOutputs_) {
+        publishedOutputs_ = std::move(outputs);
+        emitSignal(QStringLiteral("OutputsChanged"));
+    }
+}
+
+void MixerService::publishApplications() {
+    // Remembered settings without a row can only change with the settings or
+    // with the set of rows, so only then is the whole list, which holds every
+    // stored setting, built and compared.
     auto listed = listedApplicationStates(model_);
     const auto publishedListed = std::span(publishedApplications_).first(publishedListedCount_);
     const bool sameRows = std::ranges::equal(listed, publishedListed, {}, &ApplicationState::key,
@@ -375,16 +395,6 @@ void MixerService::publishChanges() {
     if (model_.settingsRevision() != publishedSettingsRevision_) {
         publishedSettingsRevision_ = model_.settingsRevision();
         emitSignal(QStringLiteral("SettingsChanged"));
-    }
-    const BusOutput output{model_.outputID(), model_.outputName()};
-    if (output != publishedOutput_) {
-        publishedOutput_ = output;
-        emitSignal(QStringLiteral("OutputChanged"), {output.id, output.name});
-    }
-    auto outputs = busOutputs(model_);
-    if (outputs != publishedOutputs_) {
-        publishedOutputs_ = std::move(outputs);
-        emitSignal(QStringLiteral("OutputsChanged"));
     }
 }
 

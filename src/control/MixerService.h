@@ -74,6 +74,7 @@ private:
 
     void schedulePublish();
     void publishChanges();
+    void publishApplications();
     void emitSignal(const QString& name, const QVariantList& arguments = {});
 
     MixerModel& model_;
@@ -85,6 +86,7 @@ private:
     std::vector<ApplicationState> publishedApplications_;
     std::size_t publishedListedCount_ = 0; // how many of those are the model's rows
     std::uint64_t publishedSettingsRevision_ = 0;
+    std::uint64_t publishedAppsRevision_ = 0;
     BusOutput publishedOutput_;
     QList<BusOutput> publishedOutputs_;
     bool publishPending_ = false;

@@ -172,11 +172,79 @@ std::vector<AudioApp> MixerModel::settingOnlyRows(const std::map<QString, AudioA
     return rows;
 }
 
+bool MixerModel::collatesBefore(const AudioApp& a, const AudioApp& b) const {
+    return collator_.compare(a.name, b.name) < 0;
+}
+
 // Stable, so rows whose names collate the same keep the order they were collected in.
 void MixerModel::sortByName(std::vector<AudioApp>& rows) const {
-    std::ranges::stable_sort(rows, [this](const AudioApp& a, const AudioApp& b) {
-        return collator_.compare(a.name, b.name) < 0;
-    });
+    std::ranges::stable_sort(
+        rows, [this](const AudioApp& a, const AudioApp& b) { return collatesBefore(a, b); });
+}
+
+// Running groups first, then settings alone, each sorted by name: merged, that
+// is the order a stable sort of all of them gives. A refresh that finds the same
+// groups and settings touches only the few rows of running groups, however
+// many settings are stored.
+void MixerModel::listRows(std::vector<AudioApp> rows, const std::map<QString, AudioApp>& groups) {
+    sortByName(rows);
+    std::vector<QString> groupKeys;
+    groupKeys.reserve(groups.size());
+    for (const auto& [key, group] : groups) {
+        groupKeys.push_back(key);
+    }
+    const QDateTime now = env_.now();
+    const bool settingRowsHold =
+        settingRows_.valid && settingRows_.revision == settingRowsRevision_ &&
+        settingRows_.groupKeys == groupKeys && settingRows_.madeAt.msecsTo(now) >= 0 &&
+        settingRows_.madeAt.msecsTo(now) < kSettingRowsLifetime.count();
+    if (settingRowsHold && rows.size() == groupRows_.size() &&
+        std::ranges::equal(rows, groupRows_, [](const AudioApp& a, const AudioApp& b) {
+            return a.id == b.id && a.name == b.name;
+        })) {
+        // The same rows in the same places: at most what they show changed.
+        bool changed = false;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i] != groupRows_[i]) {
+                apps_[groupRowPositions_[i]] = rows[i];
+                changed = true;
+            }
+        }
+        groupRows_ = std::move(rows);
+        if (changed) {
+            ++appsRevision_;
+            emit appsChanged();
+        }
+        return;
+    }
+    if (!settingRowsHold) {
+        settingRows_.rows = settingOnlyRows(groups);
+        sortByName(settingRows_.rows);
+        settingRows_.revision = settingRowsRevision_;
+        settingRows_.groupKeys = std::move(groupKeys);
+        settingRows_.madeAt = now;
+        settingRows_.valid = true;
+    }
+    std::vector<AudioApp> merged;
+    merged.reserve(rows.size() + settingRows_.rows.size());
+    groupRowPositions_.clear();
+    auto settingRow = settingRows_.rows.begin();
+    for (const AudioApp& row : rows) {
+        while (settingRow != settingRows_.rows.end() && collatesBefore(*settingRow, row)) {
+            merged.push_back(*settingRow++);
+        }
+        groupRowPositions_.push_back(merged.size());
+        merged.push_back(row);
+    }
+    merged.insert(merged.end(), settingRow, settingRows_.rows.end());
+    groupRows_ = std::move(rows);
+    // The poll finds the same rows nearly always; views, the tray and the bus
+    // hear only of a change.
+    if (merged != apps_) {
+        apps_ = std::move(merged);
+        ++appsRevision_;
+        emit appsChanged();
+    }
 }
 
 } // namespace corvalle

@@ -83,23 +83,12 @@ void MixerModel::refresh() {
     std::erase_if(lastSeen_, [&](const auto& entry) { return !groups.contains(entry.first); });
 
     std::vector<AudioApp> rows;
-    rows.reserve(groups.size() + settings_.size());
     for (const auto& [key, group] : groups) {
         if (lastSeen_.contains(key) || settings_.contains(key) || taps_.contains(key)) {
             rows.push_back(group);
         }
     }
-    for (AudioApp& row : settingOnlyRows(groups)) {
-        rows.push_back(std::move(row));
-    }
-    sortByName(rows);
-
-    // The poll finds the same rows nearly always; views, the tray and the bus
-    // hear only of a change.
-    if (rows != apps_) {
-        apps_ = std::move(rows);
-        emit appsChanged();
-    }
+    listRows(std::move(rows), groups);
     allGroups_ = std::move(groups);
     reconcile();
 }

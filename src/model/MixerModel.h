@@ -58,6 +58,8 @@ public:
     // Goes up by one whenever `settings` changes, so observers can tell a change
     // without comparing the whole map.
     std::uint64_t settingsRevision() const { return settingsRevision_; }
+    // The same for `apps`: up by one with every appsChanged.
+    std::uint64_t appsRevision() const { return appsRevision_; }
     const QString& outputName() const { return outputName_; }
     AudioObjectID outputID() const { return outputID_; }
     const std::vector<OutputDevice>& outputDevices() const { return outputDevices_; }
@@ -137,6 +139,9 @@ private:
     std::map<QString, AudioApp> buildGroups();
     std::vector<AudioApp> settingOnlyRows(const std::map<QString, AudioApp>& groups) const;
     void sortByName(std::vector<AudioApp>& rows) const;
+    bool collatesBefore(const AudioApp& a, const AudioApp& b) const;
+    // Publishes `rows` of running groups among the rows of settings alone.
+    void listRows(std::vector<AudioApp> rows, const std::map<QString, AudioApp>& groups);
 
     // Loading and saving the settings: SettingsPersistence.cpp.
     void loadSettings();
@@ -189,6 +194,26 @@ private:
     std::optional<QString> tapFailure_;
     std::optional<QString> saveFailure_;
     std::uint64_t settingsRevision_ = 0;
+    std::uint64_t appsRevision_ = 0;
+    // Goes up whenever a setting's key or stored name comes, goes or changes:
+    // all that the rows of settings alone show.
+    std::uint64_t settingRowsRevision_ = 0;
+    // The rows of settings whose application is not running, sorted, and what
+    // they were made from. Most refreshes find nothing changed and reuse them;
+    // they are made anew at least every kSettingRowsLifetime, as installed
+    // applications that name them may come and go.
+    static constexpr std::chrono::milliseconds kSettingRowsLifetime{60000};
+    struct SettingRows {
+        std::vector<AudioApp> rows;
+        std::uint64_t revision = 0;
+        std::vector<QString> groupKeys;
+        QDateTime madeAt;
+        bool valid = false;
+    };
+    SettingRows settingRows_;
+    // The rows of running groups as last listed, sorted, and where each is in apps_.
+    std::vector<AudioApp> groupRows_;
+    std::vector<std::size_t> groupRowPositions_;
     bool limiterOn_ = true;
     // Last: it turns off what it measures before the taps go.
     std::unique_ptr<LevelMonitor> levels_;

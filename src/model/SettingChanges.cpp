@@ -29,7 +29,9 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
     }
 
     if (setting.isDefault()) {
-        settingsRevision_ += settings_.erase(key);
+        const std::size_t erased = settings_.erase(key);
+        settingsRevision_ += erased;
+        settingRowsRevision_ += erased;
     } else {
         // Members written by a newer version or another tool stay with the entry.
         QByteArray otherMembers;
@@ -40,6 +42,10 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
                            setting.output};
         if (const auto stored = settings_.find(key);
             stored == settings_.end() || stored->second != updated) {
+            // Rows of settings alone show the keys and their names, nothing else.
+            if (stored == settings_.end() || stored->second.name != updated.name) {
+                ++settingRowsRevision_;
+            }
             settings_.insert_or_assign(key, std::move(updated));
             ++settingsRevision_;
         }

@@ -33,6 +33,7 @@ void MixerModel::loadSettings() {
         forgetEndedProcesses(*decoded);
         settings_ = std::move(*decoded);
         ++settingsRevision_;
+        ++settingRowsRevision_;
         emit settingsChanged();
         return;
     }

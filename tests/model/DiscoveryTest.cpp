@@ -191,5 +191,54 @@ TEST_F(Discovery, SettingsWithoutAGroupBecomeRowsSortedWithTheOthers) {
     EXPECT_TRUE(world.model->settings().contains(QStringLiteral("pid:812")));
 }
 
+// A refresh that finds the same groups and settings reuses the rows of settings
+// alone; each kind of change still shows, and an installed application's new
+// name within a minute.
+TEST_F(Discovery, RowsAreReusedOnlyWhileNothingTheyShowCanHaveChanged) {
+    world.store.setData(kSettings, R"({"org.named":{"volume":0.5,"muted":false,"name":"Cherry"},)"
+                                   R"("org.installed":{"volume":2,"muted":false}})");
+    world.directory.installed[QStringLiteral("org.installed")] = {QStringLiteral("Apple"), {}};
+    world.directory.installed[QStringLiteral("org.new")] = {QStringLiteral("Elder"), {}};
+    const AudioObjectID banana =
+        world.addApp(81, QStringLiteral("org.b"), QStringLiteral("Banana"), true);
+    MixerModel& model = world.start();
+    model.setVolume(0.5, QStringLiteral("org.b"));
+    const auto rows = [&] {
+        QStringList shown;
+        for (const AudioApp& app : model.apps()) {
+            shown.append(app.name + (app.isPlaying ? QStringLiteral("*") : QString()));
+        }
+        return shown.join(u' ').toStdString();
+    };
+    EXPECT_EQ(rows(), "Apple Banana* Cherry");
+
+    const std::uint64_t before = model.appsRevision();
+    world.refresh();
+    EXPECT_EQ(model.appsRevision(), before) << "an idle refresh tells no one";
+
+    world.hardware.setRunningOutput(banana, false);
+    world.refresh();
+    EXPECT_EQ(rows(), "Apple Banana Cherry");
+    EXPECT_EQ(model.appsRevision(), before + 1);
+
+    world.directory.installed[QStringLiteral("org.installed")] = {QStringLiteral("Dates"), {}};
+    world.clock = world.clock.addSecs(61);
+    world.refresh();
+    EXPECT_EQ(rows(), "Banana Cherry Dates");
+
+    model.setVolume(0.5, QStringLiteral("org.new"));
+    drainEvents();
+    EXPECT_EQ(rows(), "Banana Cherry Dates Elder");
+
+    world.hardware.removeProcess(banana);
+    world.refresh();
+    EXPECT_EQ(rows(), "Banana Cherry Dates Elder");
+    EXPECT_TRUE(world.row(QStringLiteral("org.b"))->processObjects.empty());
+    model.reset(QStringLiteral("org.b"));
+    drainEvents();
+    world.refresh();
+    EXPECT_EQ(rows(), "Cherry Dates Elder");
+}
+
 } // namespace
 } // namespace corvalle
