@@ -73,6 +73,7 @@ MixerService::MixerService(MixerModel& model, std::function<void()> showWindow, 
                                                                              model.outputName()},
       publishedOutputs_(busOutputs(model)) {
     registerMixerBusTypes();
+    indexPublished();
     for (auto changed :
          {&MixerModel::appsChanged, &MixerModel::settingsChanged, &MixerModel::outputNameChanged,
           &MixerModel::outputIDChanged, &MixerModel::outputDevicesChanged}) {
@@ -356,10 +357,15 @@ void MixerService::publishChanges() {
     publishPending_ = false;
     // A refresh that changed nothing leaves both revisions where they were; the
     // output fields below are assigned by every refresh.
-    if (model_.appsRevision() != publishedAppsRevision_ ||
-        model_.settingsRevision() != publishedSettingsRevision_) {
-        publishedAppsRevision_ = model_.appsRevision();
+    const bool rowsMoved = model_.appsRevision() != publishedAppsRevision_;
+    const bool settingsMoved = model_.settingsRevision() != publishedSettingsRevision_;
+    if (rowsMoved || !publishChangedSettings()) {
         publishApplications();
+    }
+    publishedAppsRevision_ = model_.appsRevision();
+    if (settingsMoved) {
+        publishedSettingsRevision_ = model_.settingsRevision();
+        emitSignal(QStringLiteral("SettingsChanged"));
     }
     const BusOutput output{model_.outputID(), model_.outputName()};
     if (output != publishedOutput_) {
@@ -388,13 +394,51 @@ void MixerService::publishApplications() {
             emitSignal(QStringLiteral("ApplicationsChanged"));
         }
         publishedListedCount_ = listed.size();
+        indexPublished();
     } else if (!std::ranges::equal(listed, publishedListed)) {
         std::ranges::move(listed, publishedApplications_.begin());
         emitSignal(QStringLiteral("ApplicationsChanged"));
     }
-    if (model_.settingsRevision() != publishedSettingsRevision_) {
-        publishedSettingsRevision_ = model_.settingsRevision();
-        emitSignal(QStringLiteral("SettingsChanged"));
+}
+
+// A change of settings alone, with the rows those last published, changes only
+// the applications whose settings changed: only they are looked at, where the
+// whole list holds every stored setting. False when the model cannot tell which
+// changed, or one of them would come or go from the list.
+bool MixerService::publishChangedSettings() {
+    const auto keys = model_.settingsChangedSince(publishedSettingsRevision_);
+    if (!keys) {
+        return false;
+    }
+    std::vector<std::pair<std::size_t, ApplicationState>> changes;
+    for (const QString& key : *keys) {
+        const auto at = publishedIndex_.find(key);
+        auto state = applicationState(model_, key);
+        if (at == publishedIndex_.end() || !state ||
+            state->listed != publishedApplications_[at->second].listed ||
+            (!state->listed && !state->hasSetting)) {
+            return false;
+        }
+        changes.emplace_back(at->second, std::move(*state));
+    }
+    bool changed = false;
+    for (auto& [at, state] : changes) {
+        if (publishedApplications_[at] != state) {
+            publishedApplications_[at] = std::move(state);
+            changed = true;
+        }
+    }
+    if (changed) {
+        emitSignal(QStringLiteral("ApplicationsChanged"));
+    }
+    return true;
+}
+
+void MixerService::indexPublished() {
+    publishedIndex_.clear();
+    publishedIndex_.reserve(publishedApplications_.size());
+    for (std::size_t i = 0; i < publishedApplications_.size(); ++i) {
+        publishedIndex_.emplace(publishedApplications_[i].key, i);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace corvalle {
@@ -75,6 +76,8 @@ private:
     void schedulePublish();
     void publishChanges();
     void publishApplications();
+    bool publishChangedSettings();
+    void indexPublished();
     void emitSignal(const QString& name, const QVariantList& arguments = {});
 
     MixerModel& model_;
@@ -87,6 +90,8 @@ private:
     std::size_t publishedListedCount_ = 0; // how many of those are the model's rows
     std::uint64_t publishedSettingsRevision_ = 0;
     std::uint64_t publishedAppsRevision_ = 0;
+    // Where each key is in publishedApplications_.
+    std::unordered_map<QString, std::size_t> publishedIndex_;
     BusOutput publishedOutput_;
     QList<BusOutput> publishedOutputs_;
     bool publishPending_ = false;

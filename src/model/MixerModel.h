@@ -13,6 +13,7 @@
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,6 +59,9 @@ public:
     // Goes up by one whenever `settings` changes, so observers can tell a change
     // without comparing the whole map.
     std::uint64_t settingsRevision() const { return settingsRevision_; }
+    // The keys whose settings changed since `revision`, or nothing when that is
+    // not known (the settings were loaded since, or too many changed).
+    std::optional<std::set<QString>> settingsChangedSince(std::uint64_t revision) const;
     // The same for `apps`: up by one with every appsChanged.
     std::uint64_t appsRevision() const { return appsRevision_; }
     const QString& outputName() const { return outputName_; }
@@ -195,6 +199,11 @@ private:
     std::optional<QString> saveFailure_;
     std::uint64_t settingsRevision_ = 0;
     std::uint64_t appsRevision_ = 0;
+    // The latest changes of settings: the revision each made, and its key. Every
+    // change after settingChangesFrom_ is here.
+    std::deque<std::pair<std::uint64_t, QString>> settingChanges_;
+    std::uint64_t settingChangesFrom_ = 0;
+    static constexpr std::size_t kSettingChangesKept = 64;
     // Goes up whenever a setting's key or stored name comes, goes or changes:
     // all that the rows of settings alone show.
     std::uint64_t settingRowsRevision_ = 0;

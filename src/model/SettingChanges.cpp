@@ -28,6 +28,7 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         name = installed->displayName;
     }
 
+    const std::uint64_t revisionBefore = settingsRevision_;
     if (setting.isDefault()) {
         const std::size_t erased = settings_.erase(key);
         settingsRevision_ += erased;
@@ -50,6 +51,13 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
             ++settingsRevision_;
         }
     }
+    if (settingsRevision_ != revisionBefore) {
+        settingChanges_.emplace_back(settingsRevision_, key);
+        if (settingChanges_.size() > kSettingChangesKept) {
+            settingChangesFrom_ = settingChanges_.front().first;
+            settingChanges_.pop_front();
+        }
+    }
     emit settingsChanged();
     saveSettings();
     reconcile();
@@ -59,6 +67,19 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         // not at the next tick.
         postRefresh();
     }
+}
+
+std::optional<std::set<QString>> MixerModel::settingsChangedSince(std::uint64_t revision) const {
+    if (revision < settingChangesFrom_ || revision > settingsRevision_) {
+        return std::nullopt;
+    }
+    std::set<QString> keys;
+    for (const auto& [changedAt, key] : settingChanges_) {
+        if (changedAt > revision) {
+            keys.insert(key);
+        }
+    }
+    return keys;
 }
 
 std::optional<InstalledApplication> MixerModel::installedApplication(const QString& key) const {

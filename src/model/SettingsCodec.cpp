@@ -2,6 +2,7 @@
 
 #include "JsonReader.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -44,6 +45,23 @@ void appendEscape(QByteArray& out, char16_t unit) {
 // A JSON string that reads back to exactly `text`: a lone surrogate, which has no
 // UTF-8 form, is written as an escape.
 void appendString(QByteArray& out, const QString& text) {
+    // Printable ASCII without quote or backslash, nearly every key and name, is
+    // written as it is, without a conversion.
+    const bool plainASCII = std::ranges::all_of(text, [](QChar c) {
+        const char16_t unit = c.unicode();
+        return unit >= 0x20 && unit < 0x80 && unit != '"' && unit != '\\';
+    });
+    if (plainASCII) {
+        const qsizetype at = out.size();
+        out.resize(at + text.size() + 2);
+        char* to = out.data() + at;
+        *to++ = '"';
+        for (const QChar c : text) {
+            *to++ = static_cast<char>(c.unicode());
+        }
+        *to = '"';
+        return;
+    }
     out.append('"');
     qsizetype run = 0;
     const auto flush = [&](qsizetype end) {
@@ -187,7 +205,11 @@ void appendEntry(QByteArray& out, const QString& key, const AppSetting& setting)
 }
 
 QByteArray encode(const std::map<QString, AppSetting>& settings) {
-    QByteArray out("{");
+    QByteArray out;
+    // About what an entry takes, so that a long map is not copied as it grows.
+    constexpr qsizetype kEntryEstimate = 96;
+    out.reserve(static_cast<qsizetype>(settings.size()) * kEntryEstimate + 2);
+    out.append('{');
     for (const auto& [key, setting] : settings) {
         if (out.size() > 1) {
             out.append(',');

@@ -34,6 +34,8 @@ void MixerModel::loadSettings() {
         settings_ = std::move(*decoded);
         ++settingsRevision_;
         ++settingRowsRevision_;
+        settingChanges_.clear();
+        settingChangesFrom_ = settingsRevision_;
         emit settingsChanged();
         return;
     }

@@ -174,9 +174,10 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     EXPECT_EQ(log.applications, 1) << "refreshes that change nothing send nothing";
     EXPECT_EQ(log.outputs, 0) << "refreshes that change nothing send nothing";
 
-    world_.model->toggleMute("org.example.Music"); // as the panel would
+    call(QStringLiteral("SetVolume"), {"org.mozilla.firefox", 0.5}); // changes nothing
+    world_.model->toggleMute("org.example.Music");                   // as the panel would
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 2; }));
-    EXPECT_EQ(log.applications, 2);
+    EXPECT_EQ(log.applications, 2) << "a change to the same level sends nothing";
     world_.hardware.addDevice({.uid = "hdmi", .name = "HDMI"});
     world_.refresh();
     EXPECT_TRUE(QTest::qWaitFor([&] { return log.outputs == 1; }));
@@ -184,6 +185,10 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 3; }));
     EXPECT_EQ(log.applications, 3) << "a new device changes no application";
     EXPECT_EQ(log.outputs, 1);
+    // A remembered setting without a row leaves the list when forgotten.
+    call(QStringLiteral("Reset"), {"pid:999"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 4; }));
+    EXPECT_EQ(log.applications, 4);
 }
 
 } // namespace
