@@ -53,16 +53,22 @@ void copyBaseline(benchmark::State& state) {
     }
 }
 
-void constantGain(benchmark::State& state) {
+// Every cycle at one gain, with the limiter on or off.
+void runAtGain(benchmark::State& state, float gain, bool limiterOn) {
     StereoCycle cycle(framesOf(state));
-    GainState gain;
-    gain.target.store(0.7F);
-    gain.applied.store(0.7F);
+    GainState gainState;
+    gainState.target.store(gain);
+    gainState.applied.store(gain);
+    gainState.limiterOn.store(limiterOn);
     for (auto _ : state) {
-        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
+        corvalle::renderGain(&cycle.input, &cycle.output, &gainState);
         benchmark::DoNotOptimize(cycle.outSamples.data());
         benchmark::ClobberMemory();
     }
+}
+
+void constantGain(benchmark::State& state) {
+    runAtGain(state, 0.7F, true);
 }
 
 void rampedGain(benchmark::State& state) {
@@ -81,31 +87,14 @@ void rampedGain(benchmark::State& state) {
     }
 }
 
-// Four times the input, which reaches 0.83 of full scale: the limiter works on every cycle.
+// Four times the input, which reaches 0.83 of full scale: the limiter works on
+// every cycle, or with it off every sample above full scale is clipped.
 void limitedGain(benchmark::State& state) {
-    StereoCycle cycle(framesOf(state));
-    GainState gain;
-    gain.target.store(4.0F);
-    gain.applied.store(4.0F);
-    for (auto _ : state) {
-        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
-        benchmark::DoNotOptimize(cycle.outSamples.data());
-        benchmark::ClobberMemory();
-    }
+    runAtGain(state, 4.0F, true);
 }
 
-// The same with the limiter off: every sample above full scale is clipped.
 void clippedGain(benchmark::State& state) {
-    StereoCycle cycle(framesOf(state));
-    GainState gain;
-    gain.target.store(4.0F);
-    gain.applied.store(4.0F);
-    gain.limiterOn.store(false);
-    for (auto _ : state) {
-        corvalle::renderGain(&cycle.input, &cycle.output, &gain);
-        benchmark::DoNotOptimize(cycle.outSamples.data());
-        benchmark::ClobberMemory();
-    }
+    runAtGain(state, 4.0F, false);
 }
 
 BENCHMARK(copyBaseline)->Arg(256)->Arg(1024);

@@ -39,13 +39,7 @@ void MixerModel::setLimiterOn(bool on) {
     if (env_.store == nullptr) {
         return;
     }
-    const StoreWrite write = env_.store->setData(kLimiterKey, on ? kOn : kOff);
-    if (write.stored) {
-        setSaveFailure(std::nullopt);
-        return;
-    }
-    setSaveFailure(tr("Settings could not be saved: %1. Changes apply until Corvalle quits.")
-                       .arg(write.failure));
+    tellSave(env_.store->setData(kLimiterKey, on ? kOn : kOff));
 }
 
 std::optional<float> MixerModel::takeTapLimit(const QString& key) {

@@ -163,6 +163,8 @@ private:
     // lastErrorChanged, except a cleared save failure that was not shown.
     void setTapFailure(std::optional<QString> failure);
     void setSaveFailure(std::optional<QString> failure);
+    // Shows the outcome of a write to the store as saveFailure: SettingsPersistence.cpp.
+    void tellSave(const StoreWrite& write);
 
     // Taps to suit the settings: Reconciliation.cpp.
     void reconcile();

@@ -100,6 +100,10 @@ void MixerModel::saveSettings() {
     if (write.stored) {
         write = env_.store->setData(defaultsKey_, SettingsCodec::encode(settings_));
     }
+    tellSave(write);
+}
+
+void MixerModel::tellSave(const StoreWrite& write) {
     if (write.stored) {
         setSaveFailure(std::nullopt);
         return;
