@@ -43,11 +43,8 @@ void MixerModel::setLimiterOn(bool on) {
 }
 
 std::optional<float> MixerModel::takeTapLimit(const QString& key) {
-    const auto it = taps_.find(key);
-    if (it == taps_.end()) {
-        return std::nullopt;
-    }
-    return it->second->takeLimit();
+    AppTap* tap = findTap(key);
+    return tap != nullptr ? std::optional(tap->takeLimit()) : std::nullopt;
 }
 
 } // namespace corvalle

@@ -192,20 +192,19 @@ std::size_t MixerModel::tapCount() const {
     return taps_.size();
 }
 
-std::optional<float> MixerModel::tapGain(const QString& key) const {
+AppTap* MixerModel::findTap(const QString& key) const {
     const auto it = taps_.find(key);
-    if (it == taps_.end()) {
-        return std::nullopt;
-    }
-    return it->second->gain();
+    return it == taps_.end() ? nullptr : it->second.get();
+}
+
+std::optional<float> MixerModel::tapGain(const QString& key) const {
+    const AppTap* tap = findTap(key);
+    return tap != nullptr ? std::optional(tap->gain()) : std::nullopt;
 }
 
 std::optional<float> MixerModel::takeTapPeak(const QString& key) {
-    const auto it = taps_.find(key);
-    if (it == taps_.end()) {
-        return std::nullopt;
-    }
-    return it->second->takePeak();
+    AppTap* tap = findTap(key);
+    return tap != nullptr ? std::optional(tap->takePeak()) : std::nullopt;
 }
 
 } // namespace corvalle

@@ -165,6 +165,8 @@ private:
     void setSaveFailure(std::optional<QString> failure);
     // Shows the outcome of a write to the store as saveFailure: SettingsPersistence.cpp.
     void tellSave(const StoreWrite& write);
+    // The running tap of `key`, or null: MixerModel.cpp.
+    AppTap* findTap(const QString& key) const;
 
     // Taps to suit the settings: Reconciliation.cpp.
     void reconcile();
