@@ -43,13 +43,10 @@ TEST_F(German, TheTrayToolTipCountsPlayingAppsWithGermanPluralForms) {
         int playing;
         int silent;
         const char* expected;
-    } cases[] = {
-        {0, 2, "Corvalle"},
-        {1, 0, "Corvalle\n1 App spielt"},
-        {1, 3, "Corvalle\n1 App spielt"},
-        {2, 0, "Corvalle\n2 Apps spielen"},
-        {11, 1, "Corvalle\n11 Apps spielen"},
-    };
+    } cases[] = {{0, 2, "Corvalle"},
+                 {1, 3, "Corvalle\n1 App spielt"}, // silent apps are not counted
+                 {2, 0, "Corvalle\n2 Apps spielen"},
+                 {11, 1, "Corvalle\n11 Apps spielen"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.playing);
         EXPECT_EQ(AppDelegate::trayToolTip(appsPlaying(c.playing, c.silent)),

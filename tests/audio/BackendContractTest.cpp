@@ -11,8 +11,8 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -349,11 +349,8 @@ void aLevelIsAFourByteValue(Backend& backend) {
         EXPECT_EQ(read4Bytes(hardware, c.object, CA::address(c.selector)).status, noErr)
             << c.selector;
     }
-    float peak = -1.0F;
-    std::uint32_t size = sizeof(peak);
-    EXPECT_EQ(hardware.getPropertyData(process, CA::address(kAudioProcessPropertyOutputPeak), &size,
-                                       &peak),
-              noErr);
+    const float peak = std::bit_cast<float>(
+        read4Bytes(hardware, process, CA::address(kAudioProcessPropertyOutputPeak)).value);
     EXPECT_GE(peak, 0.0F);
     EXPECT_LE(peak, 1.0F);
 }

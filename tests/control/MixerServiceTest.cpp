@@ -11,6 +11,8 @@
 namespace corvalle::test {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 QVariantMap applicationOf(const QDBusMessage& reply) {
     QVariantMap application;
     reply.arguments().at(0).value<QDBusArgument>() >> application;
@@ -28,12 +30,12 @@ TEST_F(MixerServiceTest, TheInterfaceFileIsServedAndEveryMethodInItAnswered) {
     const auto documented = QString::fromUtf8(file.readAll());
     const auto message = QDBusMessage::createMethodCall(
         QString::fromLatin1(dbus::kServiceName), QString::fromLatin1(dbus::kMixerPath),
-        QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+        u"org.freedesktop.DBus.Introspectable"_s, u"Introspect"_s);
     const auto reply = clientBus_.call(message, QDBus::BlockWithGui, 5000);
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     const auto begin = documented.indexOf(
         QStringLiteral("<interface name=\"%1\"").arg(QLatin1String(dbus::kMixerInterface)));
-    const auto end = documented.indexOf(QStringLiteral("</interface>"), begin);
+    const auto end = documented.indexOf(u"</interface>"_s, begin);
     ASSERT_TRUE(begin >= 0 && end > begin + 1000);
     EXPECT_TRUE(reply.arguments().at(0).toString().contains(documented.mid(begin, end - begin)))
         << reply.arguments().at(0).toString().toStdString();
@@ -48,20 +50,13 @@ TEST_F(MixerServiceTest, TheInterfaceFileIsServedAndEveryMethodInItAnswered) {
             << method.toStdString();
     }
     EXPECT_EQ(methods, 17);
-    EXPECT_EQ(call(QStringLiteral("SetLoudness"), {}).errorName(),
-              "org.freedesktop.DBus.Error.UnknownMethod");
+    EXPECT_EQ(call(u"SetLoudness"_s, {}).errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
 }
 
 // Each change reaches the reply, the level heard and the store, and only Firefox.
 TEST_F(MixerServiceTest, ChangesReachFirefoxOnly) {
-    struct Case {
-        bool startMuted; // Firefox starts at 120 %
-        const char* method;
-        QVariant argument;
-        double volume;
-        bool muted;
-    };
-    const Case cases[] = {
+    // Whether Firefox starts muted (always at 120 %), the call, and what results.
+    const std::tuple<bool, const char*, QVariant, double, bool> cases[] = {
         {false, "SetVolume", 1.5, 1.5, false},    {false, "SetVolume", 5.0, 4.0, false},
         {false, "SetVolume", -0.3, 0.0, false},   {false, "SetVolume", 1.003, 1.0, false},
         {false, "StepVolume", 0.25, 1.45, false}, {false, "StepVolume", 3.0, 4.0, false},
@@ -69,9 +64,9 @@ TEST_F(MixerServiceTest, ChangesReachFirefoxOnly) {
         {true, "SetMute", true, 1.2, true},       {false, "ToggleMute", {}, 1.2, true},
         {true, "ToggleMute", {}, 1.2, false},     {true, "Reset", {}, 1.0, false},
     };
-    const QString firefox = QStringLiteral("org.mozilla.firefox");
+    const QString firefox = u"org.mozilla.firefox"_s;
     for (const auto& [startMuted, method, argument, volume, muted] : cases) {
-        const std::string what = std::string(method) + " " + argument.toString().toStdString();
+        SCOPED_TRACE(std::string(method) + " " + argument.toString().toStdString());
         world_.model->reset(firefox);
         world_.model->setVolume(1.2, firefox);
         if (startMuted) {
@@ -83,24 +78,25 @@ TEST_F(MixerServiceTest, ChangesReachFirefoxOnly) {
         }
         const auto reply = call(QString::fromLatin1(method), arguments);
         ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        EXPECT_NEAR(applicationOf(reply).value("volume").toDouble(), volume, 1e-12) << what;
-        EXPECT_EQ(applicationOf(reply).value("muted").toBool(), muted) << what;
-        EXPECT_NEAR(levelOf("Firefox"), muted ? 0.0F : static_cast<float>(volume), 1e-5) << what;
+        const QVariantMap application = applicationOf(reply);
+        EXPECT_NEAR(application.value("volume").toDouble(), volume, 1e-12);
+        EXPECT_EQ(application.value("muted").toBool(), muted);
+        EXPECT_NEAR(levelOf("Firefox"), muted ? 0.0F : static_cast<float>(volume), 1e-5);
         const auto entry = stored().value(firefox).toObject();
         if (volume == 1.0 && !muted) {
-            EXPECT_TRUE(entry.isEmpty()) << what << ": back at the default, nothing is remembered";
+            EXPECT_TRUE(entry.isEmpty()) << "back at the default, nothing is remembered";
         } else {
-            EXPECT_NEAR(entry.value("volume").toDouble(), volume, 1e-12) << what;
-            EXPECT_EQ(entry.value("muted").toBool(), muted) << what;
+            EXPECT_NEAR(entry.value("volume").toDouble(), volume, 1e-12);
+            EXPECT_EQ(entry.value("muted").toBool(), muted);
         }
-        EXPECT_NEAR(levelOf("Music"), 1.0F, 1e-6) << what;
+        EXPECT_NEAR(levelOf("Music"), 1.0F, 1e-6);
     }
 }
 
 TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
     const double inf = std::numeric_limits<double>::infinity();
-    const QString firefox = QStringLiteral("org.mozilla.firefox");
-    const QString invalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+    const QString firefox = u"org.mozilla.firefox"_s;
+    const QString invalidArgs = u"org.freedesktop.DBus.Error.InvalidArgs"_s;
     for (const auto& [method, arguments, error] :
          std::vector<std::tuple<QString, QVariantList, QString>>{
              {"SetVolume", {"org.nowhere", 0.5}, dbus::kErrorUnknownApplication},
@@ -113,7 +109,7 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
              {"SelectOutput", {uint{4242}}, dbus::kErrorUnknownOutput},
              {"RouteApplication", {firefox, uint{4242}}, dbus::kErrorUnknownOutput},
              {"RouteApplication", {"org.nowhere", uint{0}}, dbus::kErrorUnknownApplication},
-             {"SetVolume", {firefox, QStringLiteral("150%")}, invalidArgs},
+             {"SetVolume", {firefox, u"150%"_s}, invalidArgs},
              {"SetMute", {firefox}, invalidArgs}}) {
         EXPECT_EQ(call(method, arguments).errorName(), error)
             << method.toStdString() << " " << arguments.at(0).toString().toStdString();
@@ -123,21 +119,10 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
     EXPECT_EQ(world_.model->outputID(), world_.speakers);
 }
 
-TEST_F(MixerServiceTest, RememberedApplicationsWithoutARowCanBeChangedAndForgotten) {
-    ASSERT_EQ(call(QStringLiteral("SetVolume"), {"pid:999", 0.75}).type(),
-              QDBusMessage::ReplyMessage);
-    EXPECT_EQ(world_.model->setting("pid:999").volume, 0.75);
-    EXPECT_TRUE(world_.model->setting("pid:999").muted);
-    ASSERT_EQ(call(QStringLiteral("Reset"), {"pid:999"}).type(), QDBusMessage::ReplyMessage);
-    EXPECT_FALSE(world_.model->settings().contains("pid:999"));
-    EXPECT_EQ(call(QStringLiteral("Reset"), {"pid:999"}).errorName(),
-              dbus::kErrorUnknownApplication);
-}
-
 // The retry with the next change is SettingsStorage's; LastError clearing, the command line's.
 TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
-    world_.store.failWrites(QStringLiteral("the disk is full"));
-    const QString firefox = QStringLiteral("org.mozilla.firefox");
+    world_.store.failWrites(u"the disk is full"_s);
+    const QString firefox = u"org.mozilla.firefox"_s;
     for (const auto& [method, arguments] :
          std::vector<std::pair<QString, QVariantList>>{{"SetVolume", {firefox, 0.5}},
                                                        {"StepVolume", {firefox, 0.25}},
@@ -150,7 +135,7 @@ TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
     }
     EXPECT_EQ(world_.model->setting(firefox).volume, 0.75) << "every change is in force";
     EXPECT_FALSE(world_.model->setting(firefox).muted);
-    EXPECT_TRUE(call(QStringLiteral("LastError")).arguments().at(0).toString().contains("full"));
+    EXPECT_TRUE(call(u"LastError"_s).arguments().at(0).toString().contains("full"));
 }
 
 TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
@@ -169,13 +154,13 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     for (int i = 0; i < 5; ++i) {
         world_.model->refresh();
     }
-    call(QStringLiteral("SetVolume"), {"org.mozilla.firefox", 0.5});
+    call(u"SetVolume"_s, {"org.mozilla.firefox", 0.5});
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 1; }));
     EXPECT_EQ(log.applications, 1) << "refreshes that change nothing send nothing";
     EXPECT_EQ(log.outputs, 0) << "refreshes that change nothing send nothing";
 
-    call(QStringLiteral("SetVolume"), {"org.mozilla.firefox", 0.5}); // changes nothing
-    world_.model->toggleMute("org.example.Music");                   // as the panel would
+    call(u"SetVolume"_s, {"org.mozilla.firefox", 0.5}); // changes nothing
+    world_.model->toggleMute("org.example.Music");      // as the panel would
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 2; }));
     EXPECT_EQ(log.applications, 2) << "a change to the same level sends nothing";
     world_.hardware.addDevice({.uid = "hdmi", .name = "HDMI"});
@@ -185,10 +170,13 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 3; }));
     EXPECT_EQ(log.applications, 3) << "a new device changes no application";
     EXPECT_EQ(log.outputs, 1);
-    // A remembered setting without a row leaves the list when forgotten.
-    call(QStringLiteral("Reset"), {"pid:999"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 4; }));
-    EXPECT_EQ(log.applications, 4);
+    // A remembered setting without a row can be changed, and leaves the list when forgotten.
+    ASSERT_EQ(call(u"SetVolume"_s, {"pid:999", 0.75}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(world_.model->setting("pid:999"), (AppSetting{0.75, true, std::nullopt}));
+    ASSERT_EQ(call(u"Reset"_s, {"pid:999"}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 5; }));
+    EXPECT_EQ(log.applications, 5);
+    EXPECT_EQ(call(u"Reset"_s, {"pid:999"}).errorName(), dbus::kErrorUnknownApplication);
 }
 
 } // namespace

@@ -5,14 +5,26 @@
 namespace corvalle {
 namespace {
 
+using namespace Qt::StringLiterals;
 using test::drainEvents;
 using test::ModelHarness;
 
-const QString kSettings = QStringLiteral("appSettings");
+const QString kSettings = u"appSettings"_s;
 
 class Discovery : public ::testing::Test {
 protected:
     const AudioApp& group(const QString& key) const { return world.model->allGroups().at(key); }
+
+    // The shown rows in order: "name", "*" when playing, "+" with processes.
+    std::string rows(bool withKeys = false) const {
+        QStringList shown;
+        for (const AudioApp& app : world.model->apps()) {
+            shown.append((withKeys ? app.id + u'=' : QString()) + app.name +
+                         (app.isPlaying ? u"*"_s : QString()) +
+                         (app.processObjects.empty() ? QString() : u"+"_s));
+        }
+        return shown.join(u'|').toStdString();
+    }
 
     ModelHarness world;
 };
@@ -40,11 +52,12 @@ TEST_F(Discovery, GroupsTakeTheirKeysAndNamesFromTheResponsibleApplication) {
         {17, nullptr, nullptr, "com.apple.systemsoundserverd", "com.apple.systemsoundserverd",
          "System Sounds"},
     };
+    const auto text = [](const char* value) {
+        return value ? std::optional(QString::fromUtf8(value)) : std::nullopt;
+    };
     for (const Case& c : cases) {
         if (c.appBundleID || c.appName) {
-            world.directory.running[c.pid] = {
-                c.appBundleID ? std::optional(c.appBundleID) : std::nullopt,
-                c.appName ? std::optional(c.appName) : std::nullopt, std::nullopt};
+            world.directory.running[c.pid] = {text(c.appBundleID), text(c.appName), std::nullopt};
         }
         world.addProcess(c.pid, c.bundleProperty, true);
     }
@@ -54,8 +67,7 @@ TEST_F(Discovery, GroupsTakeTheirKeysAndNamesFromTheResponsibleApplication) {
     world.addProcess(-5, "org.negative", true);
     world.addProcess(ModelHarness::kOwnPID, "org.own", true);
     world.addProcess(31, "org.child", true);
-    world.directory.running[500] = {QStringLiteral("org.example.Browser"),
-                                    QStringLiteral("Browser"), QStringLiteral("browser")};
+    world.directory.running[500] = {u"org.example.Browser"_s, u"Browser"_s, u"browser"_s};
     const AudioObjectID main = world.addProcess(500, std::nullopt, false);
     const AudioObjectID renderer = world.addProcess(501, "org.example.Renderer", true);
     const AudioObjectID plugin = world.addProcess(502, std::nullopt, false);
@@ -63,11 +75,9 @@ TEST_F(Discovery, GroupsTakeTheirKeysAndNamesFromTheResponsibleApplication) {
     world.start();
 
     EXPECT_EQ(world.model->allGroups().size(), std::size(cases) + 1);
-    const AudioApp& browser = group(QStringLiteral("org.example.Browser"));
-    EXPECT_EQ(browser.name, QStringLiteral("Browser"));
-    EXPECT_EQ(browser.icon, QStringLiteral("browser"));
-    EXPECT_EQ(browser.processObjects, (std::vector<AudioObjectID>{main, renderer, plugin}));
-    EXPECT_TRUE(browser.isPlaying);
+    EXPECT_EQ(group(u"org.example.Browser"_s),
+              (AudioApp{u"org.example.Browser"_s, u"Browser"_s, u"browser"_s,
+                        std::vector<AudioObjectID>{main, renderer, plugin}, true}));
     for (const Case& c : cases) {
         const QString key = QString::fromUtf8(c.key);
         ASSERT_TRUE(world.model->allGroups().contains(key)) << c.key;
@@ -79,26 +89,24 @@ TEST_F(Discovery, GroupsTakeTheirKeysAndNamesFromTheResponsibleApplication) {
 // What an application told the audio server names it only where the desktop
 // knows no entry for it; a desktop entry always wins.
 TEST_F(Discovery, ServerHintsNameApplicationsWithoutADesktopEntry) {
-    world.directory.running[40] = {std::nullopt, QStringLiteral("corvalle-test-p"), std::nullopt};
+    world.directory.running[40] = {std::nullopt, u"corvalle-test-p"_s, std::nullopt};
     world.hardware.addProcess({40, std::nullopt, true, "Demo Music", "audio-x-generic"});
-    world.directory.running[41] = {QStringLiteral("org.x.Player"), QStringLiteral("Player"),
-                                   QStringLiteral("player")};
+    world.directory.running[41] = {u"org.x.Player"_s, u"Player"_s, u"player"_s};
     world.hardware.addProcess({41, std::nullopt, true, "Other", "other-icon"});
     world.hardware.addProcess({42, std::nullopt, true, std::nullopt, std::nullopt});
-    world.directory.running[42] = {std::nullopt, QStringLiteral("mpg123"), std::nullopt};
+    world.directory.running[42] = {std::nullopt, u"mpg123"_s, std::nullopt};
     world.start();
-
-    EXPECT_EQ(group(QStringLiteral("pid:40")).name, QStringLiteral("Demo Music"));
-    EXPECT_EQ(group(QStringLiteral("pid:40")).icon, QStringLiteral("audio-x-generic"));
-    EXPECT_EQ(group(QStringLiteral("org.x.Player")).name, QStringLiteral("Player"));
-    EXPECT_EQ(group(QStringLiteral("org.x.Player")).icon, QStringLiteral("player"));
-    EXPECT_EQ(group(QStringLiteral("pid:42")).name, QStringLiteral("mpg123"));
+    EXPECT_EQ(group(u"pid:40"_s).name, "Demo Music");
+    EXPECT_EQ(group(u"pid:40"_s).icon, "audio-x-generic");
+    EXPECT_EQ(group(u"org.x.Player"_s).name, "Player");
+    EXPECT_EQ(group(u"org.x.Player"_s).icon, "player");
+    EXPECT_EQ(group(u"pid:42"_s).name, "mpg123");
 }
 
 // Listed from the first sound of any of its processes, which their listeners report
 // at once, until the last of them ends.
 TEST_F(Discovery, AGroupIsListedFromItsFirstSoundUntilItsLastProcessEnds) {
-    const QString key = QStringLiteral("org.player");
+    const QString key = u"org.player"_s;
     const AudioObjectID a = world.addProcess(50, "org.player", false);
     const AudioObjectID b = world.addProcess(51, "org.player", false);
     const AudioObjectID own = world.addProcess(ModelHarness::kOwnPID, "org.own", true);
@@ -111,13 +119,12 @@ TEST_F(Discovery, AGroupIsListedFromItsFirstSoundUntilItsLastProcessEnds) {
                   listeners);
     }
     EXPECT_TRUE(world.model->allGroups().contains(key));
-    EXPECT_TRUE(world.model->apps().empty()) << "never heard: not listed";
+    EXPECT_EQ(rows(), "") << "never heard: not listed";
 
     world.clock = world.clock.addSecs(5);
     world.hardware.setRunningOutput(b, true);
     drainEvents();
-    ASSERT_NE(world.row(key), nullptr);
-    EXPECT_TRUE(world.row(key)->isPlaying);
+    EXPECT_EQ(rows(), "player*+");
     EXPECT_EQ(world.model->lastSeen().at(key), world.clock);
 
     world.hardware.setRunningOutput(b, false);
@@ -125,12 +132,10 @@ TEST_F(Discovery, AGroupIsListedFromItsFirstSoundUntilItsLastProcessEnds) {
     for (int i = 0; i < 5; ++i) {
         world.refresh();
     }
-    ASSERT_NE(world.row(key), nullptr) << "silent but still there";
-    EXPECT_FALSE(world.row(key)->isPlaying);
-
+    EXPECT_EQ(rows(), "player+") << "silent but still there";
     world.hardware.removeProcess(a);
     world.refresh();
-    EXPECT_TRUE(world.model->apps().empty());
+    EXPECT_EQ(rows(), "");
     EXPECT_TRUE(world.model->lastSeen().empty());
 
     // Neither notifications nor refreshes queued before the model goes may reach it
@@ -146,7 +151,7 @@ TEST_F(Discovery, AGroupIsListedFromItsFirstSoundUntilItsLastProcessEnds) {
 
 // Setting-only rows, named by the stored name, else the installed name, else the
 // program's file for a program key, else the key, sorted with the shown groups by
-// name: case-insensitive, locale-aware and stable.
+// name: case-insensitive, locale-aware and stable. pid: keys are never shown.
 TEST_F(Discovery, SettingsWithoutAGroupBecomeRowsSortedWithTheOthers) {
     world.store.setData(kSettings,
                         R"({"org.named":{"volume":0.5,"muted":false,"name":"banana"},)"
@@ -155,40 +160,24 @@ TEST_F(Discovery, SettingsWithoutAGroupBecomeRowsSortedWithTheOthers) {
                         R"("exe:/home/ana/game.py":{"volume":0.5,"muted":false},)"
                         R"("exe:/usr/bin/python3.11 -m pkg.tool":{"volume":2,"muted":false},)"
                         R"("pid:812":{"volume":0.5,"muted":false}})");
-    world.directory.installed[QStringLiteral("org.installed")] = {
-        QStringLiteral("Media.app Player.app"), QStringLiteral("/icons/player.png")};
-    const AudioObjectID ended =
-        world.addApp(70, QStringLiteral("org.ended"), QStringLiteral("Ended"), true);
+    world.directory.installed[u"org.installed"_s] = {u"Media.app Player.app"_s,
+                                                     u"/icons/player.png"_s};
+    const AudioObjectID ended = world.addApp(70, u"org.ended"_s, u"Ended"_s, true);
     const AudioObjectID pid812 = world.addProcess(812, std::nullopt, true);
-    world.addApp(81, QStringLiteral("org.b"), QStringLiteral("Banana"), true);
-    world.addApp(83, QStringLiteral("org.d"), QStringLiteral("\u00c4pfel"), true);
-    world.start().setVolume(0.5, QStringLiteral("org.ended"));
+    world.addApp(81, u"org.b"_s, u"Banana"_s, true);
+    world.addApp(83, u"org.d"_s, u"\u00c4pfel"_s, true);
+    world.start().setVolume(0.5, "org.ended");
     ASSERT_EQ(world.model->tapCount(), 2U);
     world.hardware.removeProcess(ended);
     world.hardware.removeProcess(pid812);
     world.refresh();
 
-    const std::tuple<QString, QString, bool> expected[] = {
-        {QStringLiteral("org.d"), QStringLiteral("\u00c4pfel"), true},
-        {QStringLiteral("org.b"), QStringLiteral("Banana"), true},
-        {QStringLiteral("org.named"), QStringLiteral("banana"), false},
-        {QStringLiteral("org.ended"), QStringLiteral("Ended"), false},
-        {QStringLiteral("exe:/home/ana/game.py"), QStringLiteral("game.py"), false},
-        {QStringLiteral("org.installed"), QStringLiteral("Media Player"), false},
-        {QStringLiteral("org.gone"), QStringLiteral("org.gone"), false},
-        {QStringLiteral("exe:/usr/bin/python3.11 -m pkg.tool"),
-         QStringLiteral("python3.11 -m pkg.tool"), false},
-    };
-    ASSERT_EQ(world.model->apps().size(), std::size(expected)) << "pid: keys are never shown";
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
-        const auto& [key, name, running] = expected[i];
-        EXPECT_EQ(world.model->apps()[i].id, key);
-        EXPECT_EQ(world.model->apps()[i].name, name);
-        EXPECT_EQ(world.model->apps()[i].isPlaying, running);
-        EXPECT_EQ(world.model->apps()[i].processObjects.empty(), !running);
-    }
+    EXPECT_EQ(rows(true), "org.d=\u00c4pfel*+|org.b=Banana*+|org.named=banana|org.ended=Ended|"
+                          "exe:/home/ana/game.py=game.py|org.installed=Media Player|"
+                          "org.gone=org.gone|"
+                          "exe:/usr/bin/python3.11 -m pkg.tool=python3.11 -m pkg.tool");
     EXPECT_EQ(world.model->tapCount(), 0U) << "ended groups lose their taps";
-    EXPECT_TRUE(world.model->settings().contains(QStringLiteral("pid:812")));
+    EXPECT_TRUE(world.model->settings().contains("pid:812"));
 }
 
 // A refresh that finds the same groups and settings reuses the rows of settings
@@ -197,47 +186,35 @@ TEST_F(Discovery, SettingsWithoutAGroupBecomeRowsSortedWithTheOthers) {
 TEST_F(Discovery, RowsAreReusedOnlyWhileNothingTheyShowCanHaveChanged) {
     world.store.setData(kSettings, R"({"org.named":{"volume":0.5,"muted":false,"name":"Cherry"},)"
                                    R"("org.installed":{"volume":2,"muted":false}})");
-    world.directory.installed[QStringLiteral("org.installed")] = {QStringLiteral("Apple"), {}};
-    world.directory.installed[QStringLiteral("org.new")] = {QStringLiteral("Elder"), {}};
-    const AudioObjectID banana =
-        world.addApp(81, QStringLiteral("org.b"), QStringLiteral("Banana"), true);
+    world.directory.installed[u"org.installed"_s] = {u"Apple"_s, {}};
+    world.directory.installed[u"org.new"_s] = {u"Elder"_s, {}};
+    const AudioObjectID banana = world.addApp(81, u"org.b"_s, u"Banana"_s, true);
     MixerModel& model = world.start();
-    model.setVolume(0.5, QStringLiteral("org.b"));
-    const auto rows = [&] {
-        QStringList shown;
-        for (const AudioApp& app : model.apps()) {
-            shown.append(app.name + (app.isPlaying ? QStringLiteral("*") : QString()));
-        }
-        return shown.join(u' ').toStdString();
-    };
-    EXPECT_EQ(rows(), "Apple Banana* Cherry");
+    model.setVolume(0.5, "org.b");
+    EXPECT_EQ(rows(), "Apple|Banana*+|Cherry");
 
     const std::uint64_t before = model.appsRevision();
     world.refresh();
     EXPECT_EQ(model.appsRevision(), before) << "an idle refresh tells no one";
-
     world.hardware.setRunningOutput(banana, false);
     world.refresh();
-    EXPECT_EQ(rows(), "Apple Banana Cherry");
+    EXPECT_EQ(rows(), "Apple|Banana+|Cherry");
     EXPECT_EQ(model.appsRevision(), before + 1);
 
-    world.directory.installed[QStringLiteral("org.installed")] = {QStringLiteral("Dates"), {}};
+    world.directory.installed[u"org.installed"_s] = {u"Dates"_s, {}};
     world.clock = world.clock.addSecs(61);
     world.refresh();
-    EXPECT_EQ(rows(), "Banana Cherry Dates");
-
-    model.setVolume(0.5, QStringLiteral("org.new"));
+    EXPECT_EQ(rows(), "Banana+|Cherry|Dates");
+    model.setVolume(0.5, "org.new");
     drainEvents();
-    EXPECT_EQ(rows(), "Banana Cherry Dates Elder");
-
+    EXPECT_EQ(rows(), "Banana+|Cherry|Dates|Elder");
     world.hardware.removeProcess(banana);
     world.refresh();
-    EXPECT_EQ(rows(), "Banana Cherry Dates Elder");
-    EXPECT_TRUE(world.row(QStringLiteral("org.b"))->processObjects.empty());
-    model.reset(QStringLiteral("org.b"));
+    EXPECT_EQ(rows(), "Banana|Cherry|Dates|Elder");
+    model.reset("org.b");
     drainEvents();
     world.refresh();
-    EXPECT_EQ(rows(), "Cherry Dates Elder");
+    EXPECT_EQ(rows(), "Cherry|Dates|Elder");
 }
 
 } // namespace

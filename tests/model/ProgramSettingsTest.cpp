@@ -5,18 +5,20 @@
 namespace corvalle {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 using test::ModelHarness;
 
-const QString kKey = QStringLiteral("appSettings");
-const QString kPaplay = QStringLiteral("exe:/usr/bin/paplay");
+const QString kKey = u"appSettings"_s;
+const QString kPaplay = u"exe:/usr/bin/paplay"_s;
 
 // A process the desktop has no entry for: known by its command name and the key
 // of the program it runs (or, with no key, by nothing but its PID).
 AudioObjectID addProgram(ModelHarness& world, pid_t pid, std::optional<QString> programKey,
                          std::optional<std::string> bundleID = std::nullopt,
                          std::optional<std::string> nameHint = std::nullopt) {
-    world.directory.running[pid] = RunningApplication{
-        std::nullopt, QStringLiteral("comm-%1").arg(pid), std::nullopt, std::move(programKey)};
+    world.directory.running[pid] = RunningApplication{std::nullopt, u"comm-%1"_s.arg(pid),
+                                                      std::nullopt, std::move(programKey)};
     return world.hardware.addProcess({pid, std::move(bundleID), true, std::move(nameHint)});
 }
 
@@ -29,14 +31,12 @@ TEST(ProgramKeys, DecideTheGroupOfAProcessWithoutADesktopEntry) {
     };
     const Case cases[] = {
         {"a plain program", kPaplay, std::nullopt, kPaplay},
-        {"a script", QStringLiteral("exe:/home/ana/game.py"), std::nullopt,
-         QStringLiteral("exe:/home/ana/game.py")},
-        {"no executable to read", std::nullopt, std::nullopt, QStringLiteral("pid:500")},
-        {"the application id the client gives", kPaplay, "org.example.Tool",
-         QStringLiteral("org.example.Tool")},
+        {"a script", u"exe:/home/ana/game.py"_s, std::nullopt, u"exe:/home/ana/game.py"_s},
+        {"no executable to read", std::nullopt, std::nullopt, u"pid:500"_s},
+        {"the application id the client gives", kPaplay, "org.example.Tool", u"org.example.Tool"_s},
         {"an id shaped like a program key is not taken", kPaplay, "exe:/usr/bin/firefox", kPaplay},
         {"nor one shaped like a PID key", kPaplay, "pid:42", kPaplay},
-        {"an empty program key", QString(), std::nullopt, QStringLiteral("pid:500")},
+        {"an empty program key", QString(), std::nullopt, u"pid:500"_s},
     };
     for (const auto& [what, programKey, bundleID, key] : cases) {
         ModelHarness world;
@@ -53,14 +53,14 @@ TEST(ProgramKeys, ASettingFollowsTheProgramToItsNextRun) {
     world.start();
     world.model->setVolume(0.5, kPaplay);
     ASSERT_TRUE(world.model->hasTap(kPaplay));
-    EXPECT_EQ(world.model->setting(kPaplay).name, QStringLiteral("paplay"));
+    EXPECT_EQ(world.model->setting(kPaplay).name, u"paplay"_s);
 
     world.hardware.removeProcess(first);
     world.refresh();
     const AudioApp* remembered = world.row(kPaplay);
     ASSERT_TRUE(remembered) << "listed by its stored name while not running";
     EXPECT_TRUE(remembered->processObjects.empty());
-    EXPECT_EQ(remembered->name, QStringLiteral("paplay"));
+    EXPECT_EQ(remembered->name, u"paplay"_s);
     EXPECT_EQ(world.model->apps().size(), 1U);
 
     // The next run has another PID, and still plays at 50 %.
@@ -91,10 +91,10 @@ TEST(PIDSettings, ThoseOfEndedProcessesAreForgottenWhenLoaded) {
     for (const auto& [key, setting] : world.model->settings()) {
         keys.push_back(key);
     }
-    EXPECT_EQ(keys, (std::vector{QStringLiteral("org.app"), QStringLiteral("pid:813")}));
+    EXPECT_EQ(keys, (std::vector{u"org.app"_s, u"pid:813"_s}));
     EXPECT_EQ(world.store.data(kKey), stored) << "loading writes nothing";
 
-    world.model->setVolume(0.6, QStringLiteral("org.app"));
+    world.model->setVolume(0.6, u"org.app"_s);
     EXPECT_EQ(world.store.data(kKey),
               QByteArray(R"({"org.app":{"volume":0.6,"muted":false,"name":"org.app"},)"
                          R"("pid:813":{"volume":0.75,"muted":true,"name":"Live"}})"));
@@ -102,33 +102,30 @@ TEST(PIDSettings, ThoseOfEndedProcessesAreForgottenWhenLoaded) {
 
 TEST(InstalledApplications, CanBeSetBeforeTheyRun) {
     ModelHarness world;
-    world.directory.installed[QStringLiteral("chromium")] =
-        InstalledApplication{QStringLiteral("Chromium"), QStringLiteral("chromium")};
+    world.directory.installed[u"chromium"_s] = InstalledApplication{u"Chromium"_s, u"chromium"_s};
     world.start();
     EXPECT_TRUE(world.model->apps().empty());
-    world.model->setVolume(0.5, QStringLiteral("chromium"));
-    EXPECT_EQ(world.model->setting(QStringLiteral("chromium")).name, QStringLiteral("Chromium"));
+    world.model->setVolume(0.5, u"chromium"_s);
+    EXPECT_EQ(world.model->setting(u"chromium"_s).name, u"Chromium"_s);
     EXPECT_EQ(world.model->tapCount(), 0U);
     test::drainEvents();
-    const AudioApp* row = world.row(QStringLiteral("chromium"));
+    const AudioApp* row = world.row(u"chromium"_s);
     ASSERT_TRUE(row) << "shown as a setting-only row without waiting for the next tick";
-    EXPECT_EQ(row->name, QStringLiteral("Chromium"));
-    EXPECT_EQ(row->icon, QStringLiteral("chromium"));
+    EXPECT_EQ(row->name, u"Chromium"_s);
+    EXPECT_EQ(row->icon, u"chromium"_s);
     EXPECT_TRUE(row->processObjects.empty());
 
-    world.addApp(900, QStringLiteral("chromium"), QStringLiteral("Chromium"), true);
+    world.addApp(900, u"chromium"_s, u"Chromium"_s, true);
     world.refresh();
-    EXPECT_EQ(world.model->tapGain(QStringLiteral("chromium")), 0.5F) << "applies from its start";
+    EXPECT_EQ(world.model->tapGain(u"chromium"_s), 0.5F) << "applies from its start";
 }
 
 TEST(InstalledApplications, AreFoundOnlyByTheirDesktopFileID) {
     ModelHarness world;
-    world.directory.installed[QStringLiteral("chromium")] =
-        InstalledApplication{QStringLiteral("Chromium"), std::nullopt};
-    world.directory.installed[QStringLiteral("exe:/usr/bin/x")] =
-        InstalledApplication{QStringLiteral("Odd"), std::nullopt};
+    world.directory.installed[u"chromium"_s] = InstalledApplication{u"Chromium"_s, std::nullopt};
+    world.directory.installed[u"exe:/usr/bin/x"_s] = InstalledApplication{u"Odd"_s, std::nullopt};
     world.start();
-    EXPECT_TRUE(world.model->installedApplication(QStringLiteral("chromium")));
+    EXPECT_TRUE(world.model->installedApplication(u"chromium"_s));
     for (const char* key : {"Chromium", "", "exe:/usr/bin/x", "pid:1"}) {
         EXPECT_FALSE(world.model->installedApplication(QString::fromUtf8(key))) << key;
     }

@@ -14,15 +14,16 @@
 namespace corvalle {
 namespace {
 
+using namespace Qt::StringLiterals;
 using test::ModelHarness;
 
-const QString kKey = QStringLiteral("appSettings");
-const QString kKept = QStringLiteral("appSettings.unreadable");
+const QString kKey = u"appSettings"_s;
+const QString kKept = u"appSettings.unreadable"_s;
 
 // The exact written shape is checked where the model saves.
 TEST(SettingsCodec, HostileTextAndEveryVolumeReadBackExactly) {
     std::map<QString, AppSetting> settings{
-        {QStringLiteral("a\"b\\c\n"), {2.0, false, QStringLiteral("\u00c4rger \"q\" \t")}}};
+        {u"a\"b\\c\n"_s, {2.0, false, u"\u00c4rger \"q\" \t"_s}}};
     for (const double volume : {0.1, 1.0 / 3.0, 1.006, 0.1 + 0.2, 5e-324, 3.9999999999999996}) {
         settings[QString::number(volume, 'g', 17)] = {volume, true, std::nullopt};
     }
@@ -59,26 +60,17 @@ TEST(SettingsCodec, AnyUnreadableEntryLoadsNothing) {
     }
 }
 
-// Members it does not know are written back as they stood; the chosen output is
-// optional: files without it load as before and are written back byte for byte,
-// and a version that does not know it keeps it as another member.
+// Members it does not know are written back as they stood; files without the
+// optional output load as before and are written back byte for byte.
 TEST(SettingsCodec, UnknownMembersAndTheOptionalOutputAreWrittenBackInTheirPlace) {
     const QByteArray other =
         R"("id": 123456789012345678901234567890,"tags":["a",{"b":null}],"x":"\u00e9\ud83d\ude00")";
-    struct Case {
-        QByteArray stored;
-        std::optional<QString> output;
-        QByteArray written;
-    };
-    const Case cases[] = {
-        {R"({"a":{"volume":0.5,"muted":false,"name":"A"}})", std::nullopt,
-         R"({"a":{"volume":0.5,"muted":false,"name":"A"}})"},
-        {R"({"a":{"output":"hdmi-2","muted":false,"volume":1}})", QStringLiteral("hdmi-2"),
+    const std::tuple<QByteArray, std::optional<QString>, QByteArray> cases[] = {
+        {R"({"a":{"output":"hdmi-2","muted":false,"volume":1}})", u"hdmi-2"_s,
          R"({"a":{"volume":1,"muted":false,"output":"hdmi-2"}})"},
         {R"({"a":{"volume":1,"muted":true,"output":null,"eq":1}})", std::nullopt,
          R"({"a":{"volume":1,"muted":true,"eq":1}})"},
-        {R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})",
-         QStringLiteral("x\"y"),
+        {R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})", u"x\"y"_s,
          R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})"},
         // Spaces go, a lone surrogate in a key stays.
         {R"( { "a" : { "muted":true , )" + other +
@@ -87,12 +79,12 @@ TEST(SettingsCodec, UnknownMembersAndTheOptionalOutputAreWrittenBackInTheirPlace
          R"({"a":{"volume":0.5,"muted":true,)" + other +
              R"(},"\ud800":{"volume":2,"muted":false}})"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.stored.toStdString());
-        const auto decoded = SettingsCodec::decode(c.stored);
+    for (const auto& [stored, output, written] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        const auto decoded = SettingsCodec::decode(stored);
         ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->at(QStringLiteral("a")).output, c.output);
-        EXPECT_EQ(SettingsCodec::encode(*decoded), c.written);
+        EXPECT_EQ(decoded->at(u"a"_s).output, output);
+        EXPECT_EQ(SettingsCodec::encode(*decoded), written);
         EXPECT_EQ(SettingsCodec::decode(SettingsCodec::encode(*decoded)), decoded);
     }
 }
@@ -105,45 +97,40 @@ protected:
 TEST_F(SettingsStorage, StoredVolumesOutsideTheRangeAreLoadedButClampedAtTheTap) {
     world.store.setData(kKey, R"({"org.loud":{"volume":7.5,"muted":false},)"
                               R"("org.default":{"volume":1,"muted":false}})");
-    world.addApp(101, QStringLiteral("org.loud"), QStringLiteral("Loud"), true);
-    world.addApp(103, QStringLiteral("org.default"), QStringLiteral("Default"), true);
+    world.addApp(101, u"org.loud"_s, u"Loud"_s, true);
+    world.addApp(103, u"org.default"_s, u"Default"_s, true);
     const int writes = world.store.writeCount();
     MixerModel& model = world.start();
-
-    EXPECT_EQ(model.setting(QStringLiteral("org.loud")).volume, 7.5);
-    EXPECT_EQ(model.tapGain(QStringLiteral("org.loud")), 4.0F);
-    EXPECT_TRUE(model.settings().contains(QStringLiteral("org.default")));
-    EXPECT_FALSE(model.hasTap(QStringLiteral("org.default")));
+    EXPECT_EQ(model.setting("org.loud").volume, 7.5);
+    EXPECT_EQ(model.tapGain("org.loud"), 4.0F);
+    EXPECT_TRUE(model.settings().contains("org.default"));
+    EXPECT_FALSE(model.hasTap("org.default"));
     EXPECT_EQ(world.store.writeCount(), writes) << "loading writes nothing back";
 }
 
-// The limiter's preference beside the settings: off only when it says so, as
-// bytes or as text written by hand; anything else keeps the safer limiter. A
-// tap made later, and one already running, follow the preference.
+// The limiter is off only when stored so, as bytes or as text written by hand;
+// anything else keeps the safer limiter. New and running taps follow it.
 TEST_F(SettingsStorage, TheLimiterIsOffOnlyWhenStoredSoAndEveryTapFollowsIt) {
-    const QString key = QStringLiteral("limiter");
-    const struct {
-        const char* stored; // nullptr: absent
-        bool foreign;
-        bool on;
-    } cases[] = {{nullptr, false, true},  {"off", false, false}, {"on", false, true},
-                 {" Off\n", true, false}, {"0", false, true},    {"", false, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stored == nullptr ? "absent" : c.stored);
+    const QString key = u"limiter"_s;
+    const std::tuple<const char*, bool, bool> cases[] = {
+        {nullptr, false, true},  {"off", false, false}, {"on", false, true},
+        {" Off\n", true, false}, {"0", false, true},    {"", false, true}};
+    for (const auto& [stored, foreign, on] : cases) {
+        SCOPED_TRACE(stored == nullptr ? "absent" : stored);
         ModelHarness harness;
-        if (c.stored != nullptr && c.foreign) {
-            harness.store.setForeignData(key, c.stored);
-        } else if (c.stored != nullptr) {
-            harness.store.setData(key, c.stored);
+        if (stored != nullptr && foreign) {
+            harness.store.setForeignData(key, stored);
+        } else if (stored != nullptr) {
+            harness.store.setData(key, stored);
         }
         const int writes = harness.store.writeCount();
-        EXPECT_EQ(harness.start().limiterOn(), c.on);
+        EXPECT_EQ(harness.start().limiterOn(), on);
         EXPECT_EQ(harness.store.writeCount(), writes) << "loading writes nothing back";
     }
 
-    world.addApp(101, QStringLiteral("org.loud"), QStringLiteral("Loud"), true);
+    world.addApp(101, u"org.loud"_s, u"Loud"_s, true);
     MixerModel& model = world.start();
-    model.setVolume(4.0, QStringLiteral("org.loud"));
+    model.setVolume(4.0, "org.loud");
     // A loud first frame, then quiet ones: clipped, they play at the gain;
     // limited, at the gain the loud frame needed.
     const auto lastFrame = [&] {
@@ -158,110 +145,106 @@ TEST_F(SettingsStorage, TheLimiterIsOffOnlyWhenStoredSoAndEveryTapFollowsIt) {
         return out.at(0, 7, 0);
     };
     EXPECT_FLOAT_EQ(lastFrame(), 0.2F);
-    EXPECT_LT(model.takeTapLimit(QStringLiteral("org.loud")).value_or(1.0F), 1.0F);
+    EXPECT_LT(model.takeTapLimit("org.loud").value_or(1.0F), 1.0F);
     model.setLimiterOn(false);
     EXPECT_EQ(world.store.data(key), "off");
     EXPECT_FLOAT_EQ(lastFrame(), 0.4F);
-    model.reset(QStringLiteral("org.loud"));
-    model.setVolume(4.0, QStringLiteral("org.loud"));
+    model.reset("org.loud");
+    model.setVolume(4.0, "org.loud");
     EXPECT_FLOAT_EQ(lastFrame(), 0.4F) << "a new tap is not clipped";
     model.setLimiterOn(true);
     EXPECT_EQ(world.store.data(key), "on");
     EXPECT_FLOAT_EQ(lastFrame(), 0.2F);
-    EXPECT_EQ(model.takeTapLimit(QStringLiteral("org.other")), std::nullopt);
+    EXPECT_EQ(model.takeTapLimit("org.other"), std::nullopt);
 }
 
 TEST_F(SettingsStorage, UnreadableBytesAreKeptAsideAndEveryChangeRewritesTheWholeMap) {
     const QByteArray broken(R"({"org.a":{"volume":0.5},"org.b":{"volume":2,"muted":false}})");
     world.store.setData(kKey, broken);
-    world.start();
-    EXPECT_TRUE(world.model->settings().empty());
+    EXPECT_TRUE(world.start().settings().empty());
     EXPECT_EQ(world.store.data(kKey), broken) << "untouched until the user changes something";
 
-    world.store.failWrites(QStringLiteral("read-only"));
-    world.model->setVolume(0.25, QStringLiteral("org.c"));
+    world.store.failWrites(u"read-only"_s);
+    world.model->setVolume(0.25, "org.c");
     EXPECT_TRUE(world.model->saveFailure());
     EXPECT_EQ(world.store.data(kKey), broken) << "never replaced before its copy is safe";
     world.store.failWrites(std::nullopt);
-    world.model->toggleMute(QStringLiteral("org.a"));
+    world.model->toggleMute("org.a");
     EXPECT_EQ(world.store.data(kKept), broken);
-    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.a":{"volume":1,"muted":true},)"
-                                                 R"("org.c":{"volume":0.25,"muted":false}})"));
+    EXPECT_EQ(world.store.data(kKey),
+              R"({"org.a":{"volume":1,"muted":true},"org.c":{"volume":0.25,"muted":false}})");
 
     // A copy kept at an earlier launch is never overwritten.
     world.model.reset();
     world.store.setData(kKey, "second broken value");
-    world.start().toggleMute(QStringLiteral("org.a"));
+    world.start().toggleMute("org.a");
     EXPECT_EQ(world.store.data(kKept), broken);
-    EXPECT_EQ(world.store.data(kKept + QStringLiteral(".2")), QByteArray("second broken value"));
-    world.model->toggleMute(QStringLiteral("org.a"));
-    EXPECT_EQ(world.store.data(kKey), QByteArray("{}")) << "the last removal saves an empty map";
+    EXPECT_EQ(world.store.data(kKept + u".2"_s), "second broken value");
+    world.model->toggleMute("org.a");
+    EXPECT_EQ(world.store.data(kKey), "{}") << "the last removal saves an empty map";
 }
 
 TEST_F(SettingsStorage, AValueOfAnotherTypeIsKeptAsideBeforeTheFirstSave) {
     const QByteArray text(R"({"org.a":{"volume":0.5,"muted":false}})");
     world.store.setForeignData(kKey, text);
-    world.start();
-    EXPECT_TRUE(world.model->settings().empty());
-
-    world.model->setVolume(0.25, QStringLiteral("org.c"));
+    EXPECT_TRUE(world.start().settings().empty());
+    world.model->setVolume(0.25, "org.c");
     EXPECT_EQ(world.store.data(kKept), text);
-    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.c":{"volume":0.25,"muted":false}})"));
+    EXPECT_EQ(world.store.data(kKey), R"({"org.c":{"volume":0.25,"muted":false}})");
 
     // A slot taken by another type of value is not overwritten either.
     world.model.reset();
     world.store.setForeignData(kKey, "second");
-    world.store.setForeignData(kKept + QStringLiteral(".2"), "not ours");
-    world.start().toggleMute(QStringLiteral("org.a"));
+    world.store.setForeignData(kKept + u".2"_s, "not ours");
+    world.start().toggleMute("org.a");
     EXPECT_EQ(world.store.data(kKept), text);
-    EXPECT_EQ(world.store.foreignData(kKept + QStringLiteral(".2")), QByteArray("not ours"));
-    EXPECT_EQ(world.store.data(kKept + QStringLiteral(".3")), QByteArray("second"));
+    EXPECT_EQ(world.store.foreignData(kKept + u".2"_s), "not ours");
+    EXPECT_EQ(world.store.data(kKept + u".3"_s), "second");
 }
 
 TEST_F(SettingsStorage, MembersItDoesNotKnowSurviveChanges) {
     world.store.setData(kKey, R"({"org.a":{"volume":0.5,"muted":false,"eq":[1,2,3]},)"
                               R"("org.b":{"volume":2,"muted":false,"color":"red"}})");
-    world.start();
-    world.model->toggleMute(QStringLiteral("org.a"));
-    world.model->setVolume(0.25, QStringLiteral("org.c"));
+    world.start().toggleMute("org.a");
+    world.model->setVolume(0.25, "org.c");
     EXPECT_EQ(world.store.data(kKey),
-              QByteArray(R"({"org.a":{"volume":0.5,"muted":true,"name":"org.a","eq":[1,2,3]},)"
-                         R"("org.b":{"volume":2,"muted":false,"color":"red"},)"
-                         R"("org.c":{"volume":0.25,"muted":false}})"));
+              R"({"org.a":{"volume":0.5,"muted":true,"name":"org.a","eq":[1,2,3]},)"
+              R"("org.b":{"volume":2,"muted":false,"color":"red"},)"
+              R"("org.c":{"volume":0.25,"muted":false}})");
     EXPECT_FALSE(world.store.data(kKept)) << "nothing to keep aside";
 }
 
 TEST_F(SettingsStorage, AFailedSaveIsToldKeptInForceAndRetriedOnTheNextChange) {
-    world.store.setData(kKey, R"({"org.old":{"volume":0.5,"muted":false}})");
-    world.addApp(101, QStringLiteral("org.a"), QStringLiteral("Player"), true);
+    const QByteArray old = R"({"org.old":{"volume":0.5,"muted":false}})";
+    world.store.setData(kKey, old);
+    world.addApp(101, u"org.a"_s, u"Player"_s, true);
     MixerModel& model = world.start();
     int errorsTold = 0;
     QObject::connect(&model, &MixerModel::lastErrorChanged, [&] { ++errorsTold; });
 
-    world.store.failWrites(QStringLiteral("the disk is full"));
-    model.setVolume(0.25, QStringLiteral("org.a"));
+    world.store.failWrites(u"the disk is full"_s);
+    model.setVolume(0.25, "org.a");
     ASSERT_TRUE(model.saveFailure());
-    EXPECT_TRUE(model.saveFailure()->contains(QStringLiteral("the disk is full")));
+    EXPECT_TRUE(model.saveFailure()->contains(u"the disk is full"_s));
     EXPECT_EQ(model.lastError(), model.saveFailure())
         << "the tap made in the same change does not hide the failure";
     EXPECT_GE(errorsTold, 1);
-    EXPECT_EQ(model.tapGain(QStringLiteral("org.a")), 0.25F) << "the change is in force";
-    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.old":{"volume":0.5,"muted":false}})"));
+    EXPECT_EQ(model.tapGain("org.a"), 0.25F) << "the change is in force";
+    EXPECT_EQ(world.store.data(kKey), old);
 
     world.store.failWrites(std::nullopt);
-    model.toggleMute(QStringLiteral("org.a"));
+    model.toggleMute("org.a");
     EXPECT_FALSE(model.saveFailure());
     EXPECT_FALSE(model.lastError());
-    EXPECT_EQ(world.store.data(kKey), QByteArray(R"({"org.a":{"volume":0.25,"muted":true,)"
-                                                 R"("name":"Player"},)"
-                                                 R"("org.old":{"volume":0.5,"muted":false}})"));
+    EXPECT_EQ(world.store.data(kKey), R"({"org.a":{"volume":0.25,"muted":true,"name":"Player"},)"
+                                      R"("org.old":{"volume":0.5,"muted":false}})");
 }
 
 // The file store against what stands in the way of a write on a real disk.
 class QSettingsStoreFailures : public ::testing::Test {
 protected:
-    QString file() const { return QString::fromStdString(conf().string()); }
     std::filesystem::path conf() const { return dir.path() / "corvalle.conf"; }
+    QString file() const { return QString::fromStdString(conf().string()); }
     QByteArray bytes() const {
         QFile read(file());
         return read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
@@ -282,8 +265,7 @@ TEST_F(QSettingsStoreFailures, AFolderInTheFilesPlaceIsToldAndWhatDisappearsIsMa
     std::filesystem::create_directory(conf);
     const StoreWrite write = store.setData(kKey, next);
     EXPECT_FALSE(write.stored);
-    EXPECT_TRUE(write.failure.contains(QStringLiteral("is a folder")))
-        << write.failure.toStdString();
+    EXPECT_TRUE(write.failure.contains(u"is a folder"_s)) << write.failure.toStdString();
 
     std::filesystem::remove(conf);
     EXPECT_TRUE(store.setData(kKey, next).stored) << "an earlier failure does not stick";
@@ -295,8 +277,7 @@ TEST_F(QSettingsStoreFailures, AFolderInTheFilesPlaceIsToldAndWhatDisappearsIsMa
 
 TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
     // /proc refuses new files even to root, who may write to any read-only file.
-    QSettingsStore store(QStringLiteral("/proc/corvalle-test/corvalle.conf"));
-    EXPECT_FALSE(store.setData(kKey, next).stored);
+    EXPECT_FALSE(QSettingsStore(u"/proc/corvalle-test/corvalle.conf"_s).setData(kKey, next).stored);
     if (geteuid() == 0) {
         return;
     }
@@ -305,7 +286,7 @@ TEST_F(QSettingsStoreFailures, AReadOnlyPlaceIsTold) {
     std::filesystem::permissions(conf(), std::filesystem::perms::owner_read);
     const StoreWrite write = readOnly.setData(kKey, next);
     EXPECT_FALSE(write.stored);
-    EXPECT_TRUE(write.failure.contains(QStringLiteral("read-only"))) << write.failure.toStdString();
+    EXPECT_TRUE(write.failure.contains(u"read-only"_s)) << write.failure.toStdString();
     EXPECT_EQ(QSettingsStore(file()).data(kKey), old);
 }
 
@@ -314,7 +295,6 @@ TEST_F(QSettingsStoreFailures, AWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     QSettingsStore store(file());
     ASSERT_TRUE(store.setData(kKey, old).stored);
     const auto before = bytes();
-
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -324,7 +304,6 @@ TEST_F(QSettingsStoreFailures, AWriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     const StoreWrite write = store.setData(kKey, QByteArray(qsizetype{64} * 1024, 'x'));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-
     EXPECT_FALSE(write.stored);
     EXPECT_EQ(bytes(), before);
     EXPECT_EQ(QSettingsStore(file()).data(kKey), old);
@@ -336,7 +315,7 @@ TEST_F(QSettingsStoreFailures, AValueOfAnotherTypeIsReadAsItStandsInTheFile) {
     QSettingsStore store(file());
     EXPECT_FALSE(store.data(kKey));
     EXPECT_EQ(store.foreignData(kKey), QByteArray::fromStdString(text));
-    EXPECT_FALSE(store.foreignData(QStringLiteral("other2")));
+    EXPECT_FALSE(store.foreignData(u"other2"_s));
     ASSERT_TRUE(store.setData(kKey, old).stored);
     EXPECT_FALSE(store.foreignData(kKey));
     EXPECT_EQ(store.data(kKey), old);

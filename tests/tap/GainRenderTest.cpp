@@ -75,6 +75,7 @@ using test::BufferList;
 
 constexpr float kSentinel = 7.0F; // never a valid output sample
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // The gain procedure written the plain way, one sample at a time. The optimised
 // procedure must match it bit for bit.
@@ -130,87 +131,23 @@ void referenceRender(const AudioBufferList& input, AudioBufferList& output, floa
     }
 }
 
-// One buffer of a case: channel 0 holds `left`, every other channel `right`.
-// Negative channels: a buffer that claims its frames but has no data.
-struct Buffer {
-    int channels;
-    std::uint32_t frames;
-    float left = 0.0F;
-    float right = 0.0F;
-};
-
-BufferList build(const std::vector<Buffer>& buffers, bool output) {
-    BufferList list;
-    for (const Buffer& b : buffers) {
-        const auto channels = static_cast<std::uint32_t>(std::abs(b.channels));
-        list.addBytes(channels, channels * b.frames * 4, kSentinel, b.channels >= 0);
-        auto& samples = list.samples(list.size() - 1);
-        for (std::size_t i = 0; !output && i < samples.size(); ++i) {
-            samples[i] = i % channels == 0 ? b.left : b.right;
-        }
-    }
-    return list;
-}
-
-// Per output buffer and channel of each case, with the limiter off: the sample
-// every frame holds. Cutting, padding, ramps, clipping and channels past the
-// second are compared with the plain procedure below on random layouts.
-TEST(GainRender, EdgeCasesWriteEverySampleAndEndAtTheTarget) {
-    struct Case {
-        const char* name;
-        float applied;
-        float target;
-        std::vector<Buffer> inputs;
-        std::vector<Buffer> outputs;
-        std::vector<std::vector<float>> expected;
-    };
-    // clang-format off
-    const Case cases[] = {
-        {"empty input silences every buffer", 2.0F, 0.3F, {}, {{2, 8}, {1, 8}}, {{0, 0}, {0}}},
-        {"a mono pair feeds left then right", 1.0F, 1.0F,
-         {{1, 4, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.3F, 0.4F}}},
-        {"mono after stereo feeds both", 1.0F, 1.0F,
-         {{2, 4, 0.3F, 0.3F}, {1, 4, 0.4F}}, {{2, 4}}, {{0.4F, 0.4F}}},
-        {"clips within a ramp", 4.0F, 3.0F, {{2, 67, 0.5F, -0.4F}}, {{2, 67}}, {{1.0F, -1.0F}}},
-        {"a NaN sample is silence", 1.0F, 1.0F, {{2, 67, kNaN, 0.5F}}, {{2, 67}}, {{0.0F, 0.5F}}},
-        {"a NaN sample in a ramp is silence", 1.0F, 0.5F,
-         {{2, 67, kNaN, 0.0F}}, {{2, 67}}, {{0.0F, 0.0F}}},
-        {"channel k plays the stream's channel k, channels it lacks are silent", 0.5F, 0.5F,
-         {{3, 4, 0.4F, -0.4F}}, {{2, 4}, {2, 4}}, {{0.2F, -0.2F}, {-0.2F, 0.0F}}},
-        {"skipped output buffers keep the channel numbers", 1.0F, 1.0F,
-         {{2, 4, 0.25F, -0.25F}}, {{1, 4}, {-1, 4}, {0, 4}, {1, 4}}, {{0.25F}, {}, {}, {-0.25F}}}};
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        BufferList in = build(c.inputs, false);
-        BufferList out = build(c.outputs, true);
-        GainState state;
-        state.applied.store(c.applied);
-        state.target.store(c.target);
-        state.limiterOn.store(false);
-        renderGain(&in.list(), &out.list(), &state);
-        for (std::size_t b = 0; b < c.outputs.size(); ++b) {
-            for (std::size_t ch = 0; ch < c.expected[b].size(); ++ch) {
-                for (std::size_t f = 0; f < c.outputs[b].frames; ++f) {
-                    ASSERT_EQ(out.at(b, f, ch), c.expected[b][ch])
-                        << "buffer " << b << " frame " << f << " channel " << ch;
-                }
-            }
-        }
-        EXPECT_EQ(state.applied.load(), c.target);
-    }
-}
-
-TEST(GainRender, WritesOnlyWholeFramesOfEachOutputBuffer) {
-    // 0x40000001 channels × 4 bytes wraps to 4 in 32 bits and would claim 4 frames.
+// Whole frames only (0x40000001 channels × 4 bytes wraps to 4 in 32 bits and
+// would claim 4 frames); a buffer without data or channels takes no channel number.
+TEST(GainRender, WritesWholeFramesAndSkipsBuffersWithoutData) {
     BufferList in;
-    in.add(2, 4, 0.5F);
+    in.add(3, 4, 0.5F);
+    for (std::size_t f = 0; f < 4; ++f) {
+        in.at(0, f, 2) = -0.25F;
+    }
     BufferList out;
-    out.addBytes(2, 2 * 8 + 4, kSentinel).addBytes(0x40000001U, 16, kSentinel);
+    out.addBytes(2, 2 * 8 + 4, kSentinel).addBytes(1, 16, kSentinel, false);
+    out.addBytes(0, 16, kSentinel).add(1, 4, kSentinel).addBytes(0x40000001U, 16, kSentinel);
     GainState state;
     renderGain(&in.list(), &out.list(), &state);
     EXPECT_EQ(out.samples(0), (std::vector{0.5F, 0.5F, 0.5F, 0.5F, kSentinel}));
-    EXPECT_EQ(out.samples(1), std::vector(4, kSentinel));
+    EXPECT_EQ(out.samples(2), std::vector(4, kSentinel));
+    EXPECT_EQ(out.samples(3), std::vector(4, -0.25F)) << "channel 2 of the stream";
+    EXPECT_EQ(out.samples(4), std::vector(4, kSentinel));
 }
 
 bool sameBits(float a, float b) {
@@ -243,6 +180,8 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
     std::uniform_int_distribution<std::size_t> edge(0, edgeFrames.size() - 1);
     std::uniform_int_distribution<std::uint32_t> anyFrames(1, 1100);
     std::bernoulli_distribution coin;
+    std::uniform_int_distribution<std::size_t> pick;
+    const float specials[] = {kNaN, -kNaN, kInf, -kInf, 1e-40F, -1e-45F};
     const auto gain = [&] { return coin(random) ? corners[corner(random)] : ordinary(random); };
     const auto frames = [&] { return coin(random) ? edgeFrames[edge(random)] : anyFrames(random); };
     // Limiter off: anything goes and is clipped. On: the samples stay within full
@@ -262,8 +201,15 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
                 for (const auto channels : layout.inputs) {
                     const bool last = in.size() + 1 == layout.inputs.size();
                     in.add(channels, last || round % 2 == 0 ? inFrames : frames());
-                    for (float& s : in.samples(in.size() - 1)) {
+                    auto& samples = in.samples(in.size() - 1);
+                    for (float& s : samples) {
                         s = sample(random) * scale;
+                    }
+                    // Limiter off: NaN and infinities become silence and full scale,
+                    // denormals pass, also within a ramp.
+                    const bool special = !limiterOn && round % 5 == 0 && !samples.empty();
+                    for (std::size_t i = 0; special && i < std::size(specials); ++i) {
+                        samples[pick(random) % samples.size()] = specials[i];
                     }
                 }
                 BufferList out;
@@ -304,25 +250,13 @@ TEST(GainRender, MatchesThePlainProcedureBitForBit) {
 // compared with the plain procedure above. Here: held across cycles until taken,
 // zero after taking, and what samples that are not finite numbers become.
 TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
-    struct Case {
-        const char* what;
-        float applied;
-        float target;
-        std::vector<float> cycles; // the loudest input sample of each cycle
-        float peak;
-    };
-    const std::vector<Case> cases = {
-        {"NaN is silent", 1.0F, 1.0F, {kNaN}, 0.0F},
-        {"infinite is limited", 1.0F, 1.0F, {std::numeric_limits<float>::infinity()}, 1.0F},
-        {"held over a quieter cycle", 1.0F, 1.0F, {0.75F, 0.125F}, 0.75F},
-        {"a louder cycle raises it", 1.0F, 1.0F, {0.125F, 0.75F}, 0.75F},
-    };
-    for (const Case& c : cases) {
+    // The loudest input sample of each cycle, and the peak then.
+    const std::pair<std::vector<float>, float> cases[] = {
+        {{kNaN}, 0.0F}, {{kInf}, 1.0F}, {{0.75F, 0.125F}, 0.75F}, {{0.125F, 0.75F}, 0.75F}};
+    for (const auto& [cycles, peak] : cases) {
         for (const std::uint32_t channels : {1U, 2U, 3U}) {
             GainState state;
-            state.applied.store(c.applied);
-            state.target.store(c.target);
-            for (const float loudest : c.cycles) {
+            for (const float loudest : cycles) {
                 BufferList in;
                 in.add(channels, 300, loudest / 8);
                 in.at(0, 0, std::min(channels - 1, 1U)) = loudest;
@@ -330,8 +264,8 @@ TEST(GainRender, ThePeakIsTheLoudestSampleWrittenSinceItWasTaken) {
                 out.add(channels, 300);
                 renderGain(&in.list(), &out.list(), &state);
             }
-            EXPECT_EQ(takePeak(state), c.peak) << c.what << ", channels " << channels;
-            EXPECT_EQ(takePeak(state), 0.0F) << c.what << ": taking resets it";
+            EXPECT_EQ(takePeak(state), peak) << cycles.back() << ", channels " << channels;
+            EXPECT_EQ(takePeak(state), 0.0F) << "taking resets it";
         }
     }
 }
@@ -374,8 +308,7 @@ TEST(GainRender, TheLimiterPlaysALoudToneWholeInsteadOfClippingIt) {
     const std::vector<Case> cases = {
         {"stereo", {1.0F, 0.5F}, {2}},
         {"stereo on two mono buffers", {1.0F, 0.5F}, {1, 1}},
-        {"six channels on three buffers", {1.0F, 0.5F, 0.25F, 1.0F, 0.75F, 0.1F}, {2, 2, 2}},
-    };
+        {"six channels on three buffers", {1.0F, 0.5F, 0.25F, 1.0F, 0.75F, 0.1F}, {2, 2, 2}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         GainState state;
@@ -397,15 +330,13 @@ TEST(GainRender, TheLimiterPlaysALoudToneWholeInsteadOfClippingIt) {
                 return out.at(b, f, k);
             };
             // From the first peak (frame 12) on, every sample is the input's.
-            for (std::size_t f = cycle == 0 ? 12 : 0; f < kFrames; ++f) {
-                for (std::size_t k = 0; k < c.amplitudes.size(); ++k) {
-                    ASSERT_NEAR(played(f, k), in.at(0, f, k), 2e-7F)
-                        << "cycle " << cycle << " frame " << f << " channel " << k;
-                }
-            }
             for (std::size_t f = 0; f < kFrames; ++f) {
                 for (std::size_t k = 0; k < c.amplitudes.size(); ++k) {
                     ASSERT_LE(std::fabs(played(f, k)), 1.0F);
+                    if (cycle > 0 || f >= 12) {
+                        ASSERT_NEAR(played(f, k), in.at(0, f, k), 2e-7F)
+                            << "cycle " << cycle << " frame " << f << " channel " << k;
+                    }
                 }
             }
         }

@@ -47,8 +47,7 @@ TEST(LevelMeter, ShowsAPeakAtOnceAndLetsItFallAtTheDecayRate) {
          {{1.0F, 16ms, 0.0}, {0.0F, 40ms, 0.0}, {0.0F, 20ms, -0.3}, {0.0F, 100ms, -3.3}}},
         {"a quieter peak does not pull it down", {{1.0F, 16ms, 0.0}, {0.5F, 150ms, -3.0}}},
         {"a louder peak wins", {{0.5F, 16ms, -6.0206}, {1.0F, 16ms, 0.0}}},
-        {"falls to the floor, no further", {{1.0F, 16ms, 0.0}, {0.0F, 5000ms, -60.0}}},
-    };
+        {"falls to the floor, no further", {{1.0F, 16ms, 0.0}, {0.0F, 5000ms, -60.0}}}};
     for (const Case& c : cases) {
         LevelMeter meter;
         meter.resize(LevelMeter::kWidth, 10);
@@ -85,10 +84,8 @@ protected:
     std::unique_ptr<MixerView> view;
 };
 
+// Whether the levels run while the view cannot be seen is MixerViewTest's.
 TEST_F(LevelMeterViewTest, TheRowShowsTheLevelWhileVisibleAndNothingRunsWhileHidden) {
-    EXPECT_FALSE(levels().isRunning()) << "never shown yet";
-    EXPECT_EQ(world.hardware.meteredCount(), 0U);
-
     view->show();
     QApplication::processEvents();
     ASSERT_TRUE(levels().isRunning());
@@ -103,7 +100,6 @@ TEST_F(LevelMeterViewTest, TheRowShowsTheLevelWhileVisibleAndNothingRunsWhileHid
 
     view->hide();
     QApplication::processEvents();
-    EXPECT_FALSE(levels().isRunning()) << "hidden, the view stops watching";
     world.hardware.playPeak(player, 1.0F);
     levels().takeFrame();
     EXPECT_NEAR(meter().decibels(), -12.02, 0.01) << "a hidden view takes no frames";
