@@ -359,8 +359,20 @@ void MixerService::publishChanges() {
     // output fields below are assigned by every refresh.
     const bool rowsMoved = model_.appsRevision() != publishedAppsRevision_;
     const bool settingsMoved = model_.settingsRevision() != publishedSettingsRevision_;
-    if (rowsMoved || !publishChangedSettings()) {
-        publishApplications();
+    auto outputs = busOutputs(model_);
+    // The whole list holds every stored setting, so it is built only when the
+    // changes cannot be published in place: the set of rows changed, or an
+    // output's name that remembered applications show.
+    bool changed = false;
+    const bool inPlace = outputs == publishedOutputs_ &&
+                         (!settingsMoved || publishChangedSettings(changed)) &&
+                         (!rowsMoved || publishListedRows(changed));
+    if (!inPlace) {
+        // Entries changed in place above stay changed for the signal.
+        changed = publishAllApplications() || changed;
+    }
+    if (changed) {
+        emitSignal(QStringLiteral("ApplicationsChanged"));
     }
     publishedAppsRevision_ = model_.appsRevision();
     if (settingsMoved) {
@@ -372,40 +384,41 @@ void MixerService::publishChanges() {
         publishedOutput_ = output;
         emitSignal(QStringLiteral("OutputChanged"), {output.id, output.name});
     }
-    auto outputs = busOutputs(model_);
     if (outputs != publishedOutputs_) {
         publishedOutputs_ = std::move(outputs);
         emitSignal(QStringLiteral("OutputsChanged"));
     }
 }
 
-void MixerService::publishApplications() {
-    // Remembered settings without a row can only change with the settings or
-    // with the set of rows, so only then is the whole list, which holds every
-    // stored setting, built and compared.
-    auto listed = listedApplicationStates(model_);
-    const auto publishedListed = std::span(publishedApplications_).first(publishedListedCount_);
-    const bool sameRows = std::ranges::equal(listed, publishedListed, {}, &ApplicationState::key,
-                                             &ApplicationState::key);
-    if (model_.settingsRevision() != publishedSettingsRevision_ || !sameRows) {
-        auto applications = applicationStates(model_);
-        if (applications != publishedApplications_) {
-            publishedApplications_ = std::move(applications);
-            emitSignal(QStringLiteral("ApplicationsChanged"));
-        }
-        publishedListedCount_ = listed.size();
-        indexPublished();
-    } else if (!std::ranges::equal(listed, publishedListed)) {
-        std::ranges::move(listed, publishedApplications_.begin());
-        emitSignal(QStringLiteral("ApplicationsChanged"));
+bool MixerService::publishAllApplications() {
+    auto applications = applicationStates(model_);
+    publishedListedCount_ = model_.apps().size();
+    const bool changed = applications != publishedApplications_;
+    if (changed) {
+        publishedApplications_ = std::move(applications);
     }
+    indexPublished();
+    return changed;
 }
 
-// A change of settings alone, with the rows those last published, changes only
-// the applications whose settings changed: only they are looked at, where the
-// whole list holds every stored setting. False when the model cannot tell which
-// changed, or one of them would come or go from the list.
-bool MixerService::publishChangedSettings() {
+// The model's rows, when they are the same applications as those last published.
+bool MixerService::publishListedRows(bool& changed) {
+    auto listed = listedApplicationStates(model_);
+    const auto publishedListed = std::span(publishedApplications_).first(publishedListedCount_);
+    if (!std::ranges::equal(listed, publishedListed, {}, &ApplicationState::key,
+                            &ApplicationState::key)) {
+        return false;
+    }
+    if (!std::ranges::equal(listed, publishedListed)) {
+        std::ranges::move(listed, publishedApplications_.begin());
+        changed = true;
+    }
+    return true;
+}
+
+// Only the applications whose settings changed are looked at. False when the
+// model cannot tell which changed, or one of them would come or go from the list.
+bool MixerService::publishChangedSettings(bool& changed) {
     const auto keys = model_.settingsChangedSince(publishedSettingsRevision_);
     if (!keys) {
         return false;
@@ -421,15 +434,11 @@ bool MixerService::publishChangedSettings() {
         }
         changes.emplace_back(at->second, std::move(*state));
     }
-    bool changed = false;
     for (auto& [at, state] : changes) {
         if (publishedApplications_[at] != state) {
             publishedApplications_[at] = std::move(state);
             changed = true;
         }
-    }
-    if (changed) {
-        emitSignal(QStringLiteral("ApplicationsChanged"));
     }
     return true;
 }

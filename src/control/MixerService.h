@@ -75,8 +75,9 @@ private:
 
     void schedulePublish();
     void publishChanges();
-    void publishApplications();
-    bool publishChangedSettings();
+    bool publishAllApplications();
+    bool publishListedRows(bool& changed);
+    bool publishChangedSettings(bool& changed);
     void indexPublished();
     void emitSignal(const QString& name, const QVariantList& arguments = {});
 
