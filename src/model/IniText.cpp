@@ -26,6 +26,18 @@ constexpr auto kSpecial = [] {
     return special;
 }();
 
+// How byteArrayValue writes each byte: as it is, after a backslash, or as "\\xHH".
+enum EscapeKind : std::uint8_t { kPlain, kQuoted, kHexEscape };
+constexpr auto kEscapeKinds = [] {
+    std::array<EscapeKind, 256> kinds{};
+    for (std::size_t byte = 0; byte < kinds.size(); ++byte) {
+        kinds[byte] = byte < 0x20 || byte >= 0x7F ? kHexEscape : kPlain;
+    }
+    kinds['"'] = kQuoted;
+    kinds['\\'] = kQuoted;
+    return kinds;
+}();
+
 // One logical line as QSettings splits the file: a quoted value and a
 // backslash carry it over a line break; a ';' at its start makes it a comment.
 struct Line {
@@ -140,41 +152,70 @@ QByteArray byteArrayValue(QByteArrayView bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
     static constexpr QByteArrayView kPrefix = "\"@ByteArray(";
     static constexpr QByteArrayView kSuffix = ")\"";
-    enum Kind : std::uint8_t { plain, quoted, hex };
-    // The value may be megabytes long: size the text first, then write it once.
-    const auto kindOf = [](char c, bool afterHexEscape) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            return quoted;
+    // The value may be megabytes long: size the text first, then write it once,
+    // passing over the bytes that need no escape (most of them) in tight loops.
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    // Where the hex escapes that begin at `at` end: a hex escape takes every hex
+    // digit that follows it, so those are escaped too.
+    const auto hexRunEnd = [end](const char* at) {
+        ++at;
+        while (at != end &&
+               (kEscapeKinds[static_cast<unsigned char>(*at)] == kHexEscape || isHexDigit(*at))) {
+            ++at;
         }
-        // A hex escape takes every hex digit that follows it; so escape those too.
-        return byte < 0x20 || byte >= 0x7F || (afterHexEscape && isHexDigit(c)) ? hex : plain;
+        return at;
     };
-    qsizetype size = kPrefix.size() + bytes.size() + kSuffix.size();
-    bool afterHexEscape = false;
-    for (const char c : bytes) {
-        const Kind kind = kindOf(c, afterHexEscape);
-        size += kind == quoted ? 1 : (kind == hex ? 3 : 0);
-        afterHexEscape = kind == hex;
+    // Quotes and backslashes, which JSON has every few bytes, are counted in one
+    // loop the compiler vectorises; hex escapes are rare and counted one by one.
+    qsizetype quoted = 0;
+    bool anyHex = false;
+    // In blocks whose counts fit a byte, so that the loop stays in byte lanes.
+    constexpr qsizetype kBlock = 255;
+    for (qsizetype from = 0; from < bytes.size(); from += kBlock) {
+        const qsizetype to = std::min(bytes.size(), from + kBlock);
+        std::uint8_t blockQuoted = 0;
+        std::uint8_t blockHex = 0;
+        for (qsizetype i = from; i < to; ++i) {
+            const auto byte = static_cast<std::uint8_t>(begin[i]);
+            blockQuoted += static_cast<std::uint8_t>((byte == '"') | (byte == '\\'));
+            // Below 0x20 or from 0x7F on: the subtraction wraps the first.
+            blockHex |= static_cast<std::uint8_t>(static_cast<std::uint8_t>(byte - 0x20) >= 0x5F);
+        }
+        quoted += blockQuoted;
+        anyHex = anyHex || blockHex != 0;
+    }
+    qsizetype size = kPrefix.size() + bytes.size() + kSuffix.size() + quoted;
+    for (const char* at = begin; anyHex && at != end;) {
+        if (kEscapeKinds[static_cast<unsigned char>(*at)] == kHexEscape) {
+            const char* const runEnd = hexRunEnd(at);
+            size += 3 * (runEnd - at);
+            at = runEnd;
+        } else {
+            ++at;
+        }
     }
     QByteArray out(size, Qt::Uninitialized);
     char* to = std::copy(kPrefix.begin(), kPrefix.end(), out.data());
-    afterHexEscape = false;
-    for (const char c : bytes) {
-        const Kind kind = kindOf(c, afterHexEscape);
-        afterHexEscape = kind == hex;
-        if (kind == plain) {
-            *to++ = c;
-        } else if (kind == quoted) {
-            *to++ = '\\';
-            *to++ = c;
-        } else {
-            const auto byte = static_cast<unsigned char>(c);
-            *to++ = '\\';
-            *to++ = 'x';
-            *to++ = kHex[byte >> 4];
-            *to++ = kHex[byte & 0xF];
+    for (const char* at = begin; at != end;) {
+        const EscapeKind kind = kEscapeKinds[static_cast<unsigned char>(*at)];
+        if (kind == kHexEscape) [[unlikely]] {
+            for (const char* const runEnd = hexRunEnd(at); at != runEnd; ++at) {
+                const auto byte = static_cast<unsigned char>(*at);
+                *to++ = '\\';
+                *to++ = 'x';
+                *to++ = kHex[byte >> 4];
+                *to++ = kHex[byte & 0xF];
+            }
+            continue;
         }
+        // Without a branch for the quotes; the second byte of the last one lands
+        // where the suffix goes.
+        const bool isQuoted = kind == kQuoted;
+        to[0] = isQuoted ? '\\' : *at;
+        to[1] = *at;
+        to += isQuoted ? 2 : 1;
+        ++at;
     }
     std::copy(kSuffix.begin(), kSuffix.end(), to);
     return out;
@@ -189,22 +230,36 @@ std::optional<QByteArray> rawValue(QByteArrayView file, QByteArrayView key) {
     return found;
 }
 
+std::optional<Span> valueSpan(QByteArrayView file, QByteArrayView key) {
+    std::optional<Span> found;
+    int entries = 0;
+    findEntries(file, logicalLines(file), key, [&](const Line& line) {
+        ++entries;
+        found = Span{line.equals + 1, line.end};
+    });
+    return entries == 1 ? found : std::nullopt;
+}
+
 QByteArray withValue(QByteArrayView file, QByteArrayView key, QByteArrayView value) {
-    QByteArray entry = key.toByteArray();
-    entry.append('=');
-    entry.append(value);
+    const qsizetype entrySize = key.size() + 1 + value.size();
+    // The value may be megabytes long; it is copied once, into the new text.
+    const auto appendEntry = [&](QByteArray& out) {
+        out.append(key);
+        out.append('=');
+        out.append(value);
+    };
 
     const std::vector<Line> lines = logicalLines(file);
     std::vector<Line> matches;
     findEntries(file, lines, key, [&](const Line& line) { matches.push_back(line); });
 
     QByteArray out;
-    out.reserve(file.size() + entry.size() + 16);
+    out.reserve(file.size() + entrySize * std::max<qsizetype>(1, std::ssize(matches)) + 16);
     if (!matches.empty()) {
         qsizetype copied = 0;
         for (const Line& line : matches) {
             out.append(file.sliced(copied, line.start - copied));
-            out.append(entry);
+            appendEntry(out);
             copied = line.end;
         }
         out.append(file.sliced(copied));
@@ -212,13 +267,13 @@ QByteArray withValue(QByteArrayView file, QByteArrayView key, QByteArrayView val
     }
     if (file.trimmed().isEmpty()) {
         out.append("[General]\n");
-        out.append(entry);
+        appendEntry(out);
         out.append('\n');
         return out;
     }
     const qsizetype at = insertionPoint(file, lines);
     out.append(file.first(at));
-    out.append(entry);
+    appendEntry(out);
     out.append('\n');
     out.append(file.sliced(at));
     return out;

@@ -20,4 +20,12 @@ std::optional<QByteArray> rawValue(QByteArrayView file, QByteArrayView key);
 // as byteArrayValue gives). `key` must be plain: letters, digits, '.', '_', '-'.
 QByteArray withValue(QByteArrayView file, QByteArrayView key, QByteArrayView value);
 
+// Where the value of `key` lies in `file` (after its "key="), when the general
+// section has exactly one entry `key`; otherwise nothing.
+struct Span {
+    qsizetype start = 0;
+    qsizetype end = 0;
+};
+std::optional<Span> valueSpan(QByteArrayView file, QByteArrayView key);
+
 } // namespace corvalle::IniText

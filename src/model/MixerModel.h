@@ -4,6 +4,7 @@
 #include "AppSetting.h"
 #include "AudioApp.h"
 #include "AudioHardware.h"
+#include "EncodedSettings.h"
 #include "SettingsStore.h"
 
 #include <QByteArray>
@@ -198,6 +199,10 @@ private:
     // Stored bytes that could not be read, kept aside before the first save
     // replaces them.
     std::optional<QByteArray> unreadableSettings_;
+    // The settings as last saved, and the revision they are of (none before the
+    // first save).
+    EncodedSettings encodedSettings_;
+    std::optional<std::uint64_t> encodedRevision_;
     // Why the latest tap tried could not be made, until one is.
     std::optional<QString> tapFailure_;
     std::optional<QString> saveFailure_;

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QVariant>
+#include <sys/stat.h>
 
 namespace corvalle {
 
@@ -78,29 +79,72 @@ std::optional<QByteArray> QSettingsStore::foreignData(const QString& key) const 
     return value.toStringList().join(QStringLiteral(", ")).toUtf8();
 }
 
-StoreWrite QSettingsStore::setData(const QString& key, const QByteArray& bytes) {
-    // Read afresh, so that whatever else the file holds now is kept.
-    QByteArray text;
-    QFile current(filePath_);
-    if (current.exists()) {
-        if (!current.open(QIODevice::ReadOnly)) {
-            return StoreWrite::failed(describeWriteFailure(filePath_, current.errorString()));
-        }
-        text = current.readAll();
-        current.close();
+std::optional<QSettingsStore::FileState> QSettingsStore::fileState(const QString& filePath) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(filePath).constData(), &status) != 0) {
+        return std::nullopt;
     }
-    text = IniText::withValue(text, key.toUtf8(), IniText::byteArrayValue(bytes));
+    constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+    return FileState{status.st_dev, status.st_ino, status.st_size,
+                     status.st_mtim.tv_sec * kNsPerSecond + status.st_mtim.tv_nsec};
+}
+
+std::optional<QByteArray> QSettingsStore::splicedText(const QString& key,
+                                                      const QByteArray& value) const {
+    if (!writtenText_ || writtenText_->key != key || fileState(filePath_) != writtenText_->file) {
+        return std::nullopt;
+    }
+    const QByteArrayView text(writtenText_->text);
+    const IniText::Span& old = writtenText_->value;
+    // A file's time moves only once per clock tick, and anyone can set it, so a
+    // change could go unseen: what lies around the value is read again.
+    QFile file(filePath_);
+    if (!file.open(QIODevice::ReadOnly) || file.read(old.start) != text.first(old.start) ||
+        !file.seek(old.end) || file.readAll() != text.sliced(old.end)) {
+        return std::nullopt;
+    }
+    QByteArray spliced;
+    spliced.reserve(text.size() - (old.end - old.start) + value.size());
+    spliced.append(text.first(old.start));
+    spliced.append(value);
+    spliced.append(text.sliced(old.end));
+    return spliced;
+}
+
+StoreWrite QSettingsStore::setData(const QString& key, const QByteArray& bytes) {
+    const QByteArray value = IniText::byteArrayValue(bytes);
+    std::optional<QByteArray> text = splicedText(key, value);
+    std::optional<IniText::Span> span;
+    if (text) {
+        span = IniText::Span{writtenText_->value.start, writtenText_->value.start + value.size()};
+    } else {
+        // Read afresh, so that whatever else the file holds now is kept.
+        QByteArray current;
+        QFile file(filePath_);
+        if (file.exists()) {
+            if (!file.open(QIODevice::ReadOnly)) {
+                return StoreWrite::failed(describeWriteFailure(filePath_, file.errorString()));
+            }
+            current = file.readAll();
+        }
+        text = IniText::withValue(current, key.toUtf8(), value);
+        span = IniText::valueSpan(*text, key.toUtf8());
+    }
+    writtenText_.reset();
 
     QDir().mkpath(QFileInfo(filePath_).absolutePath());
     QSaveFile file(filePath_);
     // A short write (a full disk) must fail the whole write, which QIODevice
     // reports only as a count.
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(*text) != text->size() || !file.commit()) {
         const QString systemError = file.errorString();
         file.cancelWriting();
         return StoreWrite::failed(describeWriteFailure(filePath_, systemError));
     }
     written_.insert_or_assign(key, bytes);
+    if (const auto written = fileState(filePath_); written && span) {
+        writtenText_ = WrittenText{*written, std::move(*text), key, *span};
+    }
     return {};
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "IniText.h"
 #include "SettingsStore.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 
@@ -37,9 +39,30 @@ public:
     static constexpr const char* kApplication = "Corvalle";
 
 private:
+    // What identifies one state of the file: a write by anyone else changes it.
+    struct FileState {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t modifiedNs = 0;
+        bool operator==(const FileState&) const = default;
+    };
+    static std::optional<FileState> fileState(const QString& filePath);
+    // The file's text as this store last wrote it, and where the value it wrote
+    // lies, so that the next write of that key can replace just the value while
+    // the rest of the file is as it was. The settings may be megabytes.
+    struct WrittenText {
+        FileState file;
+        QByteArray text;
+        QString key;
+        IniText::Span value;
+    };
+    std::optional<QByteArray> splicedText(const QString& key, const QByteArray& value) const;
+
     QString filePath_;
     std::unique_ptr<QSettings> settings_;   // what the file held when it was opened
     std::map<QString, QByteArray> written_; // what has been written since
+    std::optional<WrittenText> writtenText_;
 };
 
 } // namespace corvalle

@@ -98,7 +98,15 @@ void MixerModel::saveSettings() {
     // The value in the store is replaced only once any unreadable one is safe.
     StoreWrite write = keepUnreadableSettings();
     if (write.stored) {
-        write = env_.store->setData(defaultsKey_, SettingsCodec::encode(settings_));
+        const auto changed =
+            encodedRevision_ ? settingsChangedSince(*encodedRevision_) : std::nullopt;
+        if (changed) {
+            encodedSettings_.update(settings_, *changed);
+        } else {
+            encodedSettings_.assign(settings_);
+        }
+        encodedRevision_ = settingsRevision_;
+        write = env_.store->setData(defaultsKey_, encodedSettings_.text());
     }
     tellSave(write);
 }

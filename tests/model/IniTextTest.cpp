@@ -5,7 +5,10 @@
 
 #include <QFile>
 #include <QSettings>
+#include <array>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace corvalle {
 namespace {
@@ -32,7 +35,12 @@ TEST(IniText, EveryByteReadsBackThroughQSettings) {
                                 R"({"a":{"volume":1}})",
                                 "\\x41",
                                 "@ByteArray(x)",
-                                "line\nbreak\r\n;comment"};
+                                "line\nbreak\r\n;comment",
+                                "\"",
+                                "\x01",
+                                "\xc3\xa4"
+                                "bc12\x7f"
+                                "\"9"};
     for (const QByteArray& bytes : cases) {
         const QByteArray file =
             IniText::withValue("", "appSettings", IniText::byteArrayValue(bytes));
@@ -89,6 +97,26 @@ TEST(IniText, TheStoreKeepsWhatElseTheFileHolds) {
                                             "appSettings=\"@ByteArray({\\\"a\\\":1})\"\n"
                                             "mine=\"a, b\"\n[Window]\nsize=@Size(10 20)\n"));
     EXPECT_EQ(QSettingsStore(file).data(QStringLiteral("appSettings")), QByteArray(R"({"a":1})"));
+
+    // Another writer between two writes is kept, even one that leaves the file's
+    // size, place and time as they were.
+    written.close();
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    ASSERT_TRUE(written.open(QIODevice::ReadWrite));
+    const QByteArray text = written.readAll();
+    ASSERT_TRUE(written.seek(text.indexOf("a, b")));
+    written.write("c, d");
+    written.close();
+    const std::array<timespec, 2> times{before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times.data(), 0), 0);
+    ASSERT_TRUE(store.setData(QStringLiteral("appSettings"), R"({"b":2})").stored);
+    written.close();
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), QByteArray(text)
+                                     .replace("a, b", "c, d")
+                                     .replace("1})", "2})")
+                                     .replace("\\\"a\\\"", "\\\"b\\\""));
 }
 
 } // namespace

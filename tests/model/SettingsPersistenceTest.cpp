@@ -1,4 +1,5 @@
 #include "BufferLists.h"
+#include "EncodedSettings.h"
 #include "ModelHarness.h"
 #include "QSettingsStore.h"
 #include "SettingsCodec.h"
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -28,6 +30,31 @@ TEST(SettingsCodec, HostileTextAndEveryVolumeReadBackExactly) {
         settings[QString::number(volume, 'g', 17)] = {volume, true, std::nullopt};
     }
     EXPECT_EQ(SettingsCodec::decode(SettingsCodec::encode(settings)), settings);
+}
+
+// Entries come, change and go at the front, the middle and the end, down to none.
+TEST(EncodedSettings, EveryUpdateGivesWhatEncodingTheWholeMapGives) {
+    std::mt19937 random(7);
+    std::map<QString, AppSetting> settings;
+    EncodedSettings encoded;
+    encoded.assign(settings);
+    for (int round = 0; round < 400; ++round) {
+        std::set<QString> keys;
+        const int changes = round % 50 == 49 ? 12 : 1 + static_cast<int>(random() % 3);
+        for (int change = 0; change < changes; ++change) {
+            const QString key = u"k%1"_s.arg(random() % 12);
+            keys.insert(key);
+            if (random() % 3 == 0 || round % 50 == 49) {
+                settings.erase(key);
+            } else {
+                settings[key] = {static_cast<double>(random() % 9) / 2.0, random() % 2 == 0,
+                                 random() % 2 == 0 ? std::optional(u"N\u00e4me \"%1\""_s.arg(round))
+                                                   : std::nullopt};
+            }
+        }
+        encoded.update(settings, keys);
+        ASSERT_EQ(encoded.text(), SettingsCodec::encode(settings)) << round;
+    }
 }
 
 TEST(SettingsCodec, AnyUnreadableEntryLoadsNothing) {
