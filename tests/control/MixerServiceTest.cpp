@@ -163,7 +163,7 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     world_.model->toggleMute("org.example.Music");      // as the panel would
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 2; }));
     EXPECT_EQ(log.applications, 2) << "a change to the same level sends nothing";
-    world_.hardware.addDevice({.uid = "hdmi", .name = "HDMI"});
+    const AudioObjectID hdmi = world_.hardware.addDevice({.uid = "hdmi", .name = "HDMI"});
     world_.refresh();
     EXPECT_TRUE(QTest::qWaitFor([&] { return log.outputs == 1; }));
     world_.model->toggleMute("org.example.Music");
@@ -173,9 +173,16 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     // A remembered setting without a row can be changed, and leaves the list when forgotten.
     ASSERT_EQ(call(u"SetVolume"_s, {"pid:999", 0.75}).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(world_.model->setting("pid:999"), (AppSetting{0.75, true, std::nullopt}));
-    ASSERT_EQ(call(u"Reset"_s, {"pid:999"}).type(), QDBusMessage::ReplyMessage);
+    // It shows its output by the device's name, and by its ID once that is gone.
+    world_.model->setOutput(u"hdmi"_s, "pid:999");
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 5; }));
-    EXPECT_EQ(log.applications, 5);
+    world_.hardware.removeDevice(hdmi);
+    world_.refresh();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.outputs == 2; }));
+    EXPECT_EQ(log.applications, 6);
+    ASSERT_EQ(call(u"Reset"_s, {"pid:999"}).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 6; }));
+    EXPECT_EQ(log.applications, 7);
     EXPECT_EQ(call(u"Reset"_s, {"pid:999"}).errorName(), dbus::kErrorUnknownApplication);
 }
 
