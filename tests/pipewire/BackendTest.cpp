@@ -13,17 +13,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pipewire/pipewire.h>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 namespace corvalle {
 namespace {
@@ -54,8 +50,6 @@ public:
         pw::ThreadLoopLock lock(loop_);
         connection_.reset();
     }
-    StreamVolumeWatch(const StreamVolumeWatch&) = delete;
-    StreamVolumeWatch& operator=(const StreamVolumeWatch&) = delete;
 
     std::vector<pw::StreamVolume> seen() {
         pw::ThreadLoopLock lock(loop_);
@@ -116,7 +110,8 @@ protected:
         test::MemoryUse grown;
         EXPECT_TRUE(eventually(
             [&] {
-                grown = test::memoryGrownSince(before);
+                const test::MemoryUse now = test::memoryUse();
+                grown = {now.heapKiB - before.heapKiB, now.mappedKiB - before.mappedKiB};
                 return grown.heapKiB < 256 && grown.mappedKiB < 1024;
             },
             3s))
@@ -147,13 +142,10 @@ protected:
 // Debian 12's library and none with 1.4's. A leak per tap would be a thousand,
 // and the run on 1.4 keeps the strict bound.
 int descriptorsTheLibraryMayLose(int cycles) {
-    int major = 0;
-    int minor = 0;
-    int micro = 0;
-    if (std::sscanf(pw_get_library_version(), "%d.%d.%d", &major, &minor, &micro) != 3) {
-        return 0;
-    }
-    return std::tie(major, minor, micro) < std::make_tuple(0, 3, 71) ? cycles / 5 : 0;
+    std::array<int, 3> version{};
+    const bool read = std::sscanf(pw_get_library_version(), "%d.%d.%d", &version[0], &version[1],
+                                  &version[2]) == 3;
+    return read && version < std::array{0, 3, 71} ? cycles / 5 : 0;
 }
 
 TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
@@ -218,11 +210,9 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
         std::vector<float> samples;
         int busy = 0;
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            speakers.startRecording(1500);
-            headphones.startRecording(1500);
-            std::this_thread::sleep_for(1500ms);
-            samples = speakers.takeChannels().front();
-            const int untappedRuns = test::silentRuns(headphones.takeChannels().front());
+            auto both = test::recordAll({&speakers, &headphones}, 1500);
+            samples = std::move(both[0]);
+            const int untappedRuns = test::silentRuns(both[1]);
             if (test::silentRuns(samples) == 0) {
                 break;
             }
@@ -295,11 +285,12 @@ TEST_F(BackendTest, SoftVolumesLeftBehindAreMendedWhenWeStart) {
 // with it; the player goes on at its own level. CORVALLE_FAILED_CREATIONS and
 // CORVALLE_FAILED_CREATION_PERIOD_MS stretch it into a long run.
 TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
-    const char* countText = std::getenv("CORVALLE_FAILED_CREATIONS");
-    const char* periodText = std::getenv("CORVALLE_FAILED_CREATION_PERIOD_MS");
-    const int count = countText != nullptr ? std::atoi(countText) : 40;
-    const auto period =
-        std::chrono::milliseconds(periodText != nullptr ? std::atoi(periodText) : 0);
+    const auto setting = [](const char* name, int otherwise) {
+        const char* text = std::getenv(name);
+        return text != nullptr ? std::atoi(text) : otherwise;
+    };
+    const int count = setting("CORVALLE_FAILED_CREATIONS", 40);
+    const std::chrono::milliseconds period(setting("CORVALLE_FAILED_CREATION_PERIOD_MS", 0));
     test::MonitorMeter speakers("speakers");
     ASSERT_NEAR(settledDB(speakers, kFullDB), kFullDB, 0.05);
     // The tap's own sink is as unusable an output as one that does not exist.

@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>

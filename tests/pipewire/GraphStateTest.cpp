@@ -91,28 +91,21 @@ TEST(ChannelLayoutTest, ReadsTheDevicesChannelsInOrder) {
 // plays once it has an audio output port; anything with a class is a stream or
 // a device of its own kind.
 TEST(JackNodeTest, IsAPlayingStreamOnlyWithAnAudioOutputPort) {
-    const Properties jack{
-        {"media.type", "Audio"}, {"media.category", "Duplex"}, {"media.role", "DSP"}};
+    const Properties::value_type audio{"media.type", "Audio"}, jackAPI{"client.api", "jack"},
+        duplex{"media.category", "Duplex"};
+    const Properties jack{audio, duplex, {"media.role", "DSP"}};
     struct Case {
+        bool hasAudioOutputPort, isJack, isOutput;
         Properties props;
-        bool hasAudioOutputPort;
-        bool isJack;
-        bool isOutput;
     };
     const Case cases[] = {
-        {jack, true, true, true},
-        {jack, false, true, false},
-        {{{"media.type", "Audio"}, {"client.api", "jack"}}, true, true, true},
-        {{{"media.type", "Audio"}, {"media.category", "Duplex"}, {"media.role", "Music"}},
-         true,
-         false,
-         false},
-        {{{"media.type", "Midi"}, {"client.api", "jack"}}, true, false, false},
-        {{{"media.type", "Audio"}, {"client.api", "jack"}, {"media.class", "Audio/Sink"}},
-         true,
-         false,
-         false},
-        {{{"media.class", "Stream/Output/Audio"}}, false, false, true},
+        {true, true, true, jack},
+        {false, true, false, jack},
+        {true, true, true, {audio, jackAPI}},
+        {true, false, false, {audio, duplex, {"media.role", "Music"}}},
+        {true, false, false, {{"media.type", "Midi"}, jackAPI}},
+        {true, false, false, {audio, jackAPI, {"media.class", "Audio/Sink"}}},
+        {false, false, true, {{"media.class", "Stream/Output/Audio"}}},
     };
     for (const auto& c : cases) {
         NodeRecord node;

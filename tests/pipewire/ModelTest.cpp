@@ -5,11 +5,8 @@
 #include "LevelMonitor.h"
 #include "ModelOnPipeWire.h"
 
-#include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
-#include <optional>
 
 namespace corvalle {
 namespace {
@@ -28,12 +25,11 @@ protected:
         return settled(meter, [](const Level& l) { return l.rmsDB < -90.0; }).rmsDB;
     }
 
-    static double toneDB() { return test::toDB(kToneAmplitude / std::sqrt(2.0)); }
     // Steps `key`, playing at kToneAmplitude, through levels, mute and reset,
     // measuring each at the speakers; reset must leave no node of ours.
     void expectLevelsMuteAndResetHeard(const QString& key) {
         test::MonitorMeter speakers("speakers");
-        const double unaltered = toneDB();
+        const double unaltered = test::kToneDB;
         ASSERT_NEAR(settledDB(speakers, unaltered), unaltered, 0.1);
         for (const double volume : {0.5, 2.0}) {
             const double expected = unaltered + test::toDB(volume);
@@ -128,30 +124,25 @@ TEST_F(ModelTest, EveryPlayerIsARowAHelperFoldsIntoItsParentAndPlayingFollowsPau
     EXPECT_TRUE(spinUntil([&] { return row(helperKey) == nullptr; }, 3s));
 }
 
-// A JACK client links its own ports to the device's; the tap moves those links
-// and puts them back. The player is run on PipeWire's JACK library, as pw-jack
-// runs any JACK program.
-TEST_F(ModelTest, AJackClientIsARowWhoseLevelMuteAndResetAreHeard) {
-    if (test::jackPlayerPath().empty()) {
-        GTEST_SKIP() << "built without the JACK headers, so without the JACK test player";
-    }
-    // Started directly, not through a shell: the key is read from the child's
-    // executable, and a shell that has not yet run the player would be keyed.
-    ChildProcess jack({test::jackPlayerPath(), "--amplitude", std::to_string(kToneAmplitude),
-                       "--ports", "^Test Speakers:playback_"},
-                      {test::jackLibraryEnvironment()});
-    const QString key = keyOf(jack);
-    ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
-    EXPECT_EQ(row(key)->name, QStringLiteral("corvalle-jack-player"));
-    expectLevelsMuteAndResetHeard(key);
-    EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"))
-        << "nothing is left to put back after a reset";
-}
-
+// The test player, and a JACK client, which links its own ports to the
+// device's: the tap moves those links and puts them back. The JACK player is
+// run on PipeWire's JACK library, as pw-jack runs any JACK program, directly,
+// not through a shell: the key is read from the child's executable.
 TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     const QString key = startTone();
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     expectLevelsMuteAndResetHeard(key);
+    tone.reset();
+    if (!startJackTone("^Test Speakers:playback_")) {
+        std::printf("built without the JACK headers: no JACK player\n");
+        return;
+    }
+    const QString jackKey = keyOf(*tone);
+    ASSERT_TRUE(spinUntil([&] { return playing(jackKey); }, 5s));
+    EXPECT_EQ(row(jackKey)->name, QStringLiteral("corvalle-jack-player"));
+    expectLevelsMuteAndResetHeard(jackKey);
+    EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"))
+        << "nothing is left to put back after a reset";
 }
 
 TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
@@ -190,7 +181,7 @@ TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
 TEST_F(ModelTest, TheDefaultOutputChangeMovesTheTappedSound) {
     const QString key = startTone();
     ASSERT_TRUE(tapAtHalf(key));
-    const double half = toneDB() + kHalfDB;
+    const double half = test::kHalfToneDB;
     expectHeard({{"speakers", half}}, "tapped at 50 %");
     const AudioObjectID headphonesID = deviceNamed("headphones");
     const AudioObjectID speakersID = deviceNamed("speakers");

@@ -1,10 +1,8 @@
 #include "PwTestKit.h"
 
-#include "AudioFormat.h"
 #include "CA.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,10 +45,7 @@ double toDB(double linear) {
     return linear <= 1e-10 ? -200.0 : 20.0 * std::log10(linear);
 }
 
-void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
-    connectLayout(stream, input, flags, pw::stereoLayout());
-}
-
+namespace {
 void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
                    const pw::ChannelLayout& layout) {
     std::uint8_t buffer[1024];
@@ -58,6 +53,24 @@ void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
     const spa_pod* params[1] = {pw::audioFormat(&builder, layout, 48000)};
     pw_stream_connect(stream, input ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT, PW_ID_ANY,
                       static_cast<pw_stream_flags>(flags), params, 1);
+}
+} // namespace
+
+void connectStereo(pw_stream* stream, bool input, std::uint32_t flags) {
+    connectLayout(stream, input, flags, pw::stereoLayout());
+}
+
+Level levelOf(const std::vector<float>& samples) {
+    Level level;
+    double sumSquares = 0.0;
+    for (const float x : samples) {
+        sumSquares += static_cast<double>(x) * x;
+        level.peak = std::max(level.peak, static_cast<double>(std::fabs(x)));
+    }
+    if (!samples.empty()) {
+        level.rmsDB = toDB(std::sqrt(sumSquares / static_cast<double>(samples.size())));
+    }
+    return level;
 }
 
 struct MonitorMeter::State {
@@ -115,10 +128,6 @@ MonitorMeter::~MonitorMeter() {
     pw_thread_loop_destroy(loop_);
 }
 
-std::vector<float> MonitorMeter::record(int ms) {
-    return std::move(recordChannels(ms).front());
-}
-
 std::vector<std::vector<float>> MonitorMeter::recordChannels(int ms) {
     startRecording(ms);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -147,28 +156,46 @@ std::vector<std::vector<float>> MonitorMeter::takeChannels() {
     return channels;
 }
 
-Level MonitorMeter::measure(int ms) {
-    const std::vector<float> samples = record(ms);
-    Level level;
-    double sumSquares = 0.0;
-    for (const float x : samples) {
-        sumSquares += static_cast<double>(x) * x;
-        level.peak = std::max(level.peak, static_cast<double>(std::fabs(x)));
+std::vector<std::vector<float>> recordAll(const std::vector<MonitorMeter*>& meters, int ms) {
+    for (MonitorMeter* meter : meters) {
+        meter->startRecording(ms);
     }
-    if (!samples.empty()) {
-        level.rmsDB = toDB(std::sqrt(sumSquares / static_cast<double>(samples.size())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    std::vector<std::vector<float>> samples;
+    for (MonitorMeter* meter : meters) {
+        samples.push_back(std::move(meter->takeChannels().front()));
     }
-    return level;
+    return samples;
+}
+
+std::vector<Level> settledLevels(const std::vector<MonitorMeter*>& meters,
+                                 const std::function<bool(std::size_t, const Level&)>& accept,
+                                 int timeoutMs, std::vector<std::vector<float>>* lastWindow) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<Level> levels;
+    bool accepted = false;
+    while (!accepted && (levels.empty() || std::chrono::steady_clock::now() < deadline)) {
+        levels.clear();
+        std::vector<std::vector<float>> window = recordAll(meters, 300);
+        for (const auto& samples : window) {
+            levels.push_back(levelOf(samples));
+        }
+        if (lastWindow != nullptr) {
+            *lastWindow = std::move(window);
+        }
+        accepted = true;
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            accepted = accept(i, levels[i]) && accepted;
+        }
+    }
+    return levels;
 }
 
 Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
                    int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    Level level = meter.measure(300);
-    while (!accept(level) && std::chrono::steady_clock::now() < deadline) {
-        level = meter.measure(300);
-    }
-    return level;
+    return settledLevels(
+               {&meter}, [&](std::size_t, const Level& l) { return accept(l); }, timeoutMs)
+        .front();
 }
 
 Level settledAt(MonitorMeter& meter, double db, double toleranceDB,
@@ -269,11 +296,6 @@ MemoryUse memoryUse() {
         }
     }
     return use;
-}
-
-MemoryUse memoryGrownSince(const MemoryUse& before) {
-    const MemoryUse now = memoryUse();
-    return {now.heapKiB - before.heapKiB, now.mappedKiB - before.mappedKiB};
 }
 
 std::string testPlayerPath() {

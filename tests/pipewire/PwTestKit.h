@@ -39,11 +39,9 @@ struct Level {
 };
 
 double toDB(double linear);
+Level levelOf(const std::vector<float>& samples);
 // Connects a stream for 48 kHz stereo float samples.
 void connectStereo(pw_stream* stream, bool input, std::uint32_t flags);
-// The same in `layout`.
-void connectLayout(pw_stream* stream, bool input, std::uint32_t flags,
-                   const pw::ChannelLayout& layout);
 
 // Records one output device's monitor in `layout`: the first channel, or each.
 class MonitorMeter {
@@ -54,9 +52,9 @@ public:
     MonitorMeter(const MonitorMeter&) = delete;
     MonitorMeter& operator=(const MonitorMeter&) = delete;
 
-    std::vector<float> record(int ms);
+    std::vector<float> record(int ms) { return std::move(recordChannels(ms).front()); }
     std::vector<std::vector<float>> recordChannels(int ms);
-    Level measure(int ms);
+    Level measure(int ms) { return levelOf(record(ms)); }
     // record() in two halves, so that several meters can record the same moment.
     void startRecording(int ms);
     std::vector<std::vector<float>> takeChannels();
@@ -69,8 +67,15 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Measures 300 ms windows until `accept` takes one (or `timeoutMs` passes) and
-// returns the last: the graph may take a moment to settle after a change.
+// The first channel of each meter over the same `ms`.
+std::vector<std::vector<float>> recordAll(const std::vector<MonitorMeter*>& meters, int ms);
+// Measures 300 ms windows of every meter at once until `accept` takes each
+// meter's level (or `timeoutMs` passes) and returns the last, whose samples go
+// to `lastWindow`: the graph may take a moment to settle after a change.
+std::vector<Level> settledLevels(const std::vector<MonitorMeter*>& meters,
+                                 const std::function<bool(std::size_t, const Level&)>& accept,
+                                 int timeoutMs = 3000,
+                                 std::vector<std::vector<float>>* lastWindow = nullptr);
 Level settledLevel(MonitorMeter& meter, const std::function<bool(const Level&)>& accept,
                    int timeoutMs = 3000);
 // settledLevel() until the level is within `toleranceDB` of `db`, with `meanwhile`
@@ -115,7 +120,6 @@ struct MemoryUse {
     long mappedKiB = 0;
 };
 MemoryUse memoryUse();
-MemoryUse memoryGrownSince(const MemoryUse& before);
 // Nodes whose pw-cli listing line matches `pattern` (grep).
 int nodeCount(const PipeWireSession& session,
               const std::string& pattern = "type PipeWire:Interface:Node");

@@ -6,10 +6,8 @@
 #include "StartShape.h"
 
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 
 namespace corvalle {
 namespace {
@@ -20,15 +18,18 @@ using test::StartShape;
 
 constexpr float kLevel = 0.4F;
 constexpr double kStoredVolume = 0.5;
-constexpr int kStarts = 20;
-constexpr int kRecordMs = 1200;
+// A start is heard 100 to 240 ms after it, and the file lasts 300 ms.
+constexpr int kRecordMs = 900;
 constexpr double kFileSeconds = 0.3;
 
 struct PlayerKind {
     const char* name;
     const char* program;
-    // Run from a copy that a desktop entry names, so that its row is keyed by the entry.
+    // Run from a copy that a desktop entry names, so that its row is keyed by the
+    // entry. The keying is shown by a few starts; the share of starts at their
+    // level needs many.
     bool byDesktopEntry = false;
+    int starts = 20;
 };
 
 class StartLevelTest : public test::ModelOnPipeWire,
@@ -74,7 +75,7 @@ protected:
 TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
     ASSERT_TRUE(test::writeConstantWav(file, kLevel, kFileSeconds));
     test::MonitorMeter meter("speakers");
-    spinUntil([] { return false; }, 300ms);
+    spinFor(300ms);
 
     // Untapped first: the player's own level, and its key.
     std::optional<ChildProcess> player;
@@ -90,7 +91,8 @@ TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
     int louder = 0;
     double longestWrongMs = 0.0;
     std::vector<double> heardAfterMs;
-    for (int start = 0; start < kStarts; ++start) {
+    const int starts = GetParam().starts;
+    for (int start = 0; start < starts; ++start) {
         const StartShape shape = test::startShape(recordStart(meter, player), expected);
         ASSERT_TRUE(shape.heard) << start;
         EXPECT_LE(shape.loudest, kLevel * 1.02)
@@ -109,14 +111,14 @@ TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
     std::sort(heardAfterMs.begin(), heardAfterMs.end());
     std::printf("%s: %d of %d starts at the stored level from the first sample; longest "
                 "wrong-level window %.1f ms; heard about %.0f ms after the start (median)\n",
-                GetParam().name, atLevel, kStarts, longestWrongMs,
+                GetParam().name, atLevel, starts, longestWrongMs,
                 heardAfterMs[heardAfterMs.size() / 2]);
     RecordProperty("atLevelFromFirstSample", atLevel);
     // Before streams were held at their setting while they moved into the tap,
     // half (0.3.65) or nearly all (1.4) pulse starts began at full level. A start
     // that is quieter at first (the relink gap of a pulse stream on 1.4, 21 to 43
     // ms in 8 to 10 of 20 starts) is not a louder one.
-    EXPECT_LE(louder, kStarts / 5) << "too many starts heard above the stored level first";
+    EXPECT_LE(louder, starts / 5) << "too many starts heard above the stored level first";
     RecordProperty("longestWrongMs", std::to_string(longestWrongMs));
     EXPECT_FALSE(model->lastError().has_value());
 }
@@ -126,8 +128,8 @@ TEST_P(StartLevelTest, NoStartIsLouderThanThePlayerAlone) {
 INSTANTIATE_TEST_SUITE_P(Players, StartLevelTest,
                          ::testing::Values(PlayerKind{"native", "pw-play"},
                                            PlayerKind{"pulse", "paplay"},
-                                           PlayerKind{"native_entry", "pw-play", true},
-                                           PlayerKind{"pulse_entry", "paplay", true}),
+                                           PlayerKind{"native_entry", "pw-play", true, 5},
+                                           PlayerKind{"pulse_entry", "paplay", true, 5}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // A tapped player released by a reset, again and again: the recording around
@@ -140,7 +142,7 @@ class ReleaseTest : public StartLevelTest {};
 
 TEST_P(ReleaseTest, AReleaseIsNeverLouderAndHasNoLongGap) {
     constexpr double kTappedVolume = 0.25;
-    constexpr int kReleases = 6;
+    constexpr int kReleases = 4;
     constexpr double kAllowedSilenceMs = 3 * 1024 / 48.0 + 0.1;
     ASSERT_TRUE(test::writeConstantWav(file, kLevel, 15.0));
     test::MonitorMeter meter("speakers");
@@ -158,7 +160,7 @@ TEST_P(ReleaseTest, AReleaseIsNeverLouderAndHasNoLongGap) {
         ASSERT_NEAR(level.peak, tapped, 0.005) << release;
 
         const std::vector<float> samples =
-            recordAround(meter, kRecordMs / 2, 150ms, [&] { model->reset(key); });
+            recordAround(meter, 600, 150ms, [&] { model->reset(key); });
         ASSERT_FALSE(model->hasTap(key));
 
         const test::ReleaseShape shape = test::releaseShape(samples, tapped, kLevel);
@@ -207,7 +209,7 @@ TEST_F(LateLinkTest, ANewPulseStreamLinkedLateIsHeardAtItsSetting) {
     ASSERT_EQ(kill(sessionManager, SIGSTOP), 0);
     std::ofstream{go} << "go";
     ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 5s));
-    spinUntil([] { return false; }, 300ms);
+    spinFor(300ms);
 
     const StartShape shape = test::startShape(
         recordAround(meter, kRecordMs, 0ms, [&] { kill(sessionManager, SIGCONT); }),
