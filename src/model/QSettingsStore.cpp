@@ -89,34 +89,28 @@ std::optional<QSettingsStore::FileState> QSettingsStore::fileState(const QString
                      status.st_mtim.tv_sec * kNsPerSecond + status.st_mtim.tv_nsec};
 }
 
-std::optional<QByteArray> QSettingsStore::splicedText(const QString& key,
-                                                      const QByteArray& value) const {
+bool QSettingsStore::isAsWritten(const QString& key) const {
     if (!writtenText_ || writtenText_->key != key || fileState(filePath_) != writtenText_->file) {
-        return std::nullopt;
+        return false;
     }
-    const QByteArrayView text(writtenText_->text);
-    const IniText::Span& old = writtenText_->value;
     // A file's time moves only once per clock tick, and anyone can set it, so a
     // change could go unseen: what lies around the value is read again.
+    const WrittenText& written = *writtenText_;
     QFile file(filePath_);
-    if (!file.open(QIODevice::ReadOnly) || file.read(old.start) != text.first(old.start) ||
-        !file.seek(old.end) || file.readAll() != text.sliced(old.end)) {
-        return std::nullopt;
-    }
-    QByteArray spliced;
-    spliced.reserve(text.size() - (old.end - old.start) + value.size());
-    spliced.append(text.first(old.start));
-    spliced.append(value);
-    spliced.append(text.sliced(old.end));
-    return spliced;
+    return file.open(QIODevice::ReadOnly) && file.read(written.before.size()) == written.before &&
+           file.seek(written.file.size - written.after.size()) && file.readAll() == written.after;
 }
 
 StoreWrite QSettingsStore::setData(const QString& key, const QByteArray& bytes) {
     const QByteArray value = IniText::byteArrayValue(bytes);
-    std::optional<QByteArray> text = splicedText(key, value);
-    std::optional<IniText::Span> span;
-    if (text) {
-        span = IniText::Span{writtenText_->value.start, writtenText_->value.start + value.size()};
+    // The file is written as what comes before the value, the value and what
+    // comes after it; the settings may be megabytes, the rest a few lines.
+    QByteArray before;
+    QByteArray after;
+    bool valueApart = true; // otherwise `before` is the whole new text
+    if (isAsWritten(key)) {
+        before = writtenText_->before;
+        after = writtenText_->after;
     } else {
         // Read afresh, so that whatever else the file holds now is kept.
         QByteArray current;
@@ -127,23 +121,35 @@ StoreWrite QSettingsStore::setData(const QString& key, const QByteArray& bytes) 
             }
             current = file.readAll();
         }
-        text = IniText::withValue(current, key.toUtf8(), value);
-        span = IniText::valueSpan(*text, key.toUtf8());
+        const QByteArray text = IniText::withValue(current, key.toUtf8(), value);
+        const auto span = IniText::valueSpan(text, key.toUtf8());
+        if (span) {
+            before = text.first(span->start);
+            after = text.sliced(span->end);
+        } else {
+            // The key is there more than once, and every entry got the value.
+            before = text;
+            valueApart = false;
+        }
     }
     writtenText_.reset();
 
     QDir().mkpath(QFileInfo(filePath_).absolutePath());
     QSaveFile file(filePath_);
-    // A short write (a full disk) must fail the whole write, which QIODevice
-    // reports only as a count.
-    if (!file.open(QIODevice::WriteOnly) || file.write(*text) != text->size() || !file.commit()) {
+    const auto writeAll = [&file](const QByteArray& part) {
+        // A short write (a full disk) must fail the whole write, which QIODevice
+        // reports only as a count.
+        return file.write(part) == part.size();
+    };
+    if (!file.open(QIODevice::WriteOnly) || !writeAll(before) || (valueApart && !writeAll(value)) ||
+        !writeAll(after) || !file.commit()) {
         const QString systemError = file.errorString();
         file.cancelWriting();
         return StoreWrite::failed(describeWriteFailure(filePath_, systemError));
     }
     written_.insert_or_assign(key, bytes);
-    if (const auto written = fileState(filePath_); written && span) {
-        writtenText_ = WrittenText{*written, std::move(*text), key, *span};
+    if (const auto written = fileState(filePath_); written && valueApart) {
+        writtenText_ = WrittenText{*written, std::move(before), std::move(after), key};
     }
     return {};
 }

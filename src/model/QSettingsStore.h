@@ -1,6 +1,5 @@
 #pragma once
 
-#include "IniText.h"
 #include "SettingsStore.h"
 
 #include <cstdint>
@@ -48,16 +47,16 @@ private:
         bool operator==(const FileState&) const = default;
     };
     static std::optional<FileState> fileState(const QString& filePath);
-    // The file's text as this store last wrote it, and where the value it wrote
-    // lies, so that the next write of that key can replace just the value while
-    // the rest of the file is as it was. The settings may be megabytes.
+    // What the file held around the value this store last wrote, so that the
+    // next write of that key replaces just the value while the rest of the file
+    // is as it was. The settings may be megabytes, the rest a few lines.
     struct WrittenText {
         FileState file;
-        QByteArray text;
+        QByteArray before;
+        QByteArray after;
         QString key;
-        IniText::Span value;
     };
-    std::optional<QByteArray> splicedText(const QString& key, const QByteArray& value) const;
+    bool isAsWritten(const QString& key) const;
 
     QString filePath_;
     std::unique_ptr<QSettings> settings_;   // what the file held when it was opened
