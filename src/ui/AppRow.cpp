@@ -255,6 +255,10 @@ void AppRow::showPeak(float peak, std::chrono::milliseconds sinceLastFrame, bool
     }
 }
 
+bool AppRow::isDragged() const {
+    return slider_->isSliderDown();
+}
+
 void AppRow::sliderMoved(int percent) {
     model_.setVolume(percent / 100.0, app_.id);
 }

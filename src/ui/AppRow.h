@@ -51,6 +51,8 @@ public:
     // The meter shows the loudest sample of the frame that took `sinceLastFrame`.
     void showPeak(float peak, std::chrono::milliseconds sinceLastFrame, bool limited = false);
     LevelMeter* meter() const { return meter_; }
+    // The user holds the slider's handle.
+    bool isDragged() const;
 
 protected:
     void changeEvent(QEvent* event) override;

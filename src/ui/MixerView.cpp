@@ -98,6 +98,9 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     rowsLayout_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     list_->setWidget(content);
     stack->addWidget(list_);
+    // A long list builds the rows its viewport shows, whatever changes its size.
+    content->installEventFilter(this);
+    list_->viewport()->installEventFilter(this);
 
     error_ = new QLabel(this);
     error_->setObjectName(QStringLiteral("errorLine"));
@@ -150,6 +153,7 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
     connect(&model_, &MixerModel::lastErrorChanged, this, &MixerView::redrawError);
     connect(&model_.levels(), &LevelMonitor::levelsChanged, this, &MixerView::redrawLevels);
     connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        buildWindow();
         if (isVisible()) {
             updateShownRows();
         }
@@ -216,7 +220,7 @@ void MixerView::setHeightLimit(int height) {
 }
 
 void MixerView::fitList() {
-    const std::size_t count = rows_.size();
+    const std::size_t count = rowCount();
     int height = listHeight(count);
     if (heightLimit_ > 0) {
         // What the header, the error line and the footer take comes first; the
@@ -240,6 +244,12 @@ AppRow* MixerView::row(const QString& appID) const {
 
 std::vector<AppRow*> MixerView::rows() const {
     std::vector<AppRow*> result;
+    if (isLongList()) {
+        for (const auto& [position, appRow] : placed_) {
+            result.push_back(appRow);
+        }
+        return result;
+    }
     for (int i = 0; i < rowsLayout_->count(); ++i) {
         if (auto* appRow = qobject_cast<AppRow*>(rowsLayout_->itemAt(i)->widget())) {
             result.push_back(appRow);
@@ -250,6 +260,11 @@ std::vector<AppRow*> MixerView::rows() const {
 
 void MixerView::redrawApps() {
     const auto& apps = model_.apps();
+    if (apps.size() > kMaxBuiltRows && redrawLongList()) {
+        showRowCount();
+        return;
+    }
+    leaveLongList();
 
     // Rows are kept by app id and updated in place; the layout is only touched
     // when apps came, went or moved.
@@ -286,7 +301,11 @@ void MixerView::redrawApps() {
         }
     }
 
-    const bool empty = rows_.empty();
+    showRowCount();
+}
+
+void MixerView::showRowCount() {
+    const bool empty = rowCount() == 0;
     empty_->setVisible(empty);
     list_->setVisible(!empty);
     fitList();
@@ -355,6 +374,10 @@ bool MixerView::eventFilter(QObject* watched, QEvent* event) {
     // workspace, was covered or was unmapped; the flag is set before the event.
     if (watched == levelWindow_ && event->type() == QEvent::Expose) {
         updateLevelWatch();
+    }
+    if (event->type() == QEvent::Resize &&
+        (watched == list_->widget() || watched == list_->viewport())) {
+        followViewport();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -18,6 +19,7 @@ class QWindow;
 
 namespace corvalle {
 
+struct AudioApp;
 class LoginItem;
 class MixerModel;
 
@@ -32,6 +34,10 @@ class OutputPicker;
 // of its own is the login checkbox. The list
 // grows with the rows up to 420 points, or to what the screen leaves room for
 // once the view knows it (setHeightLimit); rows that do not fit scroll.
+// A list of more than kMaxBuiltRows rows (remembered applications pile up) has
+// widgets only for the rows in and near the viewport, placed by position in a
+// content of the full list's height, and moves them along as the list scrolls;
+// the row that has the focus and a row whose slider is being dragged keep theirs.
 //
 // Children carry object names for tests and tools: "title", "appList",
 // "emptyState", "errorLine", "hardLimit", "launchAtLogin", "quit".
@@ -47,14 +53,22 @@ public:
     static constexpr int kErrorLines = 3;
     // The most of a screen's height that the list takes, however many rows.
     static constexpr double kMaxScreenShare = 2.0 / 3.0;
+    // Up to this many rows each has its widget, in a layout; above it only the
+    // rows near the viewport have one.
+    static constexpr std::size_t kMaxBuiltRows = 300;
+    // Rows built past each edge of the viewport in a long list: the next rows
+    // are ready before the wheel or the focus brings them in.
+    static constexpr int kWindowMargin = 3;
 
     // `quit` runs for the Quit button and its shortcut.
     MixerView(MixerModel& model, LoginItem& loginItem, std::function<void()> quit,
               QWidget* parent = nullptr);
 
-    // The row of an application id, or nullptr.
+    // The row of an application id, or nullptr. In a list of more than
+    // kMaxBuiltRows rows only the rows that are built have one.
     AppRow* row(const QString& appID) const;
-    // The rows in the order shown.
+    // The rows in the order shown; in a list of more than kMaxBuiltRows rows,
+    // only the ones that are built.
     std::vector<AppRow*> rows() const;
 
     // The platform's quit shortcut, Ctrl+Q where the platform names none.
@@ -90,6 +104,24 @@ protected:
 
 private:
     void redrawApps();
+    // Long lists: LongList.cpp.
+    class ListIndex;
+    // Shows a list of more than kMaxBuiltRows rows; false for a shorter one.
+    bool redrawLongList();
+    // Back to one widget per row in the layout.
+    void leaveLongList();
+    bool isLongList() const { return !order_.empty(); }
+    std::size_t rowCount() const { return isLongList() ? order_.size() : rows_.size(); }
+    // Builds the rows in and near the viewport and lets go of the others.
+    void buildWindow();
+    void placeRow(AppRow& row, int position) const;
+    AppRow* makeRow(const AudioApp& app);
+    // The built row that `widget` is in, or nullptr.
+    AppRow* rowOf(QWidget* widget) const;
+    void orderTabs();
+    void followViewport();
+    // Shows the list or the empty line and fits the list to its rows.
+    void showRowCount();
     void redrawSettings();
     void redrawError();
     void redrawLevels();
@@ -114,7 +146,14 @@ private:
     QCheckBox* launchAtLogin_ = nullptr;
     QCheckBox* hardLimit_ = nullptr;
     QPushButton* quitButton_ = nullptr;
+    // Every built row by app id.
     std::map<QString, AppRow*> rows_;
+    // In a long list: the index in the model's apps of each row, and the built
+    // rows by position. Empty otherwise.
+    std::vector<std::size_t> order_;
+    std::map<int, AppRow*> placed_;
+    // Rows that left a long list's window, hidden, to be shown for another app.
+    std::vector<AppRow*> spare_;
     std::set<QString> shownRows_;
     int heightLimit_ = 0;
     bool framed_ = false;
