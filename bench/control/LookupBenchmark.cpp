@@ -14,6 +14,7 @@
 #include "MixerService.h"
 #include "NameMatch.h"
 #include "RecordedRuns.h"
+#include "RememberedWorld.h"
 #include "SettingsCodec.h"
 #include "SimulatedAudioHardware.h"
 
@@ -37,20 +38,10 @@ class World {
 public:
     explicit World(int entries) {
         hardware.setDefaultOutput(hardware.addDevice({.uid = "speakers", .name = "Speakers"}));
-        std::map<QString, AppSetting> settings;
-        for (int entry = 0; entry < entries; ++entry) {
-            settings[QStringLiteral("exe:/opt/players/player%1").arg(entry)] =
-                AppSetting{0.5, entry % 3 == 0, QStringLiteral("Stopped player %1").arg(entry)};
-        }
-        store.setData(QStringLiteral("appSettings"), SettingsCodec::encode(settings));
-        MixerEnvironment environment;
-        environment.hardware = &hardware;
-        environment.store = &store;
-        environment.directory = &directory;
-        environment.responsiblePID = [](pid_t pid) { return pid; };
-        environment.ownPID = 1;
-        environment.pollInterval = std::chrono::hours(1);
-        model = std::make_unique<MixerModel>(environment);
+        store.setData(
+            QStringLiteral("appSettings"),
+            bench::rememberedSettings(entries, QStringLiteral("exe:/opt/players/player%1")));
+        model = std::make_unique<MixerModel>(bench::benchEnvironment(hardware, store, directory));
         service = std::make_unique<MixerService>(*model, nullptr);
         const auto address = QString::fromStdString(bus.address());
         serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("lookup-service"));

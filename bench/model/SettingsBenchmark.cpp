@@ -12,6 +12,7 @@
 #include "MixerService.h"
 #include "QSettingsStore.h"
 #include "RecordedRuns.h"
+#include "RememberedWorld.h"
 #include "SettingsCodec.h"
 #include "SimulatedAudioHardware.h"
 #include "TempDir.h"
@@ -41,24 +42,13 @@ public:
             directory.running[pid] = RunningApplication{bundleID, bundleID, std::nullopt};
             hardware.addProcess({pid, std::nullopt, true});
         }
-        std::map<QString, AppSetting> settings;
-        for (int entry = 0; entry < entries; ++entry) {
-            settings[QStringLiteral("org.example.stopped%1").arg(entry)] =
-                AppSetting{0.5, entry % 3 == 0, QStringLiteral("Stopped player %1").arg(entry)};
-        }
         const QString file = QString::fromStdString((dir.path() / "Corvalle.conf").string());
         store = std::make_unique<QSettingsStore>(file);
-        store->setData(kKey, SettingsCodec::encode(settings));
+        store->setData(kKey,
+                       bench::rememberedSettings(entries, QStringLiteral("org.example.stopped%1")));
         store = std::make_unique<QSettingsStore>(file);
 
-        MixerEnvironment environment;
-        environment.hardware = &hardware;
-        environment.store = store.get();
-        environment.directory = &directory;
-        environment.responsiblePID = [](pid_t pid) { return pid; };
-        environment.ownPID = 1;
-        environment.pollInterval = std::chrono::hours(1);
-        model = std::make_unique<MixerModel>(environment);
+        model = std::make_unique<MixerModel>(bench::benchEnvironment(hardware, *store, directory));
         service = std::make_unique<MixerService>(*model, nullptr);
         QCoreApplication::sendPostedEvents();
     }

@@ -11,6 +11,7 @@
 #include "MixerModel.h"
 #include "MixerView.h"
 #include "RecordedRuns.h"
+#include "RememberedWorld.h"
 #include "SettingsCodec.h"
 #include "SimulatedAudioHardware.h"
 #include "UiFakes.h"
@@ -44,21 +45,10 @@ public:
                 RunningApplication{bundleID, QStringLiteral("Player %1").arg(app), std::nullopt};
             hardware.addProcess({pid, std::nullopt, true});
         }
-        std::map<QString, AppSetting> settings;
-        for (int entry = 0; entry < entries; ++entry) {
-            settings[QStringLiteral("org.example.stopped%1").arg(entry)] =
-                AppSetting{0.5, entry % 3 == 0, QStringLiteral("Stopped player %1").arg(entry)};
-        }
-        store.setData(QStringLiteral("appSettings"), SettingsCodec::encode(settings));
+        store.setData(QStringLiteral("appSettings"),
+                      bench::rememberedSettings(entries, QStringLiteral("org.example.stopped%1")));
 
-        MixerEnvironment environment;
-        environment.hardware = &hardware;
-        environment.store = &store;
-        environment.directory = &directory;
-        environment.responsiblePID = [](pid_t pid) { return pid; };
-        environment.ownPID = 1;
-        environment.pollInterval = std::chrono::hours(1);
-        model = std::make_unique<MixerModel>(environment);
+        model = std::make_unique<MixerModel>(bench::benchEnvironment(hardware, store, directory));
         QCoreApplication::sendPostedEvents();
     }
 
