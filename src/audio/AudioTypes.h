@@ -59,6 +59,9 @@ constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
 constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");
+// Whether one of the process's running output streams says it carries a call
+// (media.role Communication or Phone), as a UInt32: 1 or 0.
+constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningCall = fourCC("pcal");
 // What the audio server was told about a process's application: its icon name, and
 // (as the process's kAudioObjectPropertyName) its display name. Used where the
 // desktop knows no application for the process.

@@ -20,11 +20,13 @@ struct AppSetting {
     // The UID of the output device chosen for the application in Corvalle; none
     // when it plays where it (or the system) chooses.
     std::optional<QString> output = {};
+    // While it plays, the other applications are lowered, as for a call.
+    bool lowersOthers = false;
 
     // Within 0.005 of full volume and not muted: no tap is needed.
     bool needsTap() const { return muted || !Volume::isUnchanged(volume); }
-    // Nothing to remember: no tap and no output of its own.
-    bool isDefault() const { return !needsTap() && !output; }
+    // Nothing to remember: no tap, no output of its own, lowers nothing.
+    bool isDefault() const { return !needsTap() && !output && !lowersOthers; }
     // The volume a tap plays, mute aside: a stored volume outside 0 to 4 (a
     // hand-edited or corrupt file) is taken to the nearest end, NaN to silence.
     double appliedVolume() const { return Volume::clamped(volume); }

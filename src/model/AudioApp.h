@@ -17,6 +17,8 @@ struct AudioApp {
     std::optional<QString> icon;
     std::vector<AudioObjectID> processObjects;
     bool isPlaying = false;
+    // One of its running streams says it carries a call.
+    bool isCalling = false;
 
     friend bool operator==(const AudioApp&, const AudioApp&) = default;
 };

@@ -97,10 +97,14 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
                                          : kPIDKeys + QString::number(responsible);
         const bool playing =
             CA::get<std::uint32_t>(hardware, object, kAudioProcessPropertyIsRunningOutput, 0) != 0;
+        const bool calling =
+            playing &&
+            CA::get<std::uint32_t>(hardware, object, kAudioProcessPropertyIsRunningCall, 0) != 0;
 
         if (const auto existing = groups.find(key); existing != groups.end()) {
             existing->second.processObjects.push_back(object);
             existing->second.isPlaying = existing->second.isPlaying || playing;
+            existing->second.isCalling = existing->second.isCalling || calling;
             continue;
         }
 
@@ -128,7 +132,8 @@ std::map<QString, AudioApp> MixerModel::buildGroups() {
         if (name == QLatin1String("systemsoundserverd")) {
             name = tr("System Sounds");
         }
-        groups.emplace(key, AudioApp{key, std::move(name), std::move(icon), {object}, playing});
+        groups.emplace(key,
+                       AudioApp{key, std::move(name), std::move(icon), {object}, playing, calling});
     }
     return groups;
 }

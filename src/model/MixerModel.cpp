@@ -29,6 +29,9 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     if (!env_.now) {
         env_.now = [] { return QDateTime::currentDateTimeUtc(); };
     }
+    if (!env_.clock) {
+        env_.clock = [] { return std::chrono::steady_clock::now(); };
+    }
     ownPID_ = env_.ownPID.value_or(getpid());
     // The C locale collates by code point, ignoring case and numbers; its users
     // get the neutral English rules instead.
@@ -41,6 +44,7 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
 
     loadSettings();
     loadLimiter();
+    loadLoweredLevel();
     addListener(kAudioHardwarePropertyProcessObjectList);
     addListener(kAudioHardwarePropertyDefaultOutputDevice);
     // A chosen output that goes or comes back moves its taps at once. Our own
@@ -57,6 +61,10 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     timer_->setInterval(env_.pollInterval);
     connect(timer_, &QTimer::timeout, this, &MixerModel::postRefresh);
     timer_->start();
+    loweringTimer_ = new QTimer(this);
+    loweringTimer_->setSingleShot(true);
+    loweringTimer_->setTimerType(Qt::PreciseTimer);
+    connect(loweringTimer_, &QTimer::timeout, this, &MixerModel::reconcile);
 
     refresh();
     levels_ = std::make_unique<LevelMonitor>(*this, *env_.hardware);
@@ -120,22 +128,26 @@ void MixerModel::watchOutput(AudioObjectID processObject) {
     if (!watched_.insert(processObject).second) {
         return;
     }
-    env_.hardware->addPropertyListener(processObject,
-                                       CA::address(kAudioProcessPropertyIsRunningOutput),
-                                       [model = QPointer<MixerModel>(this), processObject](
-                                           std::uint32_t, const AudioObjectPropertyAddress*) {
-                                           if (!model) {
-                                               return;
-                                           }
-                                           QMetaObject::invokeMethod(
-                                               model.data(),
-                                               [model, processObject] {
-                                                   if (model) {
-                                                       model->runningOutputChanged(processObject);
-                                                   }
-                                               },
-                                               Qt::QueuedConnection);
-                                       });
+    // A call that starts or stops within a running stream counts as a change too.
+    for (const AudioObjectPropertySelector selector :
+         {kAudioProcessPropertyIsRunningOutput, kAudioProcessPropertyIsRunningCall}) {
+        env_.hardware->addPropertyListener(
+            processObject, CA::address(selector),
+            [model = QPointer<MixerModel>(this), processObject](std::uint32_t,
+                                                                const AudioObjectPropertyAddress*) {
+                if (!model) {
+                    return;
+                }
+                QMetaObject::invokeMethod(
+                    model.data(),
+                    [model, processObject] {
+                        if (model) {
+                            model->runningOutputChanged(processObject);
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
+    }
 }
 
 void MixerModel::runningOutputChanged(AudioObjectID processObject) {

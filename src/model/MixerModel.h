@@ -5,6 +5,7 @@
 #include "AudioApp.h"
 #include "AudioHardware.h"
 #include "EncodedSettings.h"
+#include "Lowering.h"
 #include "SettingsStore.h"
 
 #include <QByteArray>
@@ -38,6 +39,7 @@ struct MixerEnvironment {
     std::function<pid_t(pid_t)> responsiblePID; // defaults to Responsibility
     std::function<bool(pid_t)> processExists;   // defaults to a look in /proc
     std::function<QDateTime()> now;             // defaults to the wall clock
+    std::function<SteadyTime()> clock;          // times fades; defaults to the steady clock
     std::optional<pid_t> ownPID;                // defaults to getpid()
     std::chrono::milliseconds pollInterval{1000};
 };
@@ -85,6 +87,9 @@ public:
     // untapped, its streams), or with nothing where it chooses itself. Stored
     // with its setting; while that device is away it follows the default output.
     void setOutput(const std::optional<QString>& outputUID, const QString& key);
+    // Whether `key`, while it plays, lowers the other applications as a call
+    // does. Sound shorter than kShortestCall lowers nothing.
+    void setLowersOthers(bool on, const QString& key);
     // Asks the audio system for `deviceID` as the default output and refreshes;
     // the audio system's status: noErr when it took the request.
     OSStatus selectOutput(AudioObjectID deviceID);
@@ -119,6 +124,21 @@ public:
     bool limiterOn() const { return limiterOn_; }
     void setLimiterOn(bool on);
 
+    // A call plays: a running group with a stream that says it carries one, or a
+    // group marked to lower the others that has played for kShortestCall. While
+    // one plays, and for a while after, every other group that plays (or has a
+    // tap) is lowered, by tapping it where it has no tap. The lowering is a factor
+    // on the tap's gain, never stored: the settings stay as they are.
+    static constexpr std::chrono::milliseconds kShortestCall{500};
+    const std::set<QString>& callingKeys() const { return callers_; }
+    const std::set<QString>& loweredKeys() const { return lowered_; }
+    // The factor on the lowered groups' gains now: 1 unless lowered.
+    double loweringFactor() const;
+    // The level the others go to while a call plays, from 0 to 1 (0.3 unless
+    // set). Stored at once; a failed save shows as saveFailure.
+    double loweredLevel() const { return lowering_.level(); }
+    void setLoweredLevel(double level);
+
 signals:
     void appsChanged();
     void settingsChanged();
@@ -127,6 +147,9 @@ signals:
     void outputDevicesChanged();
     void lastErrorChanged();
     void limiterChanged();
+    // callingKeys or loweredKeys changed.
+    void loweringChanged();
+    void loweredLevelChanged();
 
 private:
     // Construction, listeners and the poll timer: MixerModel.cpp.
@@ -156,6 +179,15 @@ private:
 
     // The limiter's preference: LimiterPreference.cpp.
     void loadLimiter();
+
+    // Lowering the others while a call plays: CallLowering.cpp.
+    void loadLoweredLevel();
+    // Follows the calls of allGroups_ to the clock's time and sets the timer for
+    // the next step of a fade; reconcile() runs it first.
+    void updateLowering();
+    bool needsTap(const QString& key, const AppSetting& setting) const;
+    // The gain the tap of `key` applies: its setting's, lowered while a call plays.
+    float gainOf(const QString& key, const AppSetting& setting) const;
 
     // Changing one setting: SettingChanges.cpp.
     void update(const AppSetting& setting, const QString& key);
@@ -233,6 +265,13 @@ private:
     std::vector<AudioApp> groupRows_;
     std::vector<std::size_t> groupRowPositions_;
     bool limiterOn_ = true;
+    Lowering lowering_;
+    QTimer* loweringTimer_ = nullptr;
+    // Marked groups playing now, since when; the groups whose call lowers the
+    // others, and the groups it lowers.
+    std::map<QString, SteadyTime> playingSince_;
+    std::set<QString> callers_;
+    std::set<QString> lowered_;
     // Last: it turns off what it measures before the taps go.
     std::unique_ptr<LevelMonitor> levels_;
 };

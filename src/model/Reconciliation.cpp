@@ -35,6 +35,7 @@ void MixerModel::stopAll() {
 }
 
 void MixerModel::reconcile() {
+    updateLowering();
     sendUntappedStreams();
     AudioHardware& hardware = *env_.hardware;
     const std::optional<std::string> outputUID =
@@ -73,7 +74,7 @@ void MixerModel::reconcile() {
         const auto group = allGroups_.find(key);
         const AppSetting current = setting(key);
         const bool keep =
-            group != allGroups_.end() && current.needsTap() &&
+            group != allGroups_.end() && needsTap(key, current) &&
             std::pair(tap->outputUID(), tap->overridesStreamOutputs()) == tapOutput(current) &&
             sameProcessSet(tap->processObjects(), group->second.processObjects);
         if (!keep) {
@@ -85,10 +86,10 @@ void MixerModel::reconcile() {
 
     for (const auto& [key, group] : allGroups_) {
         const AppSetting current = setting(key);
-        if (!current.needsTap()) {
+        if (!needsTap(key, current)) {
             continue;
         }
-        const float gain = current.effectiveGain();
+        const float gain = gainOf(key, current);
         if (const auto tap = taps_.find(key); tap != taps_.end()) {
             tap->second->setGain(gain);
             continue;
@@ -141,8 +142,8 @@ void MixerModel::sendUntappedStreams() {
     for (auto it = sentTo_.begin(); it != sentTo_.end();) {
         const auto group = allGroups_.find(it->first);
         const AppSetting current = setting(it->first);
-        const bool stays = group != allGroups_.end() && !current.needsTap() && current.output &&
-                           current.output->toStdString() == it->second.second &&
+        const bool stays = group != allGroups_.end() && !needsTap(it->first, current) &&
+                           current.output && current.output->toStdString() == it->second.second &&
                            sameProcessSet(group->second.processObjects, it->second.first);
         if (stays) {
             ++it;
@@ -155,7 +156,7 @@ void MixerModel::sendUntappedStreams() {
     }
     for (const auto& [key, group] : allGroups_) {
         const AppSetting current = setting(key);
-        if (current.needsTap() || !current.output || sentTo_.contains(key)) {
+        if (needsTap(key, current) || !current.output || sentTo_.contains(key)) {
             continue;
         }
         const std::string uid = current.output->toStdString();

@@ -39,8 +39,8 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         if (const auto stored = settings_.find(key); stored != settings_.end()) {
             otherMembers = stored->second.otherMembers;
         }
-        AppSetting updated{setting.volume, setting.muted, name, std::move(otherMembers),
-                           setting.output};
+        AppSetting updated{setting.volume,          setting.muted,  name,
+                           std::move(otherMembers), setting.output, setting.lowersOthers};
         if (const auto stored = settings_.find(key);
             stored == settings_.end() || stored->second != updated) {
             // Rows of settings alone show the keys and their names, nothing else.
@@ -104,23 +104,30 @@ void MixerModel::setVolume(double volume, const QString& key) {
     if (std::isnan(volume)) {
         return;
     }
-    const AppSetting current = setting(key);
-    update(AppSetting{Volume::clamped(volume), current.muted, std::nullopt, {}, current.output},
-           key);
+    AppSetting changed = setting(key);
+    changed.volume = Volume::clamped(volume);
+    update(changed, key);
 }
 
 void MixerModel::toggleMute(const QString& key) {
-    const AppSetting current = setting(key);
-    update(AppSetting{current.volume, !current.muted, std::nullopt, {}, current.output}, key);
+    AppSetting changed = setting(key);
+    changed.muted = !changed.muted;
+    update(changed, key);
 }
 
 void MixerModel::setOutput(const std::optional<QString>& outputUID, const QString& key) {
-    const AppSetting current = setting(key);
-    std::optional<QString> output = outputUID;
-    if (output && output->isEmpty()) {
-        output.reset();
+    AppSetting changed = setting(key);
+    changed.output = outputUID;
+    if (changed.output && changed.output->isEmpty()) {
+        changed.output.reset();
     }
-    update(AppSetting{current.volume, current.muted, std::nullopt, {}, output}, key);
+    update(changed, key);
+}
+
+void MixerModel::setLowersOthers(bool on, const QString& key) {
+    AppSetting changed = setting(key);
+    changed.lowersOthers = on;
+    update(changed, key);
 }
 
 void MixerModel::reset(const QString& key) {

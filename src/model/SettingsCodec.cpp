@@ -15,6 +15,7 @@ const QString kVolume = QStringLiteral("volume");
 const QString kMuted = QStringLiteral("muted");
 const QString kName = QStringLiteral("name");
 const QString kOutput = QStringLiteral("output");
+const QString kLowersOthers = QStringLiteral("lowersOthers");
 
 // A string member that may also be null (read as nothing); false when the member
 // comes twice or is of another type.
@@ -129,6 +130,7 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
     bool nameSeen = false;
     std::optional<QString> output;
     bool outputSeen = false;
+    std::optional<bool> lowersOthers;
     QByteArray otherMembers;
     if (!reader.take('}')) {
         QString member;
@@ -149,6 +151,12 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
                     return std::nullopt;
                 }
                 muted = value;
+            } else if (member == kLowersOthers) {
+                bool value = false;
+                if (lowersOthers || !reader.readBool(value)) {
+                    return std::nullopt;
+                }
+                lowersOthers = value;
             } else if (member == kName || member == kOutput) {
                 const bool isName = member == kName;
                 if (!readOptionalString(reader, isName ? nameSeen : outputSeen,
@@ -179,7 +187,9 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
     if (!volume || !muted) {
         return std::nullopt;
     }
-    return AppSetting{*volume, *muted, std::move(name), std::move(otherMembers), std::move(output)};
+    return AppSetting{*volume,           *muted,
+                      std::move(name),   std::move(otherMembers),
+                      std::move(output), lowersOthers.value_or(false)};
 }
 
 } // namespace
@@ -196,6 +206,10 @@ void appendEntry(QByteArray& out, const QString& key, const AppSetting& setting)
     if (setting.output) {
         out.append(",\"output\":");
         appendString(out, *setting.output);
+    }
+    // Written only when set, so that the entries of everyone else read as before.
+    if (setting.lowersOthers) {
+        out.append(",\"lowersOthers\":true");
     }
     if (!setting.otherMembers.isEmpty()) {
         out.append(',');

@@ -69,6 +69,8 @@ TEST(SettingsCodec, AnyUnreadableEntryLoadsNothing) {
         R"({"a":{"volume":0.5,"muted":false,"name":7}})",
         R"({"a":{"volume":0.5,"muted":false,"output":["hdmi"]}})",
         R"({"a":{"volume":0.5,"muted":false,"output":"a","output":"b"}})",
+        R"({"a":{"volume":0.5,"muted":false,"lowersOthers":1}})",
+        R"({"a":{"volume":0.5,"muted":false,"lowersOthers":true,"lowersOthers":false}})",
         R"({"a":{"volume":1e400,"muted":false}})",
         // Saving would keep only one of two entries, or of two volumes.
         R"({"a":{"volume":0.5,"muted":false},"a":{"volume":2,"muted":true}})",
@@ -99,6 +101,11 @@ TEST(SettingsCodec, UnknownMembersAndTheOptionalOutputAreWrittenBackInTheirPlace
          R"({"a":{"volume":1,"muted":true,"eq":1}})"},
         {R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})", u"x\"y"_s,
          R"({"a":{"volume":1,"muted":false,"name":"A","output":"x\"y","later":[2]}})"},
+        // The mark that lowers the others is written only when set.
+        {R"({"a":{"lowersOthers":true,"volume":1,"muted":false,"eq":1}})", std::nullopt,
+         R"({"a":{"volume":1,"muted":false,"lowersOthers":true,"eq":1}})"},
+        {R"({"a":{"lowersOthers":false,"volume":1,"muted":true}})", std::nullopt,
+         R"({"a":{"volume":1,"muted":true}})"},
         // Spaces go, a lone surrogate in a key stays.
         {R"( { "a" : { "muted":true , )" + other +
              R"(, "volume" : 0.50 } , "\ud800":{"volume":2,"muted":false} } )",

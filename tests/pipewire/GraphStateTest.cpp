@@ -116,6 +116,41 @@ TEST(JackNodeTest, IsAPlayingStreamOnlyWithAnAudioOutputPort) {
     }
 }
 
+// A client calls while one of its running output streams names a call's role;
+// another stream of it, or a stream of its that is not running, does not count.
+TEST(RunningCallTest, IsARunningOutputStreamWithACallsRole) {
+    const std::tuple<const char*, bool, bool> cases[] = {
+        {"Communication", true, true},
+        {"phone", true, true},
+        {"PHONE", true, true},
+        {"Communication", false, false},
+        {"Music", true, false},
+        {"Communications", true, false},
+        {"", true, false},
+        {nullptr, true, false},
+    };
+    for (const auto& [role, running, calls] : cases) {
+        GraphState graph;
+        graph.clients[5] = ClientRecord{5, 1005, {}};
+        NodeRecord music{.id = 10,
+                         .props = {{"media.class", "Stream/Output/Audio"},
+                                   {"client.id", "5"},
+                                   {"media.role", "Music"}},
+                         .running = true};
+        NodeRecord stream{.id = 11,
+                          .props = {{"media.class", "Stream/Output/Audio"}, {"client.id", "5"}},
+                          .running = running};
+        if (role != nullptr) {
+            stream.props["media.role"] = role;
+        }
+        graph.nodes[10] = music;
+        graph.nodes[11] = stream;
+        EXPECT_EQ(graph.isRunningCall(graph.clients.at(5)), calls)
+            << (role == nullptr ? "none" : role) << " running " << running;
+        EXPECT_EQ(graph.summary().runningCall.at(1005), calls);
+    }
+}
+
 TEST(DefaultSinkJSONTest, ReadsTheNameAndRejectsEverythingElse) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {R"({ "name": "alsa_output.pci-0000_00_1f.3" })", "alsa_output.pci-0000_00_1f.3"},

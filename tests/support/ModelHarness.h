@@ -85,6 +85,7 @@ public:
         };
         environment.processExists = [this](pid_t pid) { return !endedPIDs.contains(pid); };
         environment.now = [this] { return clock; };
+        environment.clock = [this] { return steady; };
         environment.ownPID = kOwnPID;
         environment.pollInterval = std::chrono::hours(1);
         return environment;
@@ -134,6 +135,8 @@ public:
     // PIDs of processes that have ended; every other one counts as running.
     std::set<pid_t> endedPIDs;
     QDateTime clock{QDate(2026, 1, 1), QTime(12, 0), QTimeZone::utc()};
+    // The clock of fades; moves only when a test moves it.
+    SteadyTime steady = SteadyTime{} + std::chrono::hours(1);
     AudioObjectID speakers = kAudioObjectUnknown;
     // Last, so it goes first: its taps are stopped while the hardware exists.
     std::unique_ptr<MixerModel> model;

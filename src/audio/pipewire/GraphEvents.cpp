@@ -41,6 +41,12 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
             changes.emplace_back(processID, kAudioProcessPropertyIsRunningOutput);
         }
     }
+    for (const auto& [processID, calling] : after.runningCall) {
+        const auto old = before.runningCall.find(processID);
+        if (calling != (old != before.runningCall.end() && old->second)) {
+            changes.emplace_back(processID, kAudioProcessPropertyIsRunningCall);
+        }
+    }
     if (changes.empty() || !post) {
         return;
     }

@@ -4,6 +4,7 @@
 #include "ProcessIdentity.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <spa/param/audio/raw-types.h>
 #include <spa/utils/json.h>
@@ -32,6 +33,13 @@ template <typename T> std::optional<T> parseWhole(const std::string* text) {
 bool classIs(const NodeRecord& node, const char* mediaClass) {
     const std::string* value = findProperty(node.props, keys::kMediaClass);
     return value != nullptr && *value == mediaClass;
+}
+
+bool equalsIgnoringCase(std::string_view text, std::string_view other) {
+    return std::ranges::equal(text, other, [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 pid_t parsePID(const std::string* text) {
@@ -162,6 +170,19 @@ bool GraphState::isRunningOutput(const ClientRecord& client) const {
     return false;
 }
 
+bool GraphState::isRunningCall(const ClientRecord& client) const {
+    for (const std::uint32_t id : outputStreamsOf(client.id)) {
+        const NodeRecord& node = nodes.at(id);
+        const std::string* role = findProperty(node.props, keys::kMediaRole);
+        if (node.running && role != nullptr &&
+            (equalsIgnoringCase(*role, keys::kMediaRoleCommunication) ||
+             equalsIgnoringCase(*role, keys::kMediaRolePhone))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<std::string>
 GraphState::chosenOutput(std::uint32_t nodeID,
                          const std::optional<std::string>& objectTarget) const {
@@ -230,6 +251,7 @@ GraphSummary GraphState::summary() const {
     for (const AudioObjectID processID : result.processes) {
         const ClientRecord* client = clientByProcessObject(processID);
         result.runningOutput[processID] = client != nullptr && isRunningOutput(*client);
+        result.runningCall[processID] = client != nullptr && isRunningCall(*client);
     }
     return result;
 }

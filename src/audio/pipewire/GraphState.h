@@ -68,6 +68,7 @@ struct GraphSummary {
     std::vector<AudioObjectID> processes;
     AudioObjectID defaultOutput = kAudioObjectUnknown;
     std::map<AudioObjectID, bool> runningOutput;
+    std::map<AudioObjectID, bool> runningCall;
 
     friend bool operator==(const GraphSummary&, const GraphSummary&) = default;
 };
@@ -107,6 +108,9 @@ public:
     // The output streams of one client.
     std::vector<std::uint32_t> outputStreamsOf(std::uint32_t clientID) const;
     bool isRunningOutput(const ClientRecord& client) const;
+    // Whether a running output stream of the client carries a call: its
+    // media.role is Communication or Phone, in any case.
+    bool isRunningCall(const ClientRecord& client) const;
     // The node.name of the output device that stream `nodeID` chose for itself,
     // as the session manager reads it: `objectTarget` (its target.object in the
     // metadata, given apart since a tap overwrites it), else its target.node in

@@ -71,6 +71,10 @@ inline constexpr const char* kMediaCategoryPlayback = "Playback";
 inline constexpr const char* kMediaCategoryCapture = "Capture";
 inline constexpr const char* kMediaCategoryDuplex = "Duplex";
 inline constexpr const char* kMediaRoleDSP = "DSP";
+// Roles of a stream that carries a call; the PulseAudio server turns "phone"
+// into Communication.
+inline constexpr const char* kMediaRoleCommunication = "Communication";
+inline constexpr const char* kMediaRolePhone = "Phone";
 inline constexpr const char* kTrue = "true";
 // A stream target that means "follow the default output".
 inline constexpr const char* kFollowDefault = "-1";

@@ -70,6 +70,8 @@ Answer PipeWireAudioHardware::Impl::answer(AudioObjectID objectID,
             return Answer::text(pw::clientBundleID(client->props));
         case kAudioProcessPropertyIsRunningOutput:
             return Answer::unsigned32(graph.isRunningOutput(*client) ? 1U : 0U);
+        case kAudioProcessPropertyIsRunningCall:
+            return Answer::unsigned32(graph.isRunningCall(*client) ? 1U : 0U);
         case kAudioObjectPropertyName:
             return Answer::text(pw::applicationName(nodeProps, client->props));
         case kAudioProcessPropertyIconHint:

@@ -160,6 +160,18 @@ void SimulatedAudioHardware::setRunningOutput(AudioObjectID processID, bool runn
     fire(processID, kAudioProcessPropertyIsRunningOutput);
 }
 
+void SimulatedAudioHardware::setRunningCall(AudioObjectID processID, bool running) {
+    const auto it = state_->processes.find(processID);
+    if (it == state_->processes.end()) {
+        return;
+    }
+    it->second.runningCall = running;
+    fire(processID, kAudioProcessPropertyIsRunningCall);
+    if (running && !it->second.runningOutput) {
+        setRunningOutput(processID, true);
+    }
+}
+
 void SimulatedAudioHardware::setBundleID(AudioObjectID processID,
                                          std::optional<std::string> bundleID) {
     const auto it = state_->processes.find(processID);
@@ -676,6 +688,8 @@ OSStatus SimulatedAudioHardware::read(AudioObjectID objectID,
             return text(process.bundleID);
         case kAudioProcessPropertyIsRunningOutput:
             return scalar(process.runningOutput ? 1U : 0U);
+        case kAudioProcessPropertyIsRunningCall:
+            return scalar(process.runningCall ? 1U : 0U);
         case kAudioObjectPropertyName:
             return text(process.nameHint);
         case kAudioProcessPropertyIconHint:

@@ -52,6 +52,8 @@ struct SimProcess {
     std::optional<std::string> iconHint = std::nullopt;
     // The output its untapped streams were sent to ('pout'); empty: their own.
     std::string sentTo = {};
+    // Whether a running stream of it says it carries a call ('pcal').
+    bool runningCall = false;
 };
 
 // A process tap that exists while created.
@@ -91,6 +93,8 @@ public:
     AudioObjectID addProcess(SimProcess process);
     void removeProcess(AudioObjectID processID);
     void setRunningOutput(AudioObjectID processID, bool running);
+    // Sets what 'pcal' reports, and with it 'piro' (a call is a running stream).
+    void setRunningCall(AudioObjectID processID, bool running);
     // Changes what 'pbid' reports (no notification, as on the real system).
     void setBundleID(AudioObjectID processID, std::optional<std::string> bundleID);
     // The process plays a sample of magnitude `peak`: measured only while its
