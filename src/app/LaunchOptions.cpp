@@ -30,7 +30,8 @@ LaunchParse parseLaunchOptions(const QStringList& arguments) {
         "corvalle::LaunchOptions",
         "Per-application volume mixer.\n\n"
         "With a command, controls the running Corvalle instead: list, get, set, up,\n"
-        "down, mute, unmute, toggle-mute, reset, output, route, limiter, show.\n"
+        "down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,\n"
+        "duck-level, show.\n"
         "\"corvalle help\" explains each command; \"man corvalle\" explains all of it."));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")},

@@ -35,6 +35,9 @@ ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
     state.hasProcesses = !app.processObjects.empty();
     state.hasSetting = model.settings().contains(app.id);
     state.listed = true;
+    state.lowersOthers = setting.lowersOthers;
+    state.calling = model.callingKeys().contains(app.id);
+    state.lowered = model.loweredKeys().contains(app.id);
     addOutput(state, model, setting);
     return state;
 }
@@ -46,6 +49,7 @@ ApplicationState stateOfSetting(const QString& key, const AppSetting& setting) {
     state.volume = setting.appliedVolume();
     state.volumeOutOfRange = setting.isVolumeOutOfRange();
     state.muted = setting.muted;
+    state.lowersOthers = setting.lowersOthers;
     state.hasSetting = true;
     return state;
 }

@@ -50,6 +50,13 @@ double roundedPercent(double volume) {
     return std::round(volume * 1000.0) / 10.0;
 }
 
+QString callState(const ApplicationState& application) {
+    if (application.calling) {
+        return QStringLiteral("calling");
+    }
+    return application.lowered ? QStringLiteral("lowered") : kNo;
+}
+
 } // namespace
 
 QString printable(const QString& text) {
@@ -80,6 +87,14 @@ QString applicationLine(const ApplicationState& application) {
     if (application.volumeOutOfRange) {
         line += QStringLiteral(" (the remembered level was out of range)");
     }
+    if (application.lowersOthers) {
+        line += QStringLiteral(", lowers the others");
+    }
+    if (application.calling) {
+        line += QStringLiteral(", in a call");
+    } else if (application.lowered) {
+        line += QStringLiteral(", lowered for a call");
+    }
     if (!application.output.isEmpty()) {
         line += QStringLiteral(", on %1").arg(printable(application.outputName));
     }
@@ -87,11 +102,18 @@ QString applicationLine(const ApplicationState& application) {
 }
 
 QString applicationTable(const std::vector<ApplicationState>& applications) {
-    // Where each application plays is only worth a column once one was sent somewhere.
+    // Where each application plays is only worth a column once one was sent
+    // somewhere, and the lowering once one is marked or a call lowers the others.
     const bool anyOutput = std::ranges::any_of(
         applications, [](const ApplicationState& a) { return !a.output.isEmpty(); });
+    const bool anyLowering = std::ranges::any_of(applications, [](const ApplicationState& a) {
+        return a.lowersOthers || a.calling || a.lowered;
+    });
     QStringList header{QStringLiteral("KEY"), QStringLiteral("NAME"), QStringLiteral("LEVEL"),
                        QStringLiteral("MUTED"), QStringLiteral("PLAYING")};
+    if (anyLowering) {
+        header << QStringLiteral("LOWERS") << QStringLiteral("CALL");
+    }
     if (anyOutput) {
         header << QStringLiteral("OUTPUT");
     }
@@ -105,13 +127,16 @@ QString applicationTable(const std::vector<ApplicationState>& applications) {
                         yesNo(application.muted),
                         application.hasProcesses ? yesNo(application.playing)
                                                  : QStringLiteral("not running")};
+        if (anyLowering) {
+            row << yesNo(application.lowersOthers) << callState(application);
+        }
         if (anyOutput) {
             row << (application.output.isEmpty() ? QStringLiteral("default")
                                                  : printable(application.outputName));
         }
         rows.push_back(std::move(row));
     }
-    auto text = table(rows, {false, false, true, false, false, false});
+    auto text = table(rows, {false, false, true, false, false, false, false, false});
     if (outOfRange) {
         text += QStringLiteral("* the remembered level was out of range; the level shown is "
                                "the one that plays\n");
@@ -142,6 +167,9 @@ QJsonObject applicationJson(const ApplicationState& application) {
         {QStringLiteral("volumeOutOfRange"), application.volumeOutOfRange},
         {QStringLiteral("output"), application.output},
         {QStringLiteral("outputName"), application.outputName},
+        {QStringLiteral("lowersOthers"), application.lowersOthers},
+        {QStringLiteral("calling"), application.calling},
+        {QStringLiteral("lowered"), application.lowered},
     };
 }
 

@@ -16,8 +16,10 @@ QString printable(const QString& text);
 QString applicationLabel(const ApplicationState& application);
 // "Firefox (org.mozilla.firefox): 150%, muted"
 QString applicationLine(const ApplicationState& application);
-// The list as a table with a header: KEY NAME LEVEL MUTED PLAYING, and OUTPUT once
-// an application was sent to an output of its own. A level marked
+// The list as a table with a header: KEY NAME LEVEL MUTED PLAYING; LOWERS and
+// CALL (calling, lowered or no) once an application is marked to lower the others
+// or a call lowers them; OUTPUT once an application was sent to an output of its
+// own. A level marked
 // "*" was remembered out of range; a note under the table says so.
 QString applicationTable(const std::vector<ApplicationState>& applications);
 // The outputs as a table with a header; "*" marks the current one.

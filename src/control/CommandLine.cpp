@@ -52,6 +52,10 @@ const char* const kUsage =
     "  route APP default    let APP play where it chooses (the default output)\n"
     "  limiter              whether a boost past full scale is lowered smoothly (on)\n"
     "  limiter on|off       lower it smoothly, or clip it: as loud as possible, distorted\n"
+    "  duck APP             whether APP lowers the others while it plays, as a call\n"
+    "  duck APP on|off      mark APP to lower the others while it plays, or unmark it\n"
+    "  duck-level           the level the others go to during a call (30%)\n"
+    "  duck-level PERCENT   set it: 0% silences them, 100% leaves them as they are\n"
     "  show                 open the mixer window\n"
     "  help                 this text\n"
     "\n"
@@ -61,6 +65,7 @@ const char* const kUsage =
     "and applies from its next start. DEVICE is a device's ID, or its name or a part\n"
     "of it.\n"
     "Volumes go from 0% to 400%; a volume outside that range is set to the nearest end.\n"
+    "A stream that says it carries a call lowers the others without a mark.\n"
     "--json prints results, and errors, as JSON on standard output.\n"
     "--verbose logs the calls to the running mixer on standard error.\n"
     "\n"
@@ -122,6 +127,8 @@ private:
     Checked<BusOutput> resolveOutput(const QString& query, const std::vector<BusOutput>& outputs);
     int show(const QStringList& words);
     int limiter(const QStringList& words);
+    int duck(const QStringList& words);
+    int duckLevel(const QStringList& words);
     int step(const QStringList& words, double sign);
     int change(const QStringList& words,
                const std::function<std::optional<ApplicationState>(const QString& key)>& call);
@@ -160,6 +167,8 @@ const Verb CommandRun::kVerbs[] = {
     {"route", 2, 2, true, &CommandRun::route, "route takes an application and one device"},
     {"show", 0, 0, true, &CommandRun::show},
     {"limiter", 0, 1, true, &CommandRun::limiter, "limiter takes on or off"},
+    {"duck", 1, 2, true, &CommandRun::duck, "duck takes an application and on or off"},
+    {"duck-level", 0, 1, true, &CommandRun::duckLevel, "duck-level takes one level"},
     {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
 };
 
@@ -495,6 +504,62 @@ int CommandRun::limiter(const QStringList& words) {
         printJson({{QStringLiteral("limiter"), *state}});
     } else {
         out_ << (*state ? "on" : "off") << '\n';
+    }
+    return kExitDone;
+}
+
+int CommandRun::duck(const QStringList& words) {
+    std::optional<bool> on;
+    if (words.size() > 1) {
+        // Checked before the name, so a wrong word changes nothing.
+        const QString word = words.at(1).toLower();
+        if (word != QLatin1String("on") && word != QLatin1String("off")) {
+            return usageError(
+                QStringLiteral("duck takes on or off, not %1").arg(printable(words.at(1))));
+        }
+        on = word == QLatin1String("on");
+    }
+    auto application = resolveApplication(words.at(0));
+    if (!application.value) {
+        return application.exitCode;
+    }
+    if (on) {
+        application.value = client_.setLowersOthers(application.value->key, *on);
+        if (!application.value) {
+            return busFailure();
+        }
+    }
+    const auto& result = *application.value;
+    if (json_) {
+        printJson(applicationJson(result));
+    } else {
+        out_ << applicationLabel(result)
+             << (result.lowersOthers ? ": lowers the others while it plays\n"
+                                     : ": does not lower the others\n");
+    }
+    return kExitDone;
+}
+
+int CommandRun::duckLevel(const QStringList& words) {
+    std::optional<double> wanted;
+    if (!words.isEmpty()) {
+        const auto parsed = parseVolumeText(words.at(0));
+        if (!parsed || parsed->relative || parsed->volume < 0.0 || parsed->volume > 1.0) {
+            return usageError(QStringLiteral("%1 is not a level; write it from 0% to 100%, "
+                                             "as 30% or 30")
+                                  .arg(printable(words.at(0))));
+        }
+        wanted = parsed->volume;
+    }
+    const auto level = wanted ? client_.setLoweredLevel(*wanted) : client_.loweredLevel();
+    if (!level) {
+        return busFailure();
+    }
+    if (json_) {
+        printJson({{QStringLiteral("loweredLevel"), *level},
+                   {QStringLiteral("percent"), std::round(*level * 1000.0) / 10.0}});
+    } else {
+        out_ << formatPercent(*level) << '\n';
     }
     return kExitDone;
 }

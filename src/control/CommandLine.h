@@ -10,12 +10,12 @@ namespace corvalle {
 
 // The command line of the corvalle binary, which controls the running instance
 // over D-Bus: `corvalle [--json] VERB [ARGUMENTS]`. The verbs are list, get, set,
-// up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show and help; `corvalle
-// help` prints the whole usage.
+// up, down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
+// duck-level, show and help; `corvalle help` prints the whole usage.
 //
 // Exit codes: 0 done; 1 Corvalle is not running, or it failed or refused the
 // change; 2 the command line is wrong (unknown verb or option, missing or extra
-// arguments, a volume that cannot be read); 3 no application or output device
+// arguments, a volume or level that cannot be read); 3 no application or output device
 // matches the name given; 4 more than one matches.
 enum CommandLineExit : int {
     kExitDone = 0,

@@ -18,6 +18,9 @@ const QString kListed = QStringLiteral("listed");
 const QString kVolumeOutOfRange = QStringLiteral("volumeOutOfRange");
 const QString kOutput = QStringLiteral("output");
 const QString kOutputName = QStringLiteral("outputName");
+const QString kLowersOthers = QStringLiteral("lowersOthers");
+const QString kCalling = QStringLiteral("calling");
+const QString kLowered = QStringLiteral("lowered");
 
 void readString(const QVariantMap& map, const QString& name, QString& into) {
     const auto value = map.value(name);
@@ -48,6 +51,9 @@ QVariantMap toVariantMap(const ApplicationState& application) {
         {kVolumeOutOfRange, application.volumeOutOfRange},
         {kOutput, application.output},
         {kOutputName, application.outputName},
+        {kLowersOthers, application.lowersOthers},
+        {kCalling, application.calling},
+        {kLowered, application.lowered},
     };
 }
 
@@ -67,6 +73,9 @@ std::optional<ApplicationState> applicationStateFromMap(const QVariantMap& map) 
     readBool(map, kHasSetting, application.hasSetting);
     readBool(map, kListed, application.listed);
     readBool(map, kVolumeOutOfRange, application.volumeOutOfRange);
+    readBool(map, kLowersOthers, application.lowersOthers);
+    readBool(map, kCalling, application.calling);
+    readBool(map, kLowered, application.lowered);
     readString(map, kOutput, application.output);
     readString(map, kOutputName, application.outputName);
     const auto volume = map.value(kVolume);

@@ -40,6 +40,11 @@ struct ApplicationState {
     // (the UID while the device is away); both empty when it has none.
     QString output;
     QString outputName;
+    // Marked to lower the others while it plays; whether a call of its own lowers
+    // the others now, and whether another's call lowers it now.
+    bool lowersOthers = false;
+    bool calling = false;
+    bool lowered = false;
 
     friend bool operator==(const ApplicationState&, const ApplicationState&) = default;
 };

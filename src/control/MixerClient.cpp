@@ -133,6 +133,10 @@ std::optional<ApplicationState> MixerClient::toggleMute(const QString& key) {
     return applicationCall(QStringLiteral("ToggleMute"), {key});
 }
 
+std::optional<ApplicationState> MixerClient::setLowersOthers(const QString& key, bool on) {
+    return applicationCall(QStringLiteral("SetLowersOthers"), {key, on});
+}
+
 std::optional<ApplicationState> MixerClient::reset(const QString& key) {
     return applicationCall(QStringLiteral("Reset"), {key});
 }
@@ -199,6 +203,22 @@ std::optional<bool> MixerClient::setLimiter(bool on) {
         return std::nullopt;
     }
     return reply->arguments().at(0).toBool();
+}
+
+std::optional<double> MixerClient::levelCall(const QString& method, const QVariantList& arguments) {
+    const auto reply = call(method, arguments, "d");
+    if (!reply) {
+        return std::nullopt;
+    }
+    return reply->arguments().at(0).toDouble();
+}
+
+std::optional<double> MixerClient::loweredLevel() {
+    return levelCall(QStringLiteral("LoweredLevel"), {});
+}
+
+std::optional<double> MixerClient::setLoweredLevel(double level) {
+    return levelCall(QStringLiteral("SetLoweredLevel"), {level});
 }
 
 } // namespace corvalle

@@ -32,6 +32,7 @@ public:
     std::optional<ApplicationState> stepVolume(const QString& key, double delta);
     std::optional<ApplicationState> setMute(const QString& key, bool muted);
     std::optional<ApplicationState> toggleMute(const QString& key);
+    std::optional<ApplicationState> setLowersOthers(const QString& key, bool on);
     std::optional<ApplicationState> reset(const QString& key);
 
     std::optional<std::vector<BusOutput>> listOutputs();
@@ -47,6 +48,10 @@ public:
     // Whether the limiter is on; setLimiter returns it as it is afterwards.
     std::optional<bool> limiter();
     std::optional<bool> setLimiter(bool on);
+    // The level the others go to during a call, 0 to 1; setLoweredLevel returns
+    // it as it is afterwards.
+    std::optional<double> loweredLevel();
+    std::optional<double> setLoweredLevel(double level);
 
     const QDBusError& error() const { return error_; }
 
@@ -61,6 +66,7 @@ private:
                                                                  const QVariantList& arguments);
     std::optional<ApplicationState> applicationCall(const QString& method,
                                                     const QVariantList& arguments);
+    std::optional<double> levelCall(const QString& method, const QVariantList& arguments);
     std::optional<BusOutput> outputCall(const QString& method, const QVariantList& arguments);
 
     QDBusConnection bus_;

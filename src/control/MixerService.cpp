@@ -44,6 +44,12 @@ QDBusMessage invalidVolume(const QDBusMessage& message, double volume) {
         QStringLiteral("%1 is not a volume; give a number from 0.0 to 4.0").arg(volume));
 }
 
+QDBusMessage invalidLevel(const QDBusMessage& message, double level) {
+    return message.createErrorReply(
+        QString::fromLatin1(dbus::kErrorInvalidVolume),
+        QStringLiteral("%1 is not a level; give a number from 0.0 to 1.0").arg(level));
+}
+
 } // namespace
 
 // Hands the calls for the mixer path to the service; the interface's own XML
@@ -71,7 +77,7 @@ MixerService::MixerService(MixerModel& model, std::function<void()> showWindow, 
       publishedApplications_(applicationStates(model)), publishedListedCount_(model.apps().size()),
       publishedSettingsRevision_(model.settingsRevision()), publishedOutput_{model.outputID(),
                                                                              model.outputName()},
-      publishedOutputs_(busOutputs(model)) {
+      publishedOutputs_(busOutputs(model)), publishedLoweredLevel_(model.loweredLevel()) {
     registerMixerBusTypes();
     indexPublished();
     for (auto changed :
@@ -79,6 +85,8 @@ MixerService::MixerService(MixerModel& model, std::function<void()> showWindow, 
           &MixerModel::outputIDChanged, &MixerModel::outputDevicesChanged}) {
         connect(&model_, changed, this, &MixerService::schedulePublish);
     }
+    connect(&model_, &MixerModel::loweringChanged, this, &MixerService::scheduleLoweringPublish);
+    connect(&model_, &MixerModel::loweredLevelChanged, this, &MixerService::publishLoweredLevel);
 }
 
 MixerService::~MixerService() {
@@ -153,6 +161,8 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"ShowWindow", "", false, &MixerService::showWindow},
         {"Limiter", "", false, &MixerService::limiter},
         {"SetLimiter", "b", false, &MixerService::setLimiter},
+        {"LoweredLevel", "", false, &MixerService::loweredLevel},
+        {"SetLoweredLevel", "d", false, &MixerService::setLoweredLevel},
         {"FindApplications", "s", false, &MixerService::findApplications},
         {"GetApplication", "s", true, &MixerService::applicationReply},
         {"ToggleMute", "s", true, &MixerService::toggleMute},
@@ -160,6 +170,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"SetVolume", "sd", true, &MixerService::setVolume},
         {"StepVolume", "sd", true, &MixerService::stepVolume},
         {"SetMute", "sb", true, &MixerService::setMute},
+        {"SetLowersOthers", "sb", true, &MixerService::setLowersOthers},
         {"SelectOutput", "u", false, &MixerService::selectOutput},
         {"RouteApplication", "su", true, &MixerService::routeApplication},
     };
@@ -237,6 +248,24 @@ QDBusMessage MixerService::setLimiter(const QDBusMessage& message) {
     return limiter(message);
 }
 
+QDBusMessage MixerService::loweredLevel(const QDBusMessage& message) {
+    return message.createReply(model_.loweredLevel());
+}
+
+// Taken to 0.0 to 1.0 as volumes are to their range; only a level that is not a
+// number is refused.
+QDBusMessage MixerService::setLoweredLevel(const QDBusMessage& message) {
+    const double level = message.arguments().at(0).toDouble();
+    if (!std::isfinite(level)) {
+        return invalidLevel(message, level);
+    }
+    model_.setLoweredLevel(level);
+    if (const auto& failure = model_.saveFailure()) {
+        return message.createErrorReply(QString::fromLatin1(dbus::kErrorNotSaved), *failure);
+    }
+    return loweredLevel(message);
+}
+
 QDBusMessage MixerService::showWindow(const QDBusMessage& message) {
     if (showWindow_) {
         showWindow_();
@@ -273,6 +302,12 @@ QDBusMessage MixerService::setMute(const QDBusMessage& message) {
     if (model_.setting(key).muted != message.arguments().at(1).toBool()) {
         model_.toggleMute(key);
     }
+    return changeReply(message);
+}
+
+QDBusMessage MixerService::setLowersOthers(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    model_.setLowersOthers(message.arguments().at(1).toBool(), key);
     return changeReply(message);
 }
 
@@ -353,11 +388,25 @@ void MixerService::schedulePublish() {
     QMetaObject::invokeMethod(this, &MixerService::publishChanges, Qt::QueuedConnection);
 }
 
+void MixerService::scheduleLoweringPublish() {
+    loweringMoved_ = true;
+    schedulePublish();
+}
+
+void MixerService::publishLoweredLevel() {
+    const double level = model_.loweredLevel();
+    if (level != publishedLoweredLevel_) {
+        publishedLoweredLevel_ = level;
+        emitSignal(QStringLiteral("LoweredLevelChanged"), {level});
+    }
+}
+
 void MixerService::publishChanges() {
     publishPending_ = false;
     // A refresh that changed nothing leaves both revisions where they were; the
     // output fields below are assigned by every refresh.
-    const bool rowsMoved = model_.appsRevision() != publishedAppsRevision_;
+    const bool rowsMoved = model_.appsRevision() != publishedAppsRevision_ || loweringMoved_;
+    loweringMoved_ = false;
     const bool settingsMoved = model_.settingsRevision() != publishedSettingsRevision_;
     auto outputs = busOutputs(model_);
     // The whole list holds every stored setting, so it is built only when the

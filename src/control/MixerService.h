@@ -61,6 +61,9 @@ private:
     QDBusMessage showWindow(const QDBusMessage& message);
     QDBusMessage limiter(const QDBusMessage& message);
     QDBusMessage setLimiter(const QDBusMessage& message);
+    QDBusMessage loweredLevel(const QDBusMessage& message);
+    QDBusMessage setLoweredLevel(const QDBusMessage& message);
+    QDBusMessage setLowersOthers(const QDBusMessage& message);
     QDBusMessage applicationReply(const QDBusMessage& message);
     QDBusMessage toggleMute(const QDBusMessage& message);
     QDBusMessage reset(const QDBusMessage& message);
@@ -74,6 +77,9 @@ private:
     QDBusMessage changeReply(const QDBusMessage& message);
 
     void schedulePublish();
+    // Calls starting and stopping change the rows alone, not their revision.
+    void scheduleLoweringPublish();
+    void publishLoweredLevel();
     void publishChanges();
     bool publishAllApplications();
     bool publishListedRows(bool& changed);
@@ -95,7 +101,9 @@ private:
     std::unordered_map<QString, std::size_t> publishedIndex_;
     BusOutput publishedOutput_;
     QList<BusOutput> publishedOutputs_;
+    double publishedLoweredLevel_ = 0.0;
     bool publishPending_ = false;
+    bool loweringMoved_ = false;
 };
 
 } // namespace corvalle

@@ -299,6 +299,72 @@ TEST_F(CommandLineTest, TheLimiterIsReadAndTurnedOffAndOn) {
     EXPECT_FALSE(world_.model->limiterOn()) << "not saved, but in force";
 }
 
+// `duck` marks and unmarks as the row's menu does, and `duck-level` sets how low
+// the others go; a wrong word or level is refused before anything changes.
+TEST_F(CommandLineTest, DuckMarksAnApplicationAndDuckLevelSetsHowLow) {
+    const QString firefox = u"org.mozilla.firefox"_s;
+    // What part of standard output, or of the error, says; the mark and level after.
+    const std::tuple<QStringList, int, const char*, bool, double> cases[] = {
+        {{"duck", "firefox"}, kExitDone, ": does not lower the others\n", false, 0.3},
+        {{"duck", "fire", "ON"}, kExitDone, ": lowers the others while it plays\n", true, 0.3},
+        {{"get", "firefox"}, kExitDone, "100%, lowers the others\n", true, 0.3},
+        {{"duck", "firefox", "maybe"}, kExitUsage, "duck takes on or off, not maybe", true, 0.3},
+        {{"duck", "firefox", "off", "on"}, kExitUsage, "an application and on or off", true, 0.3},
+        {{"duck", "chrome", "off"}, kExitNoMatch, "no application matches chrome", true, 0.3},
+        {{"--json", "duck", "firefox", "off"}, kExitDone, R"("lowersOthers":false)", false, 0.3},
+        {{"duck-level"}, kExitDone, "30%\n", false, 0.3},
+        {{"duck-level", "45%"}, kExitDone, "45%\n", false, 0.45},
+        {{"duck-level", "20"}, kExitDone, "20%\n", false, 0.2},
+        {{"--json", "duck-level"}, kExitDone, R"("loweredLevel":0.2,"percent":20)", false, 0.2},
+        {{"duck-level", "150"}, kExitUsage, "150 is not a level", false, 0.2},
+        {{"duck-level", "-5"}, kExitUsage, "-5 is not a level", false, 0.2},
+        {{"duck-level", "abc"}, kExitUsage, "abc is not a level", false, 0.2},
+        {{"duck-level", "1", "2"}, kExitUsage, "duck-level takes one level", false, 0.2},
+    };
+    for (const auto& [arguments, exit, printed, marked, level] : cases) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const int writes = world_.store.writeCount();
+        EXPECT_EQ(run(arguments), exit);
+        EXPECT_TRUE((exit == kExitDone ? out_ : err_).contains(QString::fromUtf8(printed)))
+            << (out_ + err_).toStdString();
+        EXPECT_EQ(world_.model->setting(firefox).lowersOthers, marked);
+        EXPECT_EQ(stored().value(firefox).toObject().value("lowersOthers").toBool(), marked);
+        EXPECT_EQ(world_.model->loweredLevel(), level);
+        if (exit != kExitDone) {
+            EXPECT_EQ(world_.store.writeCount(), writes);
+        }
+    }
+    EXPECT_EQ(world_.store.data(u"loweredLevel"_s), "20");
+}
+
+// A call shows in the list as the caller's and as the others' state; the
+// columns stay away while nothing is marked or lowered.
+TEST_F(CommandLineTest, ListShowsWhoCallsAndWhoIsLowered) {
+    world_.model->setLowersOthers(true, u"org.example.Music"_s);
+    const AudioObjectID phone = world_.addApp(300, u"org.example.Phone"_s, u"Phone"_s, false);
+    world_.hardware.setRunningCall(phone, true);
+    world_.refresh();
+    ASSERT_EQ(run({"list"}), kExitDone) << err_.toStdString();
+    EXPECT_EQ(out_.toStdString(),
+              "KEY                  NAME        LEVEL  MUTED  PLAYING      LOWERS  CALL\n"
+              "org.mozilla.firefox  Firefox      100%  no     yes          no      lowered\n"
+              "org.example.Music    Music        100%  no     yes          yes     lowered\n"
+              "org.example.Old      Old Player    50%  no     not running  no      no\n"
+              "org.example.Phone    Phone        100%  no     yes          no      calling\n"
+              "pid:999              pid:999       25%  yes    not running  no      no\n");
+    ASSERT_EQ(run({"--json", "list"}), kExitDone);
+    const auto applications = outJson().value("applications").toArray();
+    const auto flags = [&](int at) {
+        const auto object = applications.at(at).toObject();
+        return std::tuple{object.value("lowersOthers").toBool(), object.value("calling").toBool(),
+                          object.value("lowered").toBool()};
+    };
+    EXPECT_EQ(flags(1), std::tuple(true, false, true)) << "Music has not played half a second";
+    EXPECT_EQ(flags(3), std::tuple(false, true, false));
+    ASSERT_EQ(run({"get", "phone"}), kExitDone);
+    EXPECT_EQ(out_, "Phone (org.example.Phone): 100%, in a call\n");
+}
+
 TEST_F(CommandLineTest, WithoutAnInstanceItSaysSoAndStartsNone) {
     service_.reset();
     EXPECT_EQ(run({"list"}), kExitFailed);

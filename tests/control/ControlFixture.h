@@ -10,6 +10,7 @@
 #include <QObject>
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 namespace corvalle::test {
 
@@ -21,11 +22,13 @@ public:
     int applications = 0;
     int settings = 0;
     int outputs = 0;
+    std::vector<double> loweredLevels;
 
 public slots:
     void onApplicationsChanged() { ++applications; }
     void onSettingsChanged() { ++settings; }
     void onOutputsChanged() { ++outputs; }
+    void onLoweredLevelChanged(double level) { loweredLevels.push_back(level); }
 };
 
 // A model on the simulated audio system, served by MixerService on a private

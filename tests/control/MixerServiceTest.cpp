@@ -49,7 +49,7 @@ TEST_F(MixerServiceTest, TheInterfaceFileIsServedAndEveryMethodInItAnswered) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << method.toStdString();
     }
-    EXPECT_EQ(methods, 17);
+    EXPECT_EQ(methods, 20);
     EXPECT_EQ(call(u"SetLoudness"_s, {}).errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
 }
 
@@ -110,13 +110,17 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
              {"RouteApplication", {firefox, uint{4242}}, dbus::kErrorUnknownOutput},
              {"RouteApplication", {"org.nowhere", uint{0}}, dbus::kErrorUnknownApplication},
              {"SetVolume", {firefox, u"150%"_s}, invalidArgs},
-             {"SetMute", {firefox}, invalidArgs}}) {
+             {"SetMute", {firefox}, invalidArgs},
+             {"SetLowersOthers", {"org.nowhere", true}, dbus::kErrorUnknownApplication},
+             {"SetLoweredLevel", {std::nan("")}, dbus::kErrorInvalidVolume},
+             {"SetLoweredLevel", {-inf}, dbus::kErrorInvalidVolume}}) {
         EXPECT_EQ(call(method, arguments).errorName(), error)
             << method.toStdString() << " " << arguments.at(0).toString().toStdString();
     }
     EXPECT_TRUE(storeUntouched());
     EXPECT_EQ(world_.model->settings().size(), 2U);
     EXPECT_EQ(world_.model->outputID(), world_.speakers);
+    EXPECT_EQ(world_.model->loweredLevel(), 0.3);
 }
 
 // The retry with the next change is SettingsStorage's; LastError clearing, the command line's.
@@ -128,6 +132,8 @@ TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
                                                        {"StepVolume", {firefox, 0.25}},
                                                        {"SetMute", {firefox, true}},
                                                        {"ToggleMute", {firefox}},
+                                                       {"SetLowersOthers", {firefox, true}},
+                                                       {"SetLoweredLevel", {0.5}},
                                                        {"Reset", {"org.example.Old"}}}) {
         const auto reply = call(method, arguments);
         EXPECT_EQ(reply.errorName(), dbus::kErrorNotSaved) << method.toStdString();
@@ -135,6 +141,8 @@ TEST_F(MixerServiceTest, AChangeThatCannotBeSavedIsAnErrorAndStaysInForce) {
     }
     EXPECT_EQ(world_.model->setting(firefox).volume, 0.75) << "every change is in force";
     EXPECT_FALSE(world_.model->setting(firefox).muted);
+    EXPECT_TRUE(world_.model->setting(firefox).lowersOthers);
+    EXPECT_EQ(world_.model->loweredLevel(), 0.5);
     EXPECT_TRUE(call(u"LastError"_s).arguments().at(0).toString().contains("full"));
 }
 
@@ -184,6 +192,56 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.settings == 6; }));
     EXPECT_EQ(log.applications, 7);
     EXPECT_EQ(call(u"Reset"_s, {"pid:999"}).errorName(), dbus::kErrorUnknownApplication);
+}
+
+// A mark is a setting; the call it makes once Music has played for half a second
+// changes no setting, and reaches clients all the same.
+TEST_F(MixerServiceTest, MarkingAndTheLoweredLevelReachClients) {
+    SignalLog log;
+    const auto service = QString::fromLatin1(dbus::kServiceName);
+    const auto path = QString::fromLatin1(dbus::kMixerPath);
+    const auto mixer = QString::fromLatin1(dbus::kMixerInterface);
+    ASSERT_TRUE(clientBus_.connect(service, path, mixer, u"ApplicationsChanged"_s, &log,
+                                   SLOT(onApplicationsChanged())));
+    ASSERT_TRUE(clientBus_.connect(service, path, mixer, u"LoweredLevelChanged"_s, &log,
+                                   SLOT(onLoweredLevelChanged(double))));
+    const QString music = u"org.example.Music"_s;
+    const auto marked = call(u"SetLowersOthers"_s, {music, true});
+    ASSERT_EQ(marked.type(), QDBusMessage::ReplyMessage) << marked.errorMessage().toStdString();
+    EXPECT_TRUE(applicationOf(marked).value("lowersOthers").toBool());
+    EXPECT_FALSE(applicationOf(marked).value("calling").toBool()) << "not yet half a second";
+    EXPECT_TRUE(stored().value(music).toObject().value("lowersOthers").toBool());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.applications == 1; }));
+
+    const auto settingsRevision = world_.model->settingsRevision();
+    world_.steady += MixerModel::kShortestCall;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.applications == 2; }));
+    EXPECT_EQ(world_.model->settingsRevision(), settingsRevision);
+    const auto listed = call(u"ListApplications"_s);
+    QList<QVariantMap> applications;
+    listed.arguments().at(0).value<QDBusArgument>() >> applications;
+    ASSERT_GE(applications.size(), 2);
+    EXPECT_TRUE(applications.at(0).value("lowered").toBool()) << "Firefox";
+    EXPECT_TRUE(applications.at(1).value("calling").toBool()) << "Music";
+    EXPECT_EQ(applications.at(0).value("volume").toDouble(), 1.0) << "its own setting";
+
+    // What is asked for, what it is taken to, and whether that is a change.
+    const std::tuple<double, double, bool> levels[] = {
+        {0.5, 0.5, true}, {0.5, 0.5, false}, {1.5, 1.0, true}, {-0.2, 0.0, true}};
+    for (const auto& [asked, level, changes] : levels) {
+        SCOPED_TRACE(asked);
+        const auto before = log.loweredLevels.size();
+        const auto reply = call(u"SetLoweredLevel"_s, {asked});
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_EQ(reply.arguments().at(0).toDouble(), level);
+        EXPECT_EQ(call(u"LoweredLevel"_s).arguments().at(0).toDouble(), level);
+        EXPECT_EQ(world_.store.data(u"loweredLevel"_s), QByteArray::number(level * 100.0));
+        if (changes) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return log.loweredLevels.size() == before + 1; }));
+            EXPECT_EQ(log.loweredLevels.back(), level);
+        }
+    }
+    EXPECT_EQ(log.loweredLevels.size(), 3U) << "a level set again is no change";
 }
 
 } // namespace
