@@ -8,6 +8,7 @@
 // simulated audio system with the tests' fakes. Under QT_QPA_PLATFORM=offscreen
 // it needs no display and the desktop's theme stays out of the pictures.
 #include "AppRow.h"
+#include "LoweringMenu.h"
 #include "MixerView.h"
 #include "ModelHarness.h"
 #include "OutputMenu.h"
@@ -196,6 +197,37 @@ void renderMainStates(const QDir& folder) {
         QStringLiteral("row-output-menu"));
 }
 
+// The video call plays and lowers the others, and its row's menu is open on
+// what marks an application to lower the others.
+void renderCallLowering(const QDir& folder) {
+    test::FakeLoginItem loginItem;
+    World five(5);
+    auto& model = five.inTheirStates();
+    const QString call = QStringLiteral("org.example.App2");
+    model.setLowersOthers(true, call);
+    five.world.hardware.setRunningCall(five.processes[call], true);
+    five.world.refresh();
+    five.world.steady += std::chrono::seconds(1);
+    five.world.refresh();
+    if (model.loweredKeys().empty()) {
+        fail(QStringLiteral("the call lowers no application"));
+    }
+    MixerView view(model, loginItem, [] {});
+    view.setFramed(true);
+    save(view, folder, QStringLiteral("call-lowering"));
+
+    showLaidOut(view);
+    AppRow* row = view.row(call);
+    if (row == nullptr) {
+        fail(QStringLiteral("the panel has no row for %1").arg(call));
+    }
+    QMenu* menu = makeOutputMenu(model, row->appID(), row->app().name, row);
+    addLoweringActions(*menu, model, row->appID());
+    const QPoint at = row->mapTo(&view, QPoint(row->width() / 3, row->height() / 2));
+    saveWithMenu(
+        view, *menu, [&](QSize) { return at; }, folder, QStringLiteral("call-lowering-menu"));
+}
+
 // Fourteen applications in a panel of at most 600 pixels, scrolled halfway.
 void renderLongList(const QDir& folder) {
     test::FakeLoginItem loginItem;
@@ -223,6 +255,7 @@ int run(const QString& folderName) {
         const QDir folder(folderName);
         renderMainStates(folder);
         renderLongList(folder);
+        renderCallLowering(folder);
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "corvalle-panel-screenshots: %s\n", error.what());

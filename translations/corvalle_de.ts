@@ -152,6 +152,14 @@ up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
 <context>
     <name>corvalle::ui::AppRow</name>
     <message>
+        <source>Its call lowers the others</source>
+        <translation>Sein Anruf macht die anderen leiser</translation>
+    </message>
+    <message>
+        <source>Lowered to %1 while a call plays</source>
+        <translation>Während eines Anrufs auf %1 gesenkt</translation>
+    </message>
+    <message>
         <source>%1 is not playing right now. Your setting is kept for when it does.</source>
         <translation>%1 spielt gerade nicht. Ihre Einstellung bleibt erhalten, bis es wieder spielt.</translation>
     </message>
@@ -249,6 +257,21 @@ up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
     <message>
         <source>A boost past full scale is clipped instead of lowered smoothly: louder, but it distorts.</source>
         <translation>Eine Verstärkung über die Vollaussteuerung wird abgeschnitten statt sanft abgesenkt: lauter, aber verzerrt.</translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::LoweringMenu</name>
+    <message>
+        <source>Lower Others While It Plays</source>
+        <translation>Andere leiser, solange es spielt</translation>
+    </message>
+    <message>
+        <source>Others Go To</source>
+        <translation>Andere auf</translation>
+    </message>
+    <message>
+        <source>While it plays, as in a call, every other application is lowered; short sounds lower nothing.</source>
+        <translation>Solange es spielt, wie bei einem Anruf, werden alle anderen Anwendungen leiser; kurze Töne ändern nichts.</translation>
     </message>
 </context>
 <context>

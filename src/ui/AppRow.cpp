@@ -3,6 +3,7 @@
 #include "ElidedLabel.h"
 #include "LevelMeter.h"
 #include "LevelText.h"
+#include "LoweringMenu.h"
 #include "MixerModel.h"
 #include "OutputMenu.h"
 #include "SymbolButton.h"
@@ -105,6 +106,14 @@ AppRow::AppRow(MixerModel& model, AudioApp app, QWidget* parent)
     meter_->setObjectName(QStringLiteral("meter"));
     meter_->setFixedSize(LevelMeter::kWidth, QFontMetrics(styleFont(TextStyle::caption2)).height());
     title->addWidget(meter_, 0, Qt::AlignVCenter);
+
+    // Shown while a call lowers the app, or while its own call lowers the others.
+    callSign_ = new QLabel(this);
+    callSign_->setObjectName(QStringLiteral("callSign"));
+    callSign_->setFixedSize(kCallSignSize, kCallSignSize);
+    callSign_->setScaledContents(true);
+    callSign_->hide();
+    title->addWidget(callSign_, 0, Qt::AlignVCenter);
 
     title->addStretch(1);
 
@@ -247,6 +256,34 @@ void AppRow::redraw() {
 
     setSymbol(*reset_, Symbol::arrowCounterclockwise, text);
     reset_->setEnabled(!setting.isDefault());
+    redrawCallSign(setting);
+}
+
+void AppRow::redrawCallSign(const AppSetting& setting) {
+    const bool calling = model_.callingKeys().contains(app_.id);
+    const bool lowered = !calling && model_.loweredKeys().contains(app_.id);
+    callSign_->setVisible(calling || lowered);
+    if (!calling && !lowered) {
+        return;
+    }
+    const QPalette& colours = palette();
+    const Symbol symbol = calling ? Symbol::phoneFill : Symbol::arrowDownRight;
+    const QColor colour = calling ? colours.color(QPalette::Highlight) : secondaryColor(colours);
+    const QString key = symbolName(symbol) + colour.name();
+    if (callSign_->property("symbolKey").toString() != key) {
+        callSign_->setPixmap(symbolIcon(symbol, colour)
+                                 .pixmap(QSize(kCallSignSize, kCallSignSize), devicePixelRatioF()));
+        callSign_->setProperty(kSymbolProperty, symbolName(symbol));
+        callSign_->setProperty("symbolKey", key);
+    }
+    AppSetting lowest = setting;
+    lowest.volume = setting.appliedVolume() * model_.loweredLevel();
+    const QString tip = calling ? tr("Its call lowers the others")
+                                : tr("Lowered to %1 while a call plays").arg(levelText(lowest));
+    if (callSign_->toolTip() != tip) {
+        callSign_->setToolTip(tip);
+        callSign_->setAccessibleName(tip);
+    }
 }
 
 void AppRow::showPeak(float peak, std::chrono::milliseconds sinceLastFrame, bool limited) {
@@ -265,6 +302,7 @@ void AppRow::sliderMoved(int percent) {
 
 void AppRow::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = makeOutputMenu(model_, app_.id, app_.name, this);
+    addLoweringActions(*menu, model_, app_.id);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
     event->accept();

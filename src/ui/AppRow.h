@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppSetting.h"
 #include "AudioApp.h"
 
 #include <QWidget>
@@ -24,10 +25,11 @@ class VolumeSlider;
 // from its AudioApp and from the model's setting for the app's id; every control
 // calls the model. The wheel changes the volume only over the slider; elsewhere it
 // is left to the list. Its context menu (right click, the menu key) chooses the
-// output the app plays on.
+// output the app plays on and whether it lowers the others while it plays. A
+// small sign shows while a call lowers it, another while its call lowers the others.
 //
 // Children carry object names for tests and tools: "icon", "name", "meter",
-// "level", "slider", "mute", "reset". Assistive technology reads each control
+// "callSign", "level", "slider", "mute", "reset". Assistive technology reads each control
 // with the application's name ("Volume of Firefox", "Mute Firefox").
 class AppRow final : public QWidget {
     Q_OBJECT
@@ -36,6 +38,7 @@ public:
     static constexpr int kHeight = 36;
     static constexpr int kIconSize = 26;
     static constexpr int kMuteWidth = 24;
+    static constexpr int kCallSignSize = 11;
     // A row whose application is not running draws its icon this faint.
     static constexpr double kSettingOnlyOpacity = 0.6;
 
@@ -61,6 +64,7 @@ protected:
 private:
     void redrawApp();
     void redrawIcon();
+    void redrawCallSign(const AppSetting& setting);
     void sliderMoved(int percent);
 
     MixerModel& model_;
@@ -68,6 +72,7 @@ private:
     QLabel* icon_ = nullptr;
     ElidedLabel* name_ = nullptr;
     LevelMeter* meter_ = nullptr;
+    QLabel* callSign_ = nullptr;
     QLabel* level_ = nullptr;
     VolumeSlider* slider_ = nullptr;
     SymbolButton* mute_ = nullptr;

@@ -150,6 +150,8 @@ MixerView::MixerView(MixerModel& model, LoginItem& loginItem, std::function<void
 
     connect(&model_, &MixerModel::appsChanged, this, &MixerView::redrawApps);
     connect(&model_, &MixerModel::settingsChanged, this, &MixerView::redrawSettings);
+    connect(&model_, &MixerModel::loweringChanged, this, &MixerView::redrawSettings);
+    connect(&model_, &MixerModel::loweredLevelChanged, this, &MixerView::redrawSettings);
     connect(&model_, &MixerModel::lastErrorChanged, this, &MixerView::redrawError);
     connect(&model_.levels(), &LevelMonitor::levelsChanged, this, &MixerView::redrawLevels);
     connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {

@@ -58,6 +58,10 @@ const char* nameOf(Symbol symbol) {
         return "usb";
     case Symbol::checkmark:
         return "checkmark";
+    case Symbol::arrowDownRight:
+        return "arrow.down.right";
+    case Symbol::phoneFill:
+        return "phone.fill";
     }
     return "";
 }

@@ -25,6 +25,8 @@ enum class Symbol {
     bluetooth,
     usb,
     checkmark,
+    arrowDownRight, // a row lowered while a call plays
+    phoneFill,      // a row whose call lowers the others
 };
 
 // The symbol's own name, e.g. "speaker.slash.fill". Widgets carry it in the

@@ -87,7 +87,7 @@ TEST(Symbols, TheSpeakerFollowsTheLevelAndTheOutputItsKind) {
 }
 
 TEST(Symbols, EveryShippedSymbolDrawsSomething) {
-    for (int i = 0; i <= static_cast<int>(Symbol::checkmark); ++i) {
+    for (int i = 0; i <= static_cast<int>(Symbol::phoneFill); ++i) {
         const auto symbol = static_cast<Symbol>(i);
         const QImage image = symbolIcon(symbol, Qt::black).pixmap(QSize(24, 24)).toImage();
         int opaque = 0;
@@ -440,7 +440,7 @@ TEST_F(AppRowTest, TheContextMenuChoosesTheOutputAndShowsAnAbsentChoice) {
         Entries entries;
         QAction* chosen = nullptr;
         for (QAction* action : menu->actions()) {
-            if (action->isCheckable()) {
+            if (action->isCheckable() && action->actionGroup() != nullptr) {
                 entries.emplace_back(action->text(), action->isChecked(), action->isEnabled());
             }
             chosen = action->text() == choice ? action : chosen;
