@@ -2,11 +2,14 @@
 // once and asks for its playback stream only later, so that a test can change
 // the graph between the two.
 //
-//   corvalle-pulse-player --wait-file PATH [--amplitude A] [--seconds S]
+//   corvalle-pulse-player [--wait-file PATH] [--amplitude A] [--seconds S]
+//                         [--role ROLE]
 //
 // Once connected it prints "connected" and waits until PATH exists; then it
 // plays S seconds (default 1) of a constant level A (default 0.4) on one stream,
 // drains it and exits. Exit status 1 when the server never makes the stream.
+// --role: the stream's media.role as a PulseAudio client says it ("phone",
+// "music"); none unless given.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
     std::string waitFile;
     float amplitude = 0.4F;
     double seconds = 1.0;
+    std::string role;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--wait-file") {
@@ -51,6 +55,8 @@ int main(int argc, char** argv) {
             amplitude = std::strtof(argv[i + 1], nullptr);
         } else if (arg == "--seconds") {
             seconds = std::strtod(argv[i + 1], nullptr);
+        } else if (arg == "--role") {
+            role = argv[i + 1];
         }
     }
     pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
@@ -71,7 +77,12 @@ int main(int argc, char** argv) {
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
     pa_threaded_mainloop_lock(loop);
-    pa_stream* stream = pa_stream_new(context, "level", &spec, nullptr);
+    pa_proplist* props = pa_proplist_new();
+    if (!role.empty()) {
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, role.c_str());
+    }
+    pa_stream* stream = pa_stream_new_with_proplist(context, "level", &spec, nullptr, props);
+    pa_proplist_free(props);
     pa_stream_connect_playback(stream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr);
     pa_threaded_mainloop_unlock(loop);
     if (!waitFor(

@@ -122,6 +122,45 @@ TEST(CrashTest, PlayersOnOutputsOfTheirOwnAreBackThereOnceCorvalleStartsAgain) {
     EXPECT_FALSE(std::filesystem::exists(session.dir() / "run" / "corvalle-jack-links"));
 }
 
+// A player that Corvalle taps only while a call lowers it: once Corvalle is
+// killed, or quits on SIGTERM, mid-call, the player is heard at its own full
+// level again, and the call at its own throughout.
+TEST(CrashTest, APlayerLoweredForACallIsBackAtFullLevelOnceCorvalleEnds) {
+    test::PipeWireSession session;
+    ASSERT_TRUE(session.isRunning());
+    constexpr double kAmplitude = 0.2;
+    const std::string amplitude = std::to_string(kAmplitude);
+    ChildProcess music(
+        {test::testPlayerPath(), "--app-id", "org.corvalle.test.Music", "--amplitude", amplitude});
+    ChildProcess call({test::testPlayerPath(), "--app-id", "org.corvalle.test.Call", "--frequency",
+                       "660", "--amplitude", amplitude, "--role", "Communication"});
+    test::MonitorMeter meter("speakers");
+    const auto heardAt = [&](double musicLevel) {
+        const std::vector<float> samples = meter.record(120);
+        return std::fabs(test::toneAmplitude(samples, 440.0) - musicLevel) <= musicLevel * 0.02 &&
+               std::fabs(test::toneAmplitude(samples, 660.0) - kAmplitude) <= kAmplitude * 0.02;
+    };
+    ASSERT_TRUE(test::eventually([&] { return heardAt(kAmplitude); }, 5s));
+
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        const std::string name = signal == SIGKILL ? "kill" : "quit";
+        std::optional<ChildProcess> corvalle;
+        startCorvalle(corvalle, session, "config-" + name, {});
+        ASSERT_TRUE(test::eventually([&] { return heardAt(kAmplitude * 0.3); }, 20s)) << name;
+        corvalle->signal(signal);
+        const auto ended = std::chrono::steady_clock::now();
+        ASSERT_TRUE(test::eventually([&] { return heardAt(kAmplitude); }, 1s)) << name;
+        std::printf("the lowered player at full level %lld ms after the %s\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - ended)
+                                               .count()),
+                    name.c_str());
+        EXPECT_EQ(corvalle->wait(10s), signal == SIGKILL ? 128 + SIGKILL : 0) << name;
+        EXPECT_TRUE(test::eventually([&] { return test::corvalleNodeCount(session) == 0; }, 5s))
+            << name;
+    }
+}
+
 // A stored setting makes Corvalle tap a playing application; SIGTERM leaves no
 // node of ours behind, and the application plays on.
 TEST(CrashTest, ASigtermRemovesEveryNodeOfOurs) {
