@@ -52,18 +52,6 @@
 <context>
     <name>corvalle::LaunchOptions</name>
     <message>
-        <source>Per-application volume mixer.
-
-With a command, controls the running Corvalle instead: list, get, set, up,
-down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
-&quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
-        <translation>Lautstärkemischer für jede Anwendung.
-
-Mit einem Befehl steuert es stattdessen das laufende Corvalle: list, get, set,
-up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
-„corvalle help“ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
-    </message>
-    <message>
         <source>Show this help.</source>
         <translation>Diese Hilfe anzeigen.</translation>
     </message>
@@ -98,6 +86,20 @@ up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
     <message>
         <source>--demo-apps takes a number from 0 to %1</source>
         <translation>--demo-apps erwartet eine Zahl von 0 bis %1</translation>
+    </message>
+    <message>
+        <source>Per-application volume mixer.
+
+With a command, controls the running Corvalle instead: list, get, set, up,
+down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
+duck-level, show.
+&quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
+        <translation>Lautstärkemischer für jede Anwendung.
+
+Mit einem Befehl steuert es stattdessen das laufende Corvalle: list, get, set,
+up, down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
+duck-level, show.
+„corvalle help“ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
     </message>
 </context>
 <context>
@@ -216,6 +218,10 @@ up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
         <source>Level of %1</source>
         <translation>Pegel von %1</translation>
     </message>
+    <message>
+        <source>Lowered while a call plays</source>
+        <translation>Während eines Anrufs gesenkt</translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::LevelMeter</name>
@@ -230,6 +236,21 @@ up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
     <message>
         <source>%1 dB</source>
         <translation>%1 dB</translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::LoweringMenu</name>
+    <message>
+        <source>Lower Others While It Plays</source>
+        <translation>Andere leiser, solange es spielt</translation>
+    </message>
+    <message>
+        <source>Others Go To</source>
+        <translation>Andere auf</translation>
+    </message>
+    <message>
+        <source>While it plays, as in a call, every other application is lowered; short sounds lower nothing.</source>
+        <translation>Solange es spielt, wie bei einem Anruf, werden alle anderen Anwendungen leiser; kurze Töne ändern nichts.</translation>
     </message>
 </context>
 <context>
@@ -257,21 +278,6 @@ up, down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
     <message>
         <source>A boost past full scale is clipped instead of lowered smoothly: louder, but it distorts.</source>
         <translation>Eine Verstärkung über die Vollaussteuerung wird abgeschnitten statt sanft abgesenkt: lauter, aber verzerrt.</translation>
-    </message>
-</context>
-<context>
-    <name>corvalle::ui::LoweringMenu</name>
-    <message>
-        <source>Lower Others While It Plays</source>
-        <translation>Andere leiser, solange es spielt</translation>
-    </message>
-    <message>
-        <source>Others Go To</source>
-        <translation>Andere auf</translation>
-    </message>
-    <message>
-        <source>While it plays, as in a call, every other application is lowered; short sounds lower nothing.</source>
-        <translation>Solange es spielt, wie bei einem Anruf, werden alle anderen Anwendungen leiser; kurze Töne ändern nichts.</translation>
     </message>
 </context>
 <context>

@@ -52,14 +52,6 @@
 <context>
     <name>corvalle::LaunchOptions</name>
     <message>
-        <source>Per-application volume mixer.
-
-With a command, controls the running Corvalle instead: list, get, set, up,
-down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
-&quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Show this help.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -93,6 +85,15 @@ down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
     </message>
     <message>
         <source>--demo-apps takes a number from 0 to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Per-application volume mixer.
+
+With a command, controls the running Corvalle instead: list, get, set, up,
+down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
+duck-level, show.
+&quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -204,6 +205,18 @@ down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
         <source>Level of %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Its call lowers the others</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lowered to %1 while a call plays</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lowered while a call plays</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::LevelMeter</name>
@@ -217,6 +230,21 @@ down, mute, unmute, toggle-mute, reset, output, route, limiter, show.
     </message>
     <message>
         <source>%1 dB</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::LoweringMenu</name>
+    <message>
+        <source>Lower Others While It Plays</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>While it plays, as in a call, every other application is lowered; short sounds lower nothing.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Others Go To</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -278,8 +278,11 @@ void AppRow::redrawCallSign(const AppSetting& setting) {
     }
     AppSetting lowest = setting;
     lowest.volume = setting.appliedVolume() * model_.loweredLevel();
+    // Muted, there is no level to name.
     const QString tip = calling ? tr("Its call lowers the others")
-                                : tr("Lowered to %1 while a call plays").arg(levelText(lowest));
+                        : setting.muted
+                            ? tr("Lowered while a call plays")
+                            : tr("Lowered to %1 while a call plays").arg(levelText(lowest));
     if (callSign_->toolTip() != tip) {
         callSign_->setToolTip(tip);
         callSign_->setAccessibleName(tip);

@@ -13,26 +13,22 @@
 
 namespace corvalle::ui {
 
-namespace {
-
-QString translated(const char* text) {
-    return QCoreApplication::translate("corvalle::ui::LoweringMenu", text);
-}
-
-} // namespace
-
+// The texts are translated where they stand: lupdate finds only literal ones.
 void addLoweringActions(QMenu& menu, MixerModel& model, const QString& appID) {
     menu.addSeparator();
-    QAction* mark = menu.addAction(translated("Lower Others While It Plays"));
+    QAction* mark = menu.addAction(
+        QCoreApplication::translate("corvalle::ui::LoweringMenu", "Lower Others While It Plays"));
     mark->setObjectName(QStringLiteral("lowersOthers"));
     mark->setCheckable(true);
     mark->setChecked(model.setting(appID).lowersOthers);
-    mark->setToolTip(translated("While it plays, as in a call, every other application is "
-                                "lowered; short sounds lower nothing."));
+    mark->setToolTip(QCoreApplication::translate(
+        "corvalle::ui::LoweringMenu", "While it plays, as in a call, every other application is "
+                                      "lowered; short sounds lower nothing."));
     QObject::connect(mark, &QAction::triggered, &model,
                      [&model, appID](bool on) { model.setLowersOthers(on, appID); });
 
-    QMenu* levels = menu.addMenu(translated("Others Go To"));
+    QMenu* levels =
+        menu.addMenu(QCoreApplication::translate("corvalle::ui::LoweringMenu", "Others Go To"));
     levels->setObjectName(QStringLiteral("loweredLevelMenu"));
     auto* group = new QActionGroup(levels);
     // A level set another way (the command line, a hand-edited file) is listed too.

@@ -30,6 +30,8 @@ using test::activate;
 using test::child;
 using test::wheel;
 
+using namespace Qt::StringLiterals;
+
 const QString kPlayer = QStringLiteral("org.player");
 
 QString symbolOf(const QObject& object) {
@@ -114,6 +116,17 @@ protected:
 
     MixerModel& model() { return *world.model; }
     VolumeSlider& slider() { return *child<VolumeSlider>(*row, "slider"); }
+    // Opens the row's context menu from the keyboard; the one shown, or null.
+    QMenu* openMenu() {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                                row->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(row.get(), &event);
+        QMenu* menu = nullptr;
+        for (QMenu* candidate : row->findChildren<QMenu*>(QStringLiteral("outputMenu"))) {
+            menu = candidate->isVisible() ? candidate : menu;
+        }
+        return menu;
+    }
     void refresh() {
         world.refresh();
         row->setApp(*world.row(kPlayer));
@@ -429,13 +442,7 @@ TEST_F(AppRowTest, TheContextMenuChoosesTheOutputAndShowsAnAbsentChoice) {
     // Opens the menu, checks its entries (text, checked, enabled) and picks `choice`.
     using Entries = std::vector<std::tuple<QString, bool, bool>>;
     const auto choose = [&](const Entries& expected, const QString& choice) {
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10),
-                                row->mapToGlobal(QPoint(10, 10)));
-        QApplication::sendEvent(row.get(), &event);
-        QMenu* menu = nullptr;
-        for (QMenu* candidate : row->findChildren<QMenu*>(QStringLiteral("outputMenu"))) {
-            menu = candidate->isVisible() ? candidate : menu;
-        }
+        QMenu* menu = openMenu();
         ASSERT_NE(menu, nullptr);
         Entries entries;
         QAction* chosen = nullptr;
@@ -461,6 +468,59 @@ TEST_F(AppRowTest, TheContextMenuChoosesTheOutputAndShowsAnAbsentChoice) {
             {"headphones (not connected)", true, false}},
            QStringLiteral("Default Output"));
     EXPECT_EQ(model().setting(kPlayer).output, std::nullopt);
+}
+
+// The mark follows the stored setting, also for a row whose application is not
+// running; the amount lists the current level, one set elsewhere in its place.
+TEST_F(AppRowTest, TheContextMenuMarksTheAppToLowerTheOthersAndSetsHowLow) {
+    model().setVolume(0.5, kPlayer);
+    world.hardware.removeProcess(process);
+    refresh();
+    ASSERT_TRUE(world.row(kPlayer)->processObjects.empty());
+    for (const bool on : {true, false}) {
+        QMenu* menu = openMenu();
+        ASSERT_NE(menu, nullptr);
+        auto* mark = menu->findChild<QAction*>(QStringLiteral("lowersOthers"));
+        ASSERT_NE(mark, nullptr);
+        EXPECT_EQ(mark->isChecked(), !on);
+        mark->trigger();
+        menu->close();
+        EXPECT_EQ(model().setting(kPlayer).lowersOthers, on);
+        EXPECT_EQ(model().setting(kPlayer).volume, 0.5) << "the rest of the setting stays";
+    }
+
+    // Each level's text and whether it is checked, then picks `choice`.
+    const auto chooseLevel = [&](const QStringList& expected, const QString& checked,
+                                 const QString& choice) {
+        QMenu* menu = openMenu();
+        ASSERT_NE(menu, nullptr);
+        auto* levels = menu->findChild<QMenu*>(QStringLiteral("loweredLevelMenu"));
+        ASSERT_NE(levels, nullptr);
+        QStringList texts;
+        QStringList checkedTexts;
+        QAction* chosen = nullptr;
+        for (QAction* action : levels->actions()) {
+            texts << action->text();
+            if (action->isChecked()) {
+                checkedTexts << action->text();
+            }
+            chosen = action->text() == choice ? action : chosen;
+        }
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(checkedTexts, QStringList{checked});
+        ASSERT_NE(chosen, nullptr);
+        chosen->trigger();
+        menu->close();
+    };
+    const QStringList listed{u"0%"_s, u"10%"_s, u"20%"_s, u"30%"_s, u"50%"_s, u"70%"_s};
+    chooseLevel(listed, u"30%"_s, u"0%"_s);
+    EXPECT_EQ(model().loweredLevel(), 0.0);
+    EXPECT_EQ(world.store.data(u"loweredLevel"_s), QByteArray("0"));
+    model().setLoweredLevel(0.25);
+    chooseLevel({u"0%"_s, u"10%"_s, u"20%"_s, u"25%"_s, u"30%"_s, u"50%"_s, u"70%"_s}, u"25%"_s,
+                u"70%"_s);
+    EXPECT_EQ(model().loweredLevel(), 0.7);
+    chooseLevel(listed, u"70%"_s, u"70%"_s);
 }
 
 } // namespace

@@ -322,5 +322,54 @@ TEST_F(MixerViewTest, NumbersInNamesSortInTheirNaturalOrderAlsoInTheCLocale) {
     QLocale::setDefault(before);
 }
 
+// A call shows a sign on its own row and another, saying how low, on each row it
+// lowers; both go once the others are back. Sliders keep their own levels.
+TEST_F(MixerViewTest, RowsShowWhileACallLowersThemAndWhoseCallItIs) {
+    world.addApp(101, QStringLiteral("org.music"), QStringLiteral("Music"), true);
+    const AudioObjectID call =
+        world.addApp(103, QStringLiteral("org.call"), QStringLiteral("Call"), true);
+    world.start().setVolume(0.5, QStringLiteral("org.gone")); // remembered, not running
+    const auto view = makeView();
+    // Each row's sign, as its symbol and tooltip; nothing while it is hidden.
+    using Signs = std::vector<std::pair<QString, QString>>;
+    const auto signs = [&] {
+        Signs shown;
+        for (const char* key : {"org.music", "org.gone", "org.call"}) {
+            const AppRow* appRow = view->row(QString::fromLatin1(key));
+            EXPECT_NE(appRow, nullptr) << key;
+            const auto* sign = appRow ? child<QLabel>(*appRow, "callSign") : nullptr;
+            shown.emplace_back(
+                sign && sign->isVisible()
+                    ? std::pair(sign->property(kSymbolProperty).toString(), sign->toolTip())
+                    : std::pair<QString, QString>());
+        }
+        return shown;
+    };
+    const Signs none(3);
+    EXPECT_EQ(signs(), none);
+
+    world.hardware.setRunningCall(call, true);
+    world.refresh();
+    EXPECT_EQ(signs(), (Signs{{QStringLiteral("arrow.down.right"),
+                               QStringLiteral("Lowered to 30% while a call plays")},
+                              {},
+                              {QStringLiteral("phone.fill"),
+                               QStringLiteral("Its call lowers the others")}}));
+    EXPECT_EQ(child<VolumeSlider>(*view->row(QStringLiteral("org.music")), "slider")->value(), 100);
+    world.model->setLoweredLevel(0.5);
+    EXPECT_EQ(signs()[0].second, QStringLiteral("Lowered to 50% while a call plays"));
+    world.model->toggleMute(QStringLiteral("org.music"));
+    EXPECT_EQ(signs()[0].second, QStringLiteral("Lowered while a call plays"));
+
+    // It plays on, but no longer as a call: the others are held, then come back.
+    world.hardware.setRunningCall(call, false);
+    world.hardware.setRunningOutput(call, true);
+    world.refresh();
+    EXPECT_NE(signs(), none) << "held while the call may go on";
+    world.steady += Lowering::kHoldAfter + Lowering::kFadeUp;
+    world.refresh();
+    EXPECT_EQ(signs(), none);
+}
+
 } // namespace
 } // namespace corvalle::ui
