@@ -46,10 +46,6 @@ QString table(const std::vector<QStringList>& rows, const std::vector<bool>& rig
     return text;
 }
 
-double roundedPercent(double volume) {
-    return std::round(volume * 1000.0) / 10.0;
-}
-
 QString callState(const ApplicationState& application) {
     if (application.calling) {
         return QStringLiteral("calling");
@@ -58,6 +54,10 @@ QString callState(const ApplicationState& application) {
 }
 
 } // namespace
+
+double roundedPercent(double volume) {
+    return std::round(volume * 1000.0) / 10.0;
+}
 
 QString printable(const QString& text) {
     QString result = text;

@@ -1,58 +1,14 @@
-// Lowering the others while a call plays: who calls, who is lowered, by how much
-// at this moment, and the one preference of how low, stored beside the
-// applications' settings under its own key as the limiter's is.
+// Lowering the others while a call plays: who calls, who is lowered, and by how
+// much at this moment.
+#include "AppTap.h"
 #include "Log.h"
 #include "MixerModel.h"
-#include "SettingsStore.h"
 
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 
 namespace corvalle {
-
-namespace {
-
-const QString kLoweredLevelKey = QStringLiteral("loweredLevel");
-
-} // namespace
-
-void MixerModel::loadLoweredLevel() {
-    if (env_.store == nullptr) {
-        return;
-    }
-    std::optional<QByteArray> stored = env_.store->data(kLoweredLevelKey);
-    if (!stored) {
-        stored = env_.store->foreignData(kLoweredLevelKey);
-    }
-    if (!stored) {
-        return;
-    }
-    // A percentage; anything else (or a hand-written level past 100) leaves the
-    // default or the nearest end, never a level above the applications' own.
-    bool ok = false;
-    const double percent = QString::fromUtf8(stored->trimmed()).toDouble(&ok);
-    if (ok && std::isfinite(percent)) {
-        lowering_.setLevel(percent / 100.0, env_.clock());
-    }
-}
-
-void MixerModel::setLoweredLevel(double level) {
-    if (std::isnan(level)) {
-        return;
-    }
-    const double before = lowering_.level();
-    lowering_.setLevel(level, env_.clock());
-    if (lowering_.level() != before) {
-        emit loweredLevelChanged();
-        reconcile();
-    }
-    if (env_.store == nullptr) {
-        return;
-    }
-    tellSave(env_.store->setData(
-        kLoweredLevelKey, QByteArray::number(std::round(lowering_.level() * 1000.0) / 10.0)));
-}
 
 double MixerModel::loweringFactor() const {
     return lowering_.factor(env_.clock());
@@ -68,12 +24,34 @@ float MixerModel::gainOf(const QString& key, const AppSetting& setting) const {
                                   : gain;
 }
 
+bool MixerModel::isMarkedToLower(const QString& key) const {
+    const auto it = settings_.find(key);
+    return it != settings_.end() && it->second.lowersOthers;
+}
+
+// A step of a fade only moves the lowered taps' gains on; a change of who is
+// lowered (the fade is over, a marked application's sound became a call) needs
+// the taps reconciled.
+void MixerModel::stepLowering() {
+    const std::set<QString> before = lowered_;
+    updateLowering();
+    if (lowered_ != before) {
+        reconcile();
+        return;
+    }
+    for (const QString& key : lowered_) {
+        if (AppTap* tap = findTap(key)) {
+            tap->setGain(gainOf(key, setting(key)));
+        }
+    }
+}
+
 void MixerModel::updateLowering() {
     const SteadyTime now = env_.clock();
     std::erase_if(playingSince_, [&](const auto& entry) {
         const auto group = allGroups_.find(entry.first);
         return group == allGroups_.end() || !group->second.isPlaying ||
-               !setting(entry.first).lowersOthers;
+               !isMarkedToLower(entry.first);
     });
     std::set<QString> callers;
     std::optional<SteadyTime> next;
@@ -83,7 +61,7 @@ void MixerModel::updateLowering() {
             callers.insert(key);
             continue;
         }
-        if (!group.isPlaying || !setting(key).lowersOthers) {
+        if (!group.isPlaying || !isMarkedToLower(key)) {
             continue;
         }
         // A marked application's short sounds (a message's chime) are not calls.

@@ -43,8 +43,7 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     collator_.setNumericMode(true);
 
     loadSettings();
-    loadLimiter();
-    loadLoweredLevel();
+    loadPreferences();
     addListener(kAudioHardwarePropertyProcessObjectList);
     addListener(kAudioHardwarePropertyDefaultOutputDevice);
     // A chosen output that goes or comes back moves its taps at once. Our own
@@ -64,7 +63,7 @@ MixerModel::MixerModel(MixerEnvironment environment, QObject* parent)
     loweringTimer_ = new QTimer(this);
     loweringTimer_->setSingleShot(true);
     loweringTimer_->setTimerType(Qt::PreciseTimer);
-    connect(loweringTimer_, &QTimer::timeout, this, &MixerModel::reconcile);
+    connect(loweringTimer_, &QTimer::timeout, this, &MixerModel::stepLowering);
 
     refresh();
     levels_ = std::make_unique<LevelMonitor>(*this, *env_.hardware);
@@ -217,6 +216,11 @@ std::optional<float> MixerModel::tapGain(const QString& key) const {
 std::optional<float> MixerModel::takeTapPeak(const QString& key) {
     AppTap* tap = findTap(key);
     return tap != nullptr ? std::optional(tap->takePeak()) : std::nullopt;
+}
+
+std::optional<float> MixerModel::takeTapLimit(const QString& key) {
+    AppTap* tap = findTap(key);
+    return tap != nullptr ? std::optional(tap->takeLimit()) : std::nullopt;
 }
 
 } // namespace corvalle

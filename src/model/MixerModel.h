@@ -177,14 +177,19 @@ private:
     void saveSettings();
     StoreWrite keepUnreadableSettings();
 
-    // The limiter's preference: LimiterPreference.cpp.
-    void loadLimiter();
+    // The limiter's and the lowering's preferences: Preferences.cpp.
+    void loadPreferences();
+    // The text stored under `key`, also when written by hand, trimmed.
+    std::optional<QByteArray> storedPreference(const QString& key) const;
+    void storePreference(const QString& key, const QByteArray& text);
 
     // Lowering the others while a call plays: CallLowering.cpp.
-    void loadLoweredLevel();
     // Follows the calls of allGroups_ to the clock's time and sets the timer for
     // the next step of a fade; reconcile() runs it first.
     void updateLowering();
+    // What the timer runs while a fade, a hold or a marked sound goes on.
+    void stepLowering();
+    bool isMarkedToLower(const QString& key) const;
     bool needsTap(const QString& key, const AppSetting& setting) const;
     // The gain the tap of `key` applies: its setting's, lowered while a call plays.
     float gainOf(const QString& key, const AppSetting& setting) const;
