@@ -557,7 +557,7 @@ int CommandRun::duckLevel(const QStringList& words) {
     }
     if (json_) {
         printJson({{QStringLiteral("loweredLevel"), *level},
-                   {QStringLiteral("percent"), std::round(*level * 1000.0) / 10.0}});
+                   {QStringLiteral("percent"), roundedPercent(*level)}});
     } else {
         out_ << formatPercent(*level) << '\n';
     }
@@ -693,9 +693,10 @@ Checked<ApplicationState> CommandRun::resolveInstalledApplication(const QString&
 
 int CommandRun::printApplication(const ApplicationState& application,
                                  std::optional<double> requested) {
-    // The instance clamps as the panel does; say so rather than pretend.
+    // The instance clamps as the panel does; say so rather than pretend. A level
+    // just beside 100 % that the instance settles on 100 % is not out of range.
     const bool clamped =
-        requested && std::isfinite(*requested) && std::fabs(*requested - application.volume) > 1e-9;
+        requested && std::isfinite(*requested) && Volume::clamped(*requested) != *requested;
     if (json_) {
         auto object = applicationJson(application);
         if (requested) {
