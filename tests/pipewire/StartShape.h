@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,10 +15,6 @@ struct StartShape {
     double loudest = 0.0;
     // Whether every sample heard was at the expected level.
     bool atLevelFromFirstSample = false;
-    // The longest run of samples heard at another level, and when it began,
-    // in milliseconds after the first sample heard.
-    double longestWrongMs = 0.0;
-    double wrongStartsAtMs = 0.0;
     // Milliseconds from the start of the recording to the first sample heard.
     double firstHeardMs = 0.0;
 };
@@ -34,10 +29,8 @@ StartShape startShape(const std::vector<float>& samples, double expected, double
 // once it is back on the device.
 struct ReleaseShape {
     double loudest = 0.0;
-    // The longest run of silent samples (below 2 % of `before`), and of samples
-    // heard at neither level.
+    // The longest run of silent samples (below 2 % of `before`).
     double longestSilentMs = 0.0;
-    double longestBetweenMs = 0.0;
     // Milliseconds from the start of the recording to the first sample at `after`
     // (0 when none is).
     double fullFromMs = 0.0;

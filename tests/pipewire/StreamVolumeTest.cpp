@@ -44,17 +44,14 @@ TEST(StreamVolumeTest, ReadsTheOwnAndSoftPartsAndBuildsTheSoftPartBack) {
 TEST(StreamVolumeTest, OddPropsReadSafely) {
     std::uint8_t buffer[4096];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    float many[100];
-    for (float& v : many) {
-        v = 0.5F;
-    }
+    std::vector<float> many(100, 0.5F);
     many[1] = std::numeric_limits<float>::quiet_NaN();
     many[2] = std::numeric_limits<float>::infinity();
     const double wide[] = {0.5, 0.5};
     const auto* props = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props, SPA_PROP_volume,
         SPA_POD_Float(std::numeric_limits<float>::quiet_NaN()), SPA_PROP_channelVolumes,
-        SPA_POD_Array(sizeof(float), SPA_TYPE_Float, 100, many), SPA_PROP_softVolumes,
+        SPA_POD_Array(sizeof(float), SPA_TYPE_Float, 100, many.data()), SPA_PROP_softVolumes,
         SPA_POD_Array(sizeof(double), SPA_TYPE_Float, 2, wide)));
     const auto volume = readStreamVolume(props);
     ASSERT_TRUE(volume.has_value());

@@ -7,7 +7,7 @@ namespace corvalle {
 namespace {
 
 struct KeyCase {
-    const char* what;
+    const char* what = nullptr;
     ProgramCommand command;
     std::optional<QString> key;
 };
@@ -20,10 +20,6 @@ ProgramCommand run(const char* executable, const QStringList& argv,
 TEST(ProgramKey, EachProgramHasOneKeyAndDifferentProgramsDiffer) {
     const KeyCase cases[] = {
         {"a plain binary", run("/usr/bin/paplay", {"paplay", "/tmp/a.wav"}), "exe:/usr/bin/paplay"},
-        {"the same binary elsewhere is another program", run("/opt/pulse/bin/paplay", {"paplay"}),
-         "exe:/opt/pulse/bin/paplay"},
-        {"arguments of a plain binary are not the program",
-         run("/usr/bin/mpv", {"mpv", "--no-video", "song.ogg"}), "exe:/usr/bin/mpv"},
         {"a script by its absolute path", run("/usr/bin/python3.11", {"python3", "/opt/g/game.py"}),
          "exe:/opt/g/game.py"},
         {"a relative script from the working folder",
@@ -40,12 +36,6 @@ TEST(ProgramKey, EachProgramHasOneKeyAndDifferentProgramsDiffer) {
          "exe:/usr/bin/python3.11"},
         {"a shell script", run("/usr/bin/bash", {"bash", "-e", "beep.sh"}, "/srv"),
          "exe:/srv/beep.sh"},
-        {"a shell command", run("/usr/bin/dash", {"sh", "-c", "paplay x.wav"}),
-         "exe:/usr/bin/dash -c"},
-        {"perl", run("/usr/bin/perl", {"perl", "-I", "lib", "/usr/games/beeper"}),
-         "exe:/usr/games/beeper"},
-        {"node", run("/usr/bin/node", {"node", "--require", "x", "srv/main.js"}),
-         "exe:/home/ana/srv/main.js"},
         {"a java archive",
          run("/usr/lib/jvm/java-17/bin/java", {"java", "-Xmx2G", "-jar", "/opt/mc/launcher.jar"}),
          "exe:/opt/mc/launcher.jar"},

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
-#include <vector>
 
 namespace corvalle {
 namespace {
@@ -23,26 +22,21 @@ TEST(SingleInstanceTest, OnlyTheFirstInstanceClaimsTheNameUntilItEnds) {
     EXPECT_TRUE(second.claim()) << "the name is free once the first instance ends";
 }
 
+// Launchers' keys; a token that is not printable ASCII of a sane length is none.
 TEST(ActivationRequestTest, PlatformDataCarriesPrintableTokensOnly) {
-    const QString longToken(2000, QLatin1Char('a'));
-    struct Row {
-        QVariantMap data;
-        ActivationRequest expected;
-    };
-    for (const auto& [data, expected] :
-         std::vector<Row>{{{}, {}},
-                          {{{QStringLiteral("activation-token"), QStringLiteral("abc_1")},
-                            {QStringLiteral("desktop-startup-id"), QStringLiteral("x_TIME5")}},
-                           {QStringLiteral("abc_1"), QStringLiteral("x_TIME5")}},
-                          {{{QStringLiteral("activation-token"), 42}}, {}},
-                          {{{QStringLiteral("activation-token"), QStringLiteral("a b")}}, {}},
-                          {{{QStringLiteral("activation-token"), QStringLiteral("a\nb")}}, {}},
-                          {{{QStringLiteral("activation-token"), QStringLiteral("caf\u00e9")}}, {}},
-                          {{{QStringLiteral("activation-token"), longToken}}, {}},
-                          {{{QStringLiteral("other"), QStringLiteral("abc")}}, {}}}) {
-        const ActivationRequest request = ActivationRequest::fromPlatformData(data);
-        EXPECT_EQ(request, expected) << request.activationToken.left(40).toStdString();
-        EXPECT_EQ(ActivationRequest::fromPlatformData(request.toPlatformData()), request);
+    const QVariantMap data{{QStringLiteral("activation-token"), QStringLiteral("abc_1")},
+                           {QStringLiteral("desktop-startup-id"), QStringLiteral("x_TIME5")}};
+    const ActivationRequest request = ActivationRequest::fromPlatformData(data);
+    EXPECT_EQ(request, (ActivationRequest{QStringLiteral("abc_1"), QStringLiteral("x_TIME5")}));
+    EXPECT_EQ(request.toPlatformData(), data);
+    EXPECT_EQ(ActivationRequest{}.toPlatformData(), QVariantMap{});
+    for (const QVariant& token :
+         {QVariant(42), QVariant(QStringLiteral("a b")), QVariant(QStringLiteral("caf\u00e9")),
+          QVariant(QString(2000, QLatin1Char('a')))}) {
+        EXPECT_EQ(
+            ActivationRequest::fromPlatformData({{QStringLiteral("activation-token"), token}}),
+            ActivationRequest{})
+            << token.toString().left(40).toStdString();
     }
 }
 

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
-#include <regex>
 
 namespace corvalle {
 namespace {
@@ -54,12 +53,6 @@ protected:
     std::vector<AudioObjectID> processes_;
 };
 
-bool isUpperUUID(const std::string& text) {
-    static const std::regex pattern(
-        "^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
-    return std::regex_match(text, pattern);
-}
-
 // Flags the audio system's backend never reads (private, muted when tapped, stacked,
 // mixdown, sub-devices) are not restated here.
 TEST_F(AppTapTest, DescribesATapOfTheProcessesPlayedOnTheOutput) {
@@ -67,14 +60,12 @@ TEST_F(AppTapTest, DescribesATapOfTheProcessesPlayedOnTheOutput) {
     auto sameLabel = makeTap(1.5F, "Music – Ünïcode");
     const TapDescription& t = hardware_.taps().at(tap->tapID()).description;
     EXPECT_EQ(t.processes, processes_);
-    EXPECT_TRUE(isUpperUUID(t.uuid)) << t.uuid;
     EXPECT_EQ(t.name, "Corvalle \xE2\x80\x93 Music – Ünïcode");
     EXPECT_NE(t.uuid, hardware_.taps().at(sameLabel->tapID()).description.uuid);
 
     const AggregateDeviceDescription& d = hardware_.aggregates().at(tap->aggregateID()).description;
     EXPECT_EQ(d.name, t.name);
-    ASSERT_TRUE(d.uid.starts_with("Corvalle-")) << d.uid;
-    EXPECT_TRUE(isUpperUUID(d.uid.substr(9))) << d.uid;
+    EXPECT_TRUE(d.uid.starts_with("Corvalle-")) << d.uid;
     EXPECT_NE(d.uid, hardware_.aggregates().at(sameLabel->aggregateID()).description.uid);
     EXPECT_EQ(d.mainSubDevice, kOutputUID);
     ASSERT_EQ(d.taps.size(), 1U);

@@ -23,27 +23,22 @@ namespace corvalle::ui {
 namespace {
 
 using test::child;
+using namespace Qt::StringLiterals;
 
 constexpr int kRemembered = 2500;
 constexpr int kPitch = MixerView::kRowPitch;
 
-// Two playing apps and `count` remembered ones, "Stopped 0" and on, at 50 %.
-void startWithRemembered(test::ModelHarness& world, int count) {
-    world.addApps(2);
-    std::map<QString, AppSetting> settings;
-    for (int i = 0; i < count; ++i) {
-        settings[QStringLiteral("org.stopped%1").arg(i)] =
-            AppSetting{0.5, false, QStringLiteral("Stopped %1").arg(i)};
-    }
-    world.store.setData(QStringLiteral("appSettings"), SettingsCodec::encode(settings));
-    world.start();
-}
-
 class LongListTest : public ::testing::Test {
 protected:
-    LongListTest() {
-        startWithRemembered(world, kRemembered);
-        view = std::make_unique<MixerView>(*world.model, loginItem, [] {});
+    // Two playing apps and `count` remembered ones, "Stopped 0" and on, at 50 %.
+    void open(int count) {
+        world.addApps(2);
+        std::map<QString, AppSetting> settings;
+        for (int i = 0; i < count; ++i) {
+            settings[u"org.stopped%1"_s.arg(i)] = AppSetting{0.5, false, u"Stopped %1"_s.arg(i)};
+        }
+        world.store.setData(u"appSettings"_s, SettingsCodec::encode(settings));
+        view = std::make_unique<MixerView>(world.start(), loginItem, [] {});
         view->show();
         QApplication::processEvents();
         list = child<QScrollArea>(*view, "appList");
@@ -57,8 +52,13 @@ protected:
             list->widget()->findChildren<AppRow*>(Qt::FindDirectChildrenOnly).size());
     }
 
+    // The scroll range of the full list, less the spacing after the last row.
+    int fullRange() const {
+        return static_cast<int>(apps().size()) * kPitch - 8 - list->viewport()->height();
+    }
+
     // Where the row that holds `widget` stands in the list, or -1.
-    int positionOf(const QWidget* widget) const {
+    static int positionOf(const QWidget* widget) {
         for (; widget != nullptr; widget = widget->parentWidget()) {
             if (const auto* row = qobject_cast<const AppRow*>(widget)) {
                 return row->y() / kPitch;
@@ -72,14 +72,14 @@ protected:
         const int top = bar->value();
         const int bottom = top + list->viewport()->height();
         for (int at = top / kPitch; at * kPitch < bottom; ++at) {
+            SCOPED_TRACE(where + ", row " + std::to_string(at));
             const AudioApp& app = apps().at(static_cast<std::size_t>(at));
             const AppRow* row = view->row(app.id);
-            ASSERT_NE(row, nullptr) << where << ", row " << at;
-            EXPECT_TRUE(row->isVisible()) << where << ", row " << at;
+            ASSERT_NE(row, nullptr);
+            EXPECT_TRUE(row->isVisible());
             EXPECT_EQ(row->geometry(),
-                      QRect(0, at * kPitch, list->viewport()->width(), AppRow::kHeight))
-                << where << ", row " << at;
-            EXPECT_EQ(child<ElidedLabel>(*row, "name")->text(), app.name) << where;
+                      QRect(0, at * kPitch, list->viewport()->width(), AppRow::kHeight));
+            EXPECT_EQ(child<ElidedLabel>(*row, "name")->text(), app.name);
         }
     }
 
@@ -91,17 +91,13 @@ protected:
 };
 
 TEST_F(LongListTest, OnlyRowsNearTheViewportAreBuiltAndScrollingShowsEveryRow) {
-    const int count = static_cast<int>(apps().size());
-    ASSERT_EQ(count, kRemembered + 2);
-    EXPECT_EQ(list->height(), MixerView::kMaxListHeight);
-    EXPECT_EQ(bar->maximum(), count * kPitch - 8 - list->viewport()->height())
-        << "the list keeps its full height";
+    open(kRemembered);
+    EXPECT_EQ(bar->maximum(), fullRange()) << "the list keeps its full height";
     EXPECT_LE(builtRows(), 30);
     expectViewportFilled("at the top");
     // The running apps sort first; only rows the viewport shows are measured.
-    LevelMonitor& levels = world.model->levels();
     const AudioObjectID firstProcess = apps().front().processObjects.at(0);
-    levels.takeFrame();
+    world.model->levels().takeFrame();
     EXPECT_TRUE(world.hardware.isMetered(firstProcess));
 
     // A setting changed out of view shows once its row is scrolled in.
@@ -116,16 +112,13 @@ TEST_F(LongListTest, OnlyRowsNearTheViewportAreBuiltAndScrollingShowsEveryRow) {
     EXPECT_EQ(child<QLabel>(*farRow, "level")->text(), levelText(world.model->setting(far.id)));
     EXPECT_EQ(child<QSlider>(*farRow, "slider")->value(), 25);
     EXPECT_FALSE(child<QSlider>(*farRow, "slider")->isEnabled()) << "muted";
-    EXPECT_EQ(child(*farRow, "slider")->accessibleName(), QStringLiteral("Volume of ") + far.name);
+    EXPECT_EQ(child(*farRow, "slider")->accessibleName(), u"Volume of "_s + far.name);
 
     bar->setValue(bar->maximum());
     expectViewportFilled("at the end");
-    const AppRow* last = view->row(apps().back().id);
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(child<ElidedLabel>(*last, "name")->text(), apps().back().name);
-    EXPECT_EQ(view->rows().back(), last);
+    EXPECT_EQ(view->rows().back(), view->row(apps().back().id));
     EXPECT_LE(builtRows(), 30) << "rows that left are shown again, not added";
-    levels.takeFrame();
+    world.model->levels().takeFrame();
     EXPECT_FALSE(world.hardware.isMetered(firstProcess)) << "scrolled out";
 
     // Notch by notch, the wheel over a row shows the rows that come up.
@@ -138,24 +131,24 @@ TEST_F(LongListTest, OnlyRowsNearTheViewportAreBuiltAndScrollingShowsEveryRow) {
     EXPECT_LE(builtRows(), 30);
 }
 
+// Rows are built as the focus comes; scrolled away, the focused row stays. Rows
+// built above it, out of the spares, come before it in the Tab order.
 TEST_F(LongListTest, FocusMovesOnPastTheBuiltRowsBothWays) {
+    open(kRemembered);
     ASSERT_TRUE(test::activate(*view));
+    // Presses `key` until the focus is in row `to`, a row at a time from `from`.
+    const auto tabTo = [&](Qt::Key key, int from, int to) {
+        for (int press = 0, at = from; press < 150 && at != to; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            const int now = positionOf(QApplication::focusWidget());
+            ASSERT_TRUE(now == at || now == at + (to > from ? 1 : -1)) << at << " to " << now;
+            at = now;
+        }
+        EXPECT_EQ(positionOf(QApplication::focusWidget()), to);
+    };
     child(*view->rows().front(), "slider")->setFocus(Qt::TabFocusReason);
-    int at = 0;
-    for (int press = 0; press < 150 && at < 40; ++press) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        const int now = positionOf(QApplication::focusWidget());
-        ASSERT_TRUE(now == at || now == at + 1) << "from row " << at << " to " << now;
-        at = now;
-    }
-    ASSERT_EQ(at, 40);
+    tabTo(Qt::Key_Tab, 0, 40);
     QWidget* focused = QApplication::focusWidget();
-    EXPECT_TRUE(list->viewport()->rect().contains(
-        QRect(focused->mapTo(list->viewport(), QPoint(0, 0)), focused->size())))
-        << "the focused control is scrolled into view";
-
-    // Scrolled away, the focused row stays; rows built above it, out of the
-    // spares, come before it in the Tab order.
     const QString focusedID = apps().at(40).id;
     bar->setValue(1000 * kPitch);
     EXPECT_NE(view->row(focusedID), nullptr);
@@ -163,17 +156,11 @@ TEST_F(LongListTest, FocusMovesOnPastTheBuiltRowsBothWays) {
     child(*view->row(apps().at(1001).id), "slider")->setFocus(Qt::TabFocusReason);
     bar->setValue(990 * kPitch);
     EXPECT_EQ(view->row(focusedID), nullptr) << "let go once the focus left it";
-    at = 1001;
-    for (int press = 0; press < 60 && at > 995; ++press) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        const int now = positionOf(QApplication::focusWidget());
-        ASSERT_TRUE(now == at || now == at - 1) << "from row " << at << " to " << now;
-        at = now;
-    }
-    EXPECT_EQ(at, 995);
+    tabTo(Qt::Key_Backtab, 1001, 995);
 }
 
 TEST_F(LongListTest, TheRowOfASliderBeingDraggedStaysWhileTheListScrolls) {
+    open(kRemembered);
     AppRow* row = view->rows().at(2);
     const QString id = row->appID();
     auto* slider = child<VolumeSlider>(*row, "slider");
@@ -189,40 +176,28 @@ TEST_F(LongListTest, TheRowOfASliderBeingDraggedStaysWhileTheListScrolls) {
 }
 
 // Apps that start and end take a list across kMaxBuiltRows and back.
-TEST(LongListEdgeTest, AListThatGrowsPastTheLimitAndShrinksAgainShowsEveryRowInItsPlace) {
-    test::ModelHarness world;
-    startWithRemembered(world, static_cast<int>(MixerView::kMaxBuiltRows) - 2);
-    test::FakeLoginItem loginItem;
-    MixerView view(*world.model, loginItem, [] {});
-    view.show();
-    QApplication::processEvents();
-    auto* list = child<QScrollArea>(view, "appList");
-    auto* content = list->widget();
+TEST_F(LongListTest, AListThatGrowsPastTheLimitAndShrinksAgainShowsEveryRowInItsPlace) {
+    open(static_cast<int>(MixerView::kMaxBuiltRows) - 2);
     const auto expectEveryRowInPlace = [&](const char* when) {
-        const auto& apps = world.model->apps();
-        const std::vector<AppRow*> rows = view.rows();
-        ASSERT_EQ(rows.size(), apps.size()) << when;
-        EXPECT_EQ(list->verticalScrollBar()->maximum(),
-                  static_cast<int>(rows.size()) * kPitch - 8 - list->viewport()->height())
-            << when;
+        const std::vector<AppRow*> rows = view->rows();
+        ASSERT_EQ(rows.size(), apps().size()) << when;
+        EXPECT_EQ(bar->maximum(), fullRange()) << when;
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(rows[i]->appID(), apps[i].id) << when;
+            EXPECT_EQ(rows[i]->appID(), apps()[i].id) << when;
             EXPECT_EQ(rows[i]->y(), static_cast<int>(i) * kPitch) << when;
         }
     };
     expectEveryRowInPlace("at the limit");
 
     std::vector<AudioObjectID> later;
+    later.reserve(3);
     for (int i = 0; i < 3; ++i) {
-        later.push_back(world.addApp(400 + i, QStringLiteral("org.later%1").arg(i),
-                                     QStringLiteral("Later %1").arg(i), true));
+        later.push_back(world.addApp(400 + i, u"org.later%1"_s.arg(i), u"Later %1"_s.arg(i), true));
     }
     world.refresh();
     QApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_LE(content->findChildren<AppRow*>(Qt::FindDirectChildrenOnly).size(), 30)
-        << "past the limit, the rows out of view go";
-    EXPECT_LT(view.rows().size(), 30U);
+    EXPECT_LE(builtRows(), 30) << "past the limit, the rows out of view go";
 
     for (const AudioObjectID process : later) {
         world.hardware.removeProcess(process);
