@@ -15,7 +15,7 @@ double MixerModel::loweringFactor() const {
 }
 
 bool MixerModel::needsTap(const QString& key, const AppSetting& setting) const {
-    return setting.needsTap() || lowered_.contains(key);
+    return setting.needsTap() || lowered_.contains(key) || keptAfterLowering_.contains(key);
 }
 
 float MixerModel::gainOf(const QString& key, const AppSetting& setting) const {
@@ -91,6 +91,16 @@ void MixerModel::updateLowering() {
     } else {
         loweringTimer_->stop();
     }
+
+    for (const QString& key : lowered_) {
+        if (!lowered.contains(key) && taps_.contains(key) && !setting(key).needsTap()) {
+            keptAfterLowering_.insert(key);
+        }
+    }
+    std::erase_if(keptAfterLowering_, [&](const QString& key) {
+        const auto group = allGroups_.find(key);
+        return group == allGroups_.end() || !group->second.isPlaying || lowered.contains(key);
+    });
 
     if (callers != callers_ || lowered != lowered_) {
         if (lowered.empty() != lowered_.empty()) {

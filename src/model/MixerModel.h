@@ -277,6 +277,9 @@ private:
     std::map<QString, SteadyTime> playingSince_;
     std::set<QString> callers_;
     std::set<QString> lowered_;
+    // Groups tapped only for a lowering that is over, which keep their tap while
+    // they play on: leaving it moves their streams, a gap heard at full level.
+    std::set<QString> keptAfterLowering_;
     // Last: it turns off what it measures before the taps go.
     std::unique_ptr<LevelMonitor> levels_;
 };

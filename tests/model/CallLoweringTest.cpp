@@ -154,6 +154,37 @@ TEST_F(CallLowering, AMarkedAppLowersTheOthersOnlyOnceItHasPlayedHalfASecond) {
     EXPECT_FALSE(model.settings().contains(u"org.chat"_s));
 }
 
+// Leaving a tap moves the streams, a gap heard at full level: a group tapped only
+// for the lowering keeps its tap, transparent, while it plays on after it.
+TEST_F(CallLowering, ATapTakenForTheLoweringIsGivenBackOnlyOnceItsAppStopsPlaying) {
+    const AudioObjectID music = world.addApp(101, u"org.music"_s, u"Music"_s, true);
+    world.addApp(102, u"org.loud"_s, u"Loud"_s, true);
+    const AudioObjectID call = world.addApp(105, u"org.call"_s, u"Call"_s, false);
+    MixerModel& model = world.start();
+    model.setVolume(1.5, u"org.loud"_s);
+
+    world.hardware.setRunningCall(call, true);
+    world.refresh();
+    advance(1000ms);
+    world.hardware.setRunningCall(call, false);
+    world.refresh();
+    advance(2000ms); // the hold
+    advance(1000ms); // the way back
+    EXPECT_TRUE(model.loweredKeys().empty());
+    EXPECT_EQ(model.tapGain(u"org.music"_s), 1.0F) << "kept, at its own level";
+    EXPECT_EQ(model.tapGain(u"org.loud"_s), 1.5F);
+
+    model.setVolume(1.0, u"org.loud"_s);
+    EXPECT_FALSE(model.hasTap(u"org.loud"_s)) << "its own setting's tap goes as before";
+    world.hardware.setRunningOutput(music, false);
+    world.refresh();
+    EXPECT_FALSE(model.hasTap(u"org.music"_s));
+    world.hardware.setRunningOutput(music, true);
+    world.refresh();
+    EXPECT_FALSE(model.hasTap(u"org.music"_s)) << "kept only until it stopped";
+    EXPECT_FALSE(model.settings().contains(u"org.music"_s));
+}
+
 TEST_F(CallLowering, TheLevelIsStoredAsAPercentageAndReadSafely) {
     const QString key = u"loweredLevel"_s;
     const std::pair<const char*, double> cases[] = {
