@@ -177,13 +177,41 @@ bool sameBits(float a, float b) {
 // dependent additions, so blocks are first guessed in parallel as g + j·d and
 // kept only when every guess plus the step gives exactly the bits of the next
 // guess: by induction from the first, each guess then is the repeated sum. A
-// block that fails (a power of two crossed, a rounding tie) is summed one by one.
+// block that fails (a power of two crossed, a rounding tie) is guessed again
+// vector by vector, and only a vector that fails again is summed one by one.
+// Whether any lane is not zero, folded in the vector unit rather than lane by lane.
+std::uint32_t anyLane(Bits m) {
+    m |= __builtin_shufflevector(m, m, 4, 5, 6, 7, 0, 1, 2, 3);
+    m |= __builtin_shufflevector(m, m, 2, 3, 0, 1, 6, 7, 4, 5);
+    m |= __builtin_shufflevector(m, m, 1, 0, 3, 2, 5, 4, 7, 6);
+    return m[0];
+}
+
 CORVALLE_VECTOR_CLONES
 float rampGains(float g, float step, float* gains, std::size_t count) {
     const Floats lane{0.0F, 1.0F, 2.0F, 3.0F, 4.0F, 5.0F, 6.0F, 7.0F};
     const Floats steps = Floats{} + step;
     std::size_t k = 0;
     float d = (g + step) - g;
+    // One vector's frames from `at` on, guessed or summed; g and d follow.
+    const auto rampVector = [&](std::size_t at) {
+        const Floats start = Floats{} + g;
+        const Floats jump = Floats{} + d;
+        const Floats guesses = start + lane * jump;
+        const Bits mismatch = reinterpret_cast<Bits>(guesses + steps) ^
+                              reinterpret_cast<Bits>(start + (lane + 1.0F) * jump);
+        if (sameBits(guesses[0], g) && anyLane(mismatch) == 0U) {
+            storeFloats(gains + at, guesses);
+            // The next guess, which the check proved to be the sum; 8·d is exact.
+            g = g + static_cast<float>(kLanes) * d;
+            return;
+        }
+        for (std::size_t j = 0; j < kLanes; ++j) {
+            gains[at + j] = g;
+            g += step;
+        }
+        d = (g + step) - g;
+    };
     for (; k + kBlock <= count; k += kBlock) {
         const Floats start = Floats{} + g;
         const Floats jump = Floats{} + d;
@@ -195,21 +223,17 @@ float rampGains(float g, float step, float* gains, std::size_t count) {
             const Floats next = start + (index + 1.0F) * jump;
             mismatch |= reinterpret_cast<Bits>(guesses[v] + steps) ^ reinterpret_cast<Bits>(next);
         }
-        std::uint32_t any = sameBits(guesses[0][0], g) ? 0U : 1U;
-        for (std::size_t i = 0; i < kLanes; ++i) {
-            any |= mismatch[i];
-        }
-        if (any == 0U) {
+        if (sameBits(guesses[0][0], g) && anyLane(mismatch) == 0U) {
             for (std::size_t v = 0; v < kBlock / kLanes; ++v) {
                 storeFloats(gains + k + v * kLanes, guesses[v]);
             }
-            g = guesses[kBlock / kLanes - 1][kLanes - 1] + step;
+            // The next guess, which the check proved to be the sum, without waiting
+            // for the guesses: 32·d is exact, so this is the same sum in one step.
+            g = g + static_cast<float>(kBlock) * d;
         } else {
-            for (std::size_t j = 0; j < kBlock; ++j) {
-                gains[k + j] = g;
-                g += step;
+            for (std::size_t v = 0; v < kBlock / kLanes; ++v) {
+                rampVector(k + v * kLanes);
             }
-            d = (g + step) - g;
         }
     }
     for (; k < count; ++k) {
@@ -450,7 +474,9 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
                            Limiting* limiting) {
     const std::size_t n =
         source.frames < outFrames ? static_cast<std::size_t>(source.frames) : outFrames;
-    const float step = n >= 1 ? (target - applied) / static_cast<float>(n) : 0.0F;
+    // No division for the common constant gain: its latency shows in a short cycle.
+    const float step =
+        n >= 1 && target != applied ? (target - applied) / static_cast<float>(n) : 0.0F;
     const auto sourceOf = [&](std::size_t c) -> const float* {
         const std::size_t k = base + c;
         if (k < 2) {
@@ -571,12 +597,14 @@ void renderGain(const AudioBufferList* input, AudioBufferList* output, GainState
     const float target = state->target.load(std::memory_order_relaxed);
     const float applied = state->applied.load(std::memory_order_relaxed);
     const bool limiterOn = state->limiterOn.load(std::memory_order_relaxed);
-    Limiting limiting;
-    if (limiterOn) {
-        limiting.start.gain = state->limiterGain.load(std::memory_order_relaxed);
-        limiting.start.hold = state->limiterHold.load(std::memory_order_relaxed);
-    }
-    limiting.limiter = limiting.start;
+    // Both limiters are set from the loaded values, not one copied from the
+    // other: reading back the two fields just stored as one word stalls the
+    // store buffer, a third of the time of a 256-frame cycle.
+    const PeakLimiter start = limiterOn
+                                  ? PeakLimiter{state->limiterGain.load(std::memory_order_relaxed),
+                                                state->limiterHold.load(std::memory_order_relaxed)}
+                                  : PeakLimiter{};
+    Limiting limiting{.start = start, .limiter = start};
 
     if (output != nullptr && output->buffers != nullptr) {
         if (!limiterOn) {
