@@ -180,7 +180,8 @@ bool sameBits(float a, float b) {
 // block that fails (a power of two crossed, a rounding tie) is guessed again
 // vector by vector, and only a vector that fails again is summed one by one.
 // Whether any lane is not zero, folded in the vector unit rather than lane by lane.
-std::uint32_t anyLane(Bits m) {
+std::uint32_t anyLane(const Bits& lanes) {
+    Bits m = lanes;
     m |= __builtin_shufflevector(m, m, 4, 5, 6, 7, 0, 1, 2, 3);
     m |= __builtin_shufflevector(m, m, 2, 3, 0, 1, 6, 7, 4, 5);
     m |= __builtin_shufflevector(m, m, 1, 0, 3, 2, 5, 4, 7, 6);
