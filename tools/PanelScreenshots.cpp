@@ -228,6 +228,27 @@ void renderCallLowering(const QDir& folder) {
         view, *menu, [&](QSize) { return at; }, folder, QStringLiteral("call-lowering-menu"));
 }
 
+// The game boosted to 400 %, loud enough that the limiter holds it at full
+// scale; the web browser plays at an ordinary level beside it.
+void renderLimiting(const QDir& folder) {
+    test::FakeLoginItem loginItem;
+    World five(5);
+    auto& model = five.inTheirStates();
+    const QString game = QStringLiteral("org.example.App4");
+    model.setVolume(4.0, game);
+    MixerView view(model, loginItem, [] {});
+    view.setFramed(true);
+    showLaidOut(view);
+    AppRow* loud = view.row(game);
+    AppRow* browser = view.row(QStringLiteral("org.example.App0"));
+    if (loud == nullptr || browser == nullptr) {
+        fail(QStringLiteral("the panel has no row for the game or the browser"));
+    }
+    loud->showPeak(1.0F, std::chrono::milliseconds(16), true);
+    browser->showPeak(0.35F, std::chrono::milliseconds(16));
+    save(view, folder, QStringLiteral("limiting"));
+}
+
 // Fourteen applications in a panel of at most 600 pixels, scrolled halfway.
 void renderLongList(const QDir& folder) {
     test::FakeLoginItem loginItem;
@@ -256,6 +277,7 @@ int run(const QString& folderName) {
         renderMainStates(folder);
         renderLongList(folder);
         renderCallLowering(folder);
+        renderLimiting(folder);
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "corvalle-panel-screenshots: %s\n", error.what());
