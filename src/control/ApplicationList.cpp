@@ -36,6 +36,7 @@ ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
     state.hasSetting = model.settings().contains(app.id);
     state.listed = true;
     state.lowersOthers = setting.lowersOthers;
+    state.levelPerOutput = setting.levelPerOutput;
     state.calling = model.callingKeys().contains(app.id);
     state.lowered = model.loweredKeys().contains(app.id);
     addOutput(state, model, setting);
@@ -50,6 +51,7 @@ ApplicationState stateOfSetting(const QString& key, const AppSetting& setting) {
     state.volumeOutOfRange = setting.isVolumeOutOfRange();
     state.muted = setting.muted;
     state.lowersOthers = setting.lowersOthers;
+    state.levelPerOutput = setting.levelPerOutput;
     state.hasSetting = true;
     return state;
 }

@@ -45,7 +45,8 @@ const char* const kUsage =
     "  mute APP             mute the application\n"
     "  unmute APP           unmute the application\n"
     "  toggle-mute APP      mute or unmute the application\n"
-    "  reset APP            back to 100% and unmuted; the setting is forgotten\n"
+    "  reset APP            back to 100% and unmuted; its output, mark and every other\n"
+    "                       choice for it are forgotten\n"
     "  output               the output devices; * marks the current one\n"
     "  output DEVICE        make DEVICE the output\n"
     "  route APP DEVICE     play APP on DEVICE, whatever the default output is\n"
@@ -56,6 +57,8 @@ const char* const kUsage =
     "  duck APP on|off      mark APP to lower the others while it plays, or unmark it\n"
     "  duck-level           the level the others go to during a call (30%)\n"
     "  duck-level PERCENT   set it: 0% silences them, 100% leaves them as they are\n"
+    "  per-output APP       whether APP remembers a level for each output device\n"
+    "  per-output APP on|off  remember one for each output, or one level everywhere\n"
     "  show                 open the mixer window\n"
     "  help                 this text\n"
     "\n"
@@ -129,6 +132,12 @@ private:
     int limiter(const QStringList& words);
     int duck(const QStringList& words);
     int duckLevel(const QStringList& words);
+    int perOutput(const QStringList& words);
+    // APP [on|off]: shows a switch of APP, or sets it through `set` first.
+    int applicationSwitch(
+        const QStringList& words, const char* verb,
+        const std::function<std::optional<ApplicationState>(const QString& key, bool on)>& set,
+        const std::function<const char*(const ApplicationState&)>& describe);
     int step(const QStringList& words, double sign);
     int change(const QStringList& words,
                const std::function<std::optional<ApplicationState>(const QString& key)>& call);
@@ -169,6 +178,8 @@ const Verb CommandRun::kVerbs[] = {
     {"limiter", 0, 1, true, &CommandRun::limiter, "limiter takes on or off"},
     {"duck", 1, 2, true, &CommandRun::duck, "duck takes an application and on or off"},
     {"duck-level", 0, 1, true, &CommandRun::duckLevel, "duck-level takes one level"},
+    {"per-output", 1, 2, true, &CommandRun::perOutput,
+     "per-output takes an application and on or off"},
     {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
 };
 
@@ -508,14 +519,17 @@ int CommandRun::limiter(const QStringList& words) {
     return kExitDone;
 }
 
-int CommandRun::duck(const QStringList& words) {
+int CommandRun::applicationSwitch(
+    const QStringList& words, const char* verb,
+    const std::function<std::optional<ApplicationState>(const QString& key, bool on)>& set,
+    const std::function<const char*(const ApplicationState&)>& describe) {
     std::optional<bool> on;
     if (words.size() > 1) {
         // Checked before the name, so a wrong word changes nothing.
         const QString word = words.at(1).toLower();
         if (word != QLatin1String("on") && word != QLatin1String("off")) {
-            return usageError(
-                QStringLiteral("duck takes on or off, not %1").arg(printable(words.at(1))));
+            return usageError(QStringLiteral("%1 takes on or off, not %2")
+                                  .arg(QLatin1String(verb), printable(words.at(1))));
         }
         on = word == QLatin1String("on");
     }
@@ -524,7 +538,7 @@ int CommandRun::duck(const QStringList& words) {
         return application.exitCode;
     }
     if (on) {
-        application.value = client_.setLowersOthers(application.value->key, *on);
+        application.value = set(application.value->key, *on);
         if (!application.value) {
             return busFailure();
         }
@@ -533,11 +547,29 @@ int CommandRun::duck(const QStringList& words) {
     if (json_) {
         printJson(applicationJson(result));
     } else {
-        out_ << applicationLabel(result)
-             << (result.lowersOthers ? ": lowers the others while it plays\n"
-                                     : ": does not lower the others\n");
+        out_ << applicationLabel(result) << describe(result);
     }
     return kExitDone;
+}
+
+int CommandRun::duck(const QStringList& words) {
+    return applicationSwitch(
+        words, "duck",
+        [this](const QString& key, bool on) { return client_.setLowersOthers(key, on); },
+        [](const ApplicationState& result) {
+            return result.lowersOthers ? ": lowers the others while it plays\n"
+                                       : ": does not lower the others\n";
+        });
+}
+
+int CommandRun::perOutput(const QStringList& words) {
+    return applicationSwitch(
+        words, "per-output",
+        [this](const QString& key, bool on) { return client_.setLevelPerOutput(key, on); },
+        [](const ApplicationState& result) {
+            return result.levelPerOutput ? ": a level for each output device\n"
+                                         : ": one level on every output device\n";
+        });
 }
 
 int CommandRun::duckLevel(const QStringList& words) {

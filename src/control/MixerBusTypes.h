@@ -45,6 +45,8 @@ struct ApplicationState {
     bool lowersOthers = false;
     bool calling = false;
     bool lowered = false;
+    // Remembers a volume and mute for each output device it is heard on.
+    bool levelPerOutput = false;
 
     friend bool operator==(const ApplicationState&, const ApplicationState&) = default;
 };

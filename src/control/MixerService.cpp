@@ -171,6 +171,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"StepVolume", "sd", true, &MixerService::stepVolume},
         {"SetMute", "sb", true, &MixerService::setMute},
         {"SetLowersOthers", "sb", true, &MixerService::setLowersOthers},
+        {"SetLevelPerOutput", "sb", true, &MixerService::setLevelPerOutput},
         {"SelectOutput", "u", false, &MixerService::selectOutput},
         {"RouteApplication", "su", true, &MixerService::routeApplication},
     };
@@ -308,6 +309,12 @@ QDBusMessage MixerService::setMute(const QDBusMessage& message) {
 QDBusMessage MixerService::setLowersOthers(const QDBusMessage& message) {
     const auto key = message.arguments().at(0).toString();
     model_.setLowersOthers(message.arguments().at(1).toBool(), key);
+    return changeReply(message);
+}
+
+QDBusMessage MixerService::setLevelPerOutput(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    model_.setLevelPerOutput(message.arguments().at(1).toBool(), key);
     return changeReply(message);
 }
 

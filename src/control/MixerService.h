@@ -64,6 +64,7 @@ private:
     QDBusMessage loweredLevel(const QDBusMessage& message);
     QDBusMessage setLoweredLevel(const QDBusMessage& message);
     QDBusMessage setLowersOthers(const QDBusMessage& message);
+    QDBusMessage setLevelPerOutput(const QDBusMessage& message);
     QDBusMessage applicationReply(const QDBusMessage& message);
     QDBusMessage toggleMute(const QDBusMessage& message);
     QDBusMessage reset(const QDBusMessage& message);

@@ -4,9 +4,18 @@
 
 #include <QByteArray>
 #include <QString>
+#include <map>
 #include <optional>
 
 namespace corvalle {
+
+// A volume and mute switch remembered for one output device.
+struct OutputLevel {
+    double volume = 1.0;
+    bool muted = false;
+
+    friend bool operator==(const OutputLevel&, const OutputLevel&) = default;
+};
 
 // The remembered volume, mute switch and output of one application group.
 struct AppSetting {
@@ -22,11 +31,18 @@ struct AppSetting {
     std::optional<QString> output = {};
     // While it plays, the other applications are lowered, as for a call.
     bool lowersOthers = false;
+    // Opted in to a level for each output device: `volume` and `muted` are the
+    // level on `levelOutput` (the UID of the device it was last heard on, none
+    // before it was first heard), and `outputLevels` those of the other devices
+    // it was heard on, by UID.
+    bool levelPerOutput = false;
+    std::optional<QString> levelOutput = {};
+    std::map<QString, OutputLevel> outputLevels = {};
 
     // Within 0.005 of full volume and not muted: no tap is needed.
     bool needsTap() const { return muted || !Volume::isUnchanged(volume); }
-    // Nothing to remember: no tap, no output of its own, lowers nothing.
-    bool isDefault() const { return !needsTap() && !output && !lowersOthers; }
+    // Nothing to remember: no tap, no output of its own, lowers nothing, one level.
+    bool isDefault() const { return !needsTap() && !output && !lowersOthers && !levelPerOutput; }
     // The volume a tap plays, mute aside: a stored volume outside 0 to 4 (a
     // hand-edited or corrupt file) is taken to the nearest end, NaN to silence.
     double appliedVolume() const { return Volume::clamped(volume); }
@@ -34,6 +50,11 @@ struct AppSetting {
     bool isVolumeOutOfRange() const { return appliedVolume() != volume; }
     // The gain a tap applies: appliedVolume(), or silence when muted.
     float effectiveGain() const { return muted ? 0.0F : static_cast<float>(appliedVolume()); }
+
+    // Opted in: makes the level the one remembered for `outputUID`, keeping the
+    // present one for the device it was on. A device never heard on before keeps
+    // the present level. Whether anything changed.
+    bool switchLevelTo(const QString& outputUID);
 
     friend bool operator==(const AppSetting&, const AppSetting&) = default;
 };

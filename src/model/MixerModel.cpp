@@ -73,6 +73,7 @@ MixerModel::~MixerModel() = default;
 
 void MixerModel::refresh() {
     refreshOutput();
+    followOutputs();
 
     std::map<QString, AudioApp> groups = buildGroups();
     for (const auto& [key, group] : groups) {

@@ -90,6 +90,10 @@ public:
     // Whether `key`, while it plays, lowers the other applications as a call
     // does. Sound shorter than kShortestCall lowers nothing.
     void setLowersOthers(bool on, const QString& key);
+    // Whether `key` remembers a volume and mute for each output device it is heard
+    // on. On, its level follows the device within one refresh, with the same ramp
+    // as a slider move; off, the one level it has now holds everywhere.
+    void setLevelPerOutput(bool on, const QString& key);
     // Asks the audio system for `deviceID` as the default output and refreshes;
     // the audio system's status: noErr when it took the request.
     OSStatus selectOutput(AudioObjectID deviceID);
@@ -196,6 +200,15 @@ private:
 
     // Changing one setting: SettingChanges.cpp.
     void update(const AppSetting& setting, const QString& key);
+    // Records that `key` made the present settingsRevision_.
+    void noteSettingChange(const QString& key);
+
+    // A level for each output: OutputLevels.cpp.
+    // The UID of the device `setting`'s application is heard on, as reconcile()
+    // routes it; nothing while no output is known.
+    std::optional<QString> heardOutputUID(const AppSetting& setting) const;
+    // Moves the levels of those opted in to the devices they are heard on now.
+    void followOutputs();
 
     // What lastError shows of the two failures: MixerModel.cpp. Each call emits
     // lastErrorChanged, except a cleared save failure that was not shown.
@@ -270,6 +283,9 @@ private:
     std::vector<AudioApp> groupRows_;
     std::vector<std::size_t> groupRowPositions_;
     bool limiterOn_ = true;
+    // The default output's UID and every present one's, as followOutputs() last
+    // followed them.
+    std::vector<QString> followedOutputs_;
     Lowering lowering_;
     QTimer* loweringTimer_ = nullptr;
     // Marked groups playing now, since when; the groups whose call lowers the

@@ -39,8 +39,9 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         if (const auto stored = settings_.find(key); stored != settings_.end()) {
             otherMembers = stored->second.otherMembers;
         }
-        AppSetting updated{setting.volume,          setting.muted,  name,
-                           std::move(otherMembers), setting.output, setting.lowersOthers};
+        AppSetting updated = setting;
+        updated.name = name;
+        updated.otherMembers = std::move(otherMembers);
         if (const auto stored = settings_.find(key);
             stored == settings_.end() || stored->second != updated) {
             // Rows of settings alone show the keys and their names, nothing else.
@@ -52,11 +53,7 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         }
     }
     if (settingsRevision_ != revisionBefore) {
-        settingChanges_.emplace_back(settingsRevision_, key);
-        if (settingChanges_.size() > kSettingChangesKept) {
-            settingChangesFrom_ = settingChanges_.front().first;
-            settingChanges_.pop_front();
-        }
+        noteSettingChange(key);
     }
     emit settingsChanged();
     saveSettings();
@@ -66,6 +63,14 @@ void MixerModel::update(const AppSetting& setting, const QString& key) {
         // installed but not running) is shown as a setting-only row right away,
         // not at the next tick.
         postRefresh();
+    }
+}
+
+void MixerModel::noteSettingChange(const QString& key) {
+    settingChanges_.emplace_back(settingsRevision_, key);
+    if (settingChanges_.size() > kSettingChangesKept) {
+        settingChangesFrom_ = settingChanges_.front().first;
+        settingChanges_.pop_front();
     }
 }
 
@@ -120,6 +125,9 @@ void MixerModel::setOutput(const std::optional<QString>& outputUID, const QStrin
     changed.output = outputUID;
     if (changed.output && changed.output->isEmpty()) {
         changed.output.reset();
+    }
+    if (const auto heard = heardOutputUID(changed)) {
+        changed.switchLevelTo(*heard);
     }
     update(changed, key);
 }

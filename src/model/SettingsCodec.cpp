@@ -16,6 +16,9 @@ const QString kMuted = QStringLiteral("muted");
 const QString kName = QStringLiteral("name");
 const QString kOutput = QStringLiteral("output");
 const QString kLowersOthers = QStringLiteral("lowersOthers");
+const QString kLevelPerOutput = QStringLiteral("levelPerOutput");
+const QString kLevelOutput = QStringLiteral("levelOutput");
+const QString kOutputLevels = QStringLiteral("outputLevels");
 
 // A string member that may also be null (read as nothing); false when the member
 // comes twice or is of another type.
@@ -112,11 +115,56 @@ void appendString(QByteArray& out, const QString& text) {
 // JSON has no NaN or infinity; such a volume would make the whole stored value
 // unreadable. Write the level a tap would actually play instead. Finite numbers
 // are written in their shortest form that reads back to the same double.
-void appendVolume(QByteArray& out, const AppSetting& setting) {
-    const double volume = std::isfinite(setting.volume) ? setting.volume : setting.appliedVolume();
+void appendVolume(QByteArray& out, double stored) {
+    const double volume = std::isfinite(stored) ? stored : Volume::clamped(stored);
     std::array<char, 32> digits{};
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), volume);
     out.append(digits.data(), result.ptr - digits.data());
+}
+
+// The levels of the other outputs, {"UID":{"volume":1,"muted":false},...}. Both
+// members are required and nothing else is taken, as in the entry itself.
+bool readOutputLevels(JsonReader& reader, std::map<QString, OutputLevel>& levels) {
+    if (!reader.take('{')) {
+        return false;
+    }
+    if (reader.take('}')) {
+        return true;
+    }
+    QString uid;
+    QString member;
+    do {
+        if (!reader.readString(uid) || !reader.take(':') || !reader.take('{')) {
+            return false;
+        }
+        std::optional<double> volume;
+        std::optional<bool> muted;
+        do {
+            if (!reader.readString(member) || !reader.take(':')) {
+                return false;
+            }
+            if (member == kVolume) {
+                double value = 0.0;
+                if (volume || !reader.readNumber(value)) {
+                    return false;
+                }
+                volume = value;
+            } else if (member == kMuted) {
+                bool value = false;
+                if (muted || !reader.readBool(value)) {
+                    return false;
+                }
+                muted = value;
+            } else {
+                return false;
+            }
+        } while (reader.take(','));
+        if (!reader.take('}') || !volume || !muted ||
+            !levels.try_emplace(uid, OutputLevel{*volume, *muted}).second) {
+            return false;
+        }
+    } while (reader.take(','));
+    return reader.take('}');
 }
 
 // One entry's object; its members are read in any order.
@@ -131,6 +179,10 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
     std::optional<QString> output;
     bool outputSeen = false;
     std::optional<bool> lowersOthers;
+    std::optional<bool> levelPerOutput;
+    std::optional<QString> levelOutput;
+    bool levelOutputSeen = false;
+    std::optional<std::map<QString, OutputLevel>> outputLevels;
     QByteArray otherMembers;
     if (!reader.take('}')) {
         QString member;
@@ -151,12 +203,21 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
                     return std::nullopt;
                 }
                 muted = value;
-            } else if (member == kLowersOthers) {
+            } else if (member == kLowersOthers || member == kLevelPerOutput) {
+                std::optional<bool>& flag = member == kLowersOthers ? lowersOthers : levelPerOutput;
                 bool value = false;
-                if (lowersOthers || !reader.readBool(value)) {
+                if (flag || !reader.readBool(value)) {
                     return std::nullopt;
                 }
-                lowersOthers = value;
+                flag = value;
+            } else if (member == kLevelOutput) {
+                if (!readOptionalString(reader, levelOutputSeen, levelOutput)) {
+                    return std::nullopt;
+                }
+            } else if (member == kOutputLevels) {
+                if (outputLevels || !readOutputLevels(reader, outputLevels.emplace())) {
+                    return std::nullopt;
+                }
             } else if (member == kName || member == kOutput) {
                 const bool isName = member == kName;
                 if (!readOptionalString(reader, isName ? nameSeen : outputSeen,
@@ -187,9 +248,19 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
     if (!volume || !muted) {
         return std::nullopt;
     }
-    return AppSetting{*volume,           *muted,
-                      std::move(name),   std::move(otherMembers),
-                      std::move(output), lowersOthers.value_or(false)};
+    AppSetting setting{*volume,           *muted,
+                       std::move(name),   std::move(otherMembers),
+                       std::move(output), lowersOthers.value_or(false)};
+    // The other outputs' levels mean nothing once opted out, and are not kept.
+    setting.levelPerOutput = levelPerOutput.value_or(false);
+    if (setting.levelPerOutput) {
+        setting.levelOutput = std::move(levelOutput);
+        setting.outputLevels = std::move(outputLevels).value_or(std::map<QString, OutputLevel>{});
+        if (setting.levelOutput) {
+            setting.outputLevels.erase(*setting.levelOutput);
+        }
+    }
+    return setting;
 }
 
 } // namespace
@@ -197,7 +268,7 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
 void appendEntry(QByteArray& out, const QString& key, const AppSetting& setting) {
     appendString(out, key);
     out.append(":{\"volume\":");
-    appendVolume(out, setting);
+    appendVolume(out, setting.volume);
     out.append(setting.muted ? ",\"muted\":true" : ",\"muted\":false");
     if (setting.name) {
         out.append(",\"name\":");
@@ -210,6 +281,26 @@ void appendEntry(QByteArray& out, const QString& key, const AppSetting& setting)
     // Written only when set, so that the entries of everyone else read as before.
     if (setting.lowersOthers) {
         out.append(",\"lowersOthers\":true");
+    }
+    if (setting.levelPerOutput) {
+        out.append(",\"levelPerOutput\":true");
+        if (setting.levelOutput) {
+            out.append(",\"levelOutput\":");
+            appendString(out, *setting.levelOutput);
+        }
+        out.append(",\"outputLevels\":{");
+        bool first = true;
+        for (const auto& [uid, level] : setting.outputLevels) {
+            if (!first) {
+                out.append(',');
+            }
+            first = false;
+            appendString(out, uid);
+            out.append(":{\"volume\":");
+            appendVolume(out, level.volume);
+            out.append(level.muted ? ",\"muted\":true}" : ",\"muted\":false}");
+        }
+        out.append('}');
     }
     if (!setting.otherMembers.isEmpty()) {
         out.append(',');

@@ -45,6 +45,18 @@ QMenu* makeOutputMenu(MixerModel& model, const QString& appID, const QString& ap
                 .arg(*chosen),
             *chosen, false);
     }
+
+    menu->addSeparator();
+    QAction* perOutput = menu->addAction(QCoreApplication::translate(
+        "corvalle::ui::OutputMenu", "Remember a level for each output"));
+    perOutput->setObjectName(QStringLiteral("levelPerOutput"));
+    perOutput->setCheckable(true);
+    perOutput->setChecked(model.setting(appID).levelPerOutput);
+    perOutput->setToolTip(QCoreApplication::translate(
+        "corvalle::ui::OutputMenu", "On each output device it plays at the level last set while "
+                                    "it was heard there."));
+    QObject::connect(perOutput, &QAction::triggered, &model,
+                     [&model, appID](bool on) { model.setLevelPerOutput(on, appID); });
     return menu;
 }
 

@@ -224,6 +224,25 @@ TEST_F(CommandLineTest, DuckMarksAnApplicationAndDuckLevelSetsHowLow) {
     EXPECT_EQ(world_.store.data(u"loweredLevel"_s), "20");
 }
 
+// `per-output` turns on and off what the row's output menu does, through the bus.
+TEST_F(CommandLineTest, PerOutputRemembersALevelForEachOutput) {
+    const std::tuple<QStringList, int, const char*, bool> cases[] = {
+        {{"per-output", "firefox"}, kExitDone, ": one level on every output device\n", false},
+        {{"per-output", "fire", "on"}, kExitDone, ": a level for each output device\n", true},
+        {{"get", "firefox"}, kExitDone, "100%, a level for each output\n", true},
+        {{"per-output", "firefox", "both"},
+         kExitUsage,
+         "per-output takes on or off, not both",
+         true},
+        {{"--json", "per-output", "firefox", "off"}, kExitDone, R"("levelPerOutput":false)", false},
+    };
+    for (const auto& [arguments, exit, printed, on] : cases) {
+        expectRun(arguments, exit, printed);
+        EXPECT_EQ(world_.model->setting(kFirefox).levelPerOutput, on);
+        EXPECT_EQ(stored().value(kFirefox).toObject().value("levelPerOutput").toBool(), on);
+    }
+}
+
 // A call shows in the list as the caller's and as the others' state; the
 // columns stay away while nothing is marked or lowered.
 TEST_F(CommandLineTest, ListShowsWhoCallsAndWhoIsLowered) {

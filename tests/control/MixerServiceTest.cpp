@@ -46,7 +46,7 @@ TEST_F(MixerServiceTest, EveryMethodOfTheInterfaceFileChecksItsArguments) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << match.captured(1).toStdString();
     }
-    EXPECT_EQ(methods, 20);
+    EXPECT_EQ(methods, 21);
     EXPECT_EQ(call(u"SetLoudness"_s, {}).errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
 }
 
@@ -62,6 +62,7 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
              {"RouteApplication", {kFirefox, uint{4242}}, dbus::kErrorUnknownOutput},
              {"RouteApplication", {"org.nowhere", uint{0}}, dbus::kErrorUnknownApplication},
              {"SetLowersOthers", {"org.nowhere", true}, dbus::kErrorUnknownApplication},
+             {"SetLevelPerOutput", {"org.nowhere", true}, dbus::kErrorUnknownApplication},
              {"SetLoweredLevel", {std::nan("")}, dbus::kErrorInvalidVolume}}) {
         EXPECT_EQ(call(method, arguments).errorName(), error)
             << method.toStdString() << " " << arguments.at(0).toString().toStdString();

@@ -71,6 +71,12 @@ TEST(SettingsCodec, AnyUnreadableEntryLoadsNothing) {
         R"({"a":{"volume":0.5,"muted":false,"lowersOthers":1}})",
         R"({"a":{"volume":0.5,"muted":false,"lowersOthers":true,"lowersOthers":false}})",
         R"({"a":{"volume":1e400,"muted":false}})",
+        // The levels of other outputs: each with both members and nothing else, once.
+        R"({"a":{"volume":1,"muted":false,"levelPerOutput":true,"outputLevels":[]}})",
+        R"({"a":{"volume":1,"muted":false,"levelPerOutput":true,"outputLevels":{"x":{"volume":1}}}})",
+        R"({"a":{"volume":1,"muted":false,"levelPerOutput":true,"outputLevels":{"x":{"volume":1,"muted":false,"eq":2}}}})",
+        R"({"a":{"volume":1,"muted":false,"levelPerOutput":true,"outputLevels":{"x":{"volume":1,"muted":false},"x":{"volume":2,"muted":false}}}})",
+        R"({"a":{"volume":1,"muted":false,"levelPerOutput":true,"levelOutput":3}})",
         // Saving would keep only one of two entries, or of two volumes.
         R"({"a":{"volume":0.5,"muted":false},"a":{"volume":2,"muted":true}})",
         R"({"a":{"volume":0.5,"volume":2,"muted":false}})",
@@ -100,6 +106,16 @@ TEST(SettingsCodec, UnknownMembersAndTheOptionalOutputAreWrittenBackInTheirPlace
          R"({"a":{"volume":1,"muted":false,"lowersOthers":true,"eq":1}})"},
         {R"({"a":{"lowersOthers":false,"volume":1,"muted":true}})", std::nullopt,
          R"({"a":{"volume":1,"muted":true}})"},
+        // A level for each output: the present device's level is the entry's own,
+        // a stored level for it too is dropped, and nothing of it is kept once off.
+        {R"({"a":{"volume":0.5,"muted":false,"levelPerOutput":true,"levelOutput":"hp",)"
+         R"("outputLevels":{"spk":{"volume":2,"muted":true},"hp":{"volume":4,"muted":false}}}})",
+         std::nullopt,
+         R"({"a":{"volume":0.5,"muted":false,"levelPerOutput":true,"levelOutput":"hp",)"
+         R"("outputLevels":{"spk":{"volume":2,"muted":true}}}})"},
+        {R"({"a":{"volume":1,"muted":true,"levelPerOutput":false,"levelOutput":"hp",)"
+         R"("outputLevels":{"spk":{"volume":2,"muted":true}}}})",
+         std::nullopt, R"({"a":{"volume":1,"muted":true}})"},
         // Spaces go, a lone surrogate in a key stays.
         {R"( { "a" : { "muted":true , )" + other +
              R"(, "volume" : 0.50 } , "\ud800":{"volume":2,"muted":false} } )",

@@ -269,6 +269,14 @@ TEST_F(AppRowTest, TheContextMenuChoosesTheOutputAndShowsAnAbsentChoice) {
     EXPECT_EQ(choose(u"Default Output"_s), (QStringList{u"Default Output"_s, u"Speakers"_s,
                                                         u"headphones (not connected) ✓ (off)"_s}));
     EXPECT_EQ(model().setting(kPlayer).output, std::nullopt);
+
+    // A level for each output is turned on and off there too, the output kept.
+    model().setOutput(u"speakers"_s, kPlayer);
+    for (const bool on : {true, false}) {
+        choose(u"Remember a level for each output"_s);
+        EXPECT_EQ(model().setting(kPlayer).levelPerOutput, on);
+        EXPECT_EQ(model().setting(kPlayer).output, u"speakers"_s);
+    }
 }
 
 // The mark follows the stored setting, also for a row whose application is not
