@@ -362,6 +362,48 @@ TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndR
     expectChosenOutputFollowed([&] { startTone({"--targets", "headphones"}); }, "speakers");
 }
 
+// A player opted in to a level for each output, following the default: at 50 %
+// on the speakers, 100 % (untapped) on the headphones and 25 % on an output
+// that goes away while it plays, each heard again where it was set, also after
+// Corvalle restarts on the other device.
+TEST_F(OwnOutputTest, ALevelForEachOutputIsHeardOnEachAndOutlivesARemovalAndARestart) {
+    const double quarterDB = kHalfDB - (kFullDB - kHalfDB);
+    const QString key = startTone();
+    ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
+    model->setLevelPerOutput(true, key);
+    ASSERT_TRUE(tapAtHalf(key));
+    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "50 % on the speakers");
+
+    makeDefault("headphones");
+    expectHeard({{"headphones", kHalfDB}, {"speakers", kSilentDB}}, "headphones, never set");
+    model->setVolume(1.0, key);
+    expectHeard({{"headphones", kFullDB}}, "100 % on the headphones");
+    makeDefault("speakers");
+    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "back on the speakers");
+
+    ASSERT_TRUE(loadNullSink("extra"));
+    makeDefault("extra");
+    ASSERT_TRUE(outputBecomes("extra"));
+    model->setVolume(0.25, key);
+    expectHeard({{"extra", quarterDB}, {"speakers", kSilentDB}}, "25 % on extra");
+    ASSERT_TRUE(unloadNullSink("extra"));
+    // The session manager picks the fallback; the level is the one set there.
+    ASSERT_TRUE(spinUntil([&] { return model->outputID() != kAudioObjectUnknown; }, 3s));
+    const bool onSpeakers = model->outputID() == deviceNamed("speakers");
+    expectHeard({{onSpeakers ? "speakers" : "headphones", onSpeakers ? kHalfDB : kFullDB}},
+                "extra removed while playing");
+
+    model.reset();
+    makeDefault(onSpeakers ? "headphones" : "speakers");
+    makeModel();
+    expectHeard({{onSpeakers ? "headphones" : "speakers", onSpeakers ? kFullDB : kHalfDB}},
+                "Corvalle restarted on the other device");
+    makeDefault(onSpeakers ? "speakers" : "headphones");
+    expectHeard({{onSpeakers ? "speakers" : "headphones", onSpeakers ? kHalfDB : kFullDB}},
+                "and back");
+    EXPECT_FALSE(model->lastError().has_value());
+}
+
 // A JACK client links itself and follows no target: it is moved link by link.
 TEST_F(OwnOutputTest, AnOutputChosenForAJackClientIsWhereItIsHeard) {
     if (test::jackPlayerPath().empty()) {
