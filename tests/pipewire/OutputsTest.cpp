@@ -365,21 +365,40 @@ TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndR
 // A player opted in to a level for each output, following the default: at 50 %
 // on the speakers, 100 % (untapped) on the headphones and 25 % on an output
 // that goes away while it plays, each heard again where it was set, also after
-// Corvalle restarts on the other device.
+// Corvalle restarts on the other device. The player is a PulseAudio client,
+// where one was built.
 TEST_F(OwnOutputTest, ALevelForEachOutputIsHeardOnEachAndOutlivesARemovalAndARestart) {
-    const double quarterDB = kHalfDB - (kFullDB - kHalfDB);
-    const QString key = startTone();
+    // The PulseAudio player plays a constant level, 3 dB above a tone's RMS.
+    const bool pulse = !test::pulsePlayerPath().empty();
+    const double offsetDB = pulse ? 20.0 * std::log10(std::sqrt(2.0)) : 0.0;
+    const double fullDB = kFullDB + offsetDB;
+    const double halfDB = kHalfDB + offsetDB;
+    const double quarterDB = halfDB - (fullDB - halfDB);
+    if (!pulse) {
+        startTone();
+    } else {
+        tone.emplace(std::vector<std::string>{test::pulsePlayerPath(), "--amplitude",
+                                              std::to_string(test::kToneAmplitude), "--seconds",
+                                              "120"});
+    }
+    const QString key = test::keyOf(*tone);
     ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
     model->setLevelPerOutput(true, key);
     ASSERT_TRUE(tapAtHalf(key));
-    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "50 % on the speakers");
+    expectHeard({{"speakers", halfDB}, {"headphones", kSilentDB}}, "50 % on the speakers");
 
     makeDefault("headphones");
-    expectHeard({{"headphones", kHalfDB}, {"speakers", kSilentDB}}, "headphones, never set");
+    expectHeard({{"headphones", halfDB}, {"speakers", kSilentDB}}, "headphones, never set");
     model->setVolume(1.0, key);
-    expectHeard({{"headphones", kFullDB}}, "100 % on the headphones");
-    makeDefault("speakers");
-    expectHeard({{"speakers", kHalfDB}, {"headphones", kSilentDB}}, "back on the speakers");
+    expectHeard({{"headphones", fullDB}}, "100 % on the headphones");
+    // The move from 100 % to 50 % is never heard louder, not even at first.
+    test::MonitorMeter speakers("speakers");
+    const std::vector<float> moving =
+        recordAround(speakers, 1500, {{300ms, [&] { makeDefault("speakers"); }}});
+    EXPECT_LE(std::ranges::max(moving, {}, [](float s) { return std::fabs(s); }),
+              0.5 * test::kToneAmplitude * 1.02)
+        << "the move to the speakers";
+    expectHeard({{"speakers", halfDB}, {"headphones", kSilentDB}}, "back on the speakers");
 
     ASSERT_TRUE(loadNullSink("extra"));
     makeDefault("extra");
@@ -390,16 +409,16 @@ TEST_F(OwnOutputTest, ALevelForEachOutputIsHeardOnEachAndOutlivesARemovalAndARes
     // The session manager picks the fallback; the level is the one set there.
     ASSERT_TRUE(spinUntil([&] { return model->outputID() != kAudioObjectUnknown; }, 3s));
     const bool onSpeakers = model->outputID() == deviceNamed("speakers");
-    expectHeard({{onSpeakers ? "speakers" : "headphones", onSpeakers ? kHalfDB : kFullDB}},
+    expectHeard({{onSpeakers ? "speakers" : "headphones", onSpeakers ? halfDB : fullDB}},
                 "extra removed while playing");
 
     model.reset();
     makeDefault(onSpeakers ? "headphones" : "speakers");
     makeModel();
-    expectHeard({{onSpeakers ? "headphones" : "speakers", onSpeakers ? kFullDB : kHalfDB}},
+    expectHeard({{onSpeakers ? "headphones" : "speakers", onSpeakers ? fullDB : halfDB}},
                 "Corvalle restarted on the other device");
     makeDefault(onSpeakers ? "speakers" : "headphones");
-    expectHeard({{onSpeakers ? "speakers" : "headphones", onSpeakers ? kHalfDB : kFullDB}},
+    expectHeard({{onSpeakers ? "speakers" : "headphones", onSpeakers ? halfDB : fullDB}},
                 "and back");
     EXPECT_FALSE(model->lastError().has_value());
 }
