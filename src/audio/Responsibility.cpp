@@ -1,6 +1,5 @@
 #include "Responsibility.h"
 
-#include <atomic>
 #include <mutex>
 #include <unistd.h>
 #include <utility>
@@ -86,7 +85,6 @@ using LookupFunction = pid_t (*)(pid_t);
 
 std::once_flag resolveOnce;
 LookupFunction lookup = nullptr;
-std::atomic<std::size_t> resolutions{0};
 
 pid_t processTreeLookup(pid_t pid) {
     // Each thread keeps its own remembered answers, so no lock is needed.
@@ -96,7 +94,6 @@ pid_t processTreeLookup(pid_t pid) {
 
 LookupFunction resolvedLookup() {
     std::call_once(resolveOnce, [] {
-        ++resolutions;
         // Without a readable process tree there is nothing to ask.
         lookup = access("/proc/self/stat", R_OK) == 0 ? &processTreeLookup : nullptr;
     });
@@ -112,10 +109,6 @@ pid_t responsiblePID(pid_t pid) {
     }
     const pid_t answer = function(pid);
     return answer > 0 ? answer : pid;
-}
-
-std::size_t resolutionCount() {
-    return resolutions.load();
 }
 
 } // namespace Responsibility

@@ -46,9 +46,6 @@ namespace Responsibility {
 // resolved once per run, on first use, thread-safely.
 pid_t responsiblePID(pid_t pid);
 
-// How often the lookup source has been resolved: 0 before the first query, 1 after.
-std::size_t resolutionCount();
-
 } // namespace Responsibility
 
 } // namespace corvalle
