@@ -19,7 +19,7 @@ _corvalle()
     _init_completion || return
     _corvalle_program=${words[0]}
 
-    local commands="list get set up down mute unmute toggle-mute reset output route limiter duck duck-level show help"
+    local commands="list get set up down mute unmute toggle-mute reset output route limiter duck duck-level shortcuts show help"
     local -a rest=()
     local word command=
     for word in "${words[@]:1:cword-1}"; do
@@ -57,7 +57,7 @@ _corvalle()
     local -a candidates=()
     local line
     case $command in
-    get | set | up | down | mute | unmute | toggle-mute | reset | route | duck)
+    get | set | up | down | mute | unmute | toggle-mute | reset | route | duck | shortcuts)
         if [[ ${#rest[@]} -eq 0 ]]; then
             while IFS= read -r line; do candidates+=("$line"); done \
                 < <(_corvalle_json_strings list key; _corvalle_json_strings list name)
@@ -65,7 +65,7 @@ _corvalle()
             candidates=(0% 50% 100% 150% 200% 400% +5% -5%)
         elif [[ ($command == up || $command == down) && ${#rest[@]} -eq 1 ]]; then
             candidates=(1% 5% 10% 25%)
-        elif [[ $command == duck && ${#rest[@]} -eq 1 ]]; then
+        elif [[ ($command == duck || $command == shortcuts) && ${#rest[@]} -eq 1 ]]; then
             candidates=(on off)
         elif [[ $command == route && ${#rest[@]} -eq 1 ]]; then
             candidates=(default)

@@ -1,8 +1,8 @@
 # fish completion for corvalle. Application keys, names and output devices come
 # from the running Corvalle; without one only the commands and options complete.
 
-set -l corvalle_commands list get set up down mute unmute toggle-mute reset output route limiter duck duck-level show help
-set -l corvalle_app_commands get set up down mute unmute toggle-mute reset route duck
+set -l corvalle_commands list get set up down mute unmute toggle-mute reset output route limiter duck duck-level shortcuts show help
+set -l corvalle_app_commands get set up down mute unmute toggle-mute reset route duck shortcuts
 
 # The values of one JSON string member of `corvalle --json COMMAND`, one a line.
 function __corvalle_json_strings -a command member
@@ -22,7 +22,7 @@ end
 function __corvalle_wants_application
     set -l words (__corvalle_arguments)
     test (count $words) -eq 1
-    and contains -- $words[1] get set up down mute unmute toggle-mute reset route duck
+    and contains -- $words[1] get set up down mute unmute toggle-mute reset route duck shortcuts
 end
 
 # The word after `duck APP`, or after `duck-level`.
@@ -63,9 +63,11 @@ complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a 
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a limiter -d 'Limit or clip a boost'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a duck -d 'Lower the others while it plays'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a duck-level -d 'How low the others go in a call'
+complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a shortcuts -d 'Keyboard shortcuts of its own'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a show -d 'Open the mixer window'
 complete -c corvalle -n "__fish_seen_subcommand_from limiter; and test (count (commandline -opc)) -eq 2" -a 'on off' -d 'The limiter'
 complete -c corvalle -n "__corvalle_wants_switch duck 2" -a 'on off' -d 'Lower the others'
+complete -c corvalle -n "__corvalle_wants_switch shortcuts 2" -a 'on off' -d 'Keyboard shortcuts'
 complete -c corvalle -n "__corvalle_wants_switch duck-level 1" -a '0% 10% 20% 30% 50%' -d 'Level of the others'
 complete -c corvalle -n "not __fish_seen_subcommand_from $corvalle_commands" -a help -d 'Explain the commands'
 

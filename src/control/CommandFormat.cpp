@@ -90,6 +90,9 @@ QString applicationLine(const ApplicationState& application) {
     if (application.lowersOthers) {
         line += QStringLiteral(", lowers the others");
     }
+    if (application.shortcuts) {
+        line += QStringLiteral(", has shortcuts");
+    }
     if (application.calling) {
         line += QStringLiteral(", in a call");
     } else if (application.lowered) {
@@ -170,6 +173,7 @@ QJsonObject applicationJson(const ApplicationState& application) {
         {QStringLiteral("lowersOthers"), application.lowersOthers},
         {QStringLiteral("calling"), application.calling},
         {QStringLiteral("lowered"), application.lowered},
+        {QStringLiteral("shortcuts"), application.shortcuts},
     };
 }
 

@@ -56,6 +56,8 @@ const char* const kUsage =
     "  duck APP on|off      mark APP to lower the others while it plays, or unmark it\n"
     "  duck-level           the level the others go to during a call (30%)\n"
     "  duck-level PERCENT   set it: 0% silences them, 100% leaves them as they are\n"
+    "  shortcuts APP        whether APP has keyboard shortcuts of its own\n"
+    "  shortcuts APP on|off declare keys to raise, lower and mute APP, or take them away\n"
     "  show                 open the mixer window\n"
     "  help                 this text\n"
     "\n"
@@ -129,6 +131,7 @@ private:
     int limiter(const QStringList& words);
     int duck(const QStringList& words);
     int duckLevel(const QStringList& words);
+    int shortcuts(const QStringList& words);
     int step(const QStringList& words, double sign);
     int change(const QStringList& words,
                const std::function<std::optional<ApplicationState>(const QString& key)>& call);
@@ -169,6 +172,8 @@ const Verb CommandRun::kVerbs[] = {
     {"limiter", 0, 1, true, &CommandRun::limiter, "limiter takes on or off"},
     {"duck", 1, 2, true, &CommandRun::duck, "duck takes an application and on or off"},
     {"duck-level", 0, 1, true, &CommandRun::duckLevel, "duck-level takes one level"},
+    {"shortcuts", 1, 2, true, &CommandRun::shortcuts,
+     "shortcuts takes an application and on or off"},
     {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
 };
 
@@ -560,6 +565,38 @@ int CommandRun::duckLevel(const QStringList& words) {
                    {QStringLiteral("percent"), roundedPercent(*level)}});
     } else {
         out_ << formatPercent(*level) << '\n';
+    }
+    return kExitDone;
+}
+
+int CommandRun::shortcuts(const QStringList& words) {
+    std::optional<bool> on;
+    if (words.size() > 1) {
+        // Checked before the name, so a wrong word changes nothing.
+        const QString word = words.at(1).toLower();
+        if (word != QLatin1String("on") && word != QLatin1String("off")) {
+            return usageError(
+                QStringLiteral("shortcuts takes on or off, not %1").arg(printable(words.at(1))));
+        }
+        on = word == QLatin1String("on");
+    }
+    auto application = resolveApplication(words.at(0));
+    if (!application.value) {
+        return application.exitCode;
+    }
+    if (on) {
+        application.value = client_.setShortcuts(application.value->key, *on);
+        if (!application.value) {
+            return busFailure();
+        }
+    }
+    const auto& result = *application.value;
+    if (json_) {
+        printJson(applicationJson(result));
+    } else {
+        out_ << applicationLabel(result)
+             << (result.shortcuts ? ": has keyboard shortcuts of its own\n"
+                                  : ": has no keyboard shortcuts of its own\n");
     }
     return kExitDone;
 }

@@ -21,6 +21,7 @@ const QString kOutputName = QStringLiteral("outputName");
 const QString kLowersOthers = QStringLiteral("lowersOthers");
 const QString kCalling = QStringLiteral("calling");
 const QString kLowered = QStringLiteral("lowered");
+const QString kShortcuts = QStringLiteral("shortcuts");
 
 void readString(const QVariantMap& map, const QString& name, QString& into) {
     const auto value = map.value(name);
@@ -54,6 +55,7 @@ QVariantMap toVariantMap(const ApplicationState& application) {
         {kLowersOthers, application.lowersOthers},
         {kCalling, application.calling},
         {kLowered, application.lowered},
+        {kShortcuts, application.shortcuts},
     };
 }
 
@@ -76,6 +78,7 @@ std::optional<ApplicationState> applicationStateFromMap(const QVariantMap& map) 
     readBool(map, kLowersOthers, application.lowersOthers);
     readBool(map, kCalling, application.calling);
     readBool(map, kLowered, application.lowered);
+    readBool(map, kShortcuts, application.shortcuts);
     readString(map, kOutput, application.output);
     readString(map, kOutputName, application.outputName);
     const auto volume = map.value(kVolume);

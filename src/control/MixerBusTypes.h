@@ -45,6 +45,8 @@ struct ApplicationState {
     bool lowersOthers = false;
     bool calling = false;
     bool lowered = false;
+    // Has keyboard shortcuts of its own.
+    bool shortcuts = false;
 
     friend bool operator==(const ApplicationState&, const ApplicationState&) = default;
 };

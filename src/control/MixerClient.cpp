@@ -137,6 +137,10 @@ std::optional<ApplicationState> MixerClient::setLowersOthers(const QString& key,
     return applicationCall(QStringLiteral("SetLowersOthers"), {key, on});
 }
 
+std::optional<ApplicationState> MixerClient::setShortcuts(const QString& key, bool on) {
+    return applicationCall(QStringLiteral("SetShortcuts"), {key, on});
+}
+
 std::optional<ApplicationState> MixerClient::reset(const QString& key) {
     return applicationCall(QStringLiteral("Reset"), {key});
 }

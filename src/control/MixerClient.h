@@ -33,6 +33,7 @@ public:
     std::optional<ApplicationState> setMute(const QString& key, bool muted);
     std::optional<ApplicationState> toggleMute(const QString& key);
     std::optional<ApplicationState> setLowersOthers(const QString& key, bool on);
+    std::optional<ApplicationState> setShortcuts(const QString& key, bool on);
     std::optional<ApplicationState> reset(const QString& key);
 
     std::optional<std::vector<BusOutput>> listOutputs();
