@@ -60,6 +60,9 @@ public:
 
     // The tray icon's tooltip: the program, and how many applications play.
     static QString trayToolTip(const std::vector<AudioApp>& apps);
+    // Adds `text` (what a key just changed) to the tooltip for kNoticeShownMs.
+    void showNotice(const QString& text);
+    static constexpr int kNoticeShownMs = 10000;
 
     MainWindow* window() const { return window_; }
     TrayPanel* trayPanel() const { return trayPanel_; }
@@ -75,6 +78,7 @@ private:
     void trayGone();
     void trayActivated(int reason);
     void showWindowMinimised();
+    void updateToolTip();
     MainWindow& ensureWindow();
 
     Backend& backend_;
@@ -85,6 +89,8 @@ private:
     TrayPanel* trayPanel_ = nullptr;
     MainWindow* window_ = nullptr;
     QTimer* trayGoneTimer_ = nullptr;
+    QTimer* noticeTimer_ = nullptr;
+    QString notice_;
     // The window was shown minimised because there was no tray, not by the user.
     bool windowWaitsForTray_ = false;
     bool terminated_ = false;
