@@ -136,6 +136,46 @@ duck-level, show.
     </message>
 </context>
 <context>
+    <name>corvalle::Shortcuts</name>
+    <message>
+        <source>Raise the volume of the focused application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lower the volume of the focused application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mute or unmute the focused application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Raise the volume of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lower the volume of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mute or unmute %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <comment>an application and its level</comment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No focused application is known here</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The focused application plays no sound</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>corvalle::WindowTitleRow</name>
     <message>
         <source>Minimise</source>
@@ -302,6 +342,17 @@ duck-level, show.
     </message>
     <message>
         <source>Output device: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::ShortcutMenu</name>
+    <message>
+        <source>Shortcuts for This App</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keys to raise, lower and mute it; the desktop&apos;s shortcut settings bind them.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
