@@ -26,7 +26,8 @@ std::set<QString> readKeys(const QByteArray& text) {
         qCInfo(lcModel) << "the stored shortcut applications are not a list of keys; none is taken";
         return keys;
     }
-    for (const QJsonValue& value : document.array()) {
+    const QJsonArray array = document.array();
+    for (const QJsonValue value : array) {
         if (value.isString() && !value.toString().isEmpty()) {
             keys.insert(value.toString());
         }
