@@ -214,10 +214,10 @@ void GlobalShortcuts::bind() {
 }
 
 void GlobalShortcuts::onResponse(const QDBusMessage& message) {
-    const QVariantList arguments = message.arguments();
-    if (message.path() != pendingPath_ || arguments.size() < 2) {
+    if (message.path() != pendingPath_ || message.signature() != QLatin1String("ua{sv}")) {
         return;
     }
+    const QVariantList arguments = message.arguments();
     const Step step = pendingStep_;
     stopExpecting();
     const uint response = arguments.at(0).toUInt();
@@ -266,7 +266,8 @@ void GlobalShortcuts::bindingAnswered(uint response, const QVariantMap& results)
 
 void GlobalShortcuts::onActivated(const QDBusMessage& message) {
     const QVariantList arguments = message.arguments();
-    if (arguments.size() < 2 || objectPath(arguments.at(0)) != session_ || session_.isEmpty()) {
+    if (!message.signature().startsWith(QLatin1String("os")) || session_.isEmpty() ||
+        objectPath(arguments.at(0)) != session_) {
         return;
     }
     const QString id = arguments.at(1).toString();
