@@ -92,13 +92,13 @@
 
 With a command, controls the running Corvalle instead: list, get, set, up,
 down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-duck-level, show.
+duck-level, shortcuts, show.
 &quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation>Lautstärkemischer für jede Anwendung.
 
 Mit einem Befehl steuert es stattdessen das laufende Corvalle: list, get, set,
 up, down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-duck-level, show.
+duck-level, shortcuts, show.
 „corvalle help“ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
     </message>
 </context>

@@ -92,7 +92,7 @@
 
 With a command, controls the running Corvalle instead: list, get, set, up,
 down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-duck-level, show.
+duck-level, shortcuts, show.
 &quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation type="unfinished"></translation>
     </message>
