@@ -33,7 +33,7 @@ AppDelegate::AppDelegate(Backend& backend, Options options, QObject* parent)
     connect(trayGoneTimer_, &QTimer::timeout, this, &AppDelegate::trayGone);
     noticeTimer_ = new QTimer(this);
     noticeTimer_->setSingleShot(true);
-    noticeTimer_->setInterval(kNoticeShownMs);
+    noticeTimer_->setInterval(options_.noticeShownMs);
     connect(noticeTimer_, &QTimer::timeout, this, [this] {
         notice_.clear();
         updateToolTip();

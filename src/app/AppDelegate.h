@@ -35,6 +35,8 @@ public:
         // How long a tray may be gone (a panel restarting) before the window
         // takes over as the way in.
         int trayGoneGraceMs = 3000;
+        // How long the tooltip tells what a keyboard shortcut just changed.
+        int noticeShownMs = 10000;
     };
 
     AppDelegate(Backend& backend, Options options, QObject* parent = nullptr);
@@ -60,9 +62,8 @@ public:
 
     // The tray icon's tooltip: the program, and how many applications play.
     static QString trayToolTip(const std::vector<AudioApp>& apps);
-    // Adds `text` (what a key just changed) to the tooltip for kNoticeShownMs.
+    // Adds `text` (what a key just changed) to the tray icon's tooltip for a while.
     void showNotice(const QString& text);
-    static constexpr int kNoticeShownMs = 10000;
 
     MainWindow* window() const { return window_; }
     TrayPanel* trayPanel() const { return trayPanel_; }
