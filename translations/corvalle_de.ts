@@ -92,13 +92,13 @@
 
 With a command, controls the running Corvalle instead: list, get, set, up,
 down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-duck-level, show.
+duck-level, shortcuts, show.
 &quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation>Lautstärkemischer für jede Anwendung.
 
 Mit einem Befehl steuert es stattdessen das laufende Corvalle: list, get, set,
 up, down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-duck-level, show.
+duck-level, shortcuts, show.
 „corvalle help“ erklärt jeden Befehl, „man corvalle“ erklärt alles.</translation>
     </message>
 </context>
@@ -138,6 +138,46 @@ duck-level, show.
     <message>
         <source>Settings could not be saved: %1. Changes apply until Corvalle quits.</source>
         <translation>Die Einstellungen konnten nicht gespeichert werden: %1. Änderungen gelten, bis Corvalle beendet wird.</translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::Shortcuts</name>
+    <message>
+        <source>Raise the volume of the focused application</source>
+        <translation>Lautstärke der aktiven Anwendung erhöhen</translation>
+    </message>
+    <message>
+        <source>Lower the volume of the focused application</source>
+        <translation>Lautstärke der aktiven Anwendung verringern</translation>
+    </message>
+    <message>
+        <source>Mute or unmute the focused application</source>
+        <translation>Stummschaltung der aktiven Anwendung umschalten</translation>
+    </message>
+    <message>
+        <source>Raise the volume of %1</source>
+        <translation>Lautstärke von %1 erhöhen</translation>
+    </message>
+    <message>
+        <source>Lower the volume of %1</source>
+        <translation>Lautstärke von %1 verringern</translation>
+    </message>
+    <message>
+        <source>Mute or unmute %1</source>
+        <translation>Stummschaltung von %1 umschalten</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <comment>an application and its level</comment>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>No focused application is known here</source>
+        <translation>Die aktive Anwendung ist hier nicht bekannt</translation>
+    </message>
+    <message>
+        <source>The focused application plays no sound</source>
+        <translation>Die aktive Anwendung gibt keinen Ton aus</translation>
     </message>
 </context>
 <context>
@@ -308,6 +348,17 @@ duck-level, show.
     <message>
         <source>Output device: %1</source>
         <translation>Ausgabegerät: %1</translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::ShortcutMenu</name>
+    <message>
+        <source>Shortcuts for This App</source>
+        <translation>Tastenkürzel für diese App</translation>
+    </message>
+    <message>
+        <source>Keys to raise, lower and mute it; the desktop&apos;s shortcut settings bind them.</source>
+        <translation>Tasten zum Lauter- und Leiserstellen und Stummschalten; belegt werden sie in den Kurzbefehl-Einstellungen der Arbeitsumgebung.</translation>
     </message>
 </context>
 <context>

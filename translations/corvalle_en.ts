@@ -92,7 +92,7 @@
 
 With a command, controls the running Corvalle instead: list, get, set, up,
 down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-duck-level, show.
+duck-level, shortcuts, show.
 &quot;corvalle help&quot; explains each command; &quot;man corvalle&quot; explains all of it.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -132,6 +132,46 @@ duck-level, show.
     </message>
     <message>
         <source>Settings could not be saved: %1. Changes apply until Corvalle quits.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::Shortcuts</name>
+    <message>
+        <source>Raise the volume of the focused application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lower the volume of the focused application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mute or unmute the focused application</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Raise the volume of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Lower the volume of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mute or unmute %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <comment>an application and its level</comment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No focused application is known here</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The focused application plays no sound</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -302,6 +342,17 @@ duck-level, show.
     </message>
     <message>
         <source>Output device: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>corvalle::ui::ShortcutMenu</name>
+    <message>
+        <source>Shortcuts for This App</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keys to raise, lower and mute it; the desktop&apos;s shortcut settings bind them.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -31,6 +31,13 @@ AppDelegate::AppDelegate(Backend& backend, Options options, QObject* parent)
     trayGoneTimer_->setSingleShot(true);
     trayGoneTimer_->setInterval(options_.trayGoneGraceMs);
     connect(trayGoneTimer_, &QTimer::timeout, this, &AppDelegate::trayGone);
+    noticeTimer_ = new QTimer(this);
+    noticeTimer_->setSingleShot(true);
+    noticeTimer_->setInterval(options_.noticeShownMs);
+    connect(noticeTimer_, &QTimer::timeout, this, [this] {
+        notice_.clear();
+        updateToolTip();
+    });
 }
 
 AppDelegate::~AppDelegate() {
@@ -168,9 +175,8 @@ void AppDelegate::createTray() {
     // The panel's colours are unknown (light and dark ones are both common): a
     // middle grey reads on either.
     tray_->setIcon(ui::symbolIcon(ui::Symbol::sliderVertical3, QColor(0x8E, 0x8E, 0x93)));
-    tray_->setToolTip(trayToolTip(model().apps()));
-    connect(&model(), &MixerModel::appsChanged, tray_,
-            [this] { tray_->setToolTip(trayToolTip(model().apps())); });
+    updateToolTip();
+    connect(&model(), &MixerModel::appsChanged, tray_, [this] { updateToolTip(); });
     // Some tray hosts show only a menu on any click; it leads to the same places.
     trayMenu_ = new QMenu;
     trayMenu_->addAction(tr("Open Corvalle"), this, [this] { showWindow(); });
@@ -189,6 +195,19 @@ QString AppDelegate::trayToolTip(const std::vector<AudioApp>& apps) {
         return tr("Corvalle");
     }
     return tr("Corvalle\n%n app(s) playing", "tray icon tooltip", static_cast<int>(playing));
+}
+
+void AppDelegate::showNotice(const QString& text) {
+    notice_ = text;
+    noticeTimer_->start();
+    updateToolTip();
+}
+
+void AppDelegate::updateToolTip() {
+    if (tray_) {
+        const QString counted = trayToolTip(model().apps());
+        tray_->setToolTip(notice_.isEmpty() ? counted : counted + QLatin1Char('\n') + notice_);
+    }
 }
 
 void AppDelegate::trayActivated(int reason) {

@@ -35,6 +35,8 @@ public:
         // How long a tray may be gone (a panel restarting) before the window
         // takes over as the way in.
         int trayGoneGraceMs = 3000;
+        // How long the tooltip tells what a keyboard shortcut just changed.
+        int noticeShownMs = 10000;
     };
 
     AppDelegate(Backend& backend, Options options, QObject* parent = nullptr);
@@ -60,6 +62,8 @@ public:
 
     // The tray icon's tooltip: the program, and how many applications play.
     static QString trayToolTip(const std::vector<AudioApp>& apps);
+    // Adds `text` (what a key just changed) to the tray icon's tooltip for a while.
+    void showNotice(const QString& text);
 
     MainWindow* window() const { return window_; }
     TrayPanel* trayPanel() const { return trayPanel_; }
@@ -75,6 +79,7 @@ private:
     void trayGone();
     void trayActivated(int reason);
     void showWindowMinimised();
+    void updateToolTip();
     MainWindow& ensureWindow();
 
     Backend& backend_;
@@ -85,6 +90,8 @@ private:
     TrayPanel* trayPanel_ = nullptr;
     MainWindow* window_ = nullptr;
     QTimer* trayGoneTimer_ = nullptr;
+    QTimer* noticeTimer_ = nullptr;
+    QString notice_;
     // The window was shown minimised because there was no tray, not by the user.
     bool windowWaitsForTray_ = false;
     bool terminated_ = false;

@@ -31,7 +31,7 @@ LaunchParse parseLaunchOptions(const QStringList& arguments) {
         "Per-application volume mixer.\n\n"
         "With a command, controls the running Corvalle instead: list, get, set, up,\n"
         "down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,\n"
-        "duck-level, show.\n"
+        "duck-level, shortcuts, show.\n"
         "\"corvalle help\" explains each command; \"man corvalle\" explains all of it."));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")},

@@ -1,8 +1,10 @@
 #include "AppDelegate.h"
 #include "Backend.h"
+#include "FocusedWindow.h"
 #include "LaunchOptions.h"
 #include "Log.h"
 #include "MainWindow.h"
+#include "Shortcuts.h"
 #include "SingleInstance.h"
 #include "Symbols.h"
 #include "Translations.h"
@@ -174,6 +176,9 @@ int main(int argc, char** argv) {
 
     delegate.applicationDidFinishLaunching(options.loginItem);
     const qint64 modelReadyMs = sinceStart.elapsed();
+
+    Shortcuts shortcuts(delegate.model(), QDBusConnection::sessionBus(), &x11::focusedWindowPID);
+    QObject::connect(&shortcuts, &Shortcuts::noticed, &delegate, &AppDelegate::showNotice);
 
 #ifdef CORVALLE_HAVE_CONTROL
     MixerService service(delegate.model(), [&delegate] { delegate.showWindow(); });

@@ -39,6 +39,7 @@ ApplicationState stateOfRow(const MixerModel& model, const AudioApp& app) {
     state.levelPerOutput = setting.levelPerOutput;
     state.calling = model.callingKeys().contains(app.id);
     state.lowered = model.loweredKeys().contains(app.id);
+    state.shortcuts = model.shortcutKeys().contains(app.id);
     addOutput(state, model, setting);
     return state;
 }
@@ -94,6 +95,7 @@ std::vector<ApplicationState> applicationStates(const MixerModel& model) {
     for (const auto& [key, setting] : model.settings()) {
         if (!listed.contains(key)) {
             states.push_back(stateOfSetting(key, setting));
+            states.back().shortcuts = model.shortcutKeys().contains(key);
             addOutput(states.back(), model, setting);
         }
     }
@@ -108,12 +110,23 @@ std::optional<ApplicationState> applicationState(const MixerModel& model, const 
     if (const auto entry = settings.find(key); entry != settings.end()) {
         auto state = stateOfSetting(key, entry->second);
         addOutput(state, model, entry->second);
+        state.shortcuts = model.shortcutKeys().contains(key);
         return state;
     }
+    std::optional<ApplicationState> state;
     if (const auto installed = model.installedApplication(key)) {
-        return stateOfInstalled(key, *installed);
+        state = stateOfInstalled(key, *installed);
+    } else if (model.shortcutKeys().contains(key)) {
+        // Chosen for shortcuts while it ran, at the default setting: still
+        // addressable, so that the choice can be taken back.
+        state = ApplicationState{};
+        state->key = key;
+        state->name = key;
     }
-    return std::nullopt;
+    if (state) {
+        state->shortcuts = model.shortcutKeys().contains(key);
+    }
+    return state;
 }
 
 std::vector<ApplicationState> installedApplicationStates(const MixerModel& model) {

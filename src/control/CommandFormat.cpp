@@ -93,6 +93,9 @@ QString applicationLine(const ApplicationState& application) {
     if (application.levelPerOutput) {
         line += QStringLiteral(", a level for each output");
     }
+    if (application.shortcuts) {
+        line += QStringLiteral(", has shortcuts");
+    }
     if (application.calling) {
         line += QStringLiteral(", in a call");
     } else if (application.lowered) {
@@ -174,6 +177,7 @@ QJsonObject applicationJson(const ApplicationState& application) {
         {QStringLiteral("calling"), application.calling},
         {QStringLiteral("lowered"), application.lowered},
         {QStringLiteral("levelPerOutput"), application.levelPerOutput},
+        {QStringLiteral("shortcuts"), application.shortcuts},
     };
 }
 

@@ -59,6 +59,8 @@ const char* const kUsage =
     "  duck-level PERCENT   set it: 0% silences them, 100% leaves them as they are\n"
     "  per-output APP       whether APP remembers a level for each output device\n"
     "  per-output APP on|off  remember one for each output, or one level everywhere\n"
+    "  shortcuts APP        whether APP has keyboard shortcuts of its own\n"
+    "  shortcuts APP on|off declare keys to raise, lower and mute APP, or take them away\n"
     "  show                 open the mixer window\n"
     "  help                 this text\n"
     "\n"
@@ -138,6 +140,7 @@ private:
         const QStringList& words, const char* verb,
         const std::function<std::optional<ApplicationState>(const QString& key, bool on)>& set,
         const std::function<const char*(const ApplicationState&)>& describe);
+    int shortcuts(const QStringList& words);
     int step(const QStringList& words, double sign);
     int change(const QStringList& words,
                const std::function<std::optional<ApplicationState>(const QString& key)>& call);
@@ -180,6 +183,8 @@ const Verb CommandRun::kVerbs[] = {
     {"duck-level", 0, 1, true, &CommandRun::duckLevel, "duck-level takes one level"},
     {"per-output", 1, 2, true, &CommandRun::perOutput,
      "per-output takes an application and on or off"},
+    {"shortcuts", 1, 2, true, &CommandRun::shortcuts,
+     "shortcuts takes an application and on or off"},
     {"help", 0, std::numeric_limits<qsizetype>::max(), false, &CommandRun::help},
 };
 
@@ -594,6 +599,16 @@ int CommandRun::duckLevel(const QStringList& words) {
         out_ << formatPercent(*level) << '\n';
     }
     return kExitDone;
+}
+
+int CommandRun::shortcuts(const QStringList& words) {
+    return applicationSwitch(
+        words, "shortcuts",
+        [this](const QString& key, bool on) { return client_.setShortcuts(key, on); },
+        [](const ApplicationState& result) {
+            return result.shortcuts ? ": has keyboard shortcuts of its own\n"
+                                    : ": has no keyboard shortcuts of its own\n";
+        });
 }
 
 int CommandRun::show(const QStringList& /*words*/) {

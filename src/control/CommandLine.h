@@ -11,7 +11,7 @@ namespace corvalle {
 // The command line of the corvalle binary, which controls the running instance
 // over D-Bus: `corvalle [--json] VERB [ARGUMENTS]`. The verbs are list, get, set,
 // up, down, mute, unmute, toggle-mute, reset, output, route, limiter, duck,
-// duck-level, show and help; `corvalle help` prints the whole usage.
+// duck-level, shortcuts, show and help; `corvalle help` prints the whole usage.
 //
 // Exit codes: 0 done; 1 Corvalle is not running, or it failed or refused the
 // change; 2 the command line is wrong (unknown verb or option, missing or extra

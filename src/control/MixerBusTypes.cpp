@@ -22,6 +22,7 @@ const QString kLowersOthers = QStringLiteral("lowersOthers");
 const QString kCalling = QStringLiteral("calling");
 const QString kLowered = QStringLiteral("lowered");
 const QString kLevelPerOutput = QStringLiteral("levelPerOutput");
+const QString kShortcuts = QStringLiteral("shortcuts");
 
 void readString(const QVariantMap& map, const QString& name, QString& into) {
     const auto value = map.value(name);
@@ -56,6 +57,7 @@ QVariantMap toVariantMap(const ApplicationState& application) {
         {kCalling, application.calling},
         {kLowered, application.lowered},
         {kLevelPerOutput, application.levelPerOutput},
+        {kShortcuts, application.shortcuts},
     };
 }
 
@@ -79,6 +81,7 @@ std::optional<ApplicationState> applicationStateFromMap(const QVariantMap& map) 
     readBool(map, kCalling, application.calling);
     readBool(map, kLowered, application.lowered);
     readBool(map, kLevelPerOutput, application.levelPerOutput);
+    readBool(map, kShortcuts, application.shortcuts);
     readString(map, kOutput, application.output);
     readString(map, kOutputName, application.outputName);
     const auto volume = map.value(kVolume);

@@ -47,6 +47,8 @@ struct ApplicationState {
     bool lowered = false;
     // Remembers a volume and mute for each output device it is heard on.
     bool levelPerOutput = false;
+    // Has keyboard shortcuts of its own.
+    bool shortcuts = false;
 
     friend bool operator==(const ApplicationState&, const ApplicationState&) = default;
 };

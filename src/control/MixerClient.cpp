@@ -141,6 +141,10 @@ std::optional<ApplicationState> MixerClient::setLevelPerOutput(const QString& ke
     return applicationCall(QStringLiteral("SetLevelPerOutput"), {key, on});
 }
 
+std::optional<ApplicationState> MixerClient::setShortcuts(const QString& key, bool on) {
+    return applicationCall(QStringLiteral("SetShortcuts"), {key, on});
+}
+
 std::optional<ApplicationState> MixerClient::reset(const QString& key) {
     return applicationCall(QStringLiteral("Reset"), {key});
 }

@@ -34,6 +34,7 @@ public:
     std::optional<ApplicationState> toggleMute(const QString& key);
     std::optional<ApplicationState> setLowersOthers(const QString& key, bool on);
     std::optional<ApplicationState> setLevelPerOutput(const QString& key, bool on);
+    std::optional<ApplicationState> setShortcuts(const QString& key, bool on);
     std::optional<ApplicationState> reset(const QString& key);
 
     std::optional<std::vector<BusOutput>> listOutputs();

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
+#include <utility>
 
 namespace corvalle {
 
@@ -87,6 +88,10 @@ MixerService::MixerService(MixerModel& model, std::function<void()> showWindow, 
     }
     connect(&model_, &MixerModel::loweringChanged, this, &MixerService::scheduleLoweringPublish);
     connect(&model_, &MixerModel::loweredLevelChanged, this, &MixerService::publishLoweredLevel);
+    connect(&model_, &MixerModel::shortcutKeysChanged, this, [this] {
+        shortcutsMoved_ = true;
+        schedulePublish();
+    });
 }
 
 MixerService::~MixerService() {
@@ -172,6 +177,7 @@ QDBusMessage MixerService::answer(const QDBusMessage& message) {
         {"SetMute", "sb", true, &MixerService::setMute},
         {"SetLowersOthers", "sb", true, &MixerService::setLowersOthers},
         {"SetLevelPerOutput", "sb", true, &MixerService::setLevelPerOutput},
+        {"SetShortcuts", "sb", true, &MixerService::setShortcuts},
         {"SelectOutput", "u", false, &MixerService::selectOutput},
         {"RouteApplication", "su", true, &MixerService::routeApplication},
     };
@@ -318,6 +324,12 @@ QDBusMessage MixerService::setLevelPerOutput(const QDBusMessage& message) {
     return changeReply(message);
 }
 
+QDBusMessage MixerService::setShortcuts(const QDBusMessage& message) {
+    const auto key = message.arguments().at(0).toString();
+    model_.setHasShortcuts(message.arguments().at(1).toBool(), key);
+    return changeReply(message);
+}
+
 QDBusMessage MixerService::applicationReply(const QDBusMessage& message) {
     const auto key = message.arguments().at(0).toString();
     // A reset can take a setting-only application out of the mixer altogether.
@@ -420,7 +432,7 @@ void MixerService::publishChanges() {
     // changes cannot be published in place: the set of rows changed, or an
     // output's name that remembered applications show.
     bool changed = false;
-    const bool inPlace = outputs == publishedOutputs_ &&
+    const bool inPlace = !std::exchange(shortcutsMoved_, false) && outputs == publishedOutputs_ &&
                          (!settingsMoved || publishChangedSettings(changed)) &&
                          (!rowsMoved || publishListedRows(changed));
     if (!inPlace) {

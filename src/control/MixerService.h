@@ -65,6 +65,7 @@ private:
     QDBusMessage setLoweredLevel(const QDBusMessage& message);
     QDBusMessage setLowersOthers(const QDBusMessage& message);
     QDBusMessage setLevelPerOutput(const QDBusMessage& message);
+    QDBusMessage setShortcuts(const QDBusMessage& message);
     QDBusMessage applicationReply(const QDBusMessage& message);
     QDBusMessage toggleMute(const QDBusMessage& message);
     QDBusMessage reset(const QDBusMessage& message);
@@ -105,6 +106,8 @@ private:
     double publishedLoweredLevel_ = 0.0;
     bool publishPending_ = false;
     bool loweringMoved_ = false;
+    // The choice of shortcuts is not among the settings: the whole list is looked at.
+    bool shortcutsMoved_ = false;
 };
 
 } // namespace corvalle

@@ -143,6 +143,15 @@ public:
     double loweredLevel() const { return lowering_.level(); }
     void setLoweredLevel(double level);
 
+    // The applications given keyboard shortcuts of their own (raise, lower, mute),
+    // by key. Stored at once beside the settings; a failed save shows as
+    // saveFailure. The focused application's shortcuts need no choice.
+    const std::set<QString>& shortcutKeys() const { return shortcutKeys_; }
+    void setHasShortcuts(bool on, const QString& key);
+    // The key of the running group that `pid` belongs to: a process of the group,
+    // or one the same process is responsible for. Nothing for any other PID.
+    std::optional<QString> keyOfProcess(pid_t pid) const;
+
 signals:
     void appsChanged();
     void settingsChanged();
@@ -154,6 +163,7 @@ signals:
     // callingKeys or loweredKeys changed.
     void loweringChanged();
     void loweredLevelChanged();
+    void shortcutKeysChanged();
 
 private:
     // Construction, listeners and the poll timer: MixerModel.cpp.
@@ -186,6 +196,8 @@ private:
     // The text stored under `key`, also when written by hand, trimmed.
     std::optional<QByteArray> storedPreference(const QString& key) const;
     void storePreference(const QString& key, const QByteArray& text);
+    // The applications with shortcuts of their own: ShortcutChoices.cpp.
+    void loadShortcutKeys();
 
     // Lowering the others while a call plays: CallLowering.cpp.
     // Follows the calls of allGroups_ to the clock's time and sets the timer for
@@ -296,6 +308,7 @@ private:
     // Groups tapped only for a lowering that is over, which keep their tap while
     // they play on: leaving it moves their streams, a gap heard at full level.
     std::set<QString> keptAfterLowering_;
+    std::set<QString> shortcutKeys_;
     // Last: it turns off what it measures before the taps go.
     std::unique_ptr<LevelMonitor> levels_;
 };

@@ -51,6 +51,7 @@ void MixerModel::loadPreferences() {
             lowering_.setLevel(percent / 100.0, env_.clock());
         }
     }
+    loadShortcutKeys();
 }
 
 void MixerModel::setLimiterOn(bool on) {

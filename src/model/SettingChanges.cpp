@@ -139,6 +139,7 @@ void MixerModel::setLowersOthers(bool on, const QString& key) {
 }
 
 void MixerModel::reset(const QString& key) {
+    setHasShortcuts(false, key);
     update(AppSetting{}, key);
 }
 

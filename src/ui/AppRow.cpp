@@ -6,6 +6,7 @@
 #include "LoweringMenu.h"
 #include "MixerModel.h"
 #include "OutputMenu.h"
+#include "ShortcutMenu.h"
 #include "SymbolButton.h"
 #include "Symbols.h"
 #include "UiStyle.h"
@@ -306,6 +307,7 @@ void AppRow::sliderMoved(int percent) {
 void AppRow::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = makeOutputMenu(model_, app_.id, app_.name, this);
     addLoweringActions(*menu, model_, app_.id);
+    addShortcutAction(*menu, model_, app_.id);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
     event->accept();

@@ -83,12 +83,19 @@ void VolumeSlider::wheelEvent(QWheelEvent* event) {
     if (notches == 0) {
         return;
     }
+    setValue(std::clamp(steppedPercent(value(), notches), minimum(), maximum()));
+}
+
+int VolumeSlider::steppedPercent(int percent, int steps) {
     // Steps land on the 5 % grid: 73 % goes up to 75 %, down to 70 %.
-    const int current = value();
+    const int current = std::clamp(percent, 0, kMaxPercent);
+    if (steps == 0) {
+        return current;
+    }
     const int base =
-        notches > 0 ? current / kWheelStepPercent * kWheelStepPercent
-                    : (current + kWheelStepPercent - 1) / kWheelStepPercent * kWheelStepPercent;
-    setValue(std::clamp(base + notches * kWheelStepPercent, minimum(), maximum()));
+        steps > 0 ? current / kWheelStepPercent * kWheelStepPercent
+                  : (current + kWheelStepPercent - 1) / kWheelStepPercent * kWheelStepPercent;
+    return std::clamp(base + steps * kWheelStepPercent, 0, kMaxPercent);
 }
 
 int VolumeSlider::xForPercent(int percent) const {

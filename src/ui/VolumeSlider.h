@@ -22,6 +22,10 @@ public:
 
     explicit VolumeSlider(QWidget* parent = nullptr);
 
+    // The level `steps` wheel steps from `percent` (negative: down), on the grid
+    // of kWheelStepPercent and within 0 to kMaxPercent.
+    static int steppedPercent(int percent, int steps);
+
     // The x coordinate of the handle's centre at `percent`; the 100 % mark is
     // drawn at xForPercent(kMarkPercent).
     int xForPercent(int percent) const;

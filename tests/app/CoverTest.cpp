@@ -2,19 +2,16 @@
 #include "MainWindow.h"
 #include "ModelHarness.h"
 #include "UiFakes.h"
+#include "XvfbServer.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QTest>
 #include <QWidget>
-#include <array>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 // The program's window on a real X server without a window manager or a
@@ -59,37 +56,13 @@ TEST(WindowOnX11, LevelsAreMeasuredOnlyWhileTheWindowCanBeSeen) {
     EXPECT_TRUE(window.isVisible()) << "the window itself was never hidden";
 }
 
-// Starts Xvfb on a display it picks itself; its number, or an empty string.
-std::string startServer(pid_t& server) {
-    std::array<int, 2> pipeEnds{};
-    if (pipe(pipeEnds.data()) != 0) {
-        return {};
-    }
-    server = fork();
-    if (server == 0) {
-        close(pipeEnds[0]);
-        const std::string fd = std::to_string(pipeEnds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeEnds[1]);
-    std::string number;
-    char c = 0;
-    while (read(pipeEnds[0], &c, 1) == 1 && c != '\n') {
-        number += c;
-    }
-    close(pipeEnds[0]);
-    return number;
-}
-
 } // namespace
 } // namespace corvalle
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    pid_t server = 0;
-    const std::string display = corvalle::startServer(server);
+    const corvalle::test::XvfbServer server;
+    const std::string& display = server.display();
     if (display.empty()) {
         std::fprintf(stderr, "Xvfb did not start\n");
         return 1;
@@ -102,7 +75,5 @@ int main(int argc, char** argv) {
         QApplication application(argc, argv);
         result = RUN_ALL_TESTS();
     }
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
     return result;
 }

@@ -130,6 +130,21 @@ TEST(ShellOnTheScreen, OnlyAClickTogglesThePanelAndItFits) {
     EXPECT_FALSE(panel->isVisible());
 }
 
+// What a keyboard shortcut changed stays on the tooltip through the refreshes
+// that count the playing applications, for a while.
+TEST(TrayToolTip, TellsWhatAShortcutChangedForAWhile) {
+    auto backend = makeSimulatedBackend(2);
+    AppDelegate delegate(*backend, {.noticeShownMs = 200});
+    delegate.applicationDidFinishLaunching(true);
+    QSystemTrayIcon* tray = delegate.trayIcon();
+    ASSERT_NE(tray, nullptr);
+    const QString counted = AppDelegate::trayToolTip(delegate.model().apps());
+    delegate.showNotice(QStringLiteral("Player: 55%"));
+    delegate.model().refresh();
+    EXPECT_EQ(tray->toolTip(), counted + QStringLiteral("\nPlayer: 55%"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tray->toolTip() == counted; }, 2000));
+}
+
 const QString kNoTrayHint = QStringLiteral("Your desktop shows no tray icons");
 
 // The shell started at login without a tray (at login the autostart entries often

@@ -243,6 +243,34 @@ TEST_F(CommandLineTest, PerOutputRemembersALevelForEachOutput) {
     }
 }
 
+// `shortcuts` gives an application keys of its own as the row's menu does; a
+// reset takes them away; a wrong word is refused before anything changes.
+TEST_F(CommandLineTest, ShortcutsChoosesAnApplicationForKeysOfItsOwn) {
+    const std::tuple<QStringList, int, const char*, bool> cases[] = {
+        {{"shortcuts", "firefox"}, kExitDone, ": has no keyboard shortcuts of its own\n", false},
+        {{"shortcuts", "fire", "ON"}, kExitDone, ": has keyboard shortcuts of its own\n", true},
+        {{"get", "firefox"}, kExitDone, "100%, has shortcuts\n", true},
+        {{"shortcuts", "firefox", "maybe"},
+         kExitUsage,
+         "shortcuts takes on or off, not maybe",
+         true},
+        {{"shortcuts", "firefox", "off", "on"}, kExitUsage, "an application and on or off", true},
+        {{"--json", "get", "firefox"}, kExitDone, R"("shortcuts":true)", true},
+        {{"reset", "firefox"}, kExitDone, "Firefox (org.mozilla.firefox): 100%\n", false},
+        {{"shortcuts", "firefox", "on"}, kExitDone, ": has keyboard shortcuts of its own\n", true},
+        {{"--json", "shortcuts", "firefox", "off"}, kExitDone, R"("shortcuts":false)", false},
+    };
+    for (const auto& [arguments, exit, printed, chosen] : cases) {
+        const int writes = world_.store.writeCount();
+        expectRun(arguments, exit, printed);
+        EXPECT_EQ(world_.model->shortcutKeys().contains(kFirefox), chosen);
+        EXPECT_EQ(world_.store.data(u"shortcutApps"_s).value_or("[]").contains("firefox"), chosen);
+        if (exit != kExitDone) {
+            EXPECT_EQ(world_.store.writeCount(), writes);
+        }
+    }
+}
+
 // A call shows in the list as the caller's and as the others' state; the
 // columns stay away while nothing is marked or lowered.
 TEST_F(CommandLineTest, ListShowsWhoCallsAndWhoIsLowered) {

@@ -46,7 +46,7 @@ TEST_F(MixerServiceTest, EveryMethodOfTheInterfaceFileChecksItsArguments) {
                   "org.freedesktop.DBus.Error.InvalidArgs")
             << match.captured(1).toStdString();
     }
-    EXPECT_EQ(methods, 21);
+    EXPECT_EQ(methods, 22);
     EXPECT_EQ(call(u"SetLoudness"_s, {}).errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
 }
 
@@ -63,6 +63,7 @@ TEST_F(MixerServiceTest, RefusedCallsChangeNothing) {
              {"RouteApplication", {"org.nowhere", uint{0}}, dbus::kErrorUnknownApplication},
              {"SetLowersOthers", {"org.nowhere", true}, dbus::kErrorUnknownApplication},
              {"SetLevelPerOutput", {"org.nowhere", true}, dbus::kErrorUnknownApplication},
+             {"SetShortcuts", {"org.nowhere", true}, dbus::kErrorUnknownApplication},
              {"SetLoweredLevel", {std::nan("")}, dbus::kErrorInvalidVolume}}) {
         EXPECT_EQ(call(method, arguments).errorName(), error)
             << method.toStdString() << " " << arguments.at(0).toString().toStdString();
@@ -128,6 +129,25 @@ TEST_F(MixerServiceTest, SignalsOnlyWhenWhatClientsReadChanges) {
     ASSERT_TRUE(waitFor(log.settings, 5));
     EXPECT_EQ(log.applications, 5);
     EXPECT_EQ(call(u"Reset"_s, {"pid:999"}).errorName(), dbus::kErrorUnknownApplication);
+}
+
+// The choice of shortcuts is not a setting, yet reaches clients; a key chosen
+// while it ran stays addressable at the default setting, so it can be taken back.
+TEST_F(MixerServiceTest, TheChoiceOfShortcutsReachesClients) {
+    listen("ApplicationsChanged", SLOT(onApplicationsChanged()));
+    const auto chosen = call(u"SetShortcuts"_s, {kFirefox, true});
+    EXPECT_TRUE(applicationOf(chosen).value("shortcuts").toBool());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.applications == 1; }));
+    EXPECT_EQ(world_.model->shortcutKeys(), std::set<QString>{kFirefox});
+
+    world_.model->setHasShortcuts(true, u"exe:/usr/bin/mpv"_s);
+    const auto mpv = call(u"GetApplication"_s, {"exe:/usr/bin/mpv"});
+    EXPECT_TRUE(applicationOf(mpv).value("shortcuts").toBool());
+    ASSERT_EQ(call(u"SetShortcuts"_s, {"exe:/usr/bin/mpv", false}).type(),
+              QDBusMessage::ReplyMessage);
+    EXPECT_EQ(call(u"GetApplication"_s, {"exe:/usr/bin/mpv"}).errorName(),
+              dbus::kErrorUnknownApplication);
+    EXPECT_EQ(world_.model->settings().size(), 2U) << "no setting was made for it";
 }
 
 // The call a mark makes once Music has played for half a second changes no

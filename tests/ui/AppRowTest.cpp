@@ -301,5 +301,26 @@ TEST_F(AppRowTest, TheContextMenuMarksTheAppToLowerTheOthersAndSetsHowLow) {
     EXPECT_EQ(model().loweredLevel(), 0.7);
 }
 
+// The choice shown follows the model, also when made elsewhere (the command
+// line), and changes only the choice, never the setting.
+TEST_F(AppRowTest, TheContextMenuGivesTheAppShortcutsOfItsOwn) {
+    model().setVolume(0.5, kPlayer);
+    for (const bool on : {true, false}) {
+        choose(u"Shortcuts for This App"_s);
+        EXPECT_EQ(model().shortcutKeys().contains(kPlayer), on);
+        EXPECT_EQ(model().setting(kPlayer).volume, 0.5);
+    }
+    model().setHasShortcuts(true, kPlayer);
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                            row->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(row.get(), &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    const auto* choice = menu->findChild<QAction*>(u"hasShortcuts"_s);
+    ASSERT_NE(choice, nullptr);
+    EXPECT_TRUE(choice->isCheckable() && choice->isChecked());
+    menu->close();
+}
+
 } // namespace
 } // namespace corvalle::ui
