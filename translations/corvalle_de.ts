@@ -334,6 +334,14 @@ duck-level, shortcuts, show.
         <source>%1 (not connected)</source>
         <translation>%1 (nicht verbunden)</translation>
     </message>
+    <message>
+        <source>Remember a level for each output</source>
+        <translation>Für jede Ausgabe eine eigene Lautstärke merken</translation>
+    </message>
+    <message>
+        <source>On each output device it plays at the level last set while it was heard there.</source>
+        <translation>Auf jedem Ausgabegerät spielt es mit der Lautstärke, die zuletzt dort eingestellt war.</translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::OutputPicker</name>

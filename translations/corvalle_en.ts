@@ -329,6 +329,14 @@ duck-level, shortcuts, show.
         <source>%1 (not connected)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Remember a level for each output</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On each output device it plays at the level last set while it was heard there.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>corvalle::ui::OutputPicker</name>
