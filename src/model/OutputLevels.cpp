@@ -3,6 +3,7 @@
 #include "MixerModel.h"
 
 #include <algorithm>
+#include <ranges>
 
 namespace corvalle {
 
@@ -41,17 +42,20 @@ std::optional<QString> MixerModel::heardOutputUID(const AppSetting& setting) con
 void MixerModel::followOutputs() {
     // Only a change of the default or of the devices present moves a level;
     // choosing an output or opting in follows at once where it is asked.
-    std::vector<QString> followed;
-    followed.reserve(outputDevices_.size() + 1);
     const auto device = std::ranges::find(outputDevices_, outputID_, &OutputDevice::id);
-    followed.push_back(device == outputDevices_.end() ? QString() : device->uid);
-    for (const OutputDevice& present : outputDevices_) {
-        followed.push_back(present.uid);
-    }
-    if (followed == followedOutputs_) {
+    const QString defaultUID = device == outputDevices_.end() ? QString() : device->uid;
+    const bool followed = followedOutputs_.size() == outputDevices_.size() + 1 &&
+                          followedOutputs_[0] == defaultUID &&
+                          std::ranges::equal(outputDevices_, std::views::drop(followedOutputs_, 1),
+                                             {}, &OutputDevice::uid);
+    if (followed) {
         return;
     }
-    followedOutputs_ = std::move(followed);
+    followedOutputs_.clear();
+    followedOutputs_.push_back(defaultUID);
+    for (const OutputDevice& present : outputDevices_) {
+        followedOutputs_.push_back(present.uid);
+    }
 
     bool changed = false;
     for (auto& [key, setting] : settings_) {
