@@ -3,7 +3,6 @@
 #include "MixerModel.h"
 
 #include <algorithm>
-#include <ranges>
 
 namespace corvalle {
 
@@ -44,10 +43,11 @@ void MixerModel::followOutputs() {
     // choosing an output or opting in follows at once where it is asked.
     const auto device = std::ranges::find(outputDevices_, outputID_, &OutputDevice::id);
     const QString defaultUID = device == outputDevices_.end() ? QString() : device->uid;
-    const bool followed = followedOutputs_.size() == outputDevices_.size() + 1 &&
-                          followedOutputs_[0] == defaultUID &&
-                          std::ranges::equal(outputDevices_, std::views::drop(followedOutputs_, 1),
-                                             {}, &OutputDevice::uid);
+    const bool followed =
+        followedOutputs_.size() == outputDevices_.size() + 1 && followedOutputs_[0] == defaultUID &&
+        std::equal(
+            outputDevices_.begin(), outputDevices_.end(), followedOutputs_.begin() + 1,
+            [](const OutputDevice& present, const QString& uid) { return present.uid == uid; });
     if (followed) {
         return;
     }
