@@ -1,18 +1,20 @@
-#bash completion for corvalle - *-shell - script - *-
-#Application keys, names and output devices come from the running Corvalle;
-#without one only the commands and options complete.
+# bash completion for corvalle                                     -*- shell-script -*-
+# Application keys, names and output devices come from the running Corvalle;
+# without one only the commands and options complete.
 
-#Prints the values of one JSON string member("key", "name") of
-# `corvalle -- json COMMAND`, one a line, with the common escapes undone.
-_corvalle_json_strings(){local command = $1 member = $2 "${_corvalle_program:-corvalle}" --json
-                                                         "$command" 2 > / dev / null |
-                                                     grep - o
-                                                         "\"$member\":\"\([^\"\\\\]\|\\\\.\)*\"" |
-                                                     sed - e "s/^\"$member\":\"//" - e 's/"$//' -
-                                                         e 's/\\"/"/g' - e 's/\\\\/\\/g' |
-                                                     sort - u}
+# Prints the values of one JSON string member ("key", "name") of
+# `corvalle --json COMMAND`, one a line, with the common escapes undone.
+_corvalle_json_strings()
+{
+    local command=$1 member=$2
+    "${_corvalle_program:-corvalle}" --json "$command" 2>/dev/null |
+        grep -o "\"$member\":\"\([^\"\\\\]\|\\\\.\)*\"" |
+        sed -e "s/^\"$member\":\"//" -e 's/"$//' -e 's/\\"/"/g' -e 's/\\\\/\\/g' |
+        sort -u
+}
 
-_corvalle() {
+_corvalle()
+{
     local cur prev words cword
     _init_completion || return
     _corvalle_program=${words[0]}
@@ -20,8 +22,7 @@ _corvalle() {
     local commands="list get set up down mute unmute toggle-mute reset output route limiter duck duck-level per-output shortcuts show help"
     local -a rest=()
     local word command=
-    for word in "${words[@]:1:cword-1}";
-    do
+    for word in "${words[@]:1:cword-1}"; do
         case $word in
         -*) ;;
         *)
@@ -90,7 +91,7 @@ _corvalle() {
     esac
     local candidate
     for candidate in "${candidates[@]}"; do
-#Names may hold spaces; quote each one as the user would have to.
+        # Names may hold spaces; quote each one as the user would have to.
         if [[ $candidate == "$cur"* ]]; then
             COMPREPLY+=("$(printf '%q' "$candidate")")
         fi
@@ -98,4 +99,4 @@ _corvalle() {
 } &&
     complete -F _corvalle corvalle
 
-#ex : filetype = sh
+# ex: filetype=sh
