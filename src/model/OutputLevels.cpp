@@ -76,15 +76,10 @@ void MixerModel::followOutputs() {
 
 void MixerModel::setLevelPerOutput(bool on, const QString& key) {
     AppSetting changed = setting(key);
-    if (changed.levelPerOutput == on) {
-        update(changed, key);
-        return;
-    }
-    changed.levelPerOutput = on;
-    changed.levelOutput.reset();
-    changed.outputLevels.clear();
-    if (on) {
-        changed.levelOutput = heardOutputUID(changed);
+    if (changed.levelPerOutput != on) {
+        changed.levelPerOutput = on;
+        changed.outputLevels.clear();
+        changed.levelOutput = on ? heardOutputUID(changed) : std::nullopt;
     }
     update(changed, key);
 }

@@ -122,6 +122,27 @@ void appendVolume(QByteArray& out, double stored) {
     out.append(digits.data(), result.ptr - digits.data());
 }
 
+// Reads the value of `member` when it is "volume" or "muted", each at most once;
+// false on anything wrong there. `known` tells whether it was one of the two.
+bool readLevelMember(JsonReader& reader, const QString& member, std::optional<double>& volume,
+                     std::optional<bool>& muted, bool& known) {
+    known = member == kVolume || member == kMuted;
+    if (member == kVolume) {
+        double value = 0.0;
+        if (volume || !reader.readNumber(value)) {
+            return false;
+        }
+        volume = value;
+    } else if (member == kMuted) {
+        bool value = false;
+        if (muted || !reader.readBool(value)) {
+            return false;
+        }
+        muted = value;
+    }
+    return true;
+}
+
 // The levels of the other outputs, {"UID":{"volume":1,"muted":false},...}. Both
 // members are required and nothing else is taken, as in the entry itself.
 bool readOutputLevels(JsonReader& reader, std::map<QString, OutputLevel>& levels) {
@@ -140,22 +161,9 @@ bool readOutputLevels(JsonReader& reader, std::map<QString, OutputLevel>& levels
         std::optional<double> volume;
         std::optional<bool> muted;
         do {
-            if (!reader.readString(member) || !reader.take(':')) {
-                return false;
-            }
-            if (member == kVolume) {
-                double value = 0.0;
-                if (volume || !reader.readNumber(value)) {
-                    return false;
-                }
-                volume = value;
-            } else if (member == kMuted) {
-                bool value = false;
-                if (muted || !reader.readBool(value)) {
-                    return false;
-                }
-                muted = value;
-            } else {
+            bool known = false;
+            if (!reader.readString(member) || !reader.take(':') ||
+                !readLevelMember(reader, member, volume, muted, known) || !known) {
                 return false;
             }
         } while (reader.take(','));
@@ -191,19 +199,14 @@ std::optional<AppSetting> readEntry(JsonReader& reader) {
             if (!reader.readString(member) || !reader.take(':')) {
                 return std::nullopt;
             }
-            if (member == kVolume) {
-                double value = 0.0;
-                if (volume || !reader.readNumber(value)) {
-                    return std::nullopt;
-                }
-                volume = value;
-            } else if (member == kMuted) {
-                bool value = false;
-                if (muted || !reader.readBool(value)) {
-                    return std::nullopt;
-                }
-                muted = value;
-            } else if (member == kLowersOthers || member == kLevelPerOutput) {
+            bool known = false;
+            if (!readLevelMember(reader, member, volume, muted, known)) {
+                return std::nullopt;
+            }
+            if (known) {
+                continue;
+            }
+            if (member == kLowersOthers || member == kLevelPerOutput) {
                 std::optional<bool>& flag = member == kLowersOthers ? lowersOthers : levelPerOutput;
                 bool value = false;
                 if (flag || !reader.readBool(value)) {
