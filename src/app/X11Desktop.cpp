@@ -1,6 +1,7 @@
 #include "X11Desktop.h"
 
 #include <QGuiApplication>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -49,18 +50,26 @@ int defaultScreenNumber() {
     return parsed != 0 ? screen : 0;
 }
 
-// A CARDINAL property of one value; `fallback` when absent.
-std::uint32_t cardinal(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
-                       std::uint32_t fallback) {
+// The first value of a 32-bit property of `type`; `fallback` when absent or
+// of another type.
+std::uint32_t value32(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                      xcb_atom_t type, std::uint32_t fallback) {
     const xcb_get_property_cookie_t cookie =
-        xcb_get_property(connection, 0, window, property, XCB_ATOM_CARDINAL, 0, 1);
+        xcb_get_property(connection, 0, window, property, type, 0, 1);
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
     std::uint32_t value = fallback;
-    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4) {
+    if (reply && reply->type == type && reply->format == 32 &&
+        xcb_get_property_value_length(reply) >= 4) {
         value = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
     }
     std::free(reply);
     return value;
+}
+
+// A CARDINAL property of one value; `fallback` when absent.
+std::uint32_t cardinal(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                       std::uint32_t fallback) {
+    return value32(connection, window, property, XCB_ATOM_CARDINAL, fallback);
 }
 
 // Adds `mask` to the events this client receives for `window`, keeping what Qt
@@ -233,6 +242,25 @@ bool x11::bringToCurrentDesktop(const QWindow& window, std::uint32_t timestamp) 
     return true;
 }
 
+std::optional<pid_t> x11::focusedWindowPID() {
+    xcb_connection_t* connection = qtConnection();
+    xcb_screen_t* screen = connection ? screenNumbered(connection, defaultScreenNumber()) : nullptr;
+    if (!screen) {
+        return std::nullopt;
+    }
+    const std::uint32_t window =
+        value32(connection, screen->root, atom(connection, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW,
+                XCB_WINDOW_NONE);
+    if (window == XCB_WINDOW_NONE) {
+        return std::nullopt;
+    }
+    const std::uint32_t pid = cardinal(connection, window, atom(connection, "_NET_WM_PID"), 0);
+    if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX)) {
+        return std::nullopt;
+    }
+    return static_cast<pid_t>(pid);
+}
+
 #else
 
 std::unique_ptr<X11TrayManagerWatch> X11TrayManagerWatch::create() {
@@ -259,6 +287,10 @@ bool X11CoverWatch::nativeEventFilter(const QByteArray&, void*, qintptr*) {
 
 bool x11::bringToCurrentDesktop(const QWindow&, std::uint32_t) {
     return false;
+}
+
+std::optional<pid_t> x11::focusedWindowPID() {
+    return std::nullopt;
 }
 
 #endif

@@ -5,6 +5,8 @@
 #include <QWindow>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <sys/types.h>
 
 namespace corvalle {
 
@@ -72,6 +74,12 @@ namespace x11 {
 // `timestamp` is the time of the user's action, 0 when unknown. False when not
 // on xcb.
 bool bringToCurrentDesktop(const QWindow& window, std::uint32_t timestamp);
+
+// The process of the window that has the focus, as the window manager tells it:
+// _NET_ACTIVE_WINDOW on the root window, then that window's _NET_WM_PID.
+// Nothing when not on xcb (Wayland keeps it to the compositor), when no window
+// is active, or when the window does not say its process.
+std::optional<pid_t> focusedWindowPID();
 
 } // namespace x11
 

@@ -1,6 +1,5 @@
 #include "AppDelegate.h"
 #include "Backend.h"
-#include "FocusedWindow.h"
 #include "LaunchOptions.h"
 #include "Log.h"
 #include "MainWindow.h"
@@ -11,6 +10,7 @@
 #include "TrayWatcher.h"
 #include "UnixSignals.h"
 #include "Utf8Locale.h"
+#include "X11Desktop.h"
 
 #include <QApplication>
 #include <QDBusConnection>

@@ -1,4 +1,4 @@
-#include "FocusedWindow.h"
+#include "X11Desktop.h"
 
 #include "ModelHarness.h"
 #include "XvfbServer.h"
