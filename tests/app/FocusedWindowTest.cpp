@@ -1,6 +1,5 @@
-#include "X11Desktop.h"
-
 #include "ModelHarness.h"
+#include "X11Desktop.h"
 #include "XvfbServer.h"
 
 #include <QGuiApplication>
