@@ -164,19 +164,23 @@ void GlobalShortcuts::createSession() {
     QDBusMessage call =
         portalCall(dbus::kGlobalShortcutsInterface, QStringLiteral("CreateSession"));
     call.setArguments({options});
+    sendRequest(call, Step::create, State::unavailable);
+}
+
+void GlobalShortcuts::sendRequest(const QDBusMessage& call, Step step, State failed) {
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* finished) {
+            [this, step, failed](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
                 const QDBusPendingReply<QDBusObjectPath> reply = *finished;
-                if (pendingStep_ != Step::create) {
+                if (pendingStep_ != step) {
                     return;
                 }
                 if (reply.isError()) {
-                    giveUp(State::unavailable, reply.error().message());
+                    giveUp(failed, reply.error().message());
                 } else if (reply.value().path() != pendingPath_) {
                     // An older portal chooses the request's path itself.
-                    expectResponse(reply.value().path(), Step::create);
+                    expectResponse(reply.value().path(), step);
                 }
             });
 }
@@ -197,20 +201,7 @@ void GlobalShortcuts::bind() {
     call.setArguments({QVariant::fromValue(QDBusObjectPath(session_)),
                        QVariant::fromValue(shortcuts), QString(),
                        QVariantMap{{kHandleToken, token}}});
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                const QDBusPendingReply<QDBusObjectPath> reply = *finished;
-                if (pendingStep_ != Step::bind) {
-                    return;
-                }
-                if (reply.isError()) {
-                    giveUp(State::refused, reply.error().message());
-                } else if (reply.value().path() != pendingPath_) {
-                    expectResponse(reply.value().path(), Step::bind);
-                }
-            });
+    sendRequest(call, Step::bind, State::refused);
 }
 
 void GlobalShortcuts::onResponse(const QDBusMessage& message) {

@@ -83,6 +83,10 @@ private:
     void start();
     void createSession();
     void bind();
+    // Sends the portal request `call` of `step`; its reply, an error (which
+    // leaves the state `failed`) or the request's path, is taken while that step
+    // is still awaited.
+    void sendRequest(const QDBusMessage& call, Step step, State failed);
     void sessionCreated(uint response, const QVariantMap& results);
     void bindingAnswered(uint response, const QVariantMap& results);
     void portalOwnerChanged(const QString& oldOwner, const QString& newOwner);
