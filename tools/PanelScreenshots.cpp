@@ -8,7 +8,6 @@
 // simulated audio system with the tests' fakes. Under QT_QPA_PLATFORM=offscreen
 // it needs no display and the desktop's theme stays out of the pictures.
 #include "AppRow.h"
-#include "LoweringMenu.h"
 #include "MixerView.h"
 #include "ModelHarness.h"
 #include "OutputMenu.h"
@@ -80,8 +79,8 @@ void saveWithMenu(QWidget& panel, QMenu& menu, auto at, const QDir& folder, cons
     const QImage under = panel.grab().toImage();
     const QImage over = menu.grab().toImage();
     const QPoint topLeft = at(over.size());
-    QImage both(under.width(), std::max(under.height(), topLeft.y() + over.height()),
-                QImage::Format_ARGB32);
+    QImage both(std::max(under.width(), topLeft.x() + over.width()),
+                std::max(under.height(), topLeft.y() + over.height()), QImage::Format_ARGB32);
     both.fill(Qt::transparent);
     {
         QPainter painter(&both);
@@ -221,8 +220,7 @@ void renderCallLowering(const QDir& folder) {
     if (row == nullptr) {
         fail(QStringLiteral("the panel has no row for %1").arg(call));
     }
-    QMenu* menu = makeOutputMenu(model, row->appID(), row->app().name, row);
-    addLoweringActions(*menu, model, row->appID());
+    QMenu* menu = row->makeContextMenu();
     const QPoint at = row->mapTo(&view, QPoint(row->width() / 3, row->height() / 2));
     saveWithMenu(
         view, *menu, [&](QSize) { return at; }, folder, QStringLiteral("call-lowering-menu"));

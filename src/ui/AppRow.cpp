@@ -304,10 +304,15 @@ void AppRow::sliderMoved(int percent) {
     model_.setVolume(percent / 100.0, app_.id);
 }
 
-void AppRow::contextMenuEvent(QContextMenuEvent* event) {
+QMenu* AppRow::makeContextMenu() {
     QMenu* menu = makeOutputMenu(model_, app_.id, app_.name, this);
     addLoweringActions(*menu, model_, app_.id);
     addShortcutAction(*menu, model_, app_.id);
+    return menu;
+}
+
+void AppRow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = makeContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
     event->accept();

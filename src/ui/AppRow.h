@@ -8,6 +8,7 @@
 #include <optional>
 
 class QLabel;
+class QMenu;
 
 namespace corvalle {
 
@@ -45,6 +46,9 @@ public:
     AppRow(MixerModel& model, AudioApp app, QWidget* parent = nullptr);
 
     const QString& appID() const { return app_.id; }
+    // The context menu, not yet shown: where the application plays, its level
+    // for each output, the lowering during a call and its keyboard shortcuts.
+    QMenu* makeContextMenu();
     const AudioApp& app() const { return app_; }
 
     // Shows a fresh copy of the app; only what changed is redrawn.
