@@ -145,16 +145,8 @@ void Shortcuts::tell(const QString& summary, const QString& body, const QString&
 }
 
 QString Shortcuts::nameOf(const QString& key) const {
-    const auto& apps = model_.apps();
-    if (const auto row = std::ranges::find(apps, key, &AudioApp::id); row != apps.end()) {
-        return row->name;
-    }
-    if (const auto stored = model_.settings().find(key);
-        stored != model_.settings().end() && stored->second.name) {
-        return *stored->second.name;
-    }
-    if (const auto installed = model_.installedApplication(key)) {
-        return installed->displayName;
+    if (const std::optional<QString> name = model_.nameOf(key)) {
+        return *name;
     }
     if (key.startsWith(QLatin1String(kProgramKeyPrefix))) {
         return key.section(QLatin1Char('/'), -1);

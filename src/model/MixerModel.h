@@ -77,6 +77,9 @@ public:
     // settings in memory stay in force either way, and every change saves anew.
     const std::optional<QString>& saveFailure() const { return saveFailure_; }
 
+    // The name `key` is shown by: its row's, its stored one, or its installed
+    // application's; nothing when none is known.
+    std::optional<QString> nameOf(const QString& key) const;
     // The stored setting of `key`, or the default one. Never creates an entry.
     AppSetting setting(const QString& key) const;
 

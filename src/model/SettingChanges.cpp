@@ -14,19 +14,24 @@ AppSetting MixerModel::setting(const QString& key) const {
     return it == settings_.end() ? AppSetting{} : it->second;
 }
 
-void MixerModel::update(const AppSetting& setting, const QString& key) {
-    std::optional<QString> name;
-    const auto row = std::ranges::find(apps_, key, &AudioApp::id);
-    const bool isRow = row != apps_.end();
-    if (isRow) {
-        name = row->name;
-    } else if (const auto stored = settings_.find(key); stored != settings_.end()) {
-        name = stored->second.name;
-    } else if (const auto installed = installedApplication(key)) {
-        // An installed application set before it ever ran is remembered by the
-        // name its menu entry gives it.
-        name = installed->displayName;
+std::optional<QString> MixerModel::nameOf(const QString& key) const {
+    if (const auto row = std::ranges::find(apps_, key, &AudioApp::id); row != apps_.end()) {
+        return row->name;
     }
+    if (const auto stored = settings_.find(key); stored != settings_.end()) {
+        return stored->second.name;
+    }
+    // An installed application set before it ever ran is remembered by the name
+    // its menu entry gives it.
+    if (const auto installed = installedApplication(key)) {
+        return installed->displayName;
+    }
+    return std::nullopt;
+}
+
+void MixerModel::update(const AppSetting& setting, const QString& key) {
+    const std::optional<QString> name = nameOf(key);
+    const bool isRow = std::ranges::find(apps_, key, &AudioApp::id) != apps_.end();
 
     const std::uint64_t revisionBefore = settingsRevision_;
     if (setting.isDefault()) {
