@@ -44,8 +44,8 @@ struct AggregateSubTap {
 };
 
 // The aggregate-device dictionary, one field per key. An aggregate device is one
-// device made of others; here it is our playback stream to the main sub-device,
-// fed from the tap.
+// device made of others; here it is the tap's node playing to the main
+// sub-device.
 struct AggregateDeviceDescription {
     std::string name;
     std::string uid;

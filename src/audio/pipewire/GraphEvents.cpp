@@ -19,6 +19,7 @@ void PipeWireAudioHardware::Impl::summaryChanged(const pw::GraphSummary& before,
     std::vector<std::pair<AudioObjectID, AudioObjectPropertySelector>> changes;
     if (before.devices != after.devices) {
         changes.emplace_back(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
+        linkOutputs();
         // A stream's own output went or came back.
         rerouteAll();
         placeJackNodes();
@@ -95,6 +96,7 @@ void PipeWireAudioHardware::Impl::nodeAdded(std::uint32_t nodeID) {
 
 // JACK clients wait for the ports of the sink or device they move into.
 void PipeWireAudioHardware::Impl::portAdded(std::uint32_t nodeID) {
+    linkOutputs();
     const auto& graph = connection->graph();
     if (const auto node = graph.nodes.find(nodeID); !clientOutputs.empty() &&
                                                     node != graph.nodes.end() &&
@@ -123,6 +125,7 @@ void PipeWireAudioHardware::Impl::portAdded(std::uint32_t nodeID) {
 }
 
 void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
+    linkOutputs();
     for (const auto& [id, tap] : taps) {
         if (tap->session.isUnanswered(link.outputNodeID)) {
             // The session manager may have restored the stream's volume meanwhile.
@@ -147,7 +150,7 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
             placeJackNode(link.outputNodeID);
         }
     }
-    // Our playback stream is linked: the tapped streams can move in without a gap.
+    // Our node's outputs are linked: the tapped streams can move in without a gap.
     for (auto& [id, tap] : taps) {
         bool intoTap = tap->streams && link.inputNodeID == tap->streams->captureNodeID();
         for (const auto& [output, lane] : tap->lanes) {
@@ -162,6 +165,47 @@ void PipeWireAudioHardware::Impl::linkAdded(const pw::LinkRecord& link) {
         }
         laneLinked(*tap, link.outputNodeID);
         dropIdleLanes(*tap);
+    }
+}
+
+void PipeWireAudioHardware::Impl::linkRemoved() {
+    linkOutputs();
+    finishReleases();
+}
+
+// A node's state listener may start its tap, which can make or drop lanes:
+// each node is looked up again before it is asked.
+void PipeWireAudioHardware::Impl::linkOutputs() {
+    std::vector<std::pair<AudioObjectID, std::string>> live;
+    for (const auto& [id, tap] : taps) {
+        live.emplace_back(id, std::string());
+        for (const auto& [output, lane] : tap->lanes) {
+            live.emplace_back(id, output);
+        }
+    }
+    for (const auto& [id, output] : live) {
+        TapObject* tap = liveTap(id);
+        if (tap == nullptr) {
+            continue;
+        }
+        const auto lane = tap->lanes.find(output);
+        pw::TapNode* node = output.empty()             ? tap->streams.get()
+                            : lane != tap->lanes.end() ? lane->second.get()
+                                                       : nullptr;
+        if (node != nullptr) {
+            node->linkOutputs();
+        }
+    }
+    // A retired tap starts nothing.
+    for (const auto* group : {&retiring, &releasing}) {
+        for (const auto& tap : *group) {
+            if (tap->streams) {
+                tap->streams->linkOutputs();
+            }
+            for (const auto& [output, lane] : tap->lanes) {
+                lane->linkOutputs();
+            }
+        }
     }
 }
 

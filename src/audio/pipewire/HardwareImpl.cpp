@@ -38,7 +38,7 @@ PipeWireAudioHardware::Impl::Impl(MainThreadPoster poster, const Options& option
     events.portAdded = underLock(&Impl::portAdded);
     events.streamVolumeChanged = underLock(&Impl::streamVolumeChanged);
     events.targetChanged = underLock(&Impl::targetChanged);
-    events.linkRemoved = underLock(&Impl::finishReleases);
+    events.linkRemoved = underLock(&Impl::linkRemoved);
     events.completed = underLock(&Impl::restoreRecordedJackLinks);
     events.disconnected = underLock(&Impl::disconnected);
     // Per user session, as the server it speaks of.

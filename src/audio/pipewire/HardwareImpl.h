@@ -4,21 +4,22 @@
 // member of Impl except `listeners` is used with the loop's lock held.
 //
 // The words of a tap's life, here and in the source files:
-// - tap: our sink ("Corvalle-<uuid>") and our playback stream (TapStreams); the
-//   model runs its IO block on them through an aggregate device.
+// - tap: our node ("Corvalle-<uuid>", TapNode), a sink to the session manager
+//   whose outputs we link to the device; the model runs its IO block in it
+//   through an aggregate device.
 // - start: the sink is made; once it exists the tap's streams are claimed. Its
 //   phases, from a start to a release, are TapSession's (TapSession.h).
 // - claim: a stream of a tapped process is taken into the tap. `claimed` keeps
 //   the target it had; routing then sends it to our sink (target.object, or a
 //   JACK client's links moved one by one).
-// - carried: our playback stream is linked to a device, so that what enters
+// - carried: our node's outputs are linked to a device, so that what enters
 //   our sink is heard; streams that already play move in only then (no gap).
 // - hold: a stream still playing straight to its device during a start plays
 //   at the tap's gain through its soft volumes, never louder than set.
 // - unanswered: a new stream of the PulseAudio server, which must first be
 //   linked to a device (that server answers its client only then), held meanwhile.
-// - lane: another pair of tap streams, for the streams that chose an output of
-//   their own; `waiting` holds those whose lane is not carried yet.
+// - lane: another tap node, for the streams that chose an output of their own;
+//   `waiting` holds those whose lane is not carried yet.
 // - retire: a tap the model destroyed waits in `retiring` to hand back.
 // - hand back: each claimed stream gets back the target it had; the tap then
 //   waits in `releasing` until its streams have moved out (release).
@@ -30,8 +31,8 @@
 #include "PwConnection.h"
 #include "PwLoop.h"
 #include "StreamReaper.h"
+#include "TapNode.h"
 #include "TapSession.h"
-#include "TapStreams.h"
 
 #include <chrono>
 #include <map>
@@ -126,23 +127,22 @@ struct TapObject {
     std::string uuid;
     std::uint64_t generation = 0;
     std::set<std::uint32_t> clientIDs;
-    std::unique_ptr<pw::TapStreams> streams;
+    std::unique_ptr<pw::TapNode> streams;
     // Moved stream node -> the target it had before (restored on release).
     std::map<std::uint32_t, std::optional<std::string>> claimed;
     // Where its start or release stands, and the streams it holds meanwhile.
     pw::TapSession session;
     // Streams that chose an output of their own play there through a lane: a
-    // pair of streams of its own per output, by the output's node.name. The
-    // others play through `streams`, to the aggregate's main device.
-    std::map<std::string, std::unique_ptr<pw::TapStreams>> lanes;
+    // node of its own per output, by the output's node.name. The others play
+    // through `streams`, to the aggregate's main device.
+    std::map<std::string, std::unique_ptr<pw::TapNode>> lanes;
     // Claimed stream node -> the output of the lane it was moved to ("" for
     // `streams`); and streams whose lane is not linked yet, which stay where they
     // are until it is.
     std::map<std::uint32_t, std::string> laneOf;
     std::map<std::uint32_t, std::string> waiting;
-    // The running IO block, and the names a lane's playback side takes after.
+    // The running IO block, and the description a lane's node takes after.
     const AudioDeviceIOBlock* block = nullptr;
-    std::string playbackName;
     std::string playbackDescription;
     unsigned lanesMade = 0;
     // Every stream plays through `streams`, whatever it chose itself.
@@ -218,6 +218,10 @@ public:
     void nodeAdded(std::uint32_t nodeID);
     void portAdded(std::uint32_t nodeID);
     void linkAdded(const pw::LinkRecord& link);
+    void linkRemoved();
+    // Lets every node of ours link its outputs to its device, or notice that
+    // the device went: for each change of ports, links or devices.
+    void linkOutputs();
     void streamVolumeChanged(std::uint32_t nodeID, bool byOthers);
     void disconnected();
     // Puts back the JACK links that a run of ours, killed while it had moved
@@ -260,7 +264,7 @@ public:
     // chose: TapRouting.cpp.
     std::optional<std::string> foreignTarget(std::uint32_t nodeID) const;
     void routeNode(TapObject& tap, std::uint32_t nodeID);
-    pw::TapStreams* laneFor(TapObject& tap, const std::string& output);
+    pw::TapNode* laneFor(TapObject& tap, const std::string& output);
     void laneLinked(TapObject& tap, std::uint32_t playbackNodeID);
     void rerouteAll();
     void dropIdleLanes(TapObject& tap);

@@ -240,8 +240,8 @@ OSStatus PipeWireAudioHardware::createProcessTap(const TapDescription& descripti
                 tap->clientIDs.insert(client->id);
             }
         }
-        tap->streams = std::make_unique<pw::TapStreams>(
-            impl_->loop, connection.core(), CA::kPrivateDeviceUIDPrefix + description.uuid,
+        tap->streams = std::make_unique<pw::TapNode>(
+            impl_->loop, connection, CA::kPrivateDeviceUIDPrefix + description.uuid,
             description.name, std::string("corvalle-") + description.uuid);
         const AudioObjectID tapID = tap->id;
         tap->streams->setStateListener([impl = impl_.get(), tapID] {
@@ -301,12 +301,10 @@ OSStatus PipeWireAudioHardware::createAggregateDevice(const AggregateDeviceDescr
             return kAudioHardwareBadObjectError;
         }
         if (!tap->streams->connectCapture(pw::channelLayout(device->props)) ||
-            !tap->streams->connectPlayback(description.mainSubDevice, description.uid,
-                                           description.name)) {
+            !tap->streams->connectPlayback(description.mainSubDevice)) {
             tap->streams->destroy();
             return kAudioHardwareUnspecifiedError;
         }
-        tap->playbackName = description.uid;
         tap->overridesStreamOutputs = description.overridesStreamOutputs;
         tap->playbackDescription = description.name;
         auto aggregate = std::make_unique<AggregateObject>();
@@ -387,10 +385,10 @@ OSStatus PipeWireAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceI
         if (proc == nullptr || tap == nullptr || !tap->streams) {
             return kAudioHardwareBadObjectError;
         }
-        pw::TapStreams& streams = *tap->streams;
+        pw::TapNode& streams = *tap->streams;
         if (tap->generation != impl_->connection->generation() ||
-            streams.captureState() == pw::TapStreams::State::failed ||
-            streams.playbackState() == pw::TapStreams::State::failed) {
+            streams.captureState() == pw::TapNode::State::failed ||
+            streams.playbackState() == pw::TapNode::State::failed) {
             return kAudioHardwareNotRunningError;
         }
         if (!proc->started) {

@@ -12,9 +12,9 @@ namespace corvalle {
 // objects are the clients that own audio streams (with name and icon hints from
 // the stream, else its client); a process tap is a private
 // sink of ours into which the tapped processes' output streams are moved, and its
-// aggregate device a playback stream to the chosen output that runs the IO block
-// in the same graph cycle. Listeners are called through the main-thread poster.
-// Keeps reconnecting in the background when the server goes away.
+// aggregate device that node's outputs linked to the chosen output, with the IO
+// block run in between in the same graph cycle. Listeners are called through the main-thread
+// poster. Keeps reconnecting in the background when the server goes away.
 class PipeWireAudioHardware final : public AudioHardware {
 public:
     struct Options {

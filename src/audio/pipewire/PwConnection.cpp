@@ -234,8 +234,8 @@ bool Connection::setSoftVolume(std::uint32_t nodeID, float gain) {
     return true;
 }
 
-pw_proxy* Connection::createLink(std::uint32_t outputPortID, std::uint32_t inputPortID,
-                                 bool linger) {
+pw_proxy* Connection::createLink(std::uint32_t outputPortID, std::uint32_t inputPortID, bool linger,
+                                 bool passive) {
     const auto output = graph_.ports.find(outputPortID);
     const auto input = graph_.ports.find(inputPortID);
     if (core_ == nullptr || output == graph_.ports.end() || input == graph_.ports.end()) {
@@ -248,7 +248,8 @@ pw_proxy* Connection::createLink(std::uint32_t outputPortID, std::uint32_t input
     pw_properties* props = pw_properties_new(
         keys::kLinkOutputNode, outputNode.c_str(), keys::kLinkOutputPort, outputPort.c_str(),
         keys::kLinkInputNode, inputNode.c_str(), keys::kLinkInputPort, inputPort.c_str(),
-        keys::kObjectLinger, linger ? keys::kTrue : "false", nullptr);
+        keys::kObjectLinger, linger ? keys::kTrue : "false", keys::kLinkPassive,
+        passive ? keys::kTrue : "false", nullptr);
     auto* link = static_cast<pw_proxy*>(pw_core_create_object(
         core_, keys::kLinkFactory, PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
     pw_properties_free(props);

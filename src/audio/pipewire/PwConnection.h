@@ -81,8 +81,10 @@ public:
     // while its Props are unknown.
     bool setSoftVolume(std::uint32_t nodeID, float gain);
     // Links two ports through the server's link factory. A lingering link stays
-    // after we are gone; any other goes with its proxy (ours to destroy).
-    pw_proxy* createLink(std::uint32_t outputPortID, std::uint32_t inputPortID, bool linger);
+    // after we are gone; any other goes with its proxy (ours to destroy). A
+    // passive link does not keep its nodes running.
+    pw_proxy* createLink(std::uint32_t outputPortID, std::uint32_t inputPortID, bool linger,
+                         bool passive = false);
     // Asks the server to destroy a global of someone else's (a link).
     void destroyObject(std::uint32_t id);
 

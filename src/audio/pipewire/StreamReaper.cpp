@@ -14,11 +14,11 @@ constexpr std::chrono::milliseconds kRecheck{10};
 
 // Old enough, and no longer being set up by the server (a stream that never
 // gets there is taken down after kGiveUpAge).
-bool settled(const TapStreams& streams, std::chrono::steady_clock::time_point now) {
+bool settled(const TapNode& streams, std::chrono::steady_clock::time_point now) {
     const auto age = now - streams.createdAt();
     const bool settingUp =
-        streams.captureState() == TapStreams::State::connecting ||
-        (streams.hasPlayback() && streams.playbackState() == TapStreams::State::connecting);
+        streams.captureState() == TapNode::State::connecting ||
+        (streams.hasPlayback() && streams.playbackState() == TapNode::State::connecting);
     return age >= StreamReaper::kGiveUpAge || (age >= StreamReaper::kSettleAge && !settingUp);
 }
 
@@ -38,7 +38,7 @@ StreamReaper::~StreamReaper() {
     }
 }
 
-void StreamReaper::destroyWhenSettled(std::unique_ptr<TapStreams> streams) {
+void StreamReaper::destroyWhenSettled(std::unique_ptr<TapNode> streams) {
     if (!streams) {
         return;
     }
@@ -50,7 +50,7 @@ void StreamReaper::destroyWhenSettled(std::unique_ptr<TapStreams> streams) {
     arm();
 }
 
-void StreamReaper::destroyAfterEvent(std::unique_ptr<TapStreams> streams) {
+void StreamReaper::destroyAfterEvent(std::unique_ptr<TapNode> streams) {
     if (!streams) {
         return;
     }
@@ -78,8 +78,8 @@ void StreamReaper::reap() {
     const auto now = std::chrono::steady_clock::now();
     const auto ripe = std::stable_partition(pending_.begin(), pending_.end(),
                                             [&](const auto& s) { return !settled(*s, now); });
-    std::vector<std::unique_ptr<TapStreams>> done(std::make_move_iterator(ripe),
-                                                  std::make_move_iterator(pending_.end()));
+    std::vector<std::unique_ptr<TapNode>> done(std::make_move_iterator(ripe),
+                                               std::make_move_iterator(pending_.end()));
     pending_.erase(ripe, pending_.end());
     for (auto& streams : done) {
         streams->destroy();

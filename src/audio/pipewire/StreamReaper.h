@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TapStreams.h"
+#include "TapNode.h"
 
 #include <chrono>
 #include <memory>
@@ -12,10 +12,10 @@ namespace corvalle::pw {
 
 class ThreadLoop;
 
-// Destroys tap streams once the server is done setting them up. Taken down in
+// Destroys tap nodes once the server is done setting them up. Taken down in
 // their first tens of milliseconds, while the server still hands them the
-// activations of new peers, streams leave those eventfds open in this process
-// (libpipewire 0.3.65), so young streams are kept, unclaimed, until they are
+// activations of new peers, nodes leave those eventfds open in this process
+// (libpipewire 0.3.65), so young nodes are kept, unclaimed, until they are
 // old enough. Every member is used with the loop's lock held.
 class StreamReaper {
 public:
@@ -28,10 +28,10 @@ public:
     StreamReaper& operator=(const StreamReaper&) = delete;
 
     // Destroys `streams` now if they have settled, else once they have.
-    void destroyWhenSettled(std::unique_ptr<TapStreams> streams);
+    void destroyWhenSettled(std::unique_ptr<TapNode> streams);
     // The same, but never before the loop's next turn: for callers inside one
     // of the server's events, which must not take streams down under it.
-    void destroyAfterEvent(std::unique_ptr<TapStreams> streams);
+    void destroyAfterEvent(std::unique_ptr<TapNode> streams);
     // Destroys every kept stream now; safe to repeat.
     void destroyAll();
 
@@ -42,7 +42,7 @@ private:
 
     ThreadLoop& loop_;
     spa_source* timer_ = nullptr;
-    std::vector<std::unique_ptr<TapStreams>> pending_;
+    std::vector<std::unique_ptr<TapNode>> pending_;
 };
 
 } // namespace corvalle::pw

@@ -23,7 +23,7 @@ bool PipeWireAudioHardware::Impl::heldBackByPendingClaim(const TapObject& retire
         // Streams waiting for a lane of the new tap stay in the old one until then.
         const bool pending = tap->session.isStarting() || !tap->waiting.empty();
         if (!pending || !tap->streams ||
-            tap->streams->playbackState() == pw::TapStreams::State::failed) {
+            tap->streams->playbackState() == pw::TapNode::State::failed) {
             continue;
         }
         for (const std::uint32_t clientID : tap->clientIDs) {

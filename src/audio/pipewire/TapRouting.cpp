@@ -1,9 +1,9 @@
 // Where a tapped stream is heard. A stream that follows the default output is
-// moved into the tap's main streams, which play to the device the tap was made
+// moved into the tap's main node, which plays to the device the tap was made
 // for (the default output). A stream that chose an output of its own (its
 // target.object or node.target, or one set in the "default" metadata by the
-// user, another tool or the session manager) is moved into a lane: a second pair
-// of tap streams that plays to that output, running the same IO block. When that
+// user, another tool or the session manager) is moved into a lane: a second
+// tap node that plays to that output, running the same IO block. When that
 // choice changes, or its output goes or comes back, the stream changes lanes.
 #include "HardwareImpl.h"
 #include "PipeWireKeys.h"
@@ -66,26 +66,26 @@ std::optional<std::string> PipeWireAudioHardware::Impl::foreignTarget(std::uint3
     return std::nullopt;
 }
 
-pw::TapStreams* PipeWireAudioHardware::Impl::laneFor(TapObject& tap, const std::string& output) {
+pw::TapNode* PipeWireAudioHardware::Impl::laneFor(TapObject& tap, const std::string& output) {
     if (const auto it = tap.lanes.find(output); it != tap.lanes.end()) {
-        return it->second->playbackState() == pw::TapStreams::State::failed ? nullptr
-                                                                            : it->second.get();
+        return it->second->playbackState() == pw::TapNode::State::failed ? nullptr
+                                                                         : it->second.get();
     }
     std::string suffix(1, '-');
     suffix += std::to_string(++tap.lanesMade);
-    auto lane = std::make_unique<pw::TapStreams>(
-        loop, connection->core(), tap.streams->sinkName() + suffix, tap.playbackDescription,
-        std::string("corvalle-") + tap.uuid + suffix);
+    auto lane = std::make_unique<pw::TapNode>(loop, *connection, tap.streams->sinkName() + suffix,
+                                              tap.playbackDescription,
+                                              std::string("corvalle-") + tap.uuid + suffix);
     const pw::NodeRecord* device = connection->graph().deviceByName(output);
     if (device == nullptr || !lane->connectCapture(pw::channelLayout(device->props)) ||
-        !lane->connectPlayback(output, tap.playbackName + suffix, tap.playbackDescription)) {
+        !lane->connectPlayback(output)) {
         lane->destroy();
         return nullptr;
     }
     if (tap.block != nullptr) {
         lane->runBlock(tap.block);
     }
-    pw::TapStreams* made = lane.get();
+    pw::TapNode* made = lane.get();
     tap.lanes[output] = std::move(lane);
     return made;
 }
@@ -106,7 +106,7 @@ void PipeWireAudioHardware::Impl::routeNode(TapObject& tap, std::uint32_t nodeID
             output.reset();
         }
     }
-    pw::TapStreams* streams = output ? laneFor(tap, *output) : nullptr;
+    pw::TapNode* streams = output ? laneFor(tap, *output) : nullptr;
     if (streams == nullptr) {
         // No lane could be made: the main streams at least keep the setting.
         output.reset();

@@ -24,8 +24,8 @@ TapSession::Step TapSession::advance(const StartFacts& facts, const GraphState& 
         if (!facts.sinkReady) {
             return Step::none;
         }
-        // Streams that are starting move in at once: until our playback stream
-        // is linked they are held silent, never heard at their own level for
+        // Streams that are starting move in at once: until our node's outputs
+        // are linked they are held silent, never heard at their own level for
         // longer than it takes. Streams another tap of ours carries, and
         // streams playing straight to their device held at the gain, wait for
         // the link, so that they go on being heard at their setting.

@@ -15,7 +15,7 @@
 
 namespace corvalle::pw {
 
-// How long a start may wait for our sink and for our playback stream's link.
+// How long a start may wait for our sink and for its outputs' links.
 inline constexpr std::chrono::milliseconds kStreamReadyTimeout{2000};
 // A stream running this long is playing, no longer starting: the session
 // manager has linked it, and it is held at the tap's gain until it moves in.
@@ -31,7 +31,7 @@ inline constexpr std::chrono::milliseconds kRelinkTimeout{1000};
 struct StartFacts {
     bool streamsFailed = false;       // one of our streams failed, or the server restarted
     bool sinkReady = false;           // our sink's node is on the server
-    bool playbackLinked = false;      // our playback stream is linked to a device
+    bool playbackLinked = false;      // our node's outputs are linked to a device
     bool carriedByAnotherTap = false; // a stream of the process plays through another tap of ours
 };
 
@@ -42,7 +42,7 @@ public:
     enum class Phase {
         idle,          // made, or its start failed: a start may be asked for
         awaitingSink,  // started: waits for our sink to exist
-        awaitingCarry, // waits for our playback stream's link before the streams move in
+        awaitingCarry, // waits for our outputs' links before the streams move in
         claiming,      // the process's streams are in the tap; new ones join at once
         handedBack,    // retired: the streams have their targets back and move out
     };
@@ -95,7 +95,7 @@ public:
 
     // Whether every stream of `streams` plays straight to a device, has done so
     // for kPlayingAfter, and is held: it is then better moved in once our
-    // playback stream is linked, so that it goes on being heard.
+    // node's outputs are linked, so that it goes on being heard.
     bool playsStraightToDevice(const GraphState& graph, const std::vector<std::uint32_t>& streams,
                                Clock::time_point now) const;
     // A stream of the PulseAudio server that has not been linked to a device

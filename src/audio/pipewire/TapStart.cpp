@@ -1,4 +1,4 @@
-// A tap's start: once our sink exists and our playback stream is carried, the
+// A tap's start: once our sink exists and its outputs are linked, the
 // process's streams are claimed and moved in; streams that play straight to a
 // device meanwhile are held at the tap's gain, and new streams of the
 // PulseAudio server wait for their answer first. A start that never completes
@@ -89,19 +89,18 @@ void PipeWireAudioHardware::Impl::moveStreamsIn(TapObject& tap) {
 }
 
 // New streams of the PulseAudio server first wait for their device: see
-// claimNode. Our playback stream's node runs only once sound reaches it, so
-// its link, not its state, tells that it is carried.
+// claimNode. Our node's output links, not its state, tell that it is carried.
 void PipeWireAudioHardware::Impl::advanceStart(TapObject& tap) {
     if (!tap.session.isStarting() || !tap.streams) {
         return;
     }
-    const pw::TapStreams& streams = *tap.streams;
+    const pw::TapNode& streams = *tap.streams;
     const auto& graph = connection->graph();
     const pw::StartFacts facts{
-        .streamsFailed = streams.captureState() == pw::TapStreams::State::failed ||
-                         streams.playbackState() == pw::TapStreams::State::failed ||
+        .streamsFailed = streams.captureState() == pw::TapNode::State::failed ||
+                         streams.playbackState() == pw::TapNode::State::failed ||
                          tap.generation != connection->generation(),
-        .sinkReady = streams.captureState() == pw::TapStreams::State::ready &&
+        .sinkReady = streams.captureState() == pw::TapNode::State::ready &&
                      graph.nodes.count(streams.captureNodeID()) > 0,
         .playbackLinked = graph.hasOutputLink(streams.playbackNodeID()),
         .carriedByAnotherTap = carriedByAnotherTap(tap),

@@ -1,0 +1,308 @@
+#include "TapNode.h"
+
+#include "PipeWireKeys.h"
+#include "PwConnection.h"
+#include "PwLoop.h"
+
+#include <algorithm>
+#include <optional>
+#include <pipewire/pipewire.h>
+#include <sys/mman.h>
+
+// The interface-call macros of PipeWire cast the C way.
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+namespace corvalle::pw {
+
+namespace {
+
+constexpr float kMaxHoldGain = 4.0F;
+// The longest graph cycle a tap carries (PipeWire's default quantum limit).
+constexpr std::uint32_t kMaxCycleFrames = 8192;
+
+TapNode::State stateOf(OwnNode::State state) {
+    switch (state) {
+    case OwnNode::State::ready:
+        return TapNode::State::ready;
+    case OwnNode::State::failed:
+        return TapNode::State::failed;
+    case OwnNode::State::connecting:
+        break;
+    }
+    return TapNode::State::connecting;
+}
+
+// Samples in a mapping of their own: taps come and go by the thousand, and
+// blocks of this size taken from the heap leave it fragmented.
+class MappedSamples {
+public:
+    explicit MappedSamples(std::size_t count) : bytes_(count * sizeof(float)) {
+        void* memory =
+            mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory != MAP_FAILED) {
+            data_ = static_cast<float*>(memory);
+            count_ = count;
+        }
+    }
+    ~MappedSamples() {
+        if (data_ != nullptr) {
+            munmap(data_, bytes_);
+        }
+    }
+    MappedSamples(const MappedSamples&) = delete;
+    MappedSamples& operator=(const MappedSamples&) = delete;
+
+    float* data() const { return data_; }
+    std::size_t size() const { return count_; }
+
+private:
+    std::size_t bytes_;
+    float* data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+} // namespace
+
+// Touched only on the data loop's thread, or by invoke() while that thread waits.
+struct TapNode::Realtime {
+    const AudioDeviceIOBlock* block = nullptr;
+    // The gain played at while no block runs: the one the block applied last.
+    float heldGain = 0.0F;
+    std::uint32_t channels = 2;
+    // One cycle's sound, interleaved as the IO block takes it, on its way in and out.
+    std::optional<MappedSamples> in;
+    std::optional<MappedSamples> out;
+};
+
+TapNode::TapNode(ThreadLoop& loop, Connection& connection, std::string sinkName,
+                 std::string description, std::string group)
+    : loop_(loop), connection_(connection), sinkName_(std::move(sinkName)),
+      description_(std::move(description)), group_(std::move(group)),
+      rt_(std::make_unique<Realtime>()) {}
+
+TapNode::~TapNode() {
+    destroy();
+}
+
+void TapNode::invoke(int (*function)(spa_loop*, bool, std::uint32_t, const void*, std::size_t,
+                                     void*),
+                     const void* payload, std::size_t size) {
+    pw_data_loop_invoke(loop_.dataLoop(), function, 0, payload, size, true, rt_.get());
+}
+
+bool TapNode::connectCapture(const ChannelLayout& layout) {
+    if (node_) {
+        return false;
+    }
+    node_ = std::make_unique<OwnNode>(layout, &TapNode::onProcess, rt_.get());
+    // Not yet handed to the data thread, so set here without invoke().
+    rt_->channels = static_cast<std::uint32_t>(node_->layout().size());
+    rt_->in.emplace(std::size_t{kMaxCycleFrames} * rt_->channels);
+    rt_->out.emplace(std::size_t{kMaxCycleFrames} * rt_->channels);
+    node_->setStateListener([this] {
+        pw_thread_loop_signal(loop_.threadLoop(), false);
+        if (stateListener_) {
+            stateListener_();
+        }
+    });
+    pw_properties* props = pw_properties_new(
+        keys::kMediaType, keys::kMediaTypeAudio, keys::kMediaCategory, keys::kMediaCategoryCapture,
+        keys::kMediaClass, keys::kClassOurSink, keys::kMediaName, keys::kOurMediaName,
+        keys::kNodeName, sinkName_.c_str(), keys::kNodeDescription, description_.c_str(),
+        keys::kNodeGroup, group_.c_str(), keys::kNodeLinkGroup, group_.c_str(), keys::kNodeVirtual,
+        keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
+    return node_->exportTo(connection_.core(), props);
+}
+
+bool TapNode::connectPlayback(const std::string& targetName) {
+    if (!node_ || node_->state() == OwnNode::State::failed || target_) {
+        return false;
+    }
+    target_ = targetName;
+    playbackState_ = State::connecting;
+    linkOutputs();
+    return true;
+}
+
+void TapNode::linkOutputs() {
+    if (!target_ || !node_ || node_->state() != OwnNode::State::ready ||
+        playbackState_ == State::failed) {
+        return;
+    }
+    const GraphState& graph = connection_.graph();
+    const NodeRecord* device = graph.deviceByName(*target_);
+    if (device == nullptr) {
+        // Played to a device that went: as a stream that does not follow others.
+        if (linkedOnce_) {
+            setPlaybackState(State::failed);
+        }
+        return;
+    }
+    const std::uint32_t nodeID = node_->nodeID();
+    std::size_t outputs = 0;
+    bool linked = true;
+    for (const auto& [portID, port] : graph.ports) {
+        if (port.nodeID != nodeID || !port.isOutput) {
+            continue;
+        }
+        ++outputs;
+        const auto devicePort =
+            std::find_if(graph.ports.begin(), graph.ports.end(), [&](const auto& entry) {
+                const PortRecord& candidate = entry.second;
+                return candidate.nodeID == device->id && !candidate.isOutput && candidate.isAudio &&
+                       candidate.channel == port.channel;
+            });
+        // A channel the device lacks is not played, as the device's own
+        // channel mixing would not play it either.
+        if (devicePort == graph.ports.end()) {
+            continue;
+        }
+        const std::uint32_t outputPortID = portID;
+        const std::uint32_t inputPortID = devicePort->first;
+        const bool present =
+            std::any_of(graph.links.begin(), graph.links.end(), [&](const auto& entry) {
+                return entry.second.outputPortID == outputPortID &&
+                       entry.second.inputPortID == inputPortID;
+            });
+        if (present) {
+            continue;
+        }
+        linked = false;
+        const bool asked = std::any_of(links_.begin(), links_.end(), [&](const OutputLink& link) {
+            return link.portID == outputPortID;
+        });
+        if (!asked) {
+            if (pw_proxy* proxy = connection_.createLink(outputPortID, inputPortID, false, true)) {
+                links_.push_back(OutputLink{outputPortID, proxy});
+            }
+        }
+    }
+    if (outputs > 0 && linked) {
+        linkedOnce_ = true;
+        setPlaybackState(State::ready);
+    }
+}
+
+void TapNode::setPlaybackState(State state) {
+    if (playbackState_ == state) {
+        return;
+    }
+    playbackState_ = state;
+    pw_thread_loop_signal(loop_.threadLoop(), false);
+    if (stateListener_) {
+        stateListener_();
+    }
+}
+
+std::uint32_t TapNode::captureNodeID() const {
+    return node_ ? node_->nodeID() : SPA_ID_INVALID;
+}
+
+std::uint32_t TapNode::playbackNodeID() const {
+    return target_ ? captureNodeID() : SPA_ID_INVALID;
+}
+
+TapNode::State TapNode::captureState() const {
+    return node_ ? stateOf(node_->state()) : State::connecting;
+}
+
+void TapNode::runBlock(const AudioDeviceIOBlock* block, const std::atomic<float>* appliedGain) {
+    if (!node_) {
+        return;
+    }
+    struct Change {
+        const AudioDeviceIOBlock* block;
+        const std::atomic<float>* appliedGain;
+    };
+    const Change change{block, appliedGain};
+    // Runs between two cycles on the data thread, so the block's last cycle is
+    // over and its applied gain final.
+    invoke(
+        [](spa_loop*, bool, std::uint32_t, const void* payload, std::size_t, void* user) {
+            auto* rt = static_cast<Realtime*>(user);
+            const auto* c = static_cast<const Change*>(payload);
+            if (rt->block != nullptr && c->block == nullptr && c->appliedGain != nullptr) {
+                rt->heldGain =
+                    std::clamp(c->appliedGain->load(std::memory_order_relaxed), 0.0F, kMaxHoldGain);
+            }
+            rt->block = c->block;
+            return 0;
+        },
+        &change, sizeof(change));
+}
+
+void TapNode::destroyPlayback() {
+    if (!target_) {
+        return;
+    }
+    if (node_) {
+        invoke(
+            [](spa_loop*, bool, std::uint32_t, const void*, std::size_t, void* user) {
+                static_cast<Realtime*>(user)->block = nullptr;
+                return 0;
+            },
+            nullptr, 0);
+    }
+    for (const OutputLink& link : links_) {
+        pw_proxy_destroy(link.proxy);
+    }
+    links_.clear();
+    target_.reset();
+    linkedOnce_ = false;
+    playbackState_ = State::connecting;
+}
+
+void TapNode::destroy() {
+    destroyPlayback();
+    if (node_) {
+        node_->setStateListener(nullptr);
+        node_->destroy();
+        node_.reset();
+    }
+}
+
+void TapNode::onProcess(void* user, const OwnNodeCycle& cycle) {
+    // Realtime thread: no allocation, lock, logging or blocking call in here.
+    Realtime& rt = *static_cast<Realtime*>(user);
+    const std::uint32_t channels = std::min(cycle.channels, rt.channels);
+    const bool playing = std::any_of(cycle.outputs.begin(), cycle.outputs.begin() + channels,
+                                     [](const float* output) { return output != nullptr; });
+    if (!playing || !rt.in || !rt.out || rt.in->data() == nullptr || rt.out->data() == nullptr) {
+        return;
+    }
+    const bool captured = std::any_of(cycle.inputs.begin(), cycle.inputs.begin() + channels,
+                                      [](const float* input) { return input != nullptr; });
+    const std::uint32_t frames = std::min(cycle.frames, kMaxCycleFrames);
+    float* in = rt.in->data();
+    float* out = rt.out->data();
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        const float* source = cycle.inputs.at(c);
+        for (std::uint32_t f = 0; f < frames; ++f) {
+            in[std::size_t{f} * channels + c] = source != nullptr ? source[f] : 0.0F;
+        }
+    }
+    const std::uint32_t bytes = frames * channels * static_cast<std::uint32_t>(sizeof(float));
+    if (rt.block != nullptr) {
+        AudioBuffer inBuffer{channels, bytes, in};
+        AudioBufferList inList{captured ? 1U : 0U, &inBuffer};
+        AudioBuffer outBuffer{channels, bytes, out};
+        AudioBufferList outList{1, &outBuffer};
+        const AudioTimeStamp now{};
+        (*rt.block)(&now, &inList, &now, &outList, &now);
+    } else {
+        for (std::size_t i = 0; i < std::size_t{frames} * channels; ++i) {
+            out[i] = std::clamp(in[i] * rt.heldGain, -1.0F, 1.0F);
+        }
+    }
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        float* target = cycle.outputs.at(c);
+        if (target == nullptr) {
+            continue;
+        }
+        for (std::uint32_t f = 0; f < frames; ++f) {
+            target[f] = out[std::size_t{f} * channels + c];
+        }
+    }
+}
+
+} // namespace corvalle::pw
