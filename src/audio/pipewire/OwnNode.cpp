@@ -11,6 +11,7 @@
 #include <spa/pod/filter.h>
 #include <string>
 #include <sys/mman.h>
+#include <vector>
 
 // The interface-call and event macros of SPA and PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -23,6 +24,8 @@ namespace {
 constexpr std::uint32_t kMaxFrames = 8192;
 constexpr std::uint32_t kMaxBuffers = 16;
 constexpr std::uint32_t kSampleBytes = sizeof(float);
+constexpr std::uint64_t kAllPortChanges =
+    SPA_PORT_CHANGE_MASK_FLAGS | SPA_PORT_CHANGE_MASK_PROPS | SPA_PORT_CHANGE_MASK_PARAMS;
 
 struct Port {
     bool exists = false;
@@ -35,9 +38,14 @@ struct Port {
     bool hasFormat = false;
     spa_io_buffers* io = nullptr;
     std::array<spa_buffer*, kMaxBuffers> buffers{};
-    // Our own mapping of a buffer's memory, where the server gave only its fd.
-    std::array<void*, kMaxBuffers> mapped{};
-    std::array<std::size_t, kMaxBuffers> mappedBytes{};
+    // Our own mapping of a buffer's memory, where the server gave only its fd:
+    // the mapping, its length and the samples in it.
+    struct Mapping {
+        void* base = nullptr;
+        std::size_t bytes = 0;
+        void* samples = nullptr;
+    };
+    std::array<Mapping, kMaxBuffers> mapped{};
     std::uint32_t bufferCount = 0;
     std::uint32_t nextOutput = 0;
 };
@@ -56,24 +64,46 @@ const char* channelName(std::uint32_t position) {
     return name != nullptr ? name : "UNK";
 }
 
-// The sample memory of buffer `index`, or null.
+// The sample memory of buffer `index` (< bufferCount), or null. Read where the
+// buffer points now: an input's mixer may hand over a peer's buffer in place of
+// ours.
 void* samplesOf(const Port& port, std::uint32_t index) {
-    const spa_data& data = port.buffers.at(index)->datas[0];
-    return data.data != nullptr ? data.data : port.mapped.at(index);
+    const spa_data& data = port.buffers[index]->datas[0];
+    return data.data != nullptr ? data.data : port.mapped[index].samples;
 }
 
+// Forgets the buffers; their structs may be gone already, our mappings are not.
 void unmapBuffers(Port& port) {
-    for (std::uint32_t i = 0; i < port.bufferCount; ++i) {
-        if (port.mapped.at(i) != nullptr) {
-            const spa_data& data = port.buffers.at(i)->datas[0];
-            munmap(static_cast<std::uint8_t*>(port.mapped.at(i)) - data.mapoffset,
-                   port.mappedBytes.at(i));
+    for (auto& mapping : port.mapped) {
+        if (mapping.base != nullptr) {
+            munmap(mapping.base, mapping.bytes);
         }
-        port.mapped.at(i) = nullptr;
-        port.buffers.at(i) = nullptr;
+        mapping = Port::Mapping{};
     }
+    port.buffers.fill(nullptr);
     port.bufferCount = 0;
     port.nextOutput = 0;
+}
+
+// Emits `param`, the one param of its id, when asked for from the start and it
+// passes `filter`.
+int emitParam(spa_hook_list& hooks, int seq, std::uint32_t id, std::uint32_t start,
+              const spa_pod* param, const spa_pod* filter) {
+    if (start > 0 || param == nullptr) {
+        return 0;
+    }
+    std::array<std::uint8_t, 1024> filtered{};
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, filtered.data(), filtered.size());
+    spa_result_node_params result{};
+    result.id = id;
+    result.index = 0;
+    result.next = 1;
+    if (spa_pod_filter(&builder, &result.param, param, filter) < 0) {
+        return 0;
+    }
+    spa_node_emit_result(&hooks, seq, 0, SPA_RESULT_TYPE_NODE_PARAMS, &result);
+    return 0;
 }
 
 } // namespace
@@ -88,8 +118,8 @@ struct OwnNode::Impl {
     spa_node_info info{};
     std::array<spa_param_info, 4> params{};
     spa_io_position* position = nullptr;
-    std::array<Port, SPA_AUDIO_MAX_CHANNELS> inputs{};
-    std::array<Port, SPA_AUDIO_MAX_CHANNELS> outputs{};
+    std::vector<Port> inputs;
+    std::vector<Port> outputs;
     bool configured = false;
     pw_proxy* proxy = nullptr;
     spa_hook proxyListener{};
@@ -98,11 +128,11 @@ struct OwnNode::Impl {
         if (portID >= channels) {
             return nullptr;
         }
-        Port& port = direction == SPA_DIRECTION_INPUT ? inputs.at(portID) : outputs.at(portID);
+        Port& port = direction == SPA_DIRECTION_INPUT ? inputs[portID] : outputs[portID];
         return port.exists ? &port : nullptr;
     }
     void emitPort(spa_direction direction, std::uint32_t portID, std::uint64_t changes) {
-        Port& port = direction == SPA_DIRECTION_INPUT ? inputs.at(portID) : outputs.at(portID);
+        Port& port = direction == SPA_DIRECTION_INPUT ? inputs[portID] : outputs[portID];
         port.info.change_mask = changes;
         spa_node_emit_port_info(&hooks, direction, portID, &port.info);
         port.info.change_mask = 0;
@@ -131,50 +161,17 @@ int sync(void* object, int seq) {
     return 0;
 }
 
-// Emits the params `make` builds for index 0, 1, ... (null: no more), from
-// `start`, as many as `count`, that pass `filter`.
-template <typename Make>
-int emitParams(spa_hook_list& hooks, int seq, std::uint32_t id, std::uint32_t start,
-               std::uint32_t count, const spa_pod* filter, Make make) {
-    spa_result_node_params result{};
-    result.id = id;
-    result.next = start;
-    // A count of 0 asks for all of them.
-    for (std::uint32_t emitted = 0; count == 0 || emitted < count;) {
-        result.index = result.next++;
-        std::array<std::uint8_t, 1024> buffer{};
-        spa_pod_builder builder{};
-        spa_pod_builder_init(&builder, buffer.data(), buffer.size());
-        const spa_pod* param = make(result.index, builder);
-        if (param == nullptr) {
-            break;
-        }
-        std::array<std::uint8_t, 1024> filtered{};
-        spa_pod_builder filterBuilder{};
-        spa_pod_builder_init(&filterBuilder, filtered.data(), filtered.size());
-        spa_pod* chosen = nullptr;
-        if (spa_pod_filter(&filterBuilder, &chosen, param, filter) < 0) {
-            continue;
-        }
-        result.param = chosen;
-        spa_node_emit_result(&hooks, seq, 0, SPA_RESULT_TYPE_NODE_PARAMS, &result);
-        ++emitted;
-    }
-    return 0;
-}
-
-int enumParams(void* object, int seq, std::uint32_t id, std::uint32_t start, std::uint32_t count,
+int enumParams(void* object, int seq, std::uint32_t id, std::uint32_t start, std::uint32_t,
                const spa_pod* filter) {
     auto& impl = *static_cast<OwnNode::Impl*>(object);
-    return emitParams(impl.hooks, seq, id, start, count, filter,
-                      [&](std::uint32_t index, spa_pod_builder& builder) -> const spa_pod* {
-                          if (index > 0) {
-                              return nullptr;
-                          }
-                          return id == SPA_PARAM_EnumFormat
-                                     ? audioFormat(&builder, impl.owner->layout())
-                                     : nullptr;
-                      });
+    if (id != SPA_PARAM_EnumFormat) {
+        return 0;
+    }
+    std::array<std::uint8_t, 1024> buffer{};
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, buffer.data(), buffer.size());
+    return emitParam(impl.hooks, seq, id, start, audioFormat(&builder, impl.owner->layout()),
+                     filter);
 }
 
 // The session manager asks for the ports with PortConfig, as of an adapter, and
@@ -218,53 +215,48 @@ int removePort(void*, spa_direction, std::uint32_t) {
 }
 
 int portEnumParams(void* object, int seq, spa_direction direction, std::uint32_t portID,
-                   std::uint32_t id, std::uint32_t start, std::uint32_t count,
-                   const spa_pod* filter) {
+                   std::uint32_t id, std::uint32_t start, std::uint32_t, const spa_pod* filter) {
     auto& impl = *static_cast<OwnNode::Impl*>(object);
     const Port* port = impl.portOf(direction, portID);
     if (port == nullptr) {
         return -EINVAL;
     }
-    return emitParams(
-        impl.hooks, seq, id, start, count, filter,
-        [&](std::uint32_t index, spa_pod_builder& builder) -> const spa_pod* {
-            if (index > 0) {
-                return nullptr;
-            }
-            switch (id) {
-            case SPA_PARAM_Format:
-                if (!port->hasFormat) {
-                    return nullptr;
-                }
-                [[fallthrough]];
-            case SPA_PARAM_EnumFormat:
-                return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-                    &builder, SPA_TYPE_OBJECT_Format, id, SPA_FORMAT_mediaType,
-                    SPA_POD_Id(SPA_MEDIA_TYPE_audio), SPA_FORMAT_mediaSubtype,
-                    SPA_POD_Id(SPA_MEDIA_SUBTYPE_dsp), SPA_FORMAT_AUDIO_format,
-                    SPA_POD_Id(SPA_AUDIO_FORMAT_DSP_F32)));
-            case SPA_PARAM_Buffers:
-                if (!port->hasFormat) {
-                    return nullptr;
-                }
-                return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-                    &builder, SPA_TYPE_OBJECT_ParamBuffers, id, SPA_PARAM_BUFFERS_buffers,
-                    SPA_POD_CHOICE_RANGE_Int(1, 1, static_cast<int>(kMaxBuffers)),
-                    SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_size,
-                    SPA_POD_CHOICE_STEP_Int(static_cast<int>(kMaxFrames * kSampleBytes),
-                                            static_cast<int>(kSampleBytes),
-                                            static_cast<int>(kMaxFrames * kSampleBytes),
-                                            static_cast<int>(kSampleBytes)),
-                    SPA_PARAM_BUFFERS_stride, SPA_POD_Int(static_cast<int>(kSampleBytes))));
-            case SPA_PARAM_IO:
-                return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-                    &builder, SPA_TYPE_OBJECT_ParamIO, id, SPA_PARAM_IO_id,
-                    SPA_POD_Id(SPA_IO_Buffers), SPA_PARAM_IO_size,
-                    SPA_POD_Int(static_cast<int>(sizeof(spa_io_buffers)))));
-            default:
-                return nullptr;
-            }
-        });
+    std::array<std::uint8_t, 1024> buffer{};
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, buffer.data(), buffer.size());
+    const void* param = nullptr;
+    switch (id) {
+    case SPA_PARAM_EnumFormat:
+    case SPA_PARAM_Format:
+        if (id == SPA_PARAM_EnumFormat || port->hasFormat) {
+            param = spa_pod_builder_add_object(
+                &builder, SPA_TYPE_OBJECT_Format, id, SPA_FORMAT_mediaType,
+                SPA_POD_Id(SPA_MEDIA_TYPE_audio), SPA_FORMAT_mediaSubtype,
+                SPA_POD_Id(SPA_MEDIA_SUBTYPE_dsp), SPA_FORMAT_AUDIO_format,
+                SPA_POD_Id(SPA_AUDIO_FORMAT_DSP_F32));
+        }
+        break;
+    case SPA_PARAM_Buffers:
+        if (port->hasFormat) {
+            param = spa_pod_builder_add_object(
+                &builder, SPA_TYPE_OBJECT_ParamBuffers, id, SPA_PARAM_BUFFERS_buffers,
+                SPA_POD_CHOICE_RANGE_Int(1, 1, static_cast<int>(kMaxBuffers)),
+                SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_size,
+                SPA_POD_CHOICE_STEP_Int(
+                    static_cast<int>(kMaxFrames * kSampleBytes), static_cast<int>(kSampleBytes),
+                    static_cast<int>(kMaxFrames * kSampleBytes), static_cast<int>(kSampleBytes)),
+                SPA_PARAM_BUFFERS_stride, SPA_POD_Int(static_cast<int>(kSampleBytes)));
+        }
+        break;
+    case SPA_PARAM_IO:
+        param = spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamIO, id, SPA_PARAM_IO_id,
+                                           SPA_POD_Id(SPA_IO_Buffers), SPA_PARAM_IO_size,
+                                           SPA_POD_Int(static_cast<int>(sizeof(spa_io_buffers))));
+        break;
+    default:
+        break;
+    }
+    return emitParam(impl.hooks, seq, id, start, static_cast<const spa_pod*>(param), filter);
 }
 
 int portSetParam(void* object, spa_direction direction, std::uint32_t portID, std::uint32_t id,
@@ -309,7 +301,7 @@ int portUseBuffers(void* object, spa_direction direction, std::uint32_t portID, 
             return -EINVAL;
         }
         const spa_data& data = buffers[i]->datas[0];
-        port->buffers.at(i) = buffers[i];
+        port->buffers[i] = buffers[i];
         port->bufferCount = i + 1;
         if (data.data == nullptr && (data.type == SPA_DATA_MemFd || data.type == SPA_DATA_DmaBuf)) {
             const std::size_t bytes = std::size_t{data.mapoffset} + data.maxsize;
@@ -320,8 +312,8 @@ int portUseBuffers(void* object, spa_direction direction, std::uint32_t portID, 
                 unmapBuffers(*port);
                 return -error;
             }
-            port->mapped.at(i) = static_cast<std::uint8_t*>(memory) + data.mapoffset;
-            port->mappedBytes.at(i) = bytes;
+            port->mapped[i] =
+                Port::Mapping{memory, bytes, static_cast<std::uint8_t*>(memory) + data.mapoffset};
         }
     }
     return 0;
@@ -356,32 +348,30 @@ int process(void* object) {
     frames = std::min(frames, kMaxFrames);
     const std::uint32_t bytes = frames * kSampleBytes;
     for (std::uint32_t c = 0; c < impl.channels; ++c) {
-        Port& in = impl.inputs.at(c);
+        Port& in = impl.inputs[c];
         spa_io_buffers* io = in.io;
         if (io == nullptr) {
             continue;
         }
         if (io->status == SPA_STATUS_HAVE_DATA && io->buffer_id < in.bufferCount) {
-            // Read where the buffer points now: the port's mixer may hand over a
-            // peer's buffer in place of ours.
-            const spa_data& data = in.buffers.at(io->buffer_id)->datas[0];
+            const spa_data& data = in.buffers[io->buffer_id]->datas[0];
             const auto* samples = static_cast<const std::uint8_t*>(samplesOf(in, io->buffer_id));
             if (samples != nullptr && data.chunk != nullptr && data.chunk->offset <= data.maxsize &&
                 data.maxsize - data.chunk->offset >= bytes) {
-                cycle.inputs.at(c) = reinterpret_cast<const float*>(samples + data.chunk->offset);
+                cycle.inputs[c] = reinterpret_cast<const float*>(samples + data.chunk->offset);
             }
         }
         io->status = SPA_STATUS_NEED_DATA;
     }
     for (std::uint32_t c = 0; c < impl.channels; ++c) {
-        Port& out = impl.outputs.at(c);
+        Port& out = impl.outputs[c];
         spa_io_buffers* io = out.io;
         // A buffer the peer has not taken yet stays as it is.
         if (io == nullptr || out.bufferCount == 0 || io->status == SPA_STATUS_HAVE_DATA) {
             continue;
         }
         const std::uint32_t index = out.nextOutput % out.bufferCount;
-        spa_data& data = out.buffers.at(index)->datas[0];
+        spa_data& data = out.buffers[index]->datas[0];
         auto* samples = static_cast<float*>(samplesOf(out, index));
         if (samples == nullptr || data.chunk == nullptr || data.maxsize < bytes) {
             continue;
@@ -392,7 +382,7 @@ int process(void* object) {
         data.chunk->stride = static_cast<std::int32_t>(kSampleBytes);
         io->buffer_id = index;
         io->status = SPA_STATUS_HAVE_DATA;
-        cycle.outputs.at(c) = samples;
+        cycle.outputs[c] = samples;
     }
     cycle.frames = frames;
     impl.process(impl.user, cycle);
@@ -426,7 +416,7 @@ void OwnNode::Impl::makePorts(const ChannelLayout& layout) {
     configured = true;
     for (const spa_direction direction : {SPA_DIRECTION_INPUT, SPA_DIRECTION_OUTPUT}) {
         for (std::uint32_t c = 0; c < channels; ++c) {
-            Port& port = direction == SPA_DIRECTION_INPUT ? inputs.at(c) : outputs.at(c);
+            Port& port = direction == SPA_DIRECTION_INPUT ? inputs[c] : outputs[c];
             port.exists = true;
             port.channel = channelName(layout.at(c));
             port.name = (direction == SPA_DIRECTION_INPUT ? "playback_" : "output_") + port.channel;
@@ -443,9 +433,7 @@ void OwnNode::Impl::makePorts(const ChannelLayout& layout) {
             port.info.props = &port.dict;
             port.info.params = port.params.data();
             port.info.n_params = static_cast<std::uint32_t>(port.params.size());
-            emitPort(direction, c,
-                     SPA_PORT_CHANGE_MASK_FLAGS | SPA_PORT_CHANGE_MASK_PROPS |
-                         SPA_PORT_CHANGE_MASK_PARAMS);
+            emitPort(direction, c, kAllPortChanges);
         }
     }
     owner->setState(owner->nodeID() != SPA_ID_INVALID ? State::ready : State::connecting);
@@ -458,9 +446,7 @@ void OwnNode::Impl::emitAll() {
     for (std::uint32_t c = 0; c < channels; ++c) {
         for (const spa_direction direction : {SPA_DIRECTION_INPUT, SPA_DIRECTION_OUTPUT}) {
             if (portOf(direction, c) != nullptr) {
-                emitPort(direction, c,
-                         SPA_PORT_CHANGE_MASK_FLAGS | SPA_PORT_CHANGE_MASK_PROPS |
-                             SPA_PORT_CHANGE_MASK_PARAMS);
+                emitPort(direction, c, kAllPortChanges);
             }
         }
     }
@@ -475,6 +461,8 @@ OwnNode::OwnNode(ChannelLayout layout, Process process, void* user)
     impl.process = process;
     impl.user = user;
     impl.channels = static_cast<std::uint32_t>(layout_.size());
+    impl.inputs.resize(impl.channels);
+    impl.outputs.resize(impl.channels);
     spa_hook_list_init(&impl.hooks);
     impl.node.iface =
         SPA_INTERFACE_INIT(SPA_TYPE_INTERFACE_Node, SPA_VERSION_NODE, &kMethods, &impl);
