@@ -143,6 +143,29 @@ TEST_F(ModelTest, VolumeMuteAndResetChangeWhatIsHeard) {
         << "nothing is left to put back after a reset";
 }
 
+// A tap's links to the device keep nothing running by themselves: while its
+// player is paused the device suspends, as it would untapped, and the tap
+// stays for the player's return.
+TEST_F(ModelTest, APausedTappedPlayerLetsItsOutputSuspend) {
+    const std::string pauseFile = session.dir().string() + "/pause";
+    const QString key = startTone({"--pause-file", pauseFile});
+    ASSERT_TRUE(spinUntil([&] { return playing(key); }, 5s));
+    const auto speakersAre = [&](const char* state) {
+        return session.output("pw-cli i speakers").find(std::string("state: \"") + state + '"') !=
+               std::string::npos;
+    };
+    model->setVolume(0.5, key);
+    ASSERT_TRUE(spinUntil(
+        [&] { return test::corvalleNodeCount(session) == 1 && speakersAre("running"); }, 3s));
+    ASSERT_EQ(session.run("touch '" + pauseFile + "'"), 0);
+    EXPECT_TRUE(spinUntil([&] { return speakersAre("suspended"); }, 10s));
+    EXPECT_TRUE(model->hasTap(key));
+    ASSERT_EQ(session.run("rm '" + pauseFile + "'"), 0);
+    ASSERT_TRUE(spinUntil([&] { return speakersAre("running"); }, 3s));
+    test::MonitorMeter speakers("speakers");
+    EXPECT_NEAR(settledDB(speakers, test::kHalfToneDB), test::kHalfToneDB, 0.1);
+}
+
 TEST_F(ModelTest, TheMeterReadsWhatTheApplicationIsHeardAt) {
     const QString key = startTone();
     ASSERT_TRUE(spinUntil(

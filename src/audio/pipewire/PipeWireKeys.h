@@ -17,6 +17,8 @@ inline constexpr const char* kNodeNick = "node.nick";
 inline constexpr const char* kNodeGroup = "node.group";
 inline constexpr const char* kNodeLinkGroup = "node.link-group";
 inline constexpr const char* kNodePassive = "node.passive";
+// node.passive for the links of the output ports only (PipeWire 1.x).
+inline constexpr const char* kPassiveOutputs = "out";
 inline constexpr const char* kNodeDontReconnect = "node.dont-reconnect";
 inline constexpr const char* kNodeVirtual = "node.virtual";
 inline constexpr const char* kNodeLatency = "node.latency";

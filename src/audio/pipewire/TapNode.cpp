@@ -8,6 +8,7 @@
 #include <optional>
 #include <pipewire/pipewire.h>
 #include <sys/mman.h>
+#include <vector>
 
 // The interface-call macros of PipeWire cast the C way.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -61,6 +62,25 @@ private:
     std::size_t count_ = 0;
 };
 
+// The device's input port for our output of `channel`, the `index`th of ours:
+// the one of the same channel, else (ports that name no channel, or others)
+// the device's `index`th input. Our layout is the device's own, so the two
+// agree wherever the device names its channels.
+std::optional<std::uint32_t> devicePortFor(const GraphState& graph, std::uint32_t deviceID,
+                                           const std::string& channel, std::size_t index) {
+    std::vector<std::uint32_t> inputs;
+    for (const auto& [id, port] : graph.ports) {
+        if (port.nodeID != deviceID || port.isOutput || !port.isAudio) {
+            continue;
+        }
+        if (!channel.empty() && port.channel == channel) {
+            return id;
+        }
+        inputs.push_back(id);
+    }
+    return index < inputs.size() ? std::optional<std::uint32_t>(inputs[index]) : std::nullopt;
+}
+
 } // namespace
 
 // Touched only on the data loop's thread, or by invoke() while that thread waits.
@@ -111,6 +131,10 @@ bool TapNode::connectCapture(const ChannelLayout& layout) {
         keys::kNodeName, sinkName_.c_str(), keys::kNodeDescription, description_.c_str(),
         keys::kNodeGroup, group_.c_str(), keys::kNodeLinkGroup, group_.c_str(), keys::kNodeVirtual,
         keys::kTrue, keys::kAppName, keys::kOurAppName, nullptr);
+    // PipeWire 1.x lets the device suspend while the tapped streams pause only
+    // when the node itself asks for passive output links; 0.3 reads "out" as
+    // false and goes by the links' own flag.
+    pw_properties_set(props, keys::kNodePassive, keys::kPassiveOutputs);
     return node_->exportTo(connection_.core(), props);
 }
 
@@ -145,20 +169,13 @@ void TapNode::linkOutputs() {
         if (port.nodeID != nodeID || !port.isOutput) {
             continue;
         }
-        ++outputs;
-        const auto devicePort =
-            std::find_if(graph.ports.begin(), graph.ports.end(), [&](const auto& entry) {
-                const PortRecord& candidate = entry.second;
-                return candidate.nodeID == device->id && !candidate.isOutput && candidate.isAudio &&
-                       candidate.channel == port.channel;
-            });
-        // A channel the device lacks is not played, as the device's own
-        // channel mixing would not play it either.
-        if (devicePort == graph.ports.end()) {
+        const std::optional<std::uint32_t> devicePort =
+            devicePortFor(graph, device->id, port.channel, outputs++);
+        if (!devicePort) {
             continue;
         }
         const std::uint32_t outputPortID = portID;
-        const std::uint32_t inputPortID = devicePort->first;
+        const std::uint32_t inputPortID = *devicePort;
         const bool present =
             std::any_of(graph.links.begin(), graph.links.end(), [&](const auto& entry) {
                 return entry.second.outputPortID == outputPortID &&
