@@ -20,11 +20,11 @@
 //   scripts/pw-session run -- pipewire-measure startheard [STARTS]
 //       Start to first sample heard of untapped players (pw-play, paplay).
 //   scripts/pw-session run -- pipewire-measure cpucompare [SECONDS]
-//       20 players, 10 of them at 50 %: CPU of Corvalle and the server (the
-//       players apart) with Corvalle's taps, then with PipeWire's own stream volume,
-//       then through PipeWire's own loopbacks, one per attenuated player, then
-//       through a sink per attenuated player made in the server and one filter
-//       node of this process for all of them.
+//       20 players, 10 of them at 50 %: CPU and context switches of Corvalle and
+//       the server (the players apart) with Corvalle's taps and with PipeWire's
+//       own stream volume, three turns each; then through PipeWire's own
+//       loopbacks, one per attenuated player; then through a sink per attenuated
+//       player made in the server and one filter node of this process for all.
 #include "AppTap.h"
 #include "CA.h"
 #include "DesktopAppDirectory.h"
@@ -61,6 +61,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 // The interface-call macros of PipeWire cast the C way.
@@ -586,15 +587,20 @@ int cpuCompare(int seconds) {
         double corvalle = 0;
         double server = 0;
         double players = 0;
+        // Context switches of Corvalle (and the other mixers), and of the server.
+        double ownSwitches = 0;
+        double serverSwitches = 0;
         // What the mixing costs: the players do the same work either way.
         double mixing() const { return corvalle + server; }
     };
     // The processes that mix besides Corvalle (PipeWire's own loopbacks below).
     std::vector<std::unique_ptr<test::ChildProcess>> mixers;
     auto sample = [&] {
-        Share share{cpuSeconds(), bench::processCPUSeconds(server), 0};
+        Share share{cpuSeconds(), bench::processCPUSeconds(server), 0,
+                    bench::processContextSwitches(getpid()), bench::processContextSwitches(server)};
         for (const auto& mixer : mixers) {
             share.corvalle += bench::processCPUSeconds(mixer->pid());
+            share.ownSwitches += bench::processContextSwitches(mixer->pid());
         }
         for (const auto& child : children) {
             share.players += bench::processCPUSeconds(child->pid());
@@ -612,18 +618,10 @@ int cpuCompare(int seconds) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         return Share{100.0 * (after.corvalle - before.corvalle) / wall,
                      100.0 * (after.server - before.server) / wall,
-                     100.0 * (after.players - before.players) / wall};
+                     100.0 * (after.players - before.players) / wall,
+                     (after.ownSwitches - before.ownSwitches) / wall,
+                     (after.serverSwitches - before.serverSwitches) / wall};
     };
-    spin(2s);
-    for (int i = 0; i < kAttenuated; ++i) {
-        model.setVolume(0.5, QString::fromStdString(appID(i)));
-    }
-    const Share tapped = measure();
-    const std::size_t taps = model.tapCount();
-    for (int i = 0; i < kAttenuated; ++i) {
-        model.reset(QString::fromStdString(appID(i)));
-    }
-    spin(1500ms);
     // PipeWire's own volume on the same streams: each player's node, by its pid.
     // The stream nodes of player i. A node names its client; the client carries
     // the process id.
@@ -658,9 +656,29 @@ int cpuCompare(int seconds) {
         }
         return reached;
     };
-    const int attenuated =
-        forAttenuatedStreams(R"(pw-cli s $0 Props "{ channelVolumes: [ 0.5, 0.5 ] }")");
-    const Share own = measure();
+    // Taps and PipeWire's own stream volume take turns, so that both see the
+    // same moods of a noisy machine; each turn is reported.
+    constexpr int kTurns = 3;
+    std::vector<Share> tappedTurns;
+    std::vector<Share> ownTurns;
+    std::size_t taps = 0;
+    int attenuated = 0;
+    spin(2s);
+    for (int turn = 0; turn < kTurns; ++turn) {
+        for (int i = 0; i < kAttenuated; ++i) {
+            model.setVolume(0.5, QString::fromStdString(appID(i)));
+        }
+        tappedTurns.push_back(measure());
+        taps = model.tapCount();
+        for (int i = 0; i < kAttenuated; ++i) {
+            model.reset(QString::fromStdString(appID(i)));
+        }
+        spin(1500ms);
+        attenuated =
+            forAttenuatedStreams(R"(pw-cli s $0 Props "{ channelVolumes: [ 0.5, 0.5 ] }")");
+        ownTurns.push_back(measure());
+        forAttenuatedStreams(R"(pw-cli s $0 Props "{ channelVolumes: [ 1.0, 1.0 ] }")");
+    }
     // PipeWire's own loopback (module-loopback, the base of filter-chain), one per
     // player: a sink and a playback stream per application, as a tap has.
     for (int i = 0; i < kAttenuated; ++i) {
@@ -694,21 +712,38 @@ int cpuCompare(int seconds) {
         }
     }
     const Share sinkFilter = measure();
-    std::printf("20 players, 10 at 50 %%, %% of one core: Corvalle + server (+ players)\n"
-                "  %zu Corvalle taps      %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
-                "  PipeWire stream volume %5.2f = %5.2f + %5.2f (+ %5.2f)\n"
-                "ratio %.2f (%.2f with the players)\n"
-                "  10 pw-loopbacks        %5.2f = %5.2f + %5.2f (+ %5.2f), ratio %.2f\n"
-                "  10 sinks + 1 filter    %5.2f = %5.2f + %5.2f (+ %5.2f), ratio %.2f\n"
+    const auto line = [](const std::string& what, const Share& share) {
+        std::printf("  %-28s %5.2f = %5.2f + %5.2f (+ %5.2f), %5.0f = %5.0f + %5.0f switches/s\n",
+                    what.c_str(), share.mixing(), share.corvalle, share.server, share.players,
+                    share.ownSwitches + share.serverSwitches, share.ownSwitches,
+                    share.serverSwitches);
+    };
+    std::printf("20 players, 10 at 50 %%, %% of one core: Corvalle + server (+ players), and "
+                "their context switches a second (Corvalle + server)\n");
+    std::vector<double> ratios;
+    std::vector<double> mixing;
+    for (std::size_t turn = 0; turn < tappedTurns.size(); ++turn) {
+        line(std::to_string(taps) + " Corvalle taps, turn " + std::to_string(turn + 1),
+             tappedTurns[turn]);
+        line("PipeWire stream volume, turn " + std::to_string(turn + 1), ownTurns[turn]);
+        ratios.push_back(tappedTurns[turn].mixing() / ownTurns[turn].mixing());
+        mixing.push_back(tappedTurns[turn].mixing());
+    }
+    line("10 pw-loopbacks", loopback);
+    line("10 sinks + 1 filter", sinkFilter);
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    std::printf("taps: %.2f x stream volume (median of the turns; %.2f to %.2f), %.2f x the "
+                "loopbacks; loopbacks %.2f x, sinks + filter %.2f x the last stream volume\n"
                 "(%d streams at PipeWire's own volume 0.5, %d moved into a loopback, %d into a "
                 "server-side sink, %d of 20 channels through the filter)\n",
-                taps, tapped.mixing(), tapped.corvalle, tapped.server, tapped.players, own.mixing(),
-                own.corvalle, own.server, own.players, tapped.mixing() / own.mixing(),
-                (tapped.mixing() + tapped.players) / (own.mixing() + own.players),
-                loopback.mixing(), loopback.corvalle, loopback.server, loopback.players,
-                loopback.mixing() / own.mixing(), sinkFilter.mixing(), sinkFilter.corvalle,
-                sinkFilter.server, sinkFilter.players, sinkFilter.mixing() / own.mixing(),
-                attenuated, moved, movedToSinks, linked);
+                median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+                *std::max_element(ratios.begin(), ratios.end()), median(mixing) / loopback.mixing(),
+                loopback.mixing() / ownTurns.back().mixing(),
+                sinkFilter.mixing() / ownTurns.back().mixing(), attenuated, moved, movedToSinks,
+                linked);
     return 0;
 }
 
