@@ -452,9 +452,8 @@ void OwnNode::Impl::emitAll() {
     }
 }
 
-OwnNode::OwnNode(ChannelLayout layout, Process process, void* user)
-    : layout_(layout.empty() || layout.size() > SPA_AUDIO_MAX_CHANNELS ? stereoLayout()
-                                                                       : std::move(layout)),
+OwnNode::OwnNode(const ChannelLayout& layout, Process process, void* user)
+    : layout_(layout.empty() || layout.size() > SPA_AUDIO_MAX_CHANNELS ? stereoLayout() : layout),
       nodeID_(SPA_ID_INVALID), impl_(std::make_unique<Impl>()) {
     Impl& impl = *impl_;
     impl.owner = this;

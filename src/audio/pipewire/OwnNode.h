@@ -44,7 +44,7 @@ public:
     // Runs on the data loop's thread for every graph cycle the node is in.
     using Process = void (*)(void* user, const OwnNodeCycle& cycle);
 
-    OwnNode(ChannelLayout layout, Process process, void* user);
+    OwnNode(const ChannelLayout& layout, Process process, void* user);
     ~OwnNode();
     OwnNode(const OwnNode&) = delete;
     OwnNode& operator=(const OwnNode&) = delete;
