@@ -109,6 +109,39 @@ TEST(JackNodeTest, IsAPlayingStreamOnlyWithAnAudioOutputPort) {
 }
 
 // A client calls while one of its running output streams names a call's role;
+// Sound goes to the input of its channel; by place only where a channel is not
+// named on either side, and nowhere when the node names channels but not this.
+TEST(InputPortTest, IsTheChannelsElseThePortAtTheSamePlace) {
+    GraphState graph;
+    const auto add = [&](std::uint32_t id, std::uint32_t node, bool output, std::string channel) {
+        graph.ports[id] = PortRecord{id, node, "", output, std::move(channel), true};
+    };
+    add(10, 1, false, "FL");
+    add(11, 1, false, "FR");
+    add(12, 1, true, "FL"); // a monitor output: never a target
+    add(20, 2, false, "");
+    add(21, 2, false, "");
+    struct Case {
+        std::uint32_t node;
+        std::string channel;
+        std::size_t place;
+        std::optional<std::uint32_t> port;
+    };
+    const Case cases[] = {
+        {1, "FR", 0, 11},
+        {1, "FL", 1, 10},
+        {1, "", 1, 11},
+        {1, "LFE", 0, std::nullopt},
+        {2, "FR", 1, 21},
+        {2, "", 2, 20},
+        {3, "FL", 0, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(graph.inputPortFor(c.node, c.channel, c.place), c.port)
+            << c.node << " " << c.channel << " " << c.place;
+    }
+}
+
 // another stream of it, or a stream of its that is not running, does not count.
 TEST(RunningCallTest, IsARunningOutputStreamWithACallsRole) {
     const std::tuple<const char*, bool, bool> cases[] = {

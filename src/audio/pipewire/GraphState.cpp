@@ -237,6 +237,27 @@ bool GraphState::isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID)
     return false;
 }
 
+std::optional<std::uint32_t> GraphState::inputPortFor(std::uint32_t nodeID,
+                                                      const std::string& channel,
+                                                      std::size_t place) const {
+    std::vector<std::uint32_t> inputs;
+    bool named = false;
+    for (const auto& [id, port] : ports) {
+        if (port.nodeID != nodeID || port.isOutput || !port.isAudio) {
+            continue;
+        }
+        if (!channel.empty() && port.channel == channel) {
+            return id;
+        }
+        named = named || !port.channel.empty();
+        inputs.push_back(id);
+    }
+    if ((!channel.empty() && named) || inputs.empty()) {
+        return std::nullopt;
+    }
+    return inputs[place % inputs.size()];
+}
+
 bool GraphState::hasOutputLink(std::uint32_t outputNodeID) const {
     return std::any_of(links.begin(), links.end(), [&](const auto& entry) {
         return entry.second.outputNodeID == outputNodeID;

@@ -123,6 +123,12 @@ public:
     bool isLinked(std::uint32_t outputNodeID, std::uint32_t inputNodeID) const;
     // Whether any link starts at `outputNodeID`.
     bool hasOutputLink(std::uint32_t outputNodeID) const;
+    // The audio input port of `nodeID` for sound of `channel`: the port of that
+    // channel; where the sound or the node's ports name no channel, the port at
+    // `place` among the node's inputs (counted round). None when the node names
+    // channels but not this one.
+    std::optional<std::uint32_t> inputPortFor(std::uint32_t nodeID, const std::string& channel,
+                                              std::size_t place) const;
 
     GraphSummary summary() const;
     void clear();

@@ -12,23 +12,8 @@ namespace corvalle::pw {
 
 namespace {
 
-// The input port of `targetNodeID` for what `devicePort` carried: the port of
-// the same channel, else (a device port without one) the port at the same place.
-std::optional<std::uint32_t> targetPortFor(const GraphState& graph, std::uint32_t targetNodeID,
-                                           const PortRecord& devicePort) {
-    std::vector<std::uint32_t> inputs;
-    for (const auto& [id, port] : graph.ports) {
-        if (port.nodeID != targetNodeID || port.isOutput || !port.isAudio) {
-            continue;
-        }
-        if (!devicePort.channel.empty() && port.channel == devicePort.channel) {
-            return id;
-        }
-        inputs.push_back(id);
-    }
-    if (!devicePort.channel.empty() || inputs.empty()) {
-        return std::nullopt;
-    }
+// Where `devicePort` sits among its node's audio inputs.
+std::size_t placeOf(const GraphState& graph, const PortRecord& devicePort) {
     std::size_t place = 0;
     for (const auto& [id, port] : graph.ports) {
         if (id == devicePort.id) {
@@ -36,7 +21,7 @@ std::optional<std::uint32_t> targetPortFor(const GraphState& graph, std::uint32_
         }
         place += port.nodeID == devicePort.nodeID && !port.isOutput && port.isAudio ? 1 : 0;
     }
-    return inputs[place % inputs.size()];
+    return place;
 }
 
 // "node.name:port.name" of a port, empty when either is unknown or could not
@@ -126,7 +111,8 @@ void JackRoutes::moveInto(Connection& connection, std::uint32_t nodeID,
         const std::optional<std::uint32_t> targetPort =
             devicePort == graph.ports.end()
                 ? std::nullopt
-                : targetPortFor(graph, targetNodeID, devicePort->second);
+                : graph.inputPortFor(targetNodeID, devicePort->second.channel,
+                                     placeOf(graph, devicePort->second));
         if (!targetPort) {
             continue;
         }
