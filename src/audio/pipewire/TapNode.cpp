@@ -21,18 +21,6 @@ constexpr float kMaxHoldGain = 4.0F;
 // The longest graph cycle a tap carries (PipeWire's default quantum limit).
 constexpr std::uint32_t kMaxCycleFrames = 8192;
 
-TapNode::State stateOf(OwnNode::State state) {
-    switch (state) {
-    case OwnNode::State::ready:
-        return TapNode::State::ready;
-    case OwnNode::State::failed:
-        return TapNode::State::failed;
-    case OwnNode::State::connecting:
-        break;
-    }
-    return TapNode::State::connecting;
-}
-
 // Samples in a mapping of their own: taps come and go by the thousand, and
 // blocks of this size taken from the heap leave it fragmented.
 class MappedSamples {
@@ -61,25 +49,6 @@ private:
     float* data_ = nullptr;
     std::size_t count_ = 0;
 };
-
-// The device's input port for our output of `channel`, the `index`th of ours:
-// the one of the same channel, else (ports that name no channel, or others)
-// the device's `index`th input. Our layout is the device's own, so the two
-// agree wherever the device names its channels.
-std::optional<std::uint32_t> devicePortFor(const GraphState& graph, std::uint32_t deviceID,
-                                           const std::string& channel, std::size_t index) {
-    std::vector<std::uint32_t> inputs;
-    for (const auto& [id, port] : graph.ports) {
-        if (port.nodeID != deviceID || port.isOutput || !port.isAudio) {
-            continue;
-        }
-        if (!channel.empty() && port.channel == channel) {
-            return id;
-        }
-        inputs.push_back(id);
-    }
-    return index < inputs.size() ? std::optional<std::uint32_t>(inputs[index]) : std::nullopt;
-}
 
 } // namespace
 
@@ -157,9 +126,13 @@ void TapNode::linkOutputs() {
     const NodeRecord* device = graph.deviceByName(*target_);
     if (device == nullptr) {
         // Played to a device that went: as a stream that does not follow others.
-        if (linkedOnce_) {
+        if (playbackState_ == State::ready) {
             setPlaybackState(State::failed);
         }
+        return;
+    }
+    // Linked once, the links stay ours until the device goes.
+    if (playbackState_ == State::ready) {
         return;
     }
     const std::uint32_t nodeID = node_->nodeID();
@@ -169,8 +142,9 @@ void TapNode::linkOutputs() {
         if (port.nodeID != nodeID || !port.isOutput) {
             continue;
         }
+        // Our layout is the device's own: the same channels, in the same order.
         const std::optional<std::uint32_t> devicePort =
-            devicePortFor(graph, device->id, port.channel, outputs++);
+            graph.inputPortFor(device->id, port.channel, outputs++);
         if (!devicePort) {
             continue;
         }
@@ -195,7 +169,6 @@ void TapNode::linkOutputs() {
         }
     }
     if (outputs > 0 && linked) {
-        linkedOnce_ = true;
         setPlaybackState(State::ready);
     }
 }
@@ -220,7 +193,7 @@ std::uint32_t TapNode::playbackNodeID() const {
 }
 
 TapNode::State TapNode::captureState() const {
-    return node_ ? stateOf(node_->state()) : State::connecting;
+    return node_ ? node_->state() : State::connecting;
 }
 
 void TapNode::runBlock(const AudioDeviceIOBlock* block, const std::atomic<float>* appliedGain) {
@@ -265,7 +238,6 @@ void TapNode::destroyPlayback() {
     }
     links_.clear();
     target_.reset();
-    linkedOnce_ = false;
     playbackState_ = State::connecting;
 }
 

@@ -34,7 +34,8 @@ class ThreadLoop;
 // Every member is used with the loop's lock held.
 class TapNode {
 public:
-    enum class State { connecting, ready, failed };
+    // Either side: its node's state, and whether its outputs play to the device.
+    using State = OwnNode::State;
 
     TapNode(ThreadLoop& loop, Connection& connection, std::string sinkName, std::string description,
             std::string group);
@@ -98,7 +99,6 @@ private:
     std::unique_ptr<OwnNode> node_;
     std::optional<std::string> target_;
     std::vector<OutputLink> links_;
-    bool linkedOnce_ = false;
     State playbackState_ = State::connecting;
     std::function<void()> stateListener_;
     std::chrono::steady_clock::time_point createdAt_ = std::chrono::steady_clock::now();
