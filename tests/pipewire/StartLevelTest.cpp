@@ -92,16 +92,26 @@ INSTANTIATE_TEST_SUITE_P(Players, StartLevelTest, kPlayers, nameOf);
 
 // A tapped player released by a reset, again and again: the recording around
 // each release goes from the reduced level to the full one, never louder than
-// the player alone (a doubled path) and with no gap longer than the server's
-// own relink of a moved stream (WirePlumber 0.5 leaves two cycles of 1024
-// frames, sometimes three; 0.4 mostly none). That the tap plays its last gain
+// the player alone (a doubled path) and with no gap longer than the session
+// manager's own relink of a moved stream. That the tap plays its last gain
 // while the streams leave is BackendTest's stopped-tap case.
-class ReleaseTest : public StartLevelTest {};
+class ReleaseTest : public StartLevelTest {
+protected:
+    // WirePlumber 0.4 relinks a moved stream with mostly no gap, at most one
+    // cycle of 1024 frames. 0.5 leaves two cycles, sometimes three, and now
+    // and then four on a busy machine.
+    double allowedSilenceMs() const {
+        const bool older =
+            session.output("wireplumber --version 2>&1").find("libwireplumber 0.4") !=
+            std::string::npos;
+        return (older ? 3 : 5) * 1024 / 48.0 + 0.1;
+    }
+};
 
 TEST_P(ReleaseTest, AReleaseIsNeverLouderAndHasNoLongGap) {
     constexpr double kTappedVolume = 0.25;
     constexpr int kReleases = 4;
-    constexpr double kAllowedSilenceMs = 3 * 1024 / 48.0 + 0.1;
+    const double allowedGapMs = allowedSilenceMs();
     ASSERT_TRUE(test::writeConstantWav(file, kLevel, 15.0));
     test::MonitorMeter meter("speakers");
     const double tapped = kLevel * kTappedVolume;
@@ -120,7 +130,7 @@ TEST_P(ReleaseTest, AReleaseIsNeverLouderAndHasNoLongGap) {
 
         const test::ReleaseShape shape = test::releaseShape(samples, tapped, kLevel);
         EXPECT_LE(shape.loudest, kLevel * 1.02) << release << ": louder than the player alone";
-        EXPECT_LE(shape.longestSilentMs, kAllowedSilenceMs)
+        EXPECT_LE(shape.longestSilentMs, allowedGapMs)
             << release << ": the tap fell silent before the stream was back";
         EXPECT_GT(shape.fullFromMs, 0.0) << release << ": the full level was never reached";
     }
