@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -39,8 +40,18 @@ struct AppSetting {
     std::optional<QString> levelOutput = {};
     std::map<QString, OutputLevel> outputLevels = {};
 
-    // Within 0.005 of full volume and not muted: no tap is needed.
-    bool needsTap() const { return muted || !Volume::isUnchanged(volume); }
+    // Within 0.005 of full volume and not muted: no tap is needed. With a level
+    // for each output, a full level still keeps the tap while another device
+    // has a level of its own: a move there is then made by the refresh that
+    // switches the level, before the new device hears a sample. Untapped, the
+    // session manager moves the streams as the default changes, and the first
+    // moments there would play at the full level.
+    bool needsTap() const {
+        return muted || !Volume::isUnchanged(volume) ||
+               (levelPerOutput && std::ranges::any_of(outputLevels, [](const auto& level) {
+                    return level.second.muted || !Volume::isUnchanged(level.second.volume);
+                }));
+    }
     // Nothing to remember: no tap, no output of its own, lowers nothing, one level.
     bool isDefault() const { return !needsTap() && !output && !lowersOthers && !levelPerOutput; }
     // The volume a tap plays, mute aside: a stored volume outside 0 to 4 (a

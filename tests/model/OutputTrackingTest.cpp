@@ -92,6 +92,21 @@ TEST_F(LevelPerOutput, EachDeviceKeepsItsOwnLevelAndOthersKeepTheirOne) {
     EXPECT_TRUE(world.model->setting(kPlayer).outputLevels.empty());
 }
 
+// A full level is tapped while another device has a level of its own, so that
+// a new default never hears the old level first; not once every level is full.
+TEST_F(LevelPerOutput, AFullLevelKeepsItsTapWhileAnotherDeviceHasItsOwn) {
+    hear(headphones);
+    world.model->setVolume(1.0, kPlayer);
+    EXPECT_EQ(world.model->tapGain(kPlayer), 1.0F);
+    hear(world.speakers);
+    EXPECT_EQ(world.model->tapGain(kPlayer), 0.5F);
+    world.model->setVolume(1.0, kPlayer);
+    EXPECT_FALSE(world.model->tapGain(kPlayer).has_value());
+    world.model->toggleMute(kPlayer);
+    hear(headphones);
+    EXPECT_EQ(world.model->tapGain(kPlayer), 1.0F);
+}
+
 TEST_F(LevelPerOutput, TheLevelsOutliveARestartOnAnotherDevice) {
     hear(headphones);
     world.model->setVolume(3.0, kPlayer);

@@ -364,7 +364,7 @@ TEST_F(OwnOutputTest, AnOutputChosenInCorvalleWinsFollowsTheDefaultWhileAwayAndR
 }
 
 // A player opted in to a level for each output, following the default: at 50 %
-// on the speakers, 100 % (untapped) on the headphones and 25 % on an output
+// on the speakers, 100 % on the headphones and 25 % on an output
 // that goes away while it plays, each heard again where it was set, also after
 // Corvalle restarts on the other device. The player is a PulseAudio client,
 // where one was built.
