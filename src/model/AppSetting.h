@@ -15,6 +15,9 @@ struct OutputLevel {
     double volume = 1.0;
     bool muted = false;
 
+    // Within 0.005 of full volume and not muted: played as it is.
+    bool isFull() const { return !muted && Volume::isUnchanged(volume); }
+
     friend bool operator==(const OutputLevel&, const OutputLevel&) = default;
 };
 
@@ -40,16 +43,16 @@ struct AppSetting {
     std::optional<QString> levelOutput = {};
     std::map<QString, OutputLevel> outputLevels = {};
 
-    // Within 0.005 of full volume and not muted: no tap is needed. With a level
-    // for each output, a full level still keeps the tap while another device
-    // has a level of its own: a move there is then made by the refresh that
-    // switches the level, before the new device hears a sample. Untapped, the
-    // session manager moves the streams as the default changes, and the first
-    // moments there would play at the full level.
+    // A level that is not full needs a tap. With a level for each output, a full
+    // level still keeps the tap while another device has a level of its own: a
+    // move there is then made by the refresh that switches the level, before the
+    // new device hears a sample. Untapped, the session manager moves the streams
+    // as the default changes, and the first moments there would play at the
+    // full level.
     bool needsTap() const {
-        return muted || !Volume::isUnchanged(volume) ||
-               (levelPerOutput && std::ranges::any_of(outputLevels, [](const auto& level) {
-                    return level.second.muted || !Volume::isUnchanged(level.second.volume);
+        return !OutputLevel{volume, muted}.isFull() ||
+               (levelPerOutput && !std::ranges::all_of(outputLevels, [](const auto& level) {
+                    return level.second.isFull();
                 }));
     }
     // Nothing to remember: no tap, no output of its own, lowers nothing, one level.

@@ -108,7 +108,6 @@ TEST(JackNodeTest, IsAPlayingStreamOnlyWithAnAudioOutputPort) {
     }
 }
 
-// A client calls while one of its running output streams names a call's role;
 // Sound goes to the input of its channel; by place only where a channel is not
 // named on either side, and nowhere when the node names channels but not this.
 TEST(InputPortTest, IsTheChannelsElseThePortAtTheSamePlace) {
@@ -142,6 +141,7 @@ TEST(InputPortTest, IsTheChannelsElseThePortAtTheSamePlace) {
     }
 }
 
+// A client calls while one of its running output streams names a call's role;
 // another stream of it, or a stream of its that is not running, does not count.
 TEST(RunningCallTest, IsARunningOutputStreamWithACallsRole) {
     const std::tuple<const char*, bool, bool> cases[] = {
