@@ -1,4 +1,5 @@
-// The gain procedure on stereo interleaved buffers, beside a copy of the same bytes.
+// The gain procedure on stereo buffers, interleaved and one per channel, beside a
+// copy of the same bytes.
 // After the table it prints one line per figure: "ratio <name> <gain time / copy time>".
 
 #include "BenchmarkCompat.h"
@@ -39,6 +40,32 @@ struct StereoCycle {
     AudioBufferList output;
 };
 
+// The same stereo sound as one mono buffer per channel, on either side: the way
+// the ports of a graph node hold it.
+struct SplitStereoCycle {
+    explicit SplitStereoCycle(std::size_t frames)
+        : left(frames), right(frames), outLeft(frames), outRight(frames) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            left[i] = static_cast<float>(static_cast<int>(2 * i % 200) - 100) / 120.0F;
+            right[i] = static_cast<float>(static_cast<int>((2 * i + 1) % 200) - 100) / 120.0F;
+        }
+        const auto bytes = static_cast<std::uint32_t>(frames * sizeof(float));
+        inBuffers[0] = AudioBuffer{1, bytes, left.data()};
+        inBuffers[1] = AudioBuffer{1, bytes, right.data()};
+        outBuffers[0] = AudioBuffer{1, bytes, outLeft.data()};
+        outBuffers[1] = AudioBuffer{1, bytes, outRight.data()};
+    }
+
+    std::vector<float> left;
+    std::vector<float> right;
+    std::vector<float> outLeft;
+    std::vector<float> outRight;
+    AudioBuffer inBuffers[2];
+    AudioBuffer outBuffers[2];
+    AudioBufferList input{2, inBuffers};
+    AudioBufferList output{2, outBuffers};
+};
+
 std::size_t framesOf(const benchmark::State& state) {
     return static_cast<std::size_t>(state.range(0));
 }
@@ -71,6 +98,19 @@ void constantGain(benchmark::State& state) {
     runAtGain(state, 0.7F, true);
 }
 
+void splitConstantGain(benchmark::State& state) {
+    SplitStereoCycle cycle(framesOf(state));
+    GainState gainState;
+    gainState.target.store(0.7F);
+    gainState.applied.store(0.7F);
+    for (auto _ : state) {
+        corvalle::renderGain(&cycle.input, &cycle.output, &gainState);
+        benchmark::DoNotOptimize(cycle.outLeft.data());
+        benchmark::DoNotOptimize(cycle.outRight.data());
+        benchmark::ClobberMemory();
+    }
+}
+
 void rampedGain(benchmark::State& state) {
     StereoCycle cycle(framesOf(state));
     GainState gain;
@@ -99,6 +139,7 @@ void clippedGain(benchmark::State& state) {
 
 BENCHMARK(copyBaseline)->Arg(256)->Arg(1024);
 BENCHMARK(constantGain)->Arg(256)->Arg(1024);
+BENCHMARK(splitConstantGain)->Arg(256)->Arg(1024);
 BENCHMARK(rampedGain)->Arg(256)->Arg(1024);
 BENCHMARK(limitedGain)->Arg(256)->Arg(1024);
 BENCHMARK(clippedGain)->Arg(256)->Arg(1024);
@@ -139,6 +180,8 @@ int main(int argc, char** argv) {
     } ratios[] = {
         {"constant-256", "constantGain/256", "copyBaseline/256"},
         {"constant-1024", "constantGain/1024", "copyBaseline/1024"},
+        {"split-constant-256", "splitConstantGain/256", "copyBaseline/256"},
+        {"split-constant-1024", "splitConstantGain/1024", "copyBaseline/1024"},
         {"ramp-256", "rampedGain/256", "copyBaseline/256"},
         {"ramp-1024", "rampedGain/1024", "copyBaseline/1024"},
         {"limiting-256", "limitedGain/256", "copyBaseline/256"},

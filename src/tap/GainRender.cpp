@@ -503,8 +503,12 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
                 const float* src = sourceOf(c);
                 const std::size_t readable = src != nullptr ? readableOf(c) : 0;
                 if (readable > 0) {
-                    loudest = louder(loudest,
-                                     scaleStridedConstant<Limit>(out + c, channels, src,
+                    // A buffer for each channel of a stream given the same way.
+                    const bool contiguous = channels == 1 && source.stride == 1;
+                    loudest = louder(
+                        loudest,
+                        contiguous ? scaleContiguous<Limit>(out, src, readable, applied)
+                                   : scaleStridedConstant<Limit>(out + c, channels, src,
                                                                  source.stride, readable, applied));
                 }
                 silence(out + readable * channels + c, channels, n - readable);

@@ -5,6 +5,7 @@
 #include "PwLoop.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <pipewire/pipewire.h>
 #include <sys/mman.h>
@@ -20,6 +21,9 @@ namespace {
 constexpr float kMaxHoldGain = 4.0F;
 // The longest graph cycle a tap carries (PipeWire's default quantum limit).
 constexpr std::uint32_t kMaxCycleFrames = 8192;
+// Layouts up to stereo reach the IO block as one buffer per channel, which it
+// takes as a stream and as outputs; wider ones are interleaved for it.
+constexpr std::uint32_t kSplitChannels = 2;
 
 // Samples in a mapping of their own: taps come and go by the thousand, and
 // blocks of this size taken from the heap leave it fragmented.
@@ -50,6 +54,21 @@ private:
     std::size_t count_ = 0;
 };
 
+// The held gain, clamped, from each input buffer to the output buffer of the
+// same place; silence where there is no input. Realtime-safe.
+void playHeld(const AudioBufferList& input, const AudioBufferList& output, float gain) {
+    for (std::uint32_t b = 0; b < output.numberBuffers; ++b) {
+        const AudioBuffer& target = output.buffers[b];
+        const auto* source =
+            b < input.numberBuffers ? static_cast<const float*>(input.buffers[b].data) : nullptr;
+        auto* samples = static_cast<float*>(target.data);
+        const std::size_t count = target.dataByteSize / sizeof(float);
+        for (std::size_t i = 0; i < count; ++i) {
+            samples[i] = source != nullptr ? std::clamp(source[i] * gain, -1.0F, 1.0F) : 0.0F;
+        }
+    }
+}
+
 } // namespace
 
 // Touched only on the data loop's thread, or by invoke() while that thread waits.
@@ -58,7 +77,9 @@ struct TapNode::Realtime {
     // The gain played at while no block runs: the one the block applied last.
     float heldGain = 0.0F;
     std::uint32_t channels = 2;
-    // One cycle's sound, interleaved as the IO block takes it, on its way in and out.
+    // Room for one cycle of every channel: a wide layout's sound, interleaved for
+    // the IO block on its way in and out; else silence for an input no one
+    // feeds and a place for an output no one takes.
     std::optional<MappedSamples> in;
     std::optional<MappedSamples> out;
 };
@@ -264,27 +285,53 @@ void TapNode::onProcess(void* user, const OwnNodeCycle& cycle) {
     const std::uint32_t frames = std::min(cycle.frames, kMaxCycleFrames);
     float* in = rt.in->data();
     float* out = rt.out->data();
-    for (std::uint32_t c = 0; c < channels; ++c) {
-        const float* source = cycle.inputs.at(c);
-        for (std::uint32_t f = 0; f < frames; ++f) {
-            in[std::size_t{f} * channels + c] = source != nullptr ? source[f] : 0.0F;
+    std::array<AudioBuffer, kSplitChannels> inBuffers{};
+    std::array<AudioBuffer, kSplitChannels> outBuffers{};
+    AudioBufferList inList{0, inBuffers.data()};
+    AudioBufferList outList{1, outBuffers.data()};
+    const bool split = channels <= kSplitChannels;
+    if (split) {
+        // The ports' own buffers, one per channel, go to the block as they are.
+        const std::uint32_t bytes = frames * static_cast<std::uint32_t>(sizeof(float));
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const float* source = cycle.inputs[c];
+            if (source == nullptr) {
+                std::fill_n(in + std::size_t{c} * frames, frames, 0.0F);
+                source = in + std::size_t{c} * frames;
+            }
+            float* target = cycle.outputs[c];
+            if (target == nullptr) {
+                target = out + std::size_t{c} * frames;
+            }
+            // The block only reads its input.
+            inBuffers[c] = AudioBuffer{1, bytes, const_cast<float*>(source)};
+            outBuffers[c] = AudioBuffer{1, bytes, target};
         }
+        inList.numberBuffers = captured ? channels : 0U;
+        outList.numberBuffers = channels;
+    } else {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const float* source = cycle.inputs[c];
+            for (std::uint32_t f = 0; f < frames; ++f) {
+                in[std::size_t{f} * channels + c] = source != nullptr ? source[f] : 0.0F;
+            }
+        }
+        const std::uint32_t bytes = frames * channels * static_cast<std::uint32_t>(sizeof(float));
+        inBuffers[0] = AudioBuffer{channels, bytes, in};
+        outBuffers[0] = AudioBuffer{channels, bytes, out};
+        inList.numberBuffers = captured ? 1U : 0U;
     }
-    const std::uint32_t bytes = frames * channels * static_cast<std::uint32_t>(sizeof(float));
     if (rt.block != nullptr) {
-        AudioBuffer inBuffer{channels, bytes, in};
-        AudioBufferList inList{captured ? 1U : 0U, &inBuffer};
-        AudioBuffer outBuffer{channels, bytes, out};
-        AudioBufferList outList{1, &outBuffer};
         const AudioTimeStamp now{};
         (*rt.block)(&now, &inList, &now, &outList, &now);
     } else {
-        for (std::size_t i = 0; i < std::size_t{frames} * channels; ++i) {
-            out[i] = std::clamp(in[i] * rt.heldGain, -1.0F, 1.0F);
-        }
+        playHeld(inList, outList, rt.heldGain);
+    }
+    if (split) {
+        return;
     }
     for (std::uint32_t c = 0; c < channels; ++c) {
-        float* target = cycle.outputs.at(c);
+        float* target = cycle.outputs[c];
         if (target == nullptr) {
             continue;
         }
