@@ -25,6 +25,9 @@
 //       own stream volume, three turns each; then through PipeWire's own
 //       loopbacks, one per attenuated player; then through a sink per attenuated
 //       player made in the server and one filter node of this process for all.
+//       A phase in which the players, whose work never changes, cost over a
+//       quarter more than at their cheapest is marked disturbed, and the ratios
+//       are given again from the quiet turns alone.
 #include "AppTap.h"
 #include "CA.h"
 #include "DesktopAppDirectory.h"
@@ -712,11 +715,22 @@ int cpuCompare(int seconds) {
         }
     }
     const Share sinkFilter = measure();
-    const auto line = [](const std::string& what, const Share& share) {
-        std::printf("  %-28s %5.2f = %5.2f + %5.2f (+ %5.2f), %5.0f = %5.0f + %5.0f switches/s\n",
+    // The players do the same work in every phase: where they cost clearly more
+    // than at their cheapest, the machine was slow then, and so was everything else.
+    double cheapestPlayers = std::min(loopback.players, sinkFilter.players);
+    for (std::size_t turn = 0; turn < tappedTurns.size(); ++turn) {
+        cheapestPlayers =
+            std::min({cheapestPlayers, tappedTurns[turn].players, ownTurns[turn].players});
+    }
+    constexpr double kDisturbed = 1.25;
+    const auto quiet = [&](const Share& share) {
+        return share.players <= kDisturbed * cheapestPlayers;
+    };
+    const auto line = [&](const std::string& what, const Share& share) {
+        std::printf("  %-28s %5.2f = %5.2f + %5.2f (+ %5.2f), %5.0f = %5.0f + %5.0f switches/s%s\n",
                     what.c_str(), share.mixing(), share.corvalle, share.server, share.players,
                     share.ownSwitches + share.serverSwitches, share.ownSwitches,
-                    share.serverSwitches);
+                    share.serverSwitches, quiet(share) ? "" : " (disturbed)");
     };
     std::printf("20 players, 10 at 50 %%, %% of one core: Corvalle + server (+ players), and "
                 "their context switches a second (Corvalle + server)\n");
@@ -744,6 +758,29 @@ int cpuCompare(int seconds) {
                 loopback.mixing() / ownTurns.back().mixing(),
                 sinkFilter.mixing() / ownTurns.back().mixing(), attenuated, moved, movedToSinks,
                 linked);
+    std::vector<double> quietTapped;
+    std::vector<double> quietOwn;
+    for (std::size_t turn = 0; turn < tappedTurns.size(); ++turn) {
+        if (quiet(tappedTurns[turn])) {
+            quietTapped.push_back(tappedTurns[turn].mixing());
+        }
+        if (quiet(ownTurns[turn])) {
+            quietOwn.push_back(ownTurns[turn].mixing());
+        }
+    }
+    if (quietTapped.empty() || quietOwn.empty()) {
+        std::printf("quiet turns only: too few (taps %zu, stream volume %zu of %d)\n",
+                    quietTapped.size(), quietOwn.size(), kTurns);
+    } else {
+        std::printf("quiet turns only (players within %.0f %% of their cheapest): taps %.2f x "
+                    "stream volume (medians of %zu and %zu of %d turns)",
+                    100.0 * (kDisturbed - 1.0), median(quietTapped) / median(quietOwn),
+                    quietTapped.size(), quietOwn.size(), kTurns);
+        if (quiet(loopback)) {
+            std::printf(", %.2f x the loopbacks", median(quietTapped) / loopback.mixing());
+        }
+        std::printf("\n");
+    }
     return 0;
 }
 
