@@ -375,6 +375,10 @@ std::uint32_t scaleStrided(float* out, std::size_t outStride, const float* in, s
 template <bool Limit>
 std::uint32_t scaleStridedConstant(float* out, std::size_t outStride, const float* in,
                                    std::size_t inStride, std::size_t frames, float gain) {
+    // A buffer for each channel, from a stream given the same way.
+    if (outStride == 1 && inStride == 1) {
+        return scaleContiguous<Limit>(out, in, frames, gain);
+    }
     std::uint32_t loudest = 0;
     for (std::size_t k = 0; k < frames; ++k) {
         const float y = finished<Limit>(in[k * inStride] * gain);
@@ -503,12 +507,8 @@ std::uint32_t renderBuffer(float* out, std::size_t channels, std::size_t base,
                 const float* src = sourceOf(c);
                 const std::size_t readable = src != nullptr ? readableOf(c) : 0;
                 if (readable > 0) {
-                    // A buffer for each channel of a stream given the same way.
-                    const bool contiguous = channels == 1 && source.stride == 1;
-                    loudest = louder(
-                        loudest,
-                        contiguous ? scaleContiguous<Limit>(out, src, readable, applied)
-                                   : scaleStridedConstant<Limit>(out + c, channels, src,
+                    loudest = louder(loudest,
+                                     scaleStridedConstant<Limit>(out + c, channels, src,
                                                                  source.stride, readable, applied));
                 }
                 silence(out + readable * channels + c, channels, n - readable);

@@ -294,8 +294,9 @@ void TapNode::onProcess(void* user, const OwnNodeCycle& cycle) {
         // The ports' own buffers, one per channel, go to the block as they are.
         const std::uint32_t bytes = frames * static_cast<std::uint32_t>(sizeof(float));
         for (std::uint32_t c = 0; c < channels; ++c) {
+            // Without any input the block is given none, so no silence is made.
             const float* source = cycle.inputs[c];
-            if (source == nullptr) {
+            if (source == nullptr && captured) {
                 std::fill_n(in + std::size_t{c} * frames, frames, 0.0F);
                 source = in + std::size_t{c} * frames;
             }
